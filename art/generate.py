@@ -1,0 +1,527 @@
+#!/usr/bin/env python3
+"""Writes the SVG source of every key image and status overlay into art/svg/.
+
+One script keeps the set consistent: one palette, one stroke weight, one key
+background, one label style, and the ten volume levels computed rather than
+drawn by hand. art/render turns the SVGs into the PNGs of the plug-in folder.
+
+Picture rules (what a streamer sees on the key):
+- A toggle key shows the state the feature is in now: bright family colour when
+  the feature runs, grey with a slash when it is off, muted or hidden. The label
+  names that state ("LIVE", "OFFLINE", "MUTED").
+- Play and pause follow media players: the key shows the glyph of the press
+  (a play triangle while paused, pause bars while playing), because the play
+  key and the pause key use the same two images.
+- Single-press keys show the thing the press does ("SKIP", "RELOAD").
+- Overlays are transparent: status overlays (offline, logged out, not
+  supported) dim the key and put a badge in the top-right corner; flashes after
+  a command (alert, success, error) draw a coloured frame and a badge in the
+  top-left corner, so both kinds can be seen together.
+"""
+
+import math
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import images_list  # noqa: E402
+
+SIZE = 144
+STROKE = 10  # the one stroke weight of every glyph (5 px on a 72 px key)
+CORNER = 18  # rounded key corners, transparent outside like the device key caps
+
+# One palette. Each family of actions has one colour.
+BG_TOP = "#262a33"
+BG_BOTTOM = "#15171c"
+WHITE = "#f4f5f7"
+GREY = "#6b7280"          # glyphs of features that are off
+GREY_LABEL = "#9ca3af"
+DARK = "#3a3f4b"          # unlit meter segments
+ALERTS = "#facc15"        # alerts: gold
+EMBER = "#fb7a1e"         # emberfall: orange
+EMBER_HOT = "#ffd23f"
+LIVE = "#ef3b3b"          # streaming: red
+MEDIA = "#22d3ee"         # media requests: cyan
+RELOAD = "#a78bfa"        # overlays reload: violet
+CUP = "#f5a524"
+OK_GREEN = "#22c55e"
+ALERT_AMBER = "#ffb020"
+ERROR_RED = "#ef4444"
+LOGIN_BLUE = "#3b82f6"
+OFFLINE_SLATE = "#64748b"
+
+FONT = "DejaVu Sans, Verdana, Arial, sans-serif"
+
+GLYPH_CY = 58  # centre of the glyph area; the label sits below it
+
+
+# ---------------------------------------------------------------- primitives
+
+def svg(body, background=True):
+    bg = ""
+    if background:
+        bg = (
+            '<defs><linearGradient id="bg" x1="0" y1="0" x2="0" y2="1">'
+            f'<stop offset="0" stop-color="{BG_TOP}"/>'
+            f'<stop offset="1" stop-color="{BG_BOTTOM}"/></linearGradient></defs>'
+            f'<rect width="{SIZE}" height="{SIZE}" rx="{CORNER}" fill="url(#bg)"/>'
+        )
+    return (
+        f'<svg xmlns="http://www.w3.org/2000/svg" width="{SIZE}" height="{SIZE}" '
+        f'viewBox="0 0 {SIZE} {SIZE}">{bg}{body}</svg>\n'
+    )
+
+
+def group(body, dx=0, dy=0, scale=1.0, rotate=0):
+    return (
+        f'<g transform="translate({dx} {dy}) rotate({rotate}) scale({scale})">'
+        f"{body}</g>"
+    )
+
+
+def stroke_attrs(color, width=STROKE):
+    return (
+        f'fill="none" stroke="{color}" stroke-width="{width}" '
+        'stroke-linecap="round" stroke-linejoin="round"'
+    )
+
+
+def label(text, color=WHITE, pill=None):
+    """Bottom label; shrinks long words so that every label fits the key."""
+    size = min(24, int(132 / (0.72 * max(len(text), 1))))
+    out = ""
+    if pill:
+        width = min(132, int(len(text) * size * 0.8) + 24)
+        out += (
+            f'<rect x="{(SIZE - width) / 2}" y="110" width="{width}" height="30" '
+            f'rx="15" fill="{pill}"/>'
+        )
+    out += (
+        f'<text x="72" y="{134 - (24 - size) // 2}" font-family="{FONT}" '
+        f'font-weight="bold" font-size="{size}" fill="{color}" '
+        f'text-anchor="middle">{text}</text>'
+    )
+    return out
+
+
+def slash(color=GREY_LABEL, cx=0, cy=0, r=46):
+    """The 'off' slash: a knocked-out gap in background colour, then the line."""
+    d = r * 0.72
+    line = f'x1="{cx - d}" y1="{cy - d}" x2="{cx + d}" y2="{cy + d}"'
+    return (
+        f'<line {line} stroke="{BG_BOTTOM}" stroke-width="{STROKE + 10}" '
+        'stroke-linecap="round"/>'
+        f'<line {line} stroke="{color}" stroke-width="{STROKE}" stroke-linecap="round"/>'
+    )
+
+
+def badge(cx, cy, r, fill, inner, ring=BG_BOTTOM):
+    return (
+        f'<circle cx="{cx}" cy="{cy}" r="{r + 5}" fill="{ring}"/>'
+        f'<circle cx="{cx}" cy="{cy}" r="{r}" fill="{fill}"/>' + inner
+    )
+
+
+# ---------------------------------------------------------------- glyphs
+# Each glyph is drawn around (0, 0) in a box of about 90 x 90 and placed with
+# group().
+
+def bell(color):
+    body = (
+        "M -34 22 C -26 14 -24 6 -24 -6 C -24 -24 -13 -34 0 -34 "
+        "C 13 -34 24 -24 24 -6 C 24 6 26 14 34 22 Z"
+    )
+    return (
+        f'<path d="{body}" fill="{color}"/>'
+        f'<rect x="-38" y="20" width="76" height="9" rx="4.5" fill="{color}"/>'
+        f'<circle cx="0" cy="35" r="8" fill="{color}"/>'
+        f'<circle cx="0" cy="-37" r="5" fill="{color}"/>'
+    )
+
+
+def sound_waves(color, x0, scale=1.0, both=True):
+    out = ""
+    for r in (16, 30):
+        r *= scale
+        a = math.radians(40)
+        x1, y1 = x0 + r * math.cos(a), -r * math.sin(a)
+        x2, y2 = x0 + r * math.cos(a), r * math.sin(a)
+        out += f'<path d="M {x1:.1f} {y1:.1f} A {r} {r} 0 0 1 {x2:.1f} {y2:.1f}" {stroke_attrs(color, 8)}/>'
+        if both:
+            out += (
+                f'<path d="M {2 * 0 - x1:.1f} {y1:.1f} A {r} {r} 0 0 0 {-x2:.1f} {y2:.1f}" '
+                f'{stroke_attrs(color, 8)}/>'
+            )
+    return out
+
+
+def speaker(color):
+    return f'<path d="M -36 -13 H -20 L 2 -32 V 32 L -20 13 H -36 Z" fill="{color}" stroke="{color}" stroke-width="4" stroke-linejoin="round"/>'
+
+
+def play_triangle(color, s=1.0):
+    return f'<path d="M {-11 * s} {-16 * s} L {17 * s} 0 L {-11 * s} {16 * s} Z" fill="{color}" stroke="{color}" stroke-width="{4 * s}" stroke-linejoin="round"/>'
+
+
+def pause_bars(color, s=1.0):
+    return (
+        f'<rect x="{-14 * s}" y="{-16 * s}" width="{10 * s}" height="{32 * s}" rx="{2 * s}" fill="{color}"/>'
+        f'<rect x="{4 * s}" y="{-16 * s}" width="{10 * s}" height="{32 * s}" rx="{2 * s}" fill="{color}"/>'
+    )
+
+
+def skip_glyph(color, s=1.0, forward=True):
+    body = (
+        f'<path d="M {-18 * s} {-16 * s} L {6 * s} 0 L {-18 * s} {16 * s} Z" fill="{color}" stroke="{color}" stroke-width="{4 * s}" stroke-linejoin="round"/>'
+        f'<rect x="{9 * s}" y="{-17 * s}" width="{8 * s}" height="{34 * s}" rx="{2 * s}" fill="{color}"/>'
+    )
+    return body if forward else f'<g transform="scale(-1 1)">{body}</g>'
+
+
+def flame(color, inner=EMBER_HOT):
+    outer = (
+        "M 2 -44 C 10 -26 32 -14 32 12 C 32 32 17 44 0 44 "
+        "C -17 44 -32 32 -32 12 C -32 -4 -22 -12 -17 -26 "
+        "C -11 -16 -9 -12 -4 -10 C -2 -22 -6 -32 2 -44 Z"
+    )
+    core = (
+        "M 2 -2 C 8 8 16 14 16 26 C 16 36 9 42 0 42 "
+        "C -9 42 -16 36 -16 26 C -16 16 -8 12 2 -2 Z"
+    )
+    return f'<path d="{outer}" fill="{color}"/><path d="{core}" fill="{inner}"/>'
+
+
+def reload_arrows(color):
+    r = 36
+    out = ""
+    for start in (200, 20):
+        a0, a1 = math.radians(start), math.radians(start + 130)
+        x0, y0 = r * math.cos(a0), r * math.sin(a0)
+        x1, y1 = r * math.cos(a1), r * math.sin(a1)
+        out += f'<path d="M {x0:.1f} {y0:.1f} A {r} {r} 0 0 1 {x1:.1f} {y1:.1f}" {stroke_attrs(color)}/>'
+        # arrow head at the end of the arc, pointing along the direction of travel
+        t = a1 + math.pi / 2
+        tip = (x1 + 10 * math.cos(t), y1 + 10 * math.sin(t))
+        n = a1
+        b1 = (x1 + 13 * math.cos(n) - 5 * math.cos(t), y1 + 13 * math.sin(n) - 5 * math.sin(t))
+        b2 = (x1 - 13 * math.cos(n) - 5 * math.cos(t), y1 - 13 * math.sin(n) - 5 * math.sin(t))
+        out += (
+            f'<path d="M {tip[0]:.1f} {tip[1]:.1f} L {b1[0]:.1f} {b1[1]:.1f} L {b2[0]:.1f} {b2[1]:.1f} Z" '
+            f'fill="{color}" stroke="{color}" stroke-width="4" stroke-linejoin="round"/>'
+        )
+    return out
+
+
+def layers(color):
+    """Two stacked sheets: the overlays of the streaming scene."""
+    sheet = "M 0 -12 L 18 -3 L 0 6 L -18 -3 Z"
+    return (
+        f'<path d="{sheet}" transform="translate(0 8)" fill="none" stroke="{color}" stroke-width="5" stroke-linejoin="round"/>'
+        f'<path d="{sheet}" fill="{color}" stroke="{color}" stroke-width="5" stroke-linejoin="round"/>'
+    )
+
+
+def cup(color):
+    body = "M -28 -22 H 22 L 16 28 C 15 34 11 36 6 36 H -12 C -17 36 -21 34 -22 28 Z"
+    handle = "M 21 -12 C 38 -12 40 12 18 16"
+    return (
+        f'<path d="{body}" {stroke_attrs(color)}/>'
+        f'<path d="{handle}" {stroke_attrs(color, 8)}/>'
+    )
+
+
+def drop(color, x, y, s=1.0):
+    return f'<path d="M {x} {y - 9 * s} C {x + 7 * s} {y} {x + 7 * s} {y + 8 * s} {x} {y + 8 * s} C {x - 7 * s} {y + 8 * s} {x - 7 * s} {y} {x} {y - 9 * s} Z" fill="{color}"/>'
+
+
+def broadcast(color):
+    out = f'<circle cx="0" cy="0" r="12" fill="{color}"/>'
+    for r in (26, 42):
+        for side in (1, -1):
+            a = math.radians(38)
+            x1, y1 = side * r * math.cos(a), -r * math.sin(a)
+            x2, y2 = side * r * math.cos(a), r * math.sin(a)
+            sweep = 1 if side == 1 else 0
+            out += f'<path d="M {x1:.1f} {y1:.1f} A {r} {r} 0 0 {sweep} {x2:.1f} {y2:.1f}" {stroke_attrs(color)}/>'
+    return out
+
+
+def music_note(color, s=1.0):
+    return (
+        f'<g transform="scale({s})">'
+        f'<path d="M -10 18 V -24 L 22 -32 V 10" {stroke_attrs(color, 7)}/>'
+        f'<path d="M -10 -24 L 22 -32 V -20 L -10 -12 Z" fill="{color}" stroke="{color}" stroke-width="5" stroke-linejoin="round"/>'
+        f'<ellipse cx="-18" cy="19" rx="10" ry="8" transform="rotate(-20 -18 19)" fill="{color}"/>'
+        f'<ellipse cx="14" cy="11" rx="10" ry="8" transform="rotate(-20 14 11)" fill="{color}"/>'
+        "</g>"
+    )
+
+
+def request_bubble(color):
+    """A chat bubble holding a note: a song requested by the audience."""
+    bubble = (
+        "M -34 -34 H 34 C 40 -34 42 -32 42 -26 V 18 C 42 24 40 26 34 26 "
+        "H -6 L -22 40 V 26 H -34 C -40 26 -42 24 -42 18 V -26 C -42 -32 -40 -34 -34 -34 Z"
+    )
+    return (
+        f'<path d="{bubble}" {stroke_attrs(color, 8)}/>'
+        + group(music_note(color, 0.72), 0, -4)
+    )
+
+
+def camera(color):
+    return (
+        f'<rect x="-40" y="-22" width="54" height="44" rx="9" fill="{color}"/>'
+        f'<path d="M 18 -4 L 40 -18 V 18 L 18 4 Z" fill="{color}" stroke="{color}" stroke-width="5" stroke-linejoin="round"/>'
+    )
+
+
+def eye_slash(color, bg):
+    eye = "M -16 0 C -8 -11 8 -11 16 0 C 8 11 -8 11 -16 0 Z"
+    return (
+        f'<path d="{eye}" fill="none" stroke="{color}" stroke-width="4.5" stroke-linejoin="round"/>'
+        f'<circle r="4.5" fill="{color}"/>'
+        f'<line x1="-13" y1="-13" x2="13" y2="13" stroke="{bg}" stroke-width="9" stroke-linecap="round"/>'
+        f'<line x1="-13" y1="-13" x2="13" y2="13" stroke="{color}" stroke-width="4.5" stroke-linecap="round"/>'
+    )
+
+
+def monitor(color, widget=True):
+    out = (
+        f'<rect x="-42" y="-32" width="84" height="56" rx="7" {stroke_attrs(color, 8)}/>'
+        f'<path d="M -16 40 H 16 M 0 26 V 40" {stroke_attrs(color, 8)}/>'
+    )
+    if widget:
+        out += (
+            f'<rect x="4" y="-6" width="28" height="22" rx="4" fill="{color}"/>'
+            + group(play_triangle(BG_BOTTOM, 0.42), 18, 5)
+        )
+    return out
+
+
+def volume_ramp(level, lit=MEDIA):
+    """Ten bars of rising height; the first level/10 of them are lit."""
+    out = ""
+    count = level // 10
+    for i in range(10):
+        x = 30 + i * 9.2
+        h = 10 + i * 4.6
+        color = lit if i < count else DARK
+        out += f'<rect x="{x:.1f}" y="{78 - h:.1f}" width="6.5" height="{h:.1f}" rx="2" fill="{color}"/>'
+    return out
+
+
+def cloud(color):
+    return (
+        f'<path d="M -20 14 H 20 C 30 14 36 7 36 -1 C 36 -10 29 -16 21 -15 '
+        "C 19 -27 9 -33 -1 -33 C -13 -33 -22 -24 -22 -13 C -31 -13 -36 -6 -36 1 "
+        f'C -36 8 -30 14 -20 14 Z" fill="{color}"/>'
+    )
+
+
+def person(color):
+    return (
+        f'<circle cx="0" cy="-14" r="12" fill="{color}"/>'
+        f'<path d="M -24 24 C -24 6 -12 0 0 0 C 12 0 24 6 24 24 Z" fill="{color}"/>'
+    )
+
+
+def padlock(color, bg):
+    return (
+        f'<path d="M -7 -2 V -8 C -7 -17 7 -17 7 -8 V -2" fill="none" stroke="{color}" stroke-width="4.5"/>'
+        f'<rect x="-12" y="-3" width="24" height="18" rx="3" fill="{color}" stroke="{bg}" stroke-width="0"/>'
+        f'<circle cx="0" cy="5" r="3" fill="{bg}"/>'
+    )
+
+
+# ---------------------------------------------------------------- key faces
+
+def key(glyph, text, text_color=WHITE, pill=None, extra=""):
+    return svg(group(glyph, 72, GLYPH_CY) + extra + label(text, text_color, pill))
+
+
+def bell_with_badge(bell_color, badge_fill, inner):
+    g = bell(bell_color)
+    extra = badge(104, 80, 19, badge_fill, group(inner, 104, 80))
+    return group(g, 62, GLYPH_CY - 2, 0.95) + extra
+
+
+def key_raw(body, text, text_color=WHITE, pill=None):
+    return svg(body + label(text, text_color, pill))
+
+
+def pump_key(level):
+    """Idle (level 0) or one of the four levels: the flame grows and heats up,
+    and the meter below it fills one segment per level."""
+    heat = [EMBER, "#ffb347", EMBER, "#ff6a1a", "#ff3d1f"][level]
+    scale = [0.78, 0.62, 0.72, 0.84, 0.96][level]
+    out = group(flame(heat), 72, 52, scale)
+    seg_colors = ["#ffd23f", "#ffa62b", "#ff6a1a", "#ff2d2d"]
+    for i in range(4):
+        x = 18 + i * 28
+        color = seg_colors[i] if i < level else DARK
+        out += f'<rect x="{x}" y="100" width="24" height="12" rx="3" fill="{color}"/>'
+    if level:
+        out += (
+            f'<text x="72" y="140" font-family="{FONT}" font-weight="bold" font-size="24" '
+            f'fill="{WHITE}" text-anchor="middle">×{level}</text>'
+        )
+        if level >= 3:  # sparks leave the bigger flames
+            for (x, y, r) in [(30, 30, 4), (112, 24, 4), (118, 52, 3), (24, 60, 3)][: level - 1]:
+                out += f'<circle cx="{x}" cy="{y}" r="{r}" fill="{EMBER_HOT}"/>'
+    else:
+        out += (
+            f'<text x="72" y="140" font-family="{FONT}" font-weight="bold" font-size="22" '
+            f'fill="{WHITE}" text-anchor="middle">PUMP</text>'
+        )
+    return svg(out)
+
+
+def emberfall_key():
+    out = group(flame(EMBER), 72, 50, 0.9)
+    for (x, y, r) in [(30, 38, 5), (114, 30, 5), (120, 72, 4), (22, 76, 4), (40, 98, 3.5), (104, 98, 3.5)]:
+        out += f'<path d="M {x} {y - r * 1.6} L {x + r} {y} L {x} {y + r * 1.6} L {x - r} {y} Z" fill="{EMBER_HOT}"/>'
+    return key_raw(out, "EMBERS")
+
+
+def cup_empty_key():
+    # the cup tipped over, its last drops falling from the rim
+    out = group(cup(CUP), 66, 48, 0.92, 112)
+    out += drop(CUP, 88, 88, 0.75) + drop(CUP, 98, 102, 0.6)
+    return key_raw(out, "EMPTY")
+
+
+def reload_key():
+    return key(reload_arrows(RELOAD) + layers(WHITE), "RELOAD")
+
+
+def volume_level_key(level):
+    out = group(speaker(MEDIA), 38, 30, 0.5) + volume_ramp(level)
+    out += (
+        f'<text x="72" y="120" font-family="{FONT}" font-weight="bold" font-size="34" '
+        f'fill="{WHITE}" text-anchor="middle">{level}%</text>'
+    )
+    return svg(out)
+
+
+def nudge_key(up):
+    sign = '<path d="M 22 0 H 46 M 34 -12 V 12"' if up else '<path d="M 22 0 H 46"'
+    g = speaker(MEDIA) + f'{sign} {stroke_attrs(WHITE)}/>'
+    return key(group(g, -6, 0), "VOL +" if up else "VOL −")
+
+
+# ---------------------------------------------------------------- overlays
+
+def veil(opacity):
+    return f'<rect width="{SIZE}" height="{SIZE}" fill="#000" fill-opacity="{opacity}"/>'
+
+
+def status_overlay(fill, inner, opacity=0.5):
+    # top-right badge, on a dimming veil: the key cannot work right now
+    return svg(veil(opacity) + badge(108, 36, 28, fill, group(inner, 108, 36)), background=False)
+
+
+def flash_overlay(color, inner, badge_fill=None):
+    frame = f'<rect x="5" y="5" width="134" height="134" rx="14" fill="none" stroke="{color}" stroke-width="10"/>'
+    return svg(frame + badge(38, 38, 26, badge_fill or color, group(inner, 38, 38)), background=False)
+
+
+def overlays():
+    check = f'<path d="M -13 1 L -4 10 L 14 -10" {stroke_attrs(WHITE, 8)}/>'
+    cross = f'<path d="M -10 -10 L 10 10 M 10 -10 L -10 10" {stroke_attrs(WHITE, 8)}/>'
+    warn = (
+        f'<path d="M 0 -20 L 21 16 H -21 Z" fill="{ALERT_AMBER}" stroke="{ALERT_AMBER}" stroke-width="6" stroke-linejoin="round"/>'
+        f'<path d="M 0 -8 V 4" {stroke_attrs("#1a1a1a", 6)}/><circle cx="0" cy="12" r="3.5" fill="#1a1a1a"/>'
+    )
+    cloud_off = (
+        group(cloud(WHITE), 0, 4, 0.58)
+        + f'<line x1="-17" y1="-17" x2="17" y2="17" stroke="{OFFLINE_SLATE}" stroke-width="10" stroke-linecap="round"/>'
+        + f'<line x1="-17" y1="-17" x2="17" y2="17" stroke="{WHITE}" stroke-width="5" stroke-linecap="round"/>'
+    )
+    login = group(person(WHITE), -5, 0, 0.62) + group(padlock(WHITE, LOGIN_BLUE), 11, 8, 0.75)
+    prohibit = (
+        f'<circle r="19" fill="none" stroke="{ERROR_RED}" stroke-width="7"/>'
+        f'<line x1="-13" y1="-13" x2="13" y2="13" stroke="{ERROR_RED}" stroke-width="7" stroke-linecap="round"/>'
+    )
+    return {
+        "state_error.png": flash_overlay(ERROR_RED, cross),
+        "state_alert.png": flash_overlay(ALERT_AMBER, warn, "#2a1d05"),
+        "state_success.png": flash_overlay(OK_GREEN, check),
+        "state_offline.png": status_overlay(OFFLINE_SLATE, cloud_off, 0.55),
+        "state_logged_out.png": status_overlay(LOGIN_BLUE, login, 0.45),
+        "state_not_supported.png": status_overlay(WHITE, prohibit, 0.45),
+    }
+
+
+# ---------------------------------------------------------------- the set
+
+def images():
+    media_circle = lambda inner: f'<circle r="40" {stroke_attrs(MEDIA, 8)}/>' + inner
+    out = {
+        "overlays_reload.png": reload_key(),
+        "emberfall.png": emberfall_key(),
+        "cup_empty.png": cup_empty_key(),
+        "alerts_skip.png": key_raw(bell_with_badge(ALERTS, WHITE, skip_glyph(BG_BOTTOM, 0.62)), "SKIP"),
+        # alerts-mute: shown while alerts sound / while they are muted
+        "alerts_mute_on.png": key(bell(ALERTS) + sound_waves(ALERTS, 0, 1.55), "SOUND"),
+        "alerts_mute_off.png": key(bell(GREY) + slash(), "MUTED", GREY_LABEL),
+        # streaming-state: off air / live
+        "streaming_state_off.png": key(broadcast(GREY) + slash(), "OFFLINE", GREY_LABEL),
+        "streaming_state_on.png": key(broadcast(LIVE), "LIVE", WHITE, LIVE),
+        # alerts-pause: shown while alerts run / while they are paused
+        "alerts_pause_on.png": key_raw(bell_with_badge(ALERTS, OK_GREEN, play_triangle(WHITE, 0.62)), "ACTIVE"),
+        "alerts_pause_off.png": key_raw(bell_with_badge(GREY, GREY_LABEL, pause_bars(BG_BOTTOM, 0.62)), "PAUSED", GREY_LABEL),
+        "alerts_pause_on_now.png": key_raw(bell_with_badge(ALERTS, WHITE, pause_bars(BG_BOTTOM, 0.62)), "PAUSE"),
+        "alerts_pause_off_now.png": key_raw(bell_with_badge(ALERTS, OK_GREEN, play_triangle(WHITE, 0.62)), "RESUME"),
+        # media requests on / off
+        "media_request_on.png": key(request_bubble(MEDIA), "ON"),
+        "media_request_off.png": key(request_bubble(GREY) + slash(), "OFF", GREY_LABEL),
+        # media-request-video: its first state is video off, its second video on
+        "media_request_video_on.png": key(camera(GREY) + slash(), "NO VIDEO", GREY_LABEL),
+        "media_request_video_off.png": key(camera(MEDIA), "VIDEO"),
+        "media_request_hide_this_video.png": key_raw(
+            group(camera(MEDIA), 64, GLYPH_CY - 4) + badge(104, 82, 19, WHITE, group(eye_slash(BG_BOTTOM, WHITE), 104, 82)),
+            "HIDE"),
+        # play / pause: the glyph of the press, as media players show it
+        "media_request_pause_on.png": key(media_circle(group(play_triangle(MEDIA, 1.15), 4, 0)), "PLAY"),
+        "media_request_pause_off.png": key(media_circle(pause_bars(MEDIA, 1.15)), "PAUSE"),
+        "media_request_next_item.png": key(media_circle(skip_glyph(MEDIA, 1.0, True)), "NEXT"),
+        "media_request_prev_item.png": key(media_circle(skip_glyph(MEDIA, 1.0, False)), "PREV"),
+        "media_request_nudge_volume_up.png": nudge_key(True),
+        "media_request_nudge_volume_down.png": nudge_key(False),
+        # media-request-mute: shown while the media sounds / while it is muted
+        "media_request_mute_off.png": key(group(speaker(MEDIA) + sound_waves(MEDIA, 2, 1.1, False), 0, 0), "SOUND"),
+        "media_request_mute_on.png": key(
+            speaker(GREY) + f'<path d="M 16 -14 L 40 10 M 40 -14 L 16 10" {stroke_attrs(GREY_LABEL)}/>',
+            "MUTED", GREY_LABEL),
+        # show-on-stream: widget hidden / shown
+        "media_request_widget_off.png": key(monitor(GREY) + slash(), "HIDDEN", GREY_LABEL),
+        "media_request_widget_on.png": key(monitor(MEDIA), "ON STREAM"),
+        "emberfall_pump.png": pump_key(0),
+    }
+    for level in range(1, 5):
+        out[f"emberfall_pump{level}.png"] = pump_key(level)
+    for level in range(10, 101, 10):
+        out[f"media_request_set_volume_level_percent_{level}.png"] = volume_level_key(level)
+    out.update(overlays())
+    return out
+
+
+def main():
+    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "svg")
+    made = images()
+    expected = set(images_list.all_names())
+    if set(made) != expected:
+        sys.exit(f"generate: images differ from images_list: {sorted(set(made) ^ expected)}")
+    os.makedirs(target, exist_ok=True)
+    for stale in os.listdir(target):
+        if stale.endswith(".svg"):
+            os.remove(os.path.join(target, stale))
+    for name, text in sorted(made.items()):
+        with open(os.path.join(target, name[:-4] + ".svg"), "w", encoding="utf-8") as f:
+            f.write(text)
+    print(f"generate: {len(made)} sources in {target}")
+
+
+if __name__ == "__main__":
+    main()
