@@ -23,6 +23,7 @@ import math
 import os
 import sys
 
+sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import images_list  # noqa: E402
 
@@ -413,7 +414,7 @@ def nudge_key(up):
 # ---------------------------------------------------------------- overlays
 
 def veil(opacity):
-    return f'<rect width="{SIZE}" height="{SIZE}" fill="#000" fill-opacity="{opacity}"/>'
+    return f'<rect width="{SIZE}" height="{SIZE}" rx="{CORNER}" fill="#000" fill-opacity="{opacity}"/>'
 
 
 def status_overlay(fill, inner, opacity=0.5):
@@ -422,7 +423,7 @@ def status_overlay(fill, inner, opacity=0.5):
 
 
 def flash_overlay(color, inner, badge_fill=None):
-    frame = f'<rect x="5" y="5" width="134" height="134" rx="14" fill="none" stroke="{color}" stroke-width="10"/>'
+    frame = f'<rect x="4" y="4" width="136" height="136" rx="15" fill="none" stroke="{color}" stroke-width="8"/>'
     return svg(frame + badge(38, 38, 26, badge_fill or color, group(inner, 38, 38)), background=False)
 
 
