@@ -387,8 +387,8 @@ def emberfall_key():
 
 def cup_empty_key():
     # the cup tipped over, its last drops falling from the rim
-    out = group(cup(CUP), 66, 48, 0.92, 112)
-    out += drop(CUP, 88, 88, 0.75) + drop(CUP, 98, 102, 0.6)
+    out = group(cup(CUP), 72, 50, 0.92, 112)
+    out += drop(CUP, 94, 90, 0.75) + drop(CUP, 104, 103, 0.6)
     return key_raw(out, "EMPTY")
 
 
