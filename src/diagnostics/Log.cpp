@@ -1,0 +1,88 @@
+#include "diagnostics/Log.h"
+
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+
+namespace {
+
+constexpr size_t kRecordBufferSize = 8192;
+constexpr size_t kMaxFileSize = 5242880;
+constexpr size_t kRotatedFiles = 3;
+
+// Never destroyed: threads that outlive main() may still log during exit.
+struct LogState {
+    std::mutex mutex;                        // guards logger
+    std::shared_ptr<spdlog::logger> logger;  // null before start and after stop
+};
+
+LogState& State() {
+    static LogState* state = new LogState;
+    return *state;
+}
+
+std::shared_ptr<spdlog::logger> CurrentLogger() {
+    LogState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.logger;
+}
+
+void Write(spdlog::level::level_enum level, const char* format, va_list args) {
+    auto logger = CurrentLogger();
+    if (!logger) return;
+    char buffer[kRecordBufferSize];
+    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (length < 0) return;
+    size_t size = std::min(static_cast<size_t>(length), sizeof buffer - 1);
+    // The string_view overload writes the text as it is: no brace formatting.
+    logger->log(level, spdlog::string_view_t(buffer, size));
+}
+
+}  // namespace
+
+std::shared_ptr<spdlog::logger> StartLogging() {
+    std::error_code ignored;
+    std::filesystem::create_directory("logs", ignored);
+
+    std::shared_ptr<spdlog::logger> logger;
+    try {
+        logger = spdlog::rotating_logger_mt("root", "logs/rotating.txt", kMaxFileSize, kRotatedFiles);
+    } catch (const spdlog::spdlog_ex&) {
+        return nullptr;  // no file: records are dropped rather than raised
+    }
+    spdlog::flush_every(std::chrono::seconds(1));
+    spdlog::flush_on(spdlog::level::trace);
+    spdlog::set_level(spdlog::level::trace);
+
+    LogState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.logger = logger;
+    return logger;
+}
+
+void StopLogging() {
+    {
+        LogState& state = State();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.logger.reset();
+    }
+    spdlog::shutdown();
+}
+
+#define KESTREL_DEFINE_LOG_FUNCTION(name, level) \
+    void name(const char* format, ...) {         \
+        va_list args;                            \
+        va_start(args, format);                  \
+        Write(level, format, args);              \
+        va_end(args);                            \
+    }
+
+KESTREL_DEFINE_LOG_FUNCTION(LogCritical, spdlog::level::critical)
+KESTREL_DEFINE_LOG_FUNCTION(LogError, spdlog::level::err)
+KESTREL_DEFINE_LOG_FUNCTION(LogWarning, spdlog::level::warn)
+KESTREL_DEFINE_LOG_FUNCTION(LogTrace, spdlog::level::trace)

@@ -1,0 +1,33 @@
+#pragma once
+// The process log: one size-rotated file "logs/rotating.txt" relative to the
+// working directory (the executable's directory). printf-style functions,
+// each record cut to 8191 characters; braces are written unchanged.
+//
+// Threads: every thread may log at any time, also before StartLogging and
+// after StopLogging; such records are dropped. The logger reference is
+// guarded by a private mutex that is held only to copy the reference, never
+// while writing.
+
+#include <memory>
+
+namespace spdlog {
+class logger;
+}
+
+#if defined(__GNUC__)
+#define KESTREL_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define KESTREL_PRINTF_FORMAT(fmt, args)
+#endif
+
+// Opens the log; returns the logger "root" (null when the file cannot be
+// created, in which case every record is dropped).
+std::shared_ptr<spdlog::logger> StartLogging();
+
+// Shuts the log library down; later records are dropped.
+void StopLogging();
+
+void LogCritical(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
+void LogError(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
+void LogWarning(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
+void LogTrace(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);

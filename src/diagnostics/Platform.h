@@ -1,0 +1,24 @@
+#pragma once
+// The one place that knows which platform it is built for: path and text
+// helpers that every subsystem shares. Platform back-ends live in the
+// Name_win32.cpp / Name_posix.cpp files; nothing else tests _WIN32.
+
+#include <stdexcept>
+#include <string>
+
+#ifdef _WIN32
+#define KESTREL_WIN32 1
+inline constexpr wchar_t kPathSeparatorW = L'\\';
+inline constexpr char kExecutableSuffix[] = ".exe";
+#else
+#define KESTREL_WIN32 0
+inline constexpr wchar_t kPathSeparatorW = L'/';
+inline constexpr char kExecutableSuffix[] = "";
+#endif
+
+// UTF-8 to the platform's wide text (UTF-16 on Windows, UTF-32 elsewhere).
+// Ill-formed input raises std::range_error("bad conversion").
+std::wstring Utf8ToWide(const std::string& text);
+
+// The platform's wide text to UTF-8. Ill-formed input raises std::range_error.
+std::string WideToUtf8(const std::wstring& text);

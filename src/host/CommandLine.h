@@ -1,0 +1,17 @@
+#pragma once
+// The four option pairs with which the Stream Deck application starts the
+// plug-in: -port, -pluginUUID, -registerEvent and -info, in any order.
+
+#include <optional>
+#include <string>
+
+struct CommandLine {
+    int port = 0;
+    std::string pluginUUID;
+    std::string registerEvent;
+    std::string info;  // must be present; its content is not used
+
+    // The values of a usable command line (exactly eight arguments after the
+    // program name, a non-zero port and three non-empty texts); nothing otherwise.
+    static std::optional<CommandLine> Parse(int argc, const char* const argv[]);
+};

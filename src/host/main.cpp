@@ -1,0 +1,38 @@
+// Entry routine: the Stream Deck application starts the plug-in with four
+// option pairs. Process-wide set-up (working directory, log) has already run
+// during static initialisation; nothing is written to stdout or stderr here.
+
+#include <memory>
+
+#include "host/CommandLine.h"
+#include "host/ESDConnectionManager.h"
+#include "host/MyStreamDeckPlugin.h"
+
+// Process-lifetime objects, held by globals with external linkage so that
+// they stay reachable (and are not reported as leaks) while they are
+// deliberately never destroyed.
+MyStreamDeckPlugin* g_plugin = nullptr;
+std::shared_ptr<ESDConnectionManager>* g_closedConnectionManager = nullptr;
+
+int main(int argc, const char* argv[]) {
+    std::optional<CommandLine> commandLine = CommandLine::Parse(argc, argv);
+    if (!commandLine) return 1;
+
+    // The plug-in lives until the process ends; its threads run until then.
+    g_plugin = new MyStreamDeckPlugin();
+    MyStreamDeckPlugin* plugin = g_plugin;
+
+    auto connectionManager = std::make_shared<ESDConnectionManager>(commandLine->port, commandLine->pluginUUID,
+                                                                    commandLine->registerEvent);
+    connectionManager->SetPlugin(plugin);
+    plugin->SetConnectionManager(connectionManager.get());
+
+    connectionManager->Run();
+
+    // The controller and timer threads may still redraw a key while the process
+    // exits, through the pointer the plug-in holds. Keeping the connection
+    // manager alive (it is closed now, so it drops those sends) makes such late
+    // sends harmless instead of touching a destroyed object.
+    g_closedConnectionManager = new std::shared_ptr<ESDConnectionManager>(std::move(connectionManager));
+    return 0;
+}

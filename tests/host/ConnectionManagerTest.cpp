@@ -1,0 +1,224 @@
+// The host link against a real WebSocket server on 127.0.0.1: registration,
+// routing of every host event, the exact text of every command, and the
+// handling of bad input and of commands sent while the link is not open.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "host/ESDConnectionManager.h"
+#include "host/RecordingPlugin.h"
+#include "support/TestHostServer.h"
+
+using namespace std::chrono_literals;
+using json = nlohmann::json;
+
+namespace {
+
+class ConnectionManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_manager = std::make_unique<ESDConnectionManager>(m_server.Port(), "PLUGIN-UUID-1", "registerPlugin");
+        m_manager->SetPlugin(&m_plugin);
+    }
+    void TearDown() override {
+        m_server.Close();
+        if (m_loop.joinable()) m_loop.join();
+    }
+    // Starts the event loop and returns the registration message.
+    std::string Connect() {
+        m_loop = std::thread([this] { m_manager->Run(); });
+        EXPECT_TRUE(m_server.WaitForConnection(10s));
+        auto registration = m_server.NextMessage(10s);
+        EXPECT_TRUE(registration.has_value());
+        return registration.value_or("");
+    }
+    RecordedCall Deliver(const std::string& text, size_t callsBefore) {
+        m_server.SendText(text);
+        auto calls = m_plugin.WaitForCalls(callsBefore + 1);
+        EXPECT_EQ(calls.size(), callsBefore + 1) << text;
+        return calls.empty() ? RecordedCall{} : calls.back();
+    }
+
+    TestHostServer m_server;
+    RecordingPlugin m_plugin;
+    std::unique_ptr<ESDConnectionManager> m_manager;
+    std::thread m_loop;
+};
+
+TEST_F(ConnectionManagerTest, RegistersFirstWithTheExactDocument) {
+    EXPECT_EQ(Connect(), R"({"event":"registerPlugin","uuid":"PLUGIN-UUID-1"})");
+}
+
+TEST_F(ConnectionManagerTest, RoutesEveryHostEventWithItsMembers) {
+    Connect();
+    RecordedCall call = Deliver(
+        R"({"event":"keyDown","action":"com.vantora.kestrel.emberfall","context":"CTX","device":"DEV",)"
+        R"("payload":{"settings":{"a":1},"coordinates":{"column":1,"row":2}}})",
+        0);
+    EXPECT_EQ(call.operation, "OnKeyDown");
+    EXPECT_EQ(call.action, "com.vantora.kestrel.emberfall");
+    EXPECT_EQ(call.context, "CTX");
+    EXPECT_EQ(call.device, "DEV");
+    EXPECT_EQ(call.payload["settings"]["a"], 1);
+
+    EXPECT_EQ(Deliver(R"({"event":"keyUp","context":"C"})", 1).operation, "OnKeyUp");
+    EXPECT_EQ(Deliver(R"({"event":"willAppear","context":"C"})", 2).operation, "OnWillAppear");
+    EXPECT_EQ(Deliver(R"({"event":"willDisappear","context":"C"})", 3).operation, "OnWillDisappear");
+
+    call = Deliver(R"({"event":"deviceDidConnect","device":"D1","deviceInfo":{"type":2},"payload":{"x":1}})", 4);
+    EXPECT_EQ(call.operation, "OnDeviceConnected");
+    EXPECT_EQ(call.device, "D1");
+    EXPECT_EQ(call.payload, json({{"type", 2}})) << "device information comes from the root";
+
+    call = Deliver(R"({"event":"deviceDidDisconnect","device":"D1"})", 5);
+    EXPECT_EQ(call.operation, "OnDeviceDisconnected");
+    EXPECT_EQ(call.device, "D1");
+
+    call = Deliver(R"({"event":"didReceiveSettings","action":"A","context":"C","payload":{"settings":{}}})", 6);
+    EXPECT_EQ(call.operation, "OnCustomEvent");
+    EXPECT_EQ(call.event, "didReceiveSettings");
+    EXPECT_EQ(call.payload, json({{"settings", json::object()}}));
+}
+
+TEST_F(ConnectionManagerTest, FillsDefaultsForMissingOrMistypedMembers) {
+    Connect();
+    RecordedCall call = Deliver(R"({"event":"keyDown","context":"C"})", 0);
+    EXPECT_TRUE(call.payload.is_null()) << "absent payload is null, not an empty object";
+
+    call = Deliver(R"({"event":"keyDown","context":7,"action":["x"],"payload":"text"})", 1);
+    EXPECT_EQ(call.context, "");
+    EXPECT_EQ(call.action, "");
+    EXPECT_TRUE(call.payload.is_null());
+
+    call = Deliver(R"({"context":"C"})", 2);
+    EXPECT_EQ(call.operation, "OnCustomEvent");
+    EXPECT_EQ(call.event, "");
+
+    call = Deliver(R"([1,2,3])", 3);
+    EXPECT_EQ(call.operation, "OnCustomEvent");
+    EXPECT_EQ(call.event, "");
+    EXPECT_TRUE(call.payload.is_null());
+
+    EXPECT_EQ(Deliver("42", 4).event, "");
+}
+
+TEST_F(ConnectionManagerTest, SurvivesBadInputAndHandlesTheNextMessage) {
+    Connect();
+    m_server.SendBinary(R"({"event":"keyDown"})");
+    m_server.SendText("this is not json {");
+    m_server.SendText("{\"event\":\"keyDown\",\"context\":\"\xff\xfe\"}");
+    m_server.SendText(std::string(2 * 1024 * 1024, '['));
+    m_server.SendText(R"({"event":"throw"})");
+    m_server.SendText(R"({"event":"keyUp","context":"after"})");
+    auto calls = m_plugin.WaitForCalls(2);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].event, "throw");
+    EXPECT_EQ(calls[1].operation, "OnKeyUp");
+    EXPECT_EQ(calls[1].context, "after");
+}
+
+TEST_F(ConnectionManagerTest, SendsEveryCommandByteForByte) {
+    Connect();
+    m_manager->SetTitle("", "C1");
+    m_manager->SetTitle("Hé \"x\"", "C1");
+    m_manager->SetImage("", "C2");
+    m_manager->SetImage("data:image/png;base64,AAAA", "C2");
+    m_manager->SetImage("iVBORw0K", "C2");
+    m_manager->SetSettings(nullptr, "C3");
+    m_manager->SetSettings({{"volume_value", 70}, {"auto_unmute", "1"}}, "C3");
+    m_manager->GetSettings("C4");
+    m_manager->SendToPropertyInspector({{"state", {{"id", "offline"}}}, {"settings", json::object()}}, "C5");
+    m_manager->SendToPropertyInspector("text", "C5");
+
+    const std::vector<std::string> expected = {
+        R"({"context":"C1","event":"setTitle","payload":{"target":0,"title":""}})",
+        "{\"context\":\"C1\",\"event\":\"setTitle\",\"payload\":{\"target\":0,\"title\":\"H\xc3\xa9 \\\"x\\\"\"}}",
+        R"({"context":"C2","event":"setImage","payload":{"image":"","target":0}})",
+        R"({"context":"C2","event":"setImage","payload":{"image":"data:image/png;base64,AAAA","target":0}})",
+        R"({"context":"C2","event":"setImage","payload":{"image":"data:image/png;base64,iVBORw0K","target":0}})",
+        R"({"context":"C3","event":"setSettings","payload":null})",
+        R"({"context":"C3","event":"setSettings","payload":{"auto_unmute":"1","volume_value":70}})",
+        R"({"context":"C4","event":"getSettings"})",
+        R"({"context":"C5","event":"sendToPropertyInspector","payload":{"settings":{},"state":{"id":"offline"}}})",
+        R"({"context":"C5","event":"sendToPropertyInspector","payload":"text"})",
+    };
+    for (const auto& text : expected) {
+        auto received = m_server.NextMessage(10s);
+        ASSERT_TRUE(received.has_value()) << "missing " << text;
+        EXPECT_EQ(*received, text);
+    }
+}
+
+TEST_F(ConnectionManagerTest, InvalidUtf8RaisesToTheCallerAndSendsNothing) {
+    Connect();
+    EXPECT_THROW(m_manager->SetTitle("\xff", "C"), json::type_error);
+    EXPECT_THROW(m_manager->SetSettings({{"k", "\xc3"}}, "C"), json::type_error);
+    m_manager->GetSettings("marker");
+    auto next = m_server.NextMessage(10s);
+    ASSERT_TRUE(next.has_value());
+    EXPECT_EQ(*next, R"({"context":"marker","event":"getSettings"})");
+}
+
+TEST_F(ConnectionManagerTest, CommandsBeforeTheLinkOpensAreLostNotDeferred) {
+    m_manager->SetTitle("early", "C");
+    m_manager->SetImage("early", "C");
+    Connect();
+    m_manager->GetSettings("marker");
+    auto next = m_server.NextMessage(10s);
+    ASSERT_TRUE(next.has_value());
+    EXPECT_EQ(*next, R"({"context":"marker","event":"getSettings"})");
+}
+
+TEST_F(ConnectionManagerTest, CommandsFromOtherThreadsArriveWholeAndInOrderPerThread) {
+    Connect();
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 4; ++t) {
+        senders.emplace_back([this, t] {
+            for (int i = 0; i < 50; ++i) m_manager->SetTitle(std::to_string(i), "T" + std::to_string(t));
+        });
+    }
+    for (auto& sender : senders) sender.join();
+    std::vector<int> next(4, 0);
+    for (int n = 0; n < 200; ++n) {
+        auto text = m_server.NextMessage(10s);
+        ASSERT_TRUE(text.has_value());
+        json command = json::parse(*text);
+        int thread = std::stoi(command["context"].get<std::string>().substr(1));
+        EXPECT_EQ(command["payload"]["title"], std::to_string(next[thread]++));
+    }
+}
+
+TEST_F(ConnectionManagerTest, RunReturnsWhenTheHostCloses) {
+    Connect();
+    m_server.Close();
+    m_loop.join();
+    m_manager->SetTitle("late", "C");  // after the end: dropped, harmless
+}
+
+TEST(ConnectionManagerRunTest, ReturnsWhenTheConnectionIsRefusedOrThePortUnusable) {
+    int closedPort = 0;
+    {
+        TestHostServer server;
+        closedPort = server.Port();
+    }
+    for (int port : {closedPort, -5, 70000}) {
+        ESDConnectionManager manager(port, "U", "registerPlugin");
+        RecordingPlugin plugin;
+        manager.SetPlugin(&plugin);
+        manager.Run();
+        manager.SetTitle("late", "C");
+    }
+}
+
+TEST(ConnectionManagerSinkTest, BuildsTheSameTextsWithoutASocket) {
+    std::vector<std::string> sent;
+    ESDConnectionManager manager([&sent](const std::string& text) { sent.push_back(text); });
+    manager.SetImage("abc", "K");
+    manager.GetSettings("K");
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], R"({"context":"K","event":"setImage","payload":{"image":"data:image/png;base64,abc","target":0}})");
+    EXPECT_EQ(sent[1], R"({"context":"K","event":"getSettings"})");
+}
+
+}  // namespace

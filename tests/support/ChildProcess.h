@@ -1,0 +1,33 @@
+#pragma once
+// Starts a program as the Stream Deck application would (its own process,
+// arguments passed one by one) and captures what it writes to stdout and
+// stderr. Back-ends: ChildProcess_posix.cpp, ChildProcess_win32.cpp.
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class ChildProcess {
+public:
+    ChildProcess();
+    ~ChildProcess();  // kills the process if it still runs
+
+    // Starts |program| with |arguments|; false when it cannot be started.
+    bool Start(const std::string& program, const std::vector<std::string>& arguments);
+    // The exit status once the process has ended within |timeout|; nothing while it runs.
+    std::optional<int> Wait(std::chrono::milliseconds timeout);
+    void Kill();
+    bool Running();
+    // Everything the process wrote to stdout and stderr so far.
+    std::string Output() const;
+
+private:
+    struct Handles;
+    std::unique_ptr<Handles> m_handles;
+    std::string m_outputPath;
+};
+
+// Full path of a program built beside the running test (adds ".exe" on Windows).
+std::string BuiltProgramPath(const std::string& name);

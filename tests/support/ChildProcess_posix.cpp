@@ -1,0 +1,87 @@
+#include "support/ChildProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "diagnostics/ModuleDirectory.h"
+#include "diagnostics/Platform.h"
+
+extern char** environ;
+
+struct ChildProcess::Handles {
+    pid_t pid = -1;
+    std::optional<int> status;
+};
+
+ChildProcess::ChildProcess() : m_handles(std::make_unique<Handles>()) {}
+
+ChildProcess::~ChildProcess() {
+    Kill();
+    if (!m_outputPath.empty()) unlink(m_outputPath.c_str());
+}
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+    char pattern[] = "/tmp/kestrel-child-XXXXXX";
+    int output = mkstemp(pattern);
+    if (output < 0) return false;
+    m_outputPath = pattern;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, output);
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    int result = posix_spawn(&m_handles->pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(output);
+    if (result != 0) m_handles->pid = -1;
+    return result == 0;
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
+    if (m_handles->status || m_handles->pid < 0) return m_handles->status;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        int status = 0;
+        pid_t done = waitpid(m_handles->pid, &status, WNOHANG);
+        if (done == m_handles->pid) {
+            m_handles->status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return m_handles->status;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void ChildProcess::Kill() {
+    if (m_handles->pid < 0 || m_handles->status) return;
+    kill(m_handles->pid, SIGKILL);
+    Wait(std::chrono::seconds(5));
+}
+
+bool ChildProcess::Running() { return m_handles->pid >= 0 && !Wait(std::chrono::milliseconds(0)); }
+
+std::string ChildProcess::Output() const {
+    std::ifstream file(m_outputPath, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::string BuiltProgramPath(const std::string& name) {
+    return WideToUtf8(GetModuleDirectory()) + "/" + name + kExecutableSuffix;
+}

@@ -1,0 +1,104 @@
+#include "support/ChildProcess.h"
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "diagnostics/ModuleDirectory.h"
+#include "diagnostics/Platform.h"
+
+struct ChildProcess::Handles {
+    PROCESS_INFORMATION process{};
+    bool started = false;
+    std::optional<int> status;
+};
+
+namespace {
+// Quotes one argument by the rules that CommandLineToArgvW and the C runtime undo.
+std::string Quote(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') quoted.append(backslashes * 2 + 1, '\\');
+        else quoted.append(backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+}  // namespace
+
+ChildProcess::ChildProcess() : m_handles(std::make_unique<Handles>()) {}
+
+ChildProcess::~ChildProcess() {
+    Kill();
+    if (m_handles->started) {
+        CloseHandle(m_handles->process.hProcess);
+        CloseHandle(m_handles->process.hThread);
+    }
+    if (!m_outputPath.empty()) DeleteFileA(m_outputPath.c_str());
+}
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+    char directory[MAX_PATH];
+    char path[MAX_PATH];
+    if (GetTempPathA(MAX_PATH, directory) == 0 || GetTempFileNameA(directory, "kcp", 0, path) == 0) return false;
+    m_outputPath = path;
+
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE output = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) return false;
+
+    std::string commandLine = Quote(program);
+    for (const auto& argument : arguments) commandLine += " " + Quote(argument);
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    BOOL created = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &m_handles->process);
+    CloseHandle(output);
+    m_handles->started = created != FALSE;
+    return m_handles->started;
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
+    if (m_handles->status || !m_handles->started) return m_handles->status;
+    if (WaitForSingleObject(m_handles->process.hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+        return std::nullopt;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(m_handles->process.hProcess, &code);
+    m_handles->status = static_cast<int>(code);
+    return m_handles->status;
+}
+
+void ChildProcess::Kill() {
+    if (!m_handles->started || m_handles->status) return;
+    TerminateProcess(m_handles->process.hProcess, 137);
+    Wait(std::chrono::seconds(5));
+}
+
+bool ChildProcess::Running() { return m_handles->started && !Wait(std::chrono::milliseconds(0)); }
+
+std::string ChildProcess::Output() const {
+    std::ifstream file(m_outputPath, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::string BuiltProgramPath(const std::string& name) {
+    return WideToUtf8(GetModuleDirectory()) + "\\" + name + kExecutableSuffix;
+}
