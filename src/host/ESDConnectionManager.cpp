@@ -62,7 +62,7 @@ void ESDConnectionManager::Run() {
         client.set_close_handler([&transport](websocketpp::connection_hdl) { transport.open.store(false); });
         client.set_message_handler([this](websocketpp::connection_hdl, WebSocketClient::message_ptr message) {
             if (message->get_opcode() != websocketpp::frame::opcode::text) return;
-            DispatchMessage(message->get_payload());
+            HandleMessageText(message->get_payload());
         });
 
         std::string url = "ws://localhost:" + std::to_string(m_port);
@@ -78,7 +78,7 @@ void ESDConnectionManager::Run() {
     transport.open.store(false);
 }
 
-void ESDConnectionManager::DispatchMessage(const std::string& text) {
+void ESDConnectionManager::HandleMessageText(const std::string& text) {
     LogTrace("ESDConnectionManager::OnMessage: %s", text.c_str());
     try {
         Route(json::parse(text));

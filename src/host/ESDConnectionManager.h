@@ -41,7 +41,7 @@ public:
 
     // Handles one text message from the host: the trace line, then parse and
     // route it to the plug-in. Never raises.
-    void DispatchMessage(const std::string& text);
+    void HandleMessageText(const std::string& text);
 
     void SetTitle(const std::string& title, const std::string& context);
     void SetImage(const std::string& image, const std::string& context);

@@ -17,11 +17,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The file's text with Windows line ends turned into "\n".
 std::string ReadFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     std::stringstream content;
     content << file.rdbuf();
-    return content.str();
+    std::string text = content.str();
+    std::string lines;
+    for (char c : text) {
+        if (c != '\r') lines += c;
+    }
+    return lines;
 }
 
 // Each test runs in a fresh working directory, as the plug-in runs in its own folder.
