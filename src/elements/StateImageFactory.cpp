@@ -1,0 +1,45 @@
+#include "elements/StateImageFactory.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "graphics/ResolveModulePath.h"
+
+namespace {
+
+// The double-checked creation: g_published is set, with release order, only
+// after g_factory has been written under g_factoryMutex, so a caller that sees
+// it set may copy g_factory without the lock (nobody writes it again).
+std::mutex g_factoryMutex;  // guards the creation of g_factory
+std::shared_ptr<StateImageFactory> g_factory;
+std::atomic<bool> g_published{false};
+
+std::shared_ptr<Graphics> Load(const StateImageFactory::PathResolver& resolve, const wchar_t* fileName) {
+    return std::make_shared<Graphics>(resolve(fileName));
+}
+
+}  // namespace
+
+StateImageFactory::StateImageFactory()
+    : StateImageFactory([](const std::wstring& fileName) { return ResolveModulePath(fileName); }) {}
+
+StateImageFactory::StateImageFactory(const PathResolver& resolve)
+    : m_errorImage(Load(resolve, L"state_error.png")),
+      m_alertImage(Load(resolve, L"state_alert.png")),
+      m_successImage(Load(resolve, L"state_success.png")),
+      m_offlineImage(Load(resolve, L"state_offline.png")),
+      m_loggedOutImage(Load(resolve, L"state_logged_out.png")),
+      m_notSupportedImage(Load(resolve, L"state_not_supported.png")) {}
+
+StateImageFactory::~StateImageFactory() = default;
+
+std::shared_ptr<StateImageFactory> AcquireStateImageFactory() {
+    if (!g_published.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(g_factoryMutex);
+        if (!g_factory) {
+            g_factory = std::make_shared<StateImageFactoryImpl>();
+            g_published.store(true, std::memory_order_release);
+        }
+    }
+    return g_factory;
+}

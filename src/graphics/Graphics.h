@@ -1,0 +1,55 @@
+#pragma once
+// A key image: a picture loaded from a file, composed with overlays and
+// encoded as Base64 PNG text for the host's setImage command. Two back-ends
+// behind this header: GDI+ (Graphics_win32.cpp) and cairo (Graphics_posix.cpp).
+//
+// A Graphics either holds an image or holds none (its file did not load) and
+// never changes between the two. An image-less Graphics composes and encodes to
+// nothing. Callers compose on copies, so the images they keep are never drawn on.
+//
+// Threads: none of its own; one Graphics must not be used by two threads at
+// once (the control elements serialise their redraws). Objects are held by
+// std::shared_ptr.
+
+#include <string>
+
+struct IStream;
+
+class Graphics {
+public:
+    // Loads the image file at `path`; on failure logs the critical line
+    // "Failed loading image from file '<path>'" and holds no image.
+    explicit Graphics(const std::wstring& path);
+
+    // Deep copy of the pixels; a copy of an image-less Graphics is image-less.
+    Graphics(const Graphics& other);
+    Graphics& operator=(const Graphics&) = delete;
+
+    virtual ~Graphics();
+
+    // Draws `overlay` over this image, stretched or shrunk to cover all of it,
+    // alpha-blended. Does nothing when either side holds no image.
+    void Compose(const Graphics& overlay);
+
+    // PNG-encodes the image and writes its Base64 text (standard alphabet,
+    // padded, no line breaks, no data-URL prefix) into `output`. Returns false
+    // and leaves `output` as it was when there is no image or encoding fails.
+    bool ToBase64Png(std::string& output) const;
+
+    bool HasImage() const { return m_image != nullptr; }
+    // Size in pixels; 0 when there is no image.
+    unsigned Width() const;
+    unsigned Height() const;
+
+private:
+    struct Image;  // the back-end's picture
+
+    // The critical log line of a failed load, the same on both back-ends.
+    static void LogLoadFailure(const std::wstring& path);
+
+    // The GDI+ back-end's encoding step: PNG (or another MIME type's encoder)
+    // into a COM stream. Defined only by the Windows back-end.
+    bool SaveToStream(IStream* stream, const wchar_t* mimeType) const;
+
+    Image* m_image = nullptr;  // owned; null when loading failed
+};
