@@ -18,7 +18,7 @@ public:
     // overlay, encode; returns the Base64 length (0 on failure).
     size_t ComposeAndEncode() const;
 
-    // Average Base64 length of the 48 plug-in images, each encoded as loaded.
+    // Average Base64 length of the plug-in folder's images, each encoded as loaded.
     static double AverageBase64Size(size_t* imageCount);
 
 private:

@@ -16,14 +16,24 @@ using WideCodec = std::codecvt_utf8<wchar_t>;
 #endif
 }  // namespace
 
+// libstdc++ names its own function in the error's text; the callers expect
+// the standard codec's "bad conversion", so the error is raised with that text.
 std::wstring Utf8ToWide(const std::string& text) {
     std::wstring_convert<WideCodec, wchar_t> converter;
-    return converter.from_bytes(text);
+    try {
+        return converter.from_bytes(text);
+    } catch (const std::range_error&) {
+        throw std::range_error("bad conversion");
+    }
 }
 
 std::string WideToUtf8(const std::wstring& text) {
     std::wstring_convert<WideCodec, wchar_t> converter;
-    return converter.to_bytes(text);
+    try {
+        return converter.to_bytes(text);
+    } catch (const std::range_error&) {
+        throw std::range_error("bad conversion");
+    }
 }
 
 #pragma GCC diagnostic pop

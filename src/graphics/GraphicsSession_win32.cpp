@@ -1,6 +1,9 @@
-#include <gdiplus.h>
-#include <objidl.h>
+// windows.h first, then the COM types that GDI+ builds on.
 #include <windows.h>
+
+#include <objidl.h>
+
+#include <gdiplus.h>
 
 #include <atomic>
 

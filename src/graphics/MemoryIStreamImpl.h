@@ -9,8 +9,9 @@
 // Threads: only the reference count is interlocked; one stream is used by
 // one encoding at a time.
 
-#include <objidl.h>
 #include <windows.h>
+
+#include <objidl.h>
 
 class MemoryIStreamImpl : public IStream {
 public:

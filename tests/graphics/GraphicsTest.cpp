@@ -1,0 +1,222 @@
+// Loading, copying, composing and encoding key images, checked through the
+// PNG that ToBase64Png produces, decoded by the tests' own decoder.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "diagnostics/Platform.h"
+#include "graphics/Graphics.h"
+#include "graphics/ResolveModulePath.h"
+#include "support/LogCapture.h"
+#include "support/PngDecoder.h"
+#include "support/PngWriter.h"
+#include "support/TemporaryDirectory.h"
+
+namespace {
+
+const RgbaImage::Pixel kRed = {255, 0, 0, 255};
+const RgbaImage::Pixel kBlue = {0, 0, 255, 255};
+const RgbaImage::Pixel kGreen = {0, 255, 0, 255};
+const RgbaImage::Pixel kBlack = {0, 0, 0, 255};
+const RgbaImage::Pixel kClear = {0, 0, 0, 0};
+
+// Channel-wise comparison with room for the rounding of scaling and blending.
+::testing::AssertionResult Near(const RgbaImage::Pixel& actual, const RgbaImage::Pixel& expected,
+                                int tolerance = 4) {
+    for (int i = 0; i < 4; ++i) {
+        if (std::abs(int(actual[i]) - int(expected[i])) > tolerance) {
+            return ::testing::AssertionFailure()
+                   << "pixel (" << int(actual[0]) << "," << int(actual[1]) << "," << int(actual[2]) << ","
+                   << int(actual[3]) << ") expected (" << int(expected[0]) << "," << int(expected[1]) << ","
+                   << int(expected[2]) << "," << int(expected[3]) << ")";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class GraphicsTest : public ::testing::Test {
+protected:
+    GraphicsTest() : m_directory("kestrel-graphics-test") {}
+
+    // Writes `image` as a PNG file of the test's folder and loads it.
+    std::shared_ptr<Graphics> Load(const std::string& name, const RgbaImage& image) {
+        std::string path = (m_directory.Path() / name).u8string();
+        EXPECT_TRUE(WritePngFile(path, image));
+        return std::make_shared<Graphics>(Utf8ToWide(path));
+    }
+
+    std::shared_ptr<Graphics> Missing() {
+        return std::make_shared<Graphics>((m_directory.Path() / "missing.png").wstring());
+    }
+
+    static RgbaImage Decode(const Graphics& graphics) {
+        std::string text;
+        EXPECT_TRUE(graphics.ToBase64Png(text));
+        auto image = DecodeBase64Png(text);
+        EXPECT_TRUE(image.has_value()) << "not a decodable Base64 PNG";
+        return image.value_or(RgbaImage());
+    }
+
+    TemporaryDirectory m_directory;
+};
+
+// Quadrants: blue top left, green bottom right, the rest transparent.
+RgbaImage QuadrantOverlay(unsigned size) {
+    RgbaImage overlay(size, size, kClear);
+    overlay.Fill(0, 0, size / 2, size / 2, kBlue);
+    overlay.Fill(size / 2, size / 2, size, size, kGreen);
+    return overlay;
+}
+
+TEST_F(GraphicsTest, LoadsAndEncodesThePixelsOfTheFile) {
+    RgbaImage picture(16, 12, kClear);
+    picture.Fill(0, 0, 8, 12, kRed);
+    picture.Fill(8, 0, 16, 6, {10, 200, 30, 128});
+    auto graphics = Load("picture.png", picture);
+    ASSERT_TRUE(graphics->HasImage());
+    EXPECT_EQ(graphics->Width(), 16u);
+    EXPECT_EQ(graphics->Height(), 12u);
+
+    std::string text;
+    ASSERT_TRUE(graphics->ToBase64Png(text));
+    EXPECT_EQ(text.size() % 4, 0u);
+    EXPECT_EQ(text.rfind("iVBORw0KGgo", 0), 0u)
+        << "Base64 of the PNG signature, no prefix: " << text.substr(0, 30);
+    auto decoded = DecodeBase64Png(text);
+    ASSERT_TRUE(decoded.has_value());
+    ASSERT_EQ(decoded->width, 16u);
+    ASSERT_EQ(decoded->height, 12u);
+    EXPECT_TRUE(Near(decoded->At(2, 2), kRed));
+    EXPECT_TRUE(Near(decoded->At(12, 3), {10, 200, 30, 128}));
+    EXPECT_EQ(decoded->At(12, 9)[3], 0) << "transparency is kept";
+}
+
+TEST_F(GraphicsTest, ScalesASmallerOverlayToExactlyTheBaseSize) {
+    auto base = Load("base.png", RgbaImage(40, 40, kRed));
+    auto overlay = Load("overlay.png", QuadrantOverlay(8));
+    Graphics key(*base);
+    key.Compose(*overlay);
+    EXPECT_EQ(key.Width(), 40u);
+    EXPECT_EQ(key.Height(), 40u);
+    RgbaImage result = Decode(key);
+    ASSERT_EQ(result.width, 40u);
+    // Probes away from the quadrant seams and the border, where the platforms'
+    // interpolations differ.
+    EXPECT_TRUE(Near(result.At(8, 8), kBlue));
+    EXPECT_TRUE(Near(result.At(28, 28), kGreen));
+    EXPECT_TRUE(Near(result.At(33, 33), kGreen));
+    EXPECT_TRUE(Near(result.At(30, 8), kRed));
+    EXPECT_TRUE(Near(result.At(8, 30), kRed));
+}
+
+TEST_F(GraphicsTest, ShrinksALargerOverlayToTheBaseSize) {
+    auto base = Load("base.png", RgbaImage(40, 30, kRed));
+    auto overlay = Load("overlay.png", QuadrantOverlay(120));
+    Graphics key(*base);
+    key.Compose(*overlay);
+    RgbaImage result = Decode(key);
+    ASSERT_EQ(result.width, 40u);
+    ASSERT_EQ(result.height, 30u);
+    EXPECT_TRUE(Near(result.At(8, 6), kBlue));
+    EXPECT_TRUE(Near(result.At(32, 24), kGreen));
+    EXPECT_TRUE(Near(result.At(32, 6), kRed));
+}
+
+TEST_F(GraphicsTest, BlendsATranslucentOverlayOverTheBase) {
+    auto base = Load("base.png", RgbaImage(20, 20, kBlack));
+    auto overlay = Load("overlay.png", RgbaImage(20, 20, {255, 255, 255, 128}));
+    Graphics key(*base);
+    key.Compose(*overlay);
+    EXPECT_TRUE(Near(Decode(key).At(10, 10), {128, 128, 128, 255}, 6));
+}
+
+TEST_F(GraphicsTest, LaterOverlaysLieOnTopOfEarlierOnes) {
+    auto base = Load("base.png", RgbaImage(20, 20, kRed));
+    auto blue = Load("blue.png", RgbaImage(20, 20, kBlue));
+    RgbaImage leftGreen(20, 20, kClear);
+    leftGreen.Fill(0, 0, 10, 20, kGreen);
+    auto green = Load("green.png", leftGreen);
+
+    Graphics blueThenGreen(*base);
+    blueThenGreen.Compose(*blue);
+    blueThenGreen.Compose(*green);
+    RgbaImage first = Decode(blueThenGreen);
+    EXPECT_TRUE(Near(first.At(4, 10), kGreen));
+    EXPECT_TRUE(Near(first.At(15, 10), kBlue));
+
+    Graphics greenThenBlue(*base);
+    greenThenBlue.Compose(*green);
+    greenThenBlue.Compose(*blue);
+    RgbaImage second = Decode(greenThenBlue);
+    EXPECT_TRUE(Near(second.At(4, 10), kBlue));
+    EXPECT_TRUE(Near(second.At(15, 10), kBlue));
+}
+
+TEST_F(GraphicsTest, ComposingOnACopyLeavesTheOriginalUntouched) {
+    auto base = Load("base.png", RgbaImage(20, 20, kRed));
+    auto overlay = Load("overlay.png", RgbaImage(20, 20, kBlue));
+    RgbaImage before = Decode(*base);
+    Graphics copy(*base);
+    copy.Compose(*overlay);
+    EXPECT_TRUE(Near(Decode(copy).At(5, 5), kBlue));
+    EXPECT_EQ(Decode(*base).pixels, before.pixels);
+}
+
+TEST_F(GraphicsTest, AnImageLessOverlayLeavesTheBaseUnchanged) {
+    RgbaImage picture(24, 24, kRed);
+    picture.Fill(0, 0, 12, 12, {0, 0, 255, 100});
+    auto base = Load("base.png", picture);
+    auto missing = Missing();
+    ASSERT_FALSE(missing->HasImage());
+    Graphics key(*base);
+    key.Compose(*missing);
+    EXPECT_EQ(Decode(key).pixels, Decode(*base).pixels);
+}
+
+TEST_F(GraphicsTest, AnImageLessGraphicsComposesCopiesAndEncodesToNothing) {
+    auto missing = Missing();
+    auto overlay = Load("overlay.png", RgbaImage(8, 8, kBlue));
+    EXPECT_FALSE(missing->HasImage());
+    EXPECT_EQ(missing->Width(), 0u);
+    EXPECT_EQ(missing->Height(), 0u);
+    missing->Compose(*overlay);
+    EXPECT_FALSE(missing->HasImage());
+
+    Graphics copy(*missing);
+    EXPECT_FALSE(copy.HasImage());
+    std::string output = "left alone";
+    EXPECT_FALSE(missing->ToBase64Png(output));
+    EXPECT_FALSE(copy.ToBase64Png(output));
+    EXPECT_EQ(output, "left alone");
+}
+
+TEST_F(GraphicsTest, AFailedLoadLogsOneCriticalLineWithThePath) {
+    // A name outside ASCII, so the line proves the path is written as UTF-8.
+    std::string missingPath = (m_directory.Path() / "missing").u8string() + "-\xC3\xBC.png";
+    std::string garbagePath = (m_directory.Path() / "garbage.png").u8string();
+    { std::ofstream(std::filesystem::u8path(garbagePath), std::ios::binary) << "not a PNG at all"; }
+    LogCapture log;
+    Graphics missing(Utf8ToWide(missingPath));
+    Graphics garbage(Utf8ToWide(garbagePath));
+    EXPECT_FALSE(missing.HasImage());
+    EXPECT_FALSE(garbage.HasImage());
+    auto lines = log.CriticalLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("Failed loading image from file '" + missingPath + "'"), std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find("Failed loading image from file '" + garbagePath + "'"), std::string::npos)
+        << lines[1];
+}
+
+TEST_F(GraphicsTest, ACombinedPathTooLongForThePlatformFailsTheLoadWithTheLogLine) {
+    LogCapture log;
+    Graphics graphics(ResolveModulePath(std::wstring(5000, L'k') + L".png"));
+    EXPECT_FALSE(graphics.HasImage());
+    auto lines = log.CriticalLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("Failed loading image from file '"), std::string::npos) << lines[0];
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+// Every key image and status overlay of the plug-in folder sits beside the
+// built executables, loads, and has the key's size.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "PluginImageNames.h"
+#include "graphics/Graphics.h"
+#include "graphics/ResolveModulePath.h"
+
+namespace {
+
+TEST(KeyImageFilesTest, EveryImageLoadsAt144By144) {
+    EXPECT_EQ(std::size(kPluginImageNames), 48u);
+    for (const char* name : kPluginImageNames) {
+        SCOPED_TRACE(name);
+        std::wstring path = ResolveModulePath(std::string(name));
+        EXPECT_TRUE(std::filesystem::is_regular_file(path));
+        Graphics image(path);
+        ASSERT_TRUE(image.HasImage());
+        EXPECT_EQ(image.Width(), 144u);
+        EXPECT_EQ(image.Height(), 144u);
+        std::string text;
+        EXPECT_TRUE(image.ToBase64Png(text));
+    }
+}
+
+}  // namespace
