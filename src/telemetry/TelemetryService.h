@@ -3,14 +3,26 @@
 // that stamps each event with the plug-in version, the time since start and
 // since the previous event, a session identifier and the machine identifier,
 // and posts it either on the caller's thread or from its worker threads.
+//
+// Threads: SendEvent may be called from any thread. Four worker threads take
+// queued posts from a lock-free queue; destruction clears m_running and joins
+// them after they have drained the queue. The previous-event time is one
+// 64-bit atomic value; everything else is fixed after construction.
 
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "telemetry/TelemetrySettings.h"
+
 class TelemetryService {
 public:
-    // The one service of the process, created on first use.
+    // The one service of the process, created on first use with the settings
+    // read from the environment at that moment.
     static std::shared_ptr<TelemetryService> Instance();
+
+    // A separate service with the given settings (the process-wide one is
+    // made by Instance); tests point it at their own collector.
+    static std::shared_ptr<TelemetryService> Create(const TelemetrySettings& settings);
 
     // Posts the event |name| with the caller's extra |properties| (an object;
     // pass an empty one when there are none). A null name does nothing.
@@ -22,7 +34,10 @@ public:
     TelemetryService& operator=(const TelemetryService&) = delete;
 
 private:
-    TelemetryService();
+    explicit TelemetryService(const TelemetrySettings& settings);
+    std::string BuildBody(const char* name, const nlohmann::json& properties);
+    void WorkerThreadProc();
+
     struct State;
     std::unique_ptr<State> m_state;
 };

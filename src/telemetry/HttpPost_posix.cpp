@@ -1,0 +1,140 @@
+#include <curl/curl.h>
+
+#include <mutex>
+#include <stdexcept>
+
+#include "diagnostics/Platform.h"
+#include "telemetry/HttpPost.h"
+
+// libcurl with the limits of the Windows client: 5 s to connect, and no
+// transfer may stall (less than 1 byte per second) for 5 s while sending or
+// waiting for and receiving the response. Like WinINet's per-operation
+// timeouts this bounds every wait without limiting a slow but steady
+// transfer. The response is handed to the sink in 32768-byte chunks with the
+// same end rule as the Windows reads: a last, shorter chunk, possibly empty.
+
+namespace {
+
+constexpr long kTimeoutMilliseconds = 5000;
+constexpr size_t kChunkSize = 0x8000;
+constexpr char kDefaultUserAgent[] = "NSIS HTTP Client";
+
+// One transfer's response, filled by curl's callbacks on the calling thread.
+struct Response {
+    const HttpResponseSink* sink = nullptr;
+    bool began = false;    // a status line arrived
+    bool stopped = false;  // the sink asked to stop
+    std::string headers;   // the latest response's header block
+    std::wstring wideHeaders;
+    std::string pending;  // body bytes not yet handed to the sink
+
+    bool Deliver(const char* data, size_t length) {
+        if (stopped || !*sink) return true;
+        if (!(*sink)(wideHeaders, data, length)) stopped = true;
+        return !stopped;
+    }
+};
+
+std::wstring WidenHeaders(const std::string& text) {
+    try {
+        return Utf8ToWide(text);
+    } catch (const std::range_error&) {
+        return std::wstring(text.begin(), text.end());  // bytes as Latin-1
+    }
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    auto& response = *static_cast<Response*>(user);
+    std::string line(data, size * count);
+    // An interim response (100 Continue) is followed by a new status line.
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        response.began = true;
+        response.headers.clear();
+    }
+    response.headers += line;
+    response.wideHeaders = WidenHeaders(response.headers);
+    return size * count;
+}
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    auto& response = *static_cast<Response*>(user);
+    response.pending.append(data, size * count);
+    size_t offset = 0;
+    while (response.pending.size() - offset >= kChunkSize) {
+        if (!response.Deliver(response.pending.data() + offset, kChunkSize)) return 0;  // aborts the transfer
+        offset += kChunkSize;
+    }
+    response.pending.erase(0, offset);
+    return size * count;
+}
+
+bool IsParsableUrl(const std::string& url) {
+    CURLU* parsed = curl_url();
+    if (!parsed) return false;
+    bool ok = curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK;
+    curl_url_cleanup(parsed);
+    return ok;
+}
+
+// Splits the CR LF separated extra headers into curl's list.
+curl_slist* HeaderList(const std::string& headers) {
+    curl_slist* list = curl_slist_append(nullptr, "Expect:");  // send the body at once
+    size_t start = 0;
+    while (start < headers.size()) {
+        size_t end = headers.find("\r\n", start);
+        if (end == std::string::npos) end = headers.size();
+        if (end > start) list = curl_slist_append(list, headers.substr(start, end - start).c_str());
+        start = end + 2;
+    }
+    return list;
+}
+
+void SetOptions(CURL* curl, const std::string& url, const std::string& agent, curl_slist* headers,
+                const void* body, size_t bodyLength, Response* response) {
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kTimeoutMilliseconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kTimeoutMilliseconds / 1000);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // decode compressed responses
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, response);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, response);
+}
+
+}  // namespace
+
+bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
+                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+    std::string narrowUrl, agent, extraHeaders;
+    try {
+        narrowUrl = WideToUtf8(url);
+        agent = userAgent ? WideToUtf8(userAgent) : kDefaultUserAgent;
+        extraHeaders = headers ? WideToUtf8(std::wstring(headers, headersLength)) : "";
+    } catch (const std::range_error&) {
+        return false;
+    }
+    if (!IsParsableUrl(narrowUrl)) return false;
+
+    CURL* curl = curl_easy_init();
+    if (!curl) return false;
+    Response response;
+    response.sink = &sink;
+    curl_slist* headerList = HeaderList(extraHeaders);
+    SetOptions(curl, narrowUrl, agent, headerList, body, bodyLength, &response);
+    curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(headerList);
+    if (response.began) response.Deliver(response.pending.data(), response.pending.size());
+    return response.began;
+}

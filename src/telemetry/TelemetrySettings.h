@@ -1,0 +1,18 @@
+#pragma once
+// Where usage events go and whether they are sent at all.
+//
+// The collector URL is fixed at build time (the CMake cache variable
+// KESTREL_TELEMETRY_URL) and replaced at run time by a non-empty environment
+// variable of the same name. KESTREL_TELEMETRY=off (also "0", "false", "no")
+// or DO_NOT_TRACK set to anything but "" or "0" turns telemetry off: events
+// are then neither queued nor sent, and no machine identifier is made.
+
+#include <string>
+
+struct TelemetrySettings {
+    std::string collectorUrl;
+    bool enabled = false;
+};
+
+// Reads the environment now; the build-time URL when no override is set.
+TelemetrySettings ReadTelemetrySettings();
