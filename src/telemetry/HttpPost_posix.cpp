@@ -1,32 +1,41 @@
 #include <curl/curl.h>
 
+#include <chrono>
 #include <mutex>
 #include <stdexcept>
 
 #include "diagnostics/Platform.h"
 #include "telemetry/HttpPost.h"
 
-// libcurl with the limits of the Windows client: 5 s to connect, and no
-// transfer may stall (less than 1 byte per second) for 5 s while sending or
-// waiting for and receiving the response. Like WinINet's per-operation
+// libcurl with the limits of the Windows client: 5 s to connect, then no
+// wait while sending, or while waiting for and receiving the response, may
+// last 5 s without a byte moving (checked by the progress callback, which
+// curl calls about once a second or more). Like WinINet's per-operation
 // timeouts this bounds every wait without limiting a slow but steady
-// transfer. The response is handed to the sink in 32768-byte chunks with the
-// same end rule as the Windows reads: a last, shorter chunk, possibly empty.
+// transfer; curl's own low-speed limit averages over a window and would let
+// an unanswered request hang for about twice as long. The response is handed to the sink in 32768-byte chunks
+// with the same end rule as the Windows reads: a last, shorter chunk, possibly empty.
 
 namespace {
 
 constexpr long kTimeoutMilliseconds = 5000;
+using Clock = std::chrono::steady_clock;
 constexpr size_t kChunkSize = 0x8000;
 constexpr char kDefaultUserAgent[] = "NSIS HTTP Client";
 
 // One transfer's response, filled by curl's callbacks on the calling thread.
 struct Response {
+    CURL* curl = nullptr;
     const HttpResponseSink* sink = nullptr;
     bool began = false;    // a status line arrived
     bool stopped = false;  // the sink asked to stop
     std::string headers;   // the latest response's header block
     std::wstring wideHeaders;
     std::string pending;  // body bytes not yet handed to the sink
+
+    bool connected = false;
+    curl_off_t moved = 0;  // bytes sent plus body bytes received
+    Clock::time_point lastActivity = Clock::now();
 
     bool Deliver(const char* data, size_t length) {
         if (stopped || !*sink) return true;
@@ -52,6 +61,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         response.headers.clear();
     }
     response.headers += line;
+    response.lastActivity = Clock::now();
     response.wideHeaders = WidenHeaders(response.headers);
     return size * count;
 }
@@ -66,6 +76,25 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     }
     response.pending.erase(0, offset);
     return size * count;
+}
+
+// Aborts the transfer (non-zero result) once it has stalled for the timeout.
+int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+    auto& response = *static_cast<Response*>(user);
+    Clock::time_point now = Clock::now();
+    if (!response.connected) {
+        // Until the connection stands, the connect timeout governs.
+        curl_off_t connectTime = 0;
+        curl_easy_getinfo(response.curl, CURLINFO_CONNECT_TIME_T, &connectTime);
+        if (connectTime <= 0) return 0;
+        response.connected = true;
+        response.lastActivity = now;
+    }
+    if (received + sent != response.moved) {
+        response.moved = received + sent;
+        response.lastActivity = now;
+    }
+    return now - response.lastActivity > std::chrono::milliseconds(kTimeoutMilliseconds) ? 1 : 0;
 }
 
 bool IsParsableUrl(const std::string& url) {
@@ -95,8 +124,9 @@ void SetOptions(CURL* curl, const std::string& url, const std::string& agent, cu
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kTimeoutMilliseconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kTimeoutMilliseconds / 1000);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, response);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // decode compressed responses
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -129,6 +159,7 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
     CURL* curl = curl_easy_init();
     if (!curl) return false;
     Response response;
+    response.curl = curl;
     response.sink = &sink;
     curl_slist* headerList = HeaderList(extraHeaders);
     SetOptions(curl, narrowUrl, agent, headerList, body, bodyLength, &response);

@@ -1,0 +1,196 @@
+// The telemetry service against a real collector on 127.0.0.1: the event
+// document, the time stamps, delivery by the workers up to destruction, the
+// opt-out and a collector that never answers.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/ScopedEnvironment.h"
+#include "support/TestHttpServer.h"
+#include "telemetry/TelemetryService.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kWait = std::chrono::seconds(10);
+constexpr char kPath[] = "/science/insert/kestrel";
+
+// Every test posts to its own server; the machine identifier is stored in a
+// scratch folder (on Windows it goes to the registry of the test's prefix).
+class TelemetryServiceTest : public ::testing::Test {
+protected:
+    TelemetryServiceTest()
+        : m_config(fs::temp_directory_path() /
+                   ("kestrel-telemetry-test-" + std::to_string(std::random_device()()))),
+          m_xdg("XDG_CONFIG_HOME", m_config.string()),
+          m_switch("KESTREL_TELEMETRY", std::nullopt),
+          m_doNotTrack("DO_NOT_TRACK", std::nullopt),
+          m_url("KESTREL_TELEMETRY_URL", m_server.Url(kPath)) {}
+    ~TelemetryServiceTest() override {
+        std::error_code ignored;
+        fs::remove_all(m_config, ignored);
+    }
+
+    std::shared_ptr<TelemetryService> CreateFromEnvironment() {
+        return TelemetryService::Create(ReadTelemetrySettings());
+    }
+
+    TestHttpServer m_server;
+    fs::path m_config;
+    ScopedEnvironment m_xdg, m_switch, m_doNotTrack, m_url;
+};
+
+nlohmann::json Event(const RecordedHttpRequest& request) {
+    return nlohmann::json::parse(request.body).at(0);
+}
+
+std::string Field(const nlohmann::json& event, const std::string& name) {
+    for (const auto& field : event.at("fields")) {
+        if (field.at(0) == name) return field.at(1).get<std::string>();
+    }
+    return "<missing>";
+}
+
+TEST_F(TelemetryServiceTest, PostsOneObjectArrayWithItsMembersInByteOrder) {
+    auto service = CreateFromEnvironment();
+    service->SendEvent(nullptr, true, nlohmann::json::object());
+    nlohmann::json properties = {{"name", "caller's name"}, {"message", "it broke \xC3\xA9"}, {"a", 1}};
+    service->SendEvent("streamdeck_kestrel_plugin_crashed", true, properties);
+
+    ASSERT_TRUE(m_server.WaitForRequests(1, kWait));
+    ASSERT_EQ(m_server.Requests().size(), 1u);
+    RecordedHttpRequest request = m_server.Requests().at(0);
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.path, kPath);
+    EXPECT_EQ(request.Header("Content-Type"), "application/json");
+
+    ASSERT_EQ(request.body.front(), '[');
+    ASSERT_EQ(request.body.back(), ']');
+    nlohmann::ordered_json asSent = nlohmann::ordered_json::parse(request.body);
+    ASSERT_EQ(asSent.size(), 1u);
+    std::vector<std::string> keys;
+    for (const auto& member : asSent.at(0).items()) keys.push_back(member.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"_meta", "a", "feature", "fields", "hostMachineId", "message",
+                                              "name", "sessionId"}));
+    EXPECT_EQ(request.body.find(' '),
+              request.body.find("it broke") + 2);                 // compact: the only space is the text's
+    EXPECT_NE(request.body.find("\xC3\xA9"), std::string::npos);  // UTF-8, not escaped
+
+    nlohmann::json event = Event(request);
+    EXPECT_EQ(event.at("name"), "streamdeck_kestrel_plugin_crashed");
+    EXPECT_EQ(event.at("message"), "it broke \xC3\xA9");
+    EXPECT_EQ(event.at("feature"), "streamdeck_kestrel_plugin");
+    EXPECT_EQ(event.at("_meta").at("mobile"), false);
+    EXPECT_EQ(event.at("_meta").at("platform"), "desktop");
+    std::string os = event.at("_meta").at("os");
+    EXPECT_TRUE(os == "Windows" || os == "Linux") << os;
+    EXPECT_TRUE(std::regex_match(event.at("sessionId").get<std::string>(),
+                                 std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")));
+    EXPECT_TRUE(std::regex_match(event.at("hostMachineId").get<std::string>(), std::regex("(SWID|VTID)/.+")));
+
+    const nlohmann::json& fields = event.at("fields");
+    ASSERT_EQ(fields.size(), 3u);
+    const char* names[] = {"plugin_version", "seconds_since_start", "seconds_since_previous_event"};
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(fields.at(i).size(), 2u);
+        EXPECT_EQ(fields.at(i).at(0), names[i]);
+        EXPECT_TRUE(fields.at(i).at(1).is_string());
+    }
+    EXPECT_EQ(Field(event, "plugin_version"), "22.6.21.87");
+}
+
+TEST_F(TelemetryServiceTest, CountsWholeSecondsSinceStartAndSinceThePreviousEvent) {
+    auto service = CreateFromEnvironment();
+    auto started = Clock::now();
+    service->SendEvent("first", true, nlohmann::json::object());
+    service->SendEvent("second", true, nlohmann::json::object());
+    auto elapsed = Clock::now() - started;
+    ASSERT_TRUE(m_server.WaitForRequests(2, kWait));
+    std::vector<RecordedHttpRequest> requests = m_server.Requests();
+    nlohmann::json first = Event(requests.at(0)), second = Event(requests.at(1));
+    EXPECT_EQ(first.at("sessionId"), second.at("sessionId"));
+    EXPECT_EQ(first.at("hostMachineId"), second.at("hostMachineId"));
+    if (elapsed < std::chrono::milliseconds(900)) {
+        EXPECT_EQ(Field(first, "seconds_since_start"), "0");
+        EXPECT_EQ(Field(first, "seconds_since_previous_event"), "0");
+        EXPECT_EQ(Field(second, "seconds_since_previous_event"), "0");
+    }
+
+    // A pause of more than a second shows in both counts of the next event.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    service->SendEvent("third", true, nlohmann::json::object());
+    ASSERT_TRUE(m_server.WaitForRequests(3, kWait));
+    nlohmann::json third = Event(m_server.Requests().at(2));
+    EXPECT_GE(std::stoi(Field(third, "seconds_since_start")), 1);
+    EXPECT_GE(std::stoi(Field(third, "seconds_since_previous_event")), 1);
+}
+
+TEST_F(TelemetryServiceTest, WorkersPostEveryQueuedEventBeforeTheServiceIsGone) {
+    auto service = CreateFromEnvironment();
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 3; ++t) {
+        senders.emplace_back([service, t] {
+            for (int i = 0; i < 4; ++i) {
+                service->SendEvent(("event_" + std::to_string(t * 4 + i)).c_str(), false,
+                                   nlohmann::json::object());
+            }
+        });
+    }
+    for (auto& sender : senders) sender.join();
+    service->SendEvent("streamdeck_kestrel_plugin_shutdown", false, nlohmann::json::object());
+    service.reset();
+
+    std::vector<RecordedHttpRequest> requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 13u);
+    std::vector<std::string> names;
+    for (const auto& request : requests) names.push_back(Event(request).at("name"));
+    std::sort(names.begin(), names.end());
+    EXPECT_TRUE(std::binary_search(names.begin(), names.end(), "streamdeck_kestrel_plugin_shutdown"));
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
+}
+
+TEST_F(TelemetryServiceTest, TheOptOutSendsNothing) {
+    for (const auto& [name, value] : {std::pair<std::string, std::string>{"KESTREL_TELEMETRY", "off"},
+                                      {"KESTREL_TELEMETRY", "OFF"},
+                                      {"DO_NOT_TRACK", "1"}}) {
+        ScopedEnvironment optOut(name, value);
+        TelemetrySettings settings = ReadTelemetrySettings();
+        EXPECT_FALSE(settings.enabled) << name << "=" << value;
+        auto service = TelemetryService::Create(settings);
+        service->SendEvent("queued", false, nlohmann::json::object());
+        service->SendEvent("synchronous", true, nlohmann::json::object());
+    }
+    EXPECT_TRUE(m_server.ConnectionBytes().empty());
+    EXPECT_FALSE(fs::exists(m_config / "Vantora"));  // no identifier made either
+
+    ScopedEnvironment keepTracking("DO_NOT_TRACK", "0");
+    EXPECT_TRUE(ReadTelemetrySettings().enabled);
+    EXPECT_EQ(ReadTelemetrySettings().collectorUrl, m_server.Url(kPath));
+}
+
+TEST_F(TelemetryServiceTest, ACollectorThatNeverAnswersDelaysOnlyTheExit) {
+    m_server.SetNeverAnswer(true);
+    auto created = Clock::now();
+    auto service = CreateFromEnvironment();
+    service->SendEvent("streamdeck_kestrel_plugin_initialized", false, nlohmann::json::object());
+    EXPECT_LT(Clock::now() - created, std::chrono::seconds(3));
+    ASSERT_TRUE(m_server.WaitForRequests(1, kWait));
+
+    auto destroyed = Clock::now();
+    service.reset();
+    // Connect, send and receive are each limited to 5 s; allow a margin on top.
+    EXPECT_LT(Clock::now() - destroyed, std::chrono::seconds(20));
+}
+
+}  // namespace
