@@ -108,6 +108,11 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
     request.handle =
         HttpOpenRequestW(connection.handle, L"POST", c.lpszUrlPath, nullptr, nullptr, nullptr, flags, 0);
     if (!request.handle) return false;
+    // Windows hands the Internet handle's send and receive timeouts down to
+    // its requests; Wine does not, and would wait for an answer forever.
+    // Setting them on the request as well bounds the waits on both.
+    SetTimeout(request.handle, INTERNET_OPTION_SEND_TIMEOUT);
+    SetTimeout(request.handle, INTERNET_OPTION_RECEIVE_TIMEOUT);
 
     bool sent = HttpSendRequestW(request.handle, headers, static_cast<DWORD>(headersLength),
                                  const_cast<void*>(body), static_cast<DWORD>(bodyLength)) != FALSE;
