@@ -136,6 +136,16 @@ TEST_F(TelemetryServiceTest, CountsWholeSecondsSinceStartAndSinceThePreviousEven
     EXPECT_GE(std::stoi(Field(third, "seconds_since_previous_event")), 1);
 }
 
+TEST_F(TelemetryServiceTest, UnusableCallerTextIsRepairedOrDroppedNotRaised) {
+    auto service = CreateFromEnvironment();
+    EXPECT_NO_THROW(service->SendEvent("crash", true, {{"message", "cut \xE2\x82 here"}}));
+    EXPECT_NO_THROW(service->SendEvent("listed", true, nlohmann::json::array({1, 2})));
+    ASSERT_TRUE(m_server.WaitForRequests(2, kWait));
+    std::vector<RecordedHttpRequest> requests = m_server.Requests();
+    EXPECT_EQ(Event(requests.at(0)).at("message"), "cut \xEF\xBF\xBD here");  // U+FFFD
+    EXPECT_EQ(Event(requests.at(1)).at("name"), "listed");
+}
+
 TEST_F(TelemetryServiceTest, WorkersPostEveryQueuedEventBeforeTheServiceIsGone) {
     auto service = CreateFromEnvironment();
     std::vector<std::thread> senders;
@@ -191,6 +201,17 @@ TEST_F(TelemetryServiceTest, ACollectorThatNeverAnswersDelaysOnlyTheExit) {
     service.reset();
     // Connect, send and receive are each limited to 5 s; allow a margin on top.
     EXPECT_LT(Clock::now() - destroyed, std::chrono::seconds(20));
+}
+
+TEST(TelemetryServiceInstanceTest, ConcurrentFirstCallersShareOneService) {
+    ScopedEnvironment off("KESTREL_TELEMETRY", "off");
+    std::vector<std::shared_ptr<TelemetryService>> seen(8);
+    std::vector<std::thread> callers;
+    for (auto& slot : seen) callers.emplace_back([&slot] { slot = TelemetryService::Instance(); });
+    for (auto& caller : callers) caller.join();
+    ASSERT_NE(seen.front(), nullptr);
+    for (const auto& service : seen) EXPECT_EQ(service, seen.front());
+    EXPECT_EQ(TelemetryService::Instance(), seen.front());
 }
 
 }  // namespace
