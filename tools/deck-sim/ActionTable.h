@@ -1,0 +1,34 @@
+#pragma once
+// The actions that deck-sim lays out on its virtual device, one key each, in
+// the order of the plug-in's catalogue. Names, inspector pages and key-list
+// pictures come from the plug-in folder's manifest.json when it has them; a
+// built-in table of identifiers and short names stands in for anything the
+// manifest lacks (or when there is no manifest yet).
+
+#include <string>
+#include <vector>
+
+struct ActionEntry {
+    std::string uuid;                   // "com.vantora.kestrel.<short name>"
+    std::string name;                   // what the key list calls it
+    std::string propertyInspectorPath;  // relative to the plug-in folder; empty: none
+    std::string stateImage;             // default key picture (no extension); empty: none
+};
+
+class ActionTable {
+public:
+    // The built-in table: identifiers and names, no inspector pages or pictures.
+    ActionTable();
+
+    // Reads the manifest text of the plug-in folder over the built-in entries.
+    // Returns false (and keeps the table unchanged) when the text is not a
+    // manifest; actions it does not list keep their built-in entries.
+    bool ApplyManifest(const std::string& manifestText);
+    // ApplyManifest on <folder>/manifest.json; false when unreadable.
+    bool LoadManifest(const std::string& pluginFolder);
+
+    const std::vector<ActionEntry>& Entries() const { return m_entries; }
+
+private:
+    std::vector<ActionEntry> m_entries;
+};

@@ -1,0 +1,313 @@
+/*
+ * The page of deck-sim. It draws the virtual Stream Deck from what the
+ * simulator pushes over the page's WebSocket (key images and titles as the
+ * plug-in sets them, the link state, the controller's traffic), sends key
+ * presses back, and hosts the property inspector of one key in an iframe,
+ * which it connects to the simulator's host endpoint the way the Stream Deck
+ * application does: by calling the page's connectElgatoStreamDeckSocket().
+ */
+(function () {
+  "use strict";
+
+  var socket = new WebSocket("ws://" + location.host + "/ws");
+  var grid = document.getElementById("grid");
+  var slots = []; // key index -> slot element
+  var device = { columns: 8, rows: 4 };
+  var controller = {};
+  var pluginConnected = false;
+  var inspectorToken = 0;
+  var ended = false;
+
+  function send(message) {
+    if (socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify(message));
+  }
+
+  // ---- the keys
+
+  function buildGrid(keys) {
+    grid.textContent = "";
+    slots = [];
+    var byPosition = {};
+    keys.forEach(function (key) {
+      byPosition[key.row * device.columns + key.column] = key;
+    });
+    for (var position = 0; position < device.columns * device.rows; position++) {
+      var key = byPosition[position];
+      grid.appendChild(key ? buildKey(key) : buildEmptySlot());
+    }
+  }
+
+  function buildEmptySlot() {
+    var slot = document.createElement("div");
+    slot.className = "slot";
+    var face = document.createElement("div");
+    face.className = "empty-key";
+    var name = document.createElement("div");
+    name.className = "key-name";
+    slot.append(face, name);
+    return slot;
+  }
+
+  function buildKey(key) {
+    var slot = document.createElement("div");
+    slot.className = "slot";
+    slot.dataset.index = key.index;
+
+    var button = document.createElement("button");
+    button.className = "key";
+    button.dataset.index = key.index;
+    button.dataset.action = key.action;
+    var image = document.createElement("img");
+    image.alt = "";
+    var title = document.createElement("span");
+    title.className = "title";
+    button.append(image, title);
+    bindPresses(button, key.index);
+
+    var gear = document.createElement("span");
+    gear.className = "gear";
+    gear.setAttribute("role", "button");
+    gear.tabIndex = 0;
+    gear.dataset.inspect = key.index;
+    gear.textContent = "⚙";
+    gear.hidden = !key.hasInspector;
+    gear.addEventListener("pointerdown", function (event) {
+      event.stopPropagation();
+    });
+    gear.addEventListener("click", function (event) {
+      event.stopPropagation();
+      send({ type: "inspect", index: key.index });
+    });
+    button.appendChild(gear);
+
+    var name = document.createElement("div");
+    name.className = "key-name";
+    slot.append(button, name);
+    slots[key.index] = slot;
+    updateKey(key);
+    return slot;
+  }
+
+  function updateKey(key) {
+    var slot = slots[key.index];
+    if (!slot) return;
+    var image = slot.querySelector("img");
+    var fromPlugin = Boolean(key.image);
+    var source = fromPlugin ? key.image : key.defaultImage;
+    if (source) {
+      if (image.getAttribute("src") !== source) image.src = source;
+    } else {
+      image.removeAttribute("src");
+    }
+    image.dataset.source = fromPlugin ? "plugin" : "default";
+    slot.querySelector(".title").textContent = key.title || "";
+    slot.querySelector(".key-name").textContent = key.name;
+    slot.querySelector(".key").setAttribute("aria-label", key.name);
+  }
+
+  function bindPresses(button, index) {
+    var down = false;
+    function press() {
+      if (down) return;
+      down = true;
+      button.classList.add("pressed");
+      send({ type: "keyDown", index: index });
+    }
+    function release() {
+      if (!down) return;
+      down = false;
+      button.classList.remove("pressed");
+      send({ type: "keyUp", index: index });
+    }
+    button.addEventListener("pointerdown", function (event) {
+      if (event.button === 0) press();
+    });
+    button.addEventListener("pointerup", release);
+    button.addEventListener("pointerleave", release);
+    button.addEventListener("pointercancel", release);
+    button.addEventListener("keydown", function (event) {
+      if ((event.key === " " || event.key === "Enter") && !event.repeat) {
+        event.preventDefault();
+        press();
+      }
+    });
+    button.addEventListener("keyup", function (event) {
+      if (event.key === " " || event.key === "Enter") release();
+    });
+  }
+
+  function flash(index, kind) {
+    var slot = slots[index];
+    if (!slot) return;
+    var button = slot.querySelector(".key");
+    button.classList.add("flash-" + kind);
+    setTimeout(function () {
+      button.classList.remove("flash-" + kind);
+    }, 1200);
+  }
+
+  // ---- the link state
+
+  function setLink(id, ok, text) {
+    var item = document.getElementById(id);
+    item.dataset.ok = ok ? "true" : "false";
+    item.querySelector(".text").textContent = text;
+  }
+
+  function showLinks() {
+    setLink("link-plugin", pluginConnected, pluginConnected ? "Plug-in: running" : "Plug-in: not connected");
+    if (!controller.available) {
+      setLink("link-controller", false, "Kestrel: not simulated");
+    } else if (!controller.running) {
+      setLink("link-controller", false, "Kestrel: closed");
+    } else {
+      setLink("link-controller", controller.linked, controller.linked ? "Kestrel: connected" : "Kestrel: waiting for the plug-in");
+    }
+    setLink("link-user", controller.signedIn, controller.signedIn ? "Signed in" : "Signed out");
+    showControllerButtons();
+  }
+
+  function showControllerButtons() {
+    var running = Boolean(controller.available && controller.running);
+    document.querySelectorAll("[data-controller]").forEach(function (button) {
+      var command = button.dataset.controller;
+      if (!controller.available) button.disabled = true;
+      else if (command === "start") button.disabled = running;
+      else if (command === "drop") button.disabled = !running || !controller.linked;
+      else button.disabled = !running;
+    });
+    var note = document.getElementById("controller-note");
+    if (!controller.available) {
+      note.textContent = "No controller simulator was started (deck-sim --controller-sim PATH).";
+    } else if (!controller.running) {
+      note.textContent = "Kestrel is closed: every key shows the offline badge until you start it.";
+    } else if (!controller.signedIn) {
+      note.textContent = "Kestrel is running but nobody is signed in: the keys wait for you to sign in.";
+    } else {
+      note.textContent = "Kestrel is running and you are signed in: the keys work.";
+    }
+  }
+
+  // ---- the property inspector
+
+  function showInspector(message) {
+    var frame = document.getElementById("inspector-frame");
+    var token = ++inspectorToken;
+    slots.forEach(function (slot, index) {
+      if (slot) slot.classList.toggle("selected", index === message.index);
+    });
+    document.getElementById("inspector-name").textContent = message.index === null ? "" : "· " + message.name;
+    document.getElementById("inspector-empty").hidden = message.index !== null;
+    frame.hidden = message.index === null;
+    frame.onload = null;
+    if (message.index === null) {
+      frame.removeAttribute("src");
+      return;
+    }
+    frame.onload = function () {
+      if (token !== inspectorToken) return;
+      var page = frame.contentWindow;
+      if (page && typeof page.connectElgatoStreamDeckSocket === "function") {
+        page.connectElgatoStreamDeckSocket(
+          String(message.port), message.uuid, message.registerEvent, message.info, message.actionInfo);
+      } else {
+        log("host", "the settings page of " + message.name + " has no connectElgatoStreamDeckSocket()");
+      }
+    };
+    frame.src = message.url;
+  }
+
+  // ---- the activity list
+
+  function log(kind, text) {
+    var list = document.getElementById("log");
+    var item = document.createElement("li");
+    item.dataset.kind = kind;
+    item.textContent = text;
+    list.appendChild(item);
+    while (list.children.length > 80) list.removeChild(list.firstChild);
+    list.scrollTop = list.scrollHeight;
+  }
+
+  function describeControllerMessage(message) {
+    var command = message && message.payload && message.payload.command;
+    if (!command) return "Kestrel received " + JSON.stringify(message);
+    if (command.name === "SYS$QUERY:STATE") return "Kestrel was asked for its state";
+    var data = command.data === null || command.data === undefined ? "" : " " + JSON.stringify(command.data);
+    return "Kestrel received " + command.name + data;
+  }
+
+  // ---- messages from the simulator
+
+  var handlers = {
+    snapshot: function (message) {
+      device = message.device;
+      controller = message.controller || {};
+      pluginConnected = message.plugin.connected;
+      buildGrid(message.keys);
+      showLinks();
+    },
+    key: function (message) {
+      updateKey(message.key);
+    },
+    plugin: function (message) {
+      pluginConnected = message.connected;
+      if ("exitStatus" in message) log("host", "the plug-in ended with status " + message.exitStatus);
+      showLinks();
+    },
+    controller: function (message) {
+      controller = message.controller;
+      showLinks();
+    },
+    controllerMessage: function (message) {
+      log("controller", describeControllerMessage(message.message));
+    },
+    inspector: function (message) {
+      showInspector(message);
+    },
+    flash: function (message) {
+      flash(message.index, message.kind);
+    },
+    log: function (message) {
+      log(message.kind, message.text);
+    },
+    bye: function () {
+      ended = true;
+      document.getElementById("ended").hidden = false;
+    },
+  };
+
+  socket.onmessage = function (event) {
+    var message;
+    try {
+      message = JSON.parse(event.data);
+    } catch (e) {
+      return;
+    }
+    var handler = handlers[message.type];
+    if (handler) handler(message);
+  };
+  socket.onclose = function () {
+    document.getElementById("ended").hidden = false;
+    if (!ended) log("host", "lost the connection to the simulator");
+  };
+
+  // ---- controls
+
+  document.querySelectorAll("[data-controller]").forEach(function (button) {
+    button.addEventListener("click", function () {
+      send({ type: "controller", command: button.dataset.controller });
+    });
+  });
+  document.getElementById("quit").addEventListener("click", function () {
+    send({ type: "quit" });
+  });
+  window.deckSim = {
+    // For tests and the scripted demo: true once the plug-in has drawn every key.
+    allKeysDrawn: function () {
+      return slots.length > 0 && slots.every(function (slot) {
+        return slot.querySelector("img").dataset.source === "plugin";
+      });
+    },
+  };
+})();
