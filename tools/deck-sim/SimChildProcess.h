@@ -7,8 +7,11 @@
 //
 // Threads: every operation and callback runs on the thread of the io_context.
 
-#include <asio/io_context.hpp>
+// A C++ library header first: asio's configuration reads its macros, and every
+// translation unit must see asio configured the same way.
 #include <functional>
+
+#include <asio/io_context.hpp>
 #include <map>
 #include <memory>
 #include <optional>

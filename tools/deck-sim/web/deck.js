@@ -59,6 +59,9 @@
     button.dataset.action = key.action;
     var image = document.createElement("img");
     image.alt = "";
+    image.addEventListener("error", function () {
+      image.removeAttribute("src"); // a missing picture shows a plain key, not a broken image
+    });
     var title = document.createElement("span");
     title.className = "title";
     button.append(image, title);

@@ -1,0 +1,77 @@
+// The scripted demo: starts deck-sim with the plug-in and controller-sim,
+// connects Chromium, signs in, presses a few keys, opens the set-volume key's
+// settings, writes a screenshot of the page and ends everything.
+//
+//   node tools/deck-sim/demo-session.mjs --screenshot FILE [--bin DIR]
+
+import path from "node:path";
+import { defaultBin, launchChromium, startDeckSim } from "./session.mjs";
+
+function option(name, fallback) {
+  const at = process.argv.indexOf(name);
+  return at > 0 && at + 1 < process.argv.length ? process.argv[at + 1] : fallback;
+}
+
+const screenshot = option("--screenshot");
+const bin = option("--bin", defaultBin);
+if (!screenshot) {
+  console.error("usage: demo-session.mjs --screenshot FILE [--bin DIR]");
+  process.exit(1);
+}
+
+const keyByAction = (page, name) => page.locator(`.key[data-action="com.vantora.kestrel.${name}"]`);
+
+async function press(page, name) {
+  await keyByAction(page, name).click();
+  await page.waitForTimeout(400);
+}
+
+async function run() {
+  const sim = await startDeckSim({ bin });
+  const browser = await launchChromium();
+  let status = 1;
+  try {
+    const page = await browser.context.newPage();
+    await page.goto(sim.url);
+    await page.waitForSelector(".key", { timeout: 10000 });
+    const drawn = await page
+      .waitForFunction(() => window.deckSim.allKeysDrawn(), null, { timeout: 10000 })
+      .then(() => true, () => false);
+    if (!drawn) console.log("demo: the plug-in has not drawn every key; continuing");
+
+    if (sim.controllerSim) {
+      await page.waitForSelector("#link-controller[data-ok=true]", { timeout: 10000 });
+      await page.click('[data-controller="signin"]');
+      await page.waitForSelector("#link-user[data-ok=true]");
+      await page.waitForTimeout(800); // the keys drop their badges at the next redraw
+    }
+    await press(page, "streaming-state");
+    await press(page, "alerts-mute");
+    await press(page, "media-request-play-pause");
+    await press(page, "emberfall");
+    const gear = page.locator('.slot:has(.key[data-action="com.vantora.kestrel.media-request-set-volume-level"]) [data-inspect]');
+    if (await gear.isVisible()) {
+      await gear.click();
+      await page.frameLocator("#inspector-frame").locator('#state:not([data-state=""])')
+        .waitFor({ timeout: 5000 }).catch(() => {});
+    }
+    await page.waitForTimeout(1700); // past the success marks of the presses
+    await page.screenshot({ path: screenshot });
+    console.log(`demo: screenshot written to ${path.resolve(screenshot)}`);
+    await page.click("#quit");
+    status = await sim.exited;
+    console.log(`demo: deck-sim ended with status ${status}`);
+  } finally {
+    await browser.close();
+    await sim.stop();
+  }
+  return status;
+}
+
+run().then(
+  (status) => process.exit(status),
+  (error) => {
+    console.error(`demo: ${error.message}`);
+    process.exit(1);
+  },
+);
