@@ -3,7 +3,8 @@
 
 One script keeps the set consistent: one palette, one stroke weight, one key
 background, one label style, and the ten volume levels computed rather than
-drawn by hand. art/render turns the SVGs into the PNGs of the plug-in folder.
+drawn by hand. The host's icons (plug-in, category, action list) reuse the same
+glyphs. art/render turns the SVGs into the PNGs of the plug-in folder.
 
 Picture rules (what a streamer sees on the key):
 - A toggle key shows the state the feature is in now: bright family colour when
@@ -454,6 +455,110 @@ def overlays():
     }
 
 
+# ---------------------------------------------------------------- host icons
+# Icons that only the host shows: the plug-in icon, the category icon beside
+# the action list, and one small icon per action in that list. The action list
+# is drawn by the host in its own light-on-dark style, so these icons are one
+# light colour on transparent ground, with the key glyphs at a bolder scale;
+# cut-outs (the "off" slash) are masks, since there is no key background to
+# paint them with.
+
+ICON = "#eceef2"
+
+
+def icon_svg(body, view=100):
+    half = view / 2
+    return (
+        f'<svg xmlns="http://www.w3.org/2000/svg" width="{view}" height="{view}" '
+        f'viewBox="{-half} {-half} {view} {view}">{body}</svg>\n'
+    )
+
+
+def knocked(body, cut, name):
+    """body with the shapes of cut removed (they are drawn in black in a mask)."""
+    return (
+        f'<defs><mask id="{name}" maskUnits="userSpaceOnUse" x="-60" y="-60" width="120" height="120">'
+        f'<rect x="-60" y="-60" width="120" height="120" fill="#fff"/>{cut}</mask></defs>'
+        f'<g mask="url(#{name})">{body}</g>'
+    )
+
+
+def icon_slash(body):
+    line = 'x1="-34" y1="-34" x2="34" y2="34" stroke-linecap="round"'
+    return knocked(body, f'<line {line} stroke="#000" stroke-width="{STROKE + 12}"/>', "off") + (
+        f'<line {line} stroke="{ICON}" stroke-width="{STROKE}"/>'
+    )
+
+
+def kestrel(color):
+    """A kestrel seen from below in flight: swept, pointed wings, long tail."""
+    bird = (
+        "M 0 -34 C 5 -34 7 -30 7 -25 L 7 -18 C 20 -23 38 -19 52 -3 "
+        "C 36 -7 20 -5 8 4 L 6 10 L 11 40 C 4 43 -4 43 -11 40 L -6 10 L -8 4 "
+        "C -20 -5 -36 -7 -52 -3 C -38 -19 -20 -23 -7 -18 L -7 -25 C -7 -30 -5 -34 0 -34 Z"
+    )
+    return f'<path d="{bird}" fill="{color}" stroke="{color}" stroke-width="3" stroke-linejoin="round"/>'
+
+
+def plugin_icon():
+    """The plug-in's picture in the host: a key of the set with the bird on it."""
+    body = group(kestrel(EMBER), 72, 58, 1.2)
+    for i, color in enumerate((MEDIA, ALERTS, LIVE)):  # the families the keys cover
+        body += f'<rect x="{36 + i * 26}" y="116" width="20" height="8" rx="4" fill="{color}"/>'
+    return svg(body)
+
+
+def circled(inner):
+    return f'<circle r="42" {stroke_attrs(ICON, 9)}/>' + inner
+
+
+def action_icons():
+    bell_s = lambda dx=-12: group(bell(ICON), dx, 0, 0.85)
+    speaker_at = group(speaker(ICON), -8, 0, 1.0)
+    ramp = "".join(
+        f'<rect x="{-6 + i * 11}" y="{26 - (14 + i * 9)}" width="8" height="{14 + i * 9}" rx="2" fill="{ICON}"/>'
+        for i in range(5)
+    )
+    pump_meter = "".join(f'<rect x="{-34 + i * 18}" y="34" width="14" height="10" rx="3" fill="{ICON}"/>' for i in range(4))
+    glyphs = {
+        "overlays-reload": reload_arrows(ICON) + layers(ICON),
+        "emberfall": group(flame(ICON, "none"), 0, 0, 0.95),
+        "cup-empty": group(cup(ICON), -4, -6, 0.92, 112) + drop(ICON, 24, 32, 0.9) + drop(ICON, 36, 44, 0.7),
+        "alerts-skip": bell_s() + group(skip_glyph(ICON, 0.75), 34, 26),
+        "alerts-mute": icon_slash(bell(ICON)),
+        "streaming-state": broadcast(ICON),
+        "alerts-pause": bell_s() + group(pause_bars(ICON, 0.7) + play_triangle(ICON, 0.4), 34, 26),
+        "alerts-pause-on": bell_s() + group(pause_bars(ICON, 0.75), 34, 26),
+        "alerts-pause-off": bell_s() + group(play_triangle(ICON, 0.75), 34, 26),
+        "media-request": request_bubble(ICON),
+        "media-request-video": camera(ICON),
+        "emberfall-pump": group(flame(ICON, "none"), 0, -10, 0.72) + pump_meter,
+        "media-request-play-pause": group(play_triangle(ICON, 1.1), -18, 0) + group(pause_bars(ICON, 1.1), 22, 0),
+        "media-request-play": circled(group(play_triangle(ICON, 1.2), 4, 0)),
+        "media-request-pause": circled(pause_bars(ICON, 1.2)),
+        "media-request-next-item": circled(skip_glyph(ICON, 1.05, True)),
+        "media-request-prev-item": circled(skip_glyph(ICON, 1.05, False)),
+        "media-request-nudge-volume-up": group(speaker_at + f'<path d="M 24 0 H 48 M 36 -12 V 12" {stroke_attrs(ICON)}/>', -4, 0),
+        "media-request-nudge-volume-down": group(speaker_at + f'<path d="M 24 0 H 48" {stroke_attrs(ICON)}/>', -4, 0),
+        "media-request-set-volume-level": group(speaker(ICON), -18, 0, 0.8) + group(ramp, 4, 0),
+        "media-request-mute": group(speaker(ICON) + f'<path d="M 16 -14 L 40 10 M 40 -14 L 16 10" {stroke_attrs(ICON)}/>', -2, 2),
+        "media-request-show-on-stream": monitor(ICON, widget=False) + f'<rect x="4" y="-6" width="28" height="22" rx="4" fill="{ICON}"/>',
+    }
+    return {f"images/actions/{short}": icon_svg(g) for short, g in glyphs.items()}
+
+
+def icons():
+    """Sources of every host icon drawn here, by path without extension. The key
+    list pictures (images/keys/) are the key images themselves, so render
+    takes them from the key sources."""
+    out = {
+        "images/plugin-icon": plugin_icon(),
+        "images/category-icon": icon_svg(group(kestrel(ICON), 0, 0, 0.95)),
+    }
+    out.update(action_icons())
+    return out
+
+
 # ---------------------------------------------------------------- the set
 
 def images():
@@ -508,20 +613,32 @@ def images():
     return out
 
 
+def write_sources(target, made):
+    """Replaces the SVG files of target (not its subfolders) with made."""
+    os.makedirs(target, exist_ok=True)
+    for stale in os.listdir(target):
+        if stale.endswith(".svg"):
+            os.remove(os.path.join(target, stale))
+    for name, text in sorted(made.items()):
+        with open(os.path.join(target, name + ".svg"), "w", encoding="utf-8") as f:
+            f.write(text)
+
+
 def main():
     target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "svg")
     made = images()
     expected = set(images_list.all_names())
     if set(made) != expected:
         sys.exit(f"generate: images differ from images_list: {sorted(set(made) ^ expected)}")
-    os.makedirs(target, exist_ok=True)
-    for stale in os.listdir(target):
-        if stale.endswith(".svg"):
-            os.remove(os.path.join(target, stale))
-    for name, text in sorted(made.items()):
-        with open(os.path.join(target, name[:-4] + ".svg"), "w", encoding="utf-8") as f:
-            f.write(text)
-    print(f"generate: {len(made)} sources in {target}")
+    write_sources(target, {name[:-4]: text for name, text in made.items()})
+    drawn = icons()
+    wanted = {p for p in images_list.ICONS if not p.startswith("images/keys/")}
+    if set(drawn) != wanted:
+        sys.exit(f"generate: icons differ from images_list: {sorted(set(drawn) ^ wanted)}")
+    for folder in sorted({os.path.dirname(p) for p in drawn}):
+        write_sources(os.path.join(target, folder),
+                      {os.path.basename(p): t for p, t in drawn.items() if os.path.dirname(p) == folder})
+    print(f"generate: {len(made)} key sources and {len(drawn)} icon sources in {target}")
 
 
 if __name__ == "__main__":

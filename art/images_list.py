@@ -1,7 +1,8 @@
 """The file names of the key images and status overlays that the plug-in loads
-from its folder, and when each key image is on a key.
+from its folder, when each key image is on a key, and the icons that only the
+host reads through the manifest.
 
-generate.py, check and scripts/contact-sheet all read this one list.
+generate.py, render, check and scripts/contact-sheet all read these lists.
 """
 
 # Keys of one image, the images of the toggle keys, the pump, the volume keys.
@@ -76,6 +77,42 @@ SHOWN_WHEN = {
     "emberfall_pump3.png": "pump level 3",
     "emberfall_pump4.png": "pump level 4",
 }
+
+
+# The 22 actions the plug-in declares, in catalogue order: the short name (the
+# part of the identifier after "com.vantora.kestrel.") and the key image the
+# key shows first, which is also the action's picture in the host's key list.
+ACTIONS = [
+    ("overlays-reload", "overlays_reload.png"),
+    ("emberfall", "emberfall.png"),
+    ("cup-empty", "cup_empty.png"),
+    ("alerts-skip", "alerts_skip.png"),
+    ("alerts-mute", "alerts_mute_on.png"),
+    ("streaming-state", "streaming_state_off.png"),
+    ("alerts-pause", "alerts_pause_on.png"),
+    ("alerts-pause-on", "alerts_pause_on_now.png"),
+    ("alerts-pause-off", "alerts_pause_off_now.png"),
+    ("media-request", "media_request_on.png"),
+    ("media-request-video", "media_request_video_on.png"),
+    ("emberfall-pump", "emberfall_pump.png"),
+    ("media-request-play-pause", "media_request_pause_on.png"),
+    ("media-request-play", "media_request_pause_on.png"),
+    ("media-request-pause", "media_request_pause_off.png"),
+    ("media-request-next-item", "media_request_next_item.png"),
+    ("media-request-prev-item", "media_request_prev_item.png"),
+    ("media-request-nudge-volume-up", "media_request_nudge_volume_up.png"),
+    ("media-request-nudge-volume-down", "media_request_nudge_volume_down.png"),
+    ("media-request-set-volume-level", "media_request_set_volume_level_percent_70.png"),
+    ("media-request-mute", "media_request_mute_off.png"),
+    ("media-request-show-on-stream", "media_request_widget_off.png"),
+]
+
+# Images that only the host reads (through manifest.json), under images/ of
+# the plug-in folder: path without extension -> size in px. Each is rendered
+# at that size and at twice it as "<path>@2x.png".
+ICONS = {"images/plugin-icon": 256, "images/category-icon": 28}
+ICONS.update({f"images/actions/{short}": 20 for short, _ in ACTIONS})
+ICONS.update({f"images/keys/{key[:-4]}": 72 for key in sorted({k for _, k in ACTIONS})})
 
 
 def key_names():
