@@ -1,0 +1,231 @@
+#include "controller/ControllerClient.h"
+
+#include <chrono>
+#include <string>
+
+#include "diagnostics/Log.h"
+#include "telemetry/TelemetryService.h"
+
+namespace {
+
+constexpr auto kHousekeepingPoll = std::chrono::milliseconds(250);
+constexpr double kReconnectSeconds = 1.0;
+
+void SendTelemetryEvent(const char* eventName) {
+    TelemetryService::Instance()->SendEvent(eventName, false, nlohmann::json::object());
+}
+
+// The message's text for a log line; a string that is not UTF-8 does not
+// stop the line from being written.
+std::string TextForLog(const MessageBase& message) {
+    return message.Document().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+ControllerClient::ControllerClient(std::shared_ptr<NetworkClientBase> transport, EventListener listener,
+                                   TelemetrySink telemetry)
+    : m_listener(std::move(listener)),
+      m_telemetry(telemetry ? std::move(telemetry) : TelemetrySink(SendTelemetryEvent)),
+      m_ownAddress(std::make_shared<ElementAddress>(ElementAddress::kNetworkClient, "controllerClient",
+                                                    "controllerClient")),
+      m_transport(std::move(transport)) {
+    m_transport->onConnectionChanged = [this](bool connected) { OnConnectionChanged(connected); };
+    m_transport->onDataReceived = [this](const char* bytes, uint32_t size) { OnDataReceived(bytes, size); };
+}
+
+ControllerClient::~ControllerClient() {
+    Stop();
+    {
+        std::lock_guard<std::mutex> lock(m_listenerLock);
+        m_listener = nullptr;
+    }
+    std::list<Entry> dropped;  // released without their completions
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        dropped.swap(m_queue);
+    }
+}
+
+void ControllerClient::Start() {
+    LogTrace("ControllerClient::Start");
+    if (m_running.exchange(true)) return;
+    // The first connection report of the process is made here, on the caller's thread.
+    if (m_transport->IsConnected()) {
+        m_connected = false;
+        OnConnected();
+    } else {
+        m_connected = true;
+        OnDisconnected();
+    }
+    m_housekeepingThread = std::thread(&ControllerClient::HousekeepingThreadProc, this);
+    m_writeThread = std::thread(&ControllerClient::WriteThreadProc, this);
+}
+
+void ControllerClient::Stop() {
+    LogTrace("ControllerClient::Stop");
+    {
+        std::lock_guard<std::mutex> lock(m_stopLock);
+        if (!m_running.exchange(false)) return;
+    }
+    m_stopSignal.notify_all();
+    m_pending.Release();  // wakes an idle write thread
+    if (m_housekeepingThread.joinable()) m_housekeepingThread.join();
+    if (m_writeThread.joinable()) m_writeThread.join();
+}
+
+void ControllerClient::WriteMessageAsync(std::shared_ptr<MessageBase> message, WriteCompletion completion) {
+    if (!message) return;
+    if (!m_freeSlots.TryAcquire()) {
+        LogError("ControllerClient::WriteMessageAsync: BUFFER OVERFLOW: %s", TextForLog(*message).c_str());
+        if (completion) completion(*message, false);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    LogTrace("ControllerClient::WriteMessageAsync: %s", TextForLog(*message).c_str());
+    m_queue.push_back(Entry{std::move(message), std::move(completion)});
+    m_pending.Release();
+}
+
+void ControllerClient::WriteThreadProc() {
+    while (m_running) {
+        m_pending.Acquire();
+        Entry entry;
+        {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            if (m_queue.empty()) {
+                LogTrace("ControllerClient::WriteThreadProc: queue empty");
+                continue;
+            }
+            entry = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        // The queue lock is free again: a connection made below may queue
+        // the state query from this very thread.
+        if (!m_transport->IsConnected()) m_transport->Connect();
+        bool accepted = WriteWithAttempts(*entry.message);
+        m_freeSlots.Release();
+        if (entry.completion) {
+            try {
+                entry.completion(*entry.message, accepted);
+            } catch (...) {
+                // A failing completion must not end the write thread.
+            }
+        }
+    }
+}
+
+bool ControllerClient::WriteWithAttempts(const MessageBase& message) {
+    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+        std::string text;
+        try {
+            text = message.Serialize();
+        } catch (const nlohmann::json::exception&) {
+            return false;  // not UTF-8: no attempt can succeed
+        }
+        if (m_transport->Write(text.data(), static_cast<uint32_t>(text.size()))) return true;
+        m_transport->Disconnect();
+        m_transport->Connect();
+    }
+    return false;
+}
+
+void ControllerClient::HousekeepingThreadProc() {
+    using Clock = std::chrono::steady_clock;
+    bool linkUp = true;  // this thread's view of the link
+    if (!m_transport->IsConnected()) {
+        linkUp = m_transport->Connect();
+        LogTrace("ControllerClient::HousekeepingThreadProc:Connect: %s", linkUp ? "success" : "failure");
+    }
+    auto lastAttempt = Clock::now();
+    while (m_running) {
+        double sinceAttempt = std::chrono::duration<double>(Clock::now() - lastAttempt).count();
+        bool connected = m_transport->IsConnected();
+        if (connected && linkUp) {
+            SleepUnlessStopped();
+            continue;
+        }
+        if (!connected && linkUp) {
+            LogTrace("ControllerClient::HousekeepingThreadProc: disconnect detected");
+            linkUp = false;
+        }
+        if (sinceAttempt < kReconnectSeconds) {
+            SleepUnlessStopped();
+            continue;
+        }
+        linkUp = m_transport->Connect();
+        if (linkUp) LogTrace("ControllerClient::HousekeepingThreadProc: reconnected");
+        lastAttempt = Clock::now();
+    }
+}
+
+bool ControllerClient::SleepUnlessStopped() {
+    std::unique_lock<std::mutex> lock(m_stopLock);
+    return !m_stopSignal.wait_for(lock, kHousekeepingPoll, [this] { return !m_running; });
+}
+
+void ControllerClient::OnConnectionChanged(bool connected) {
+    if (!Listener()) return;
+    if (connected) {
+        OnConnected();
+    } else {
+        OnDisconnected();
+    }
+}
+
+void ControllerClient::OnConnected() {
+    m_connected = true;
+    if (auto listener = Listener()) {
+        EventMessage event(SystemMessages::kConnected, m_ownAddress, nullptr);
+        try {
+            listener(event);
+        } catch (...) {
+            // Runs inside the transport's Connect: nothing may escape.
+        }
+    }
+    WriteMessageAsync(std::make_shared<CommandMessage>(SystemMessages::kQueryState, m_ownAddress, nullptr),
+                      nullptr);
+    m_reported = true;
+    Notify("streamdeck_kestrel_connected");
+}
+
+void ControllerClient::OnDisconnected() {
+    // Only the first report after a connection (or the one from Start) counts.
+    if (m_connected.exchange(false)) {
+        if (auto listener = Listener()) {
+            EventMessage event(SystemMessages::kDisconnected, m_ownAddress, nullptr);
+            try {
+                listener(event);
+            } catch (...) {
+                // Runs inside the transport's Connect or Disconnect: nothing may escape.
+            }
+        }
+        Notify(m_reported.exchange(true) ? "streamdeck_kestrel_disconnected"
+                                         : "streamdeck_kestrel_connect_error");
+    }
+}
+
+void ControllerClient::OnDataReceived(const char* bytes, uint32_t size) {
+    if (!bytes) return;
+    std::string text(bytes);  // up to the first zero byte; the size is not used
+    try {
+        EventMessage event(nlohmann::json::parse(text));
+        auto listener = Listener();
+        if (listener && event.IsValid()) listener(event);
+    } catch (...) {
+        // Not JSON, not an event, or the listener failed: drop this message only.
+    }
+}
+
+void ControllerClient::Notify(const char* eventName) {
+    try {
+        m_telemetry(eventName);
+    } catch (...) {
+        // Telemetry is best effort.
+    }
+}
+
+ControllerClient::EventListener ControllerClient::Listener() {
+    std::lock_guard<std::mutex> lock(m_listenerLock);
+    return m_listener;
+}

@@ -1,0 +1,109 @@
+#pragma once
+// The plug-in's one link to the controller server: writes command messages
+// in order from a write thread (up to three attempts each), keeps the link up
+// from a housekeeping thread, turns received messages into events for the
+// listener, reports the link going up and down, asks the server for its state
+// after every connection, and reports connection telemetry.
+//
+// Threads:
+// - Start, Stop, destructor: the owner's thread (the plug-in's start-up and exit).
+// - WriteMessageAsync: any thread; an overflow completion runs on the caller.
+// - WriteThreadProc: writes, connects when needed, runs every other completion.
+// - HousekeepingThreadProc: watches the link every 250 ms and reconnects.
+// - OnConnected / OnDisconnected: inside the transport's Connect or Disconnect
+//   (housekeeping thread, write thread, transport I/O thread), or directly
+//   from Start. OnConnected queues the state query through WriteMessageAsync.
+// - OnDataReceived: the transport's dispatch thread.
+// Locks (none is held while another of them is taken, except as noted):
+// - m_queueLock guards m_queue. It is held only to add or remove an entry and
+//   for the trace line, never around a transport call, so a connection
+//   handler that queues the state query never waits for a thread that is
+//   itself waiting for the transport's lock.
+// - m_freeSlots and m_pending have their own mutexes; WriteMessageAsync
+//   releases m_pending while holding m_queueLock (queue lock, then the
+//   semaphore's mutex), nothing takes them in the other order.
+// - m_listenerLock guards m_listener; the listener is copied under it and
+//   called without it.
+// - m_stopLock with m_stopSignal lets Stop cut the housekeeping sleeps short.
+// The transport must be owned by this client alone: its callbacks point here.
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "controller/CountingSemaphore.h"
+#include "controller/ElementAddress.h"
+#include "controller/Messages.h"
+#include "controller/NetworkClientBase.h"
+
+class ControllerClient {
+public:
+    // Called once per accepted message: true when the transport took it
+    // while connected, false when the queue was full or every attempt failed.
+    using WriteCompletion = std::function<void(const MessageBase& message, bool accepted)>;
+    // Receives the server's valid events and the two connection events; the
+    // event lives only for the call.
+    using EventListener = std::function<void(const EventMessage& event)>;
+    // Sends one connection telemetry event by name; the default sends it
+    // queued through TelemetryService with no extra properties.
+    using TelemetrySink = std::function<void(const char* eventName)>;
+
+    static constexpr uint32_t kQueueSlots = 256;
+    static constexpr int kWriteAttempts = 3;
+
+    ControllerClient(std::shared_ptr<NetworkClientBase> transport, EventListener listener,
+                     TelemetrySink telemetry = nullptr);
+    ~ControllerClient();
+
+    ControllerClient(const ControllerClient&) = delete;
+    ControllerClient& operator=(const ControllerClient&) = delete;
+
+    void Start();
+    void Stop();
+    void WriteMessageAsync(std::shared_ptr<MessageBase> message, WriteCompletion completion);
+
+private:
+    struct Entry {
+        std::shared_ptr<MessageBase> message;
+        WriteCompletion completion;
+    };
+
+    void WriteThreadProc();
+    void HousekeepingThreadProc();
+    bool WriteWithAttempts(const MessageBase& message);
+    bool SleepUnlessStopped();
+    void OnConnectionChanged(bool connected);
+    void OnConnected();
+    void OnDisconnected();
+    void OnDataReceived(const char* bytes, uint32_t size);
+    void Notify(const char* eventName);
+    EventListener Listener();
+
+    std::mutex m_listenerLock;
+    EventListener m_listener;  // guarded by m_listenerLock
+    const TelemetrySink m_telemetry;
+    const std::shared_ptr<ElementAddress> m_ownAddress;
+
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_reported{false};
+
+    CountingSemaphore m_freeSlots{kQueueSlots};
+    CountingSemaphore m_pending{0};
+    std::mutex m_queueLock;
+    std::list<Entry> m_queue;  // guarded by m_queueLock
+
+    std::mutex m_stopLock;
+    std::condition_variable m_stopSignal;
+
+    std::thread m_writeThread;
+    std::thread m_housekeepingThread;
+
+    // Declared last so that it is released first, while everything its
+    // callbacks reach still exists.
+    std::shared_ptr<NetworkClientBase> m_transport;
+};

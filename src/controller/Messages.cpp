@@ -1,0 +1,56 @@
+#include "controller/Messages.h"
+
+using nlohmann::json;
+
+MessageBase::MessageBase(const std::shared_ptr<ElementAddress>& source, json payload) {
+    m_document["version"] = 1;
+    // The trailing space belongs to the class name the server expects.
+    m_document["source"] = json{{"class", "controller "}, {"element", source->ToJson()}};
+    m_document["target"] = json{{"scope", "broadcast"}};
+    m_document["payload"] = std::move(payload);
+}
+
+std::string MessageBase::Serialize() const {
+    return m_document.dump();
+}
+
+CommandMessage::CommandMessage(const char* name, const std::shared_ptr<ElementAddress>& source, json data)
+    : MessageBase(source,
+                  json{{"class", "command"}, {"command", {{"name", name}, {"data", std::move(data)}}}}) {}
+
+EventMessage::EventMessage(const char* name, const std::shared_ptr<ElementAddress>& source, json data)
+    : MessageBase(source, json{{"class", "event"}, {"event", {{"name", name}, {"data", std::move(data)}}}}) {
+    Normalise();
+}
+
+EventMessage::EventMessage(const json& received) : MessageBase(received) {
+    Normalise();
+}
+
+void EventMessage::Normalise() {
+    // operator[] turns a null value into an object and raises type_error on
+    // any other non-object, which is how malformed documents are refused.
+    json& payload = m_document["payload"];
+    if (!payload.contains("event")) payload["event"] = nullptr;
+    json& event = payload["event"];
+    if (!event.contains("data")) event["data"] = nullptr;
+}
+
+bool EventMessage::IsValid() const {
+    if (!m_document.is_object()) return false;
+    auto payload = m_document.find("payload");
+    if (payload == m_document.end()) return false;
+    if (!payload->contains("class")) return false;
+    auto event = payload->find("event");
+    if (event == payload->end()) return false;
+    if (!event->contains("name")) return false;
+    return (*payload)["class"] == "event";
+}
+
+std::string EventMessage::GetName() const {
+    return m_document["payload"]["event"]["name"].get<std::string>();
+}
+
+json EventMessage::GetData() const {
+    return m_document["payload"]["event"]["data"];
+}

@@ -1,0 +1,61 @@
+#pragma once
+// The raw operating-system calls behind NamedPipesClient: a message pipe on
+// Windows (\\.\pipe\NAME) and a Unix-domain SOCK_SEQPACKET socket elsewhere.
+// NamedPipesClient makes every OS call through this seam, so that tests can
+// make any one of them fail (a busy pipe, a broken write) without a real fault.
+// Back-ends: PipeSystem_win32.cpp, PipeSystem_posix.cpp.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class PipeSystem {
+public:
+    // A Windows HANDLE or a file descriptor; -1 is the invalid value of both.
+    using Handle = std::intptr_t;
+    static constexpr Handle kInvalidHandle = -1;
+
+    enum class OpenResult { Opened, Busy, Failed };
+
+    struct PeekResult {
+        bool ok = false;       // false: the link is broken
+        bool pending = false;  // a message (possibly of zero bytes) is waiting
+        uint32_t size = 0;     // its length
+    };
+
+    virtual ~PipeSystem() = default;
+
+    // Opens the client end of the pipe called |name| (see PipeAddress).
+    virtual OpenResult Open(const std::string& name, Handle& handle) = 0;
+    // Waits up to |milliseconds| for a free instance of a busy pipe.
+    virtual bool WaitUntilFree(const std::string& name, uint32_t milliseconds) = 0;
+    virtual bool SetMessageMode(Handle handle) = 0;
+    // Learns, without blocking or reading, about the next received message.
+    virtual PeekResult Peek(Handle handle) = 0;
+    // Reads the pending message of exactly |size| bytes.
+    virtual bool Read(Handle handle, char* buffer, uint32_t size) = 0;
+    // Consumes the pending message without keeping it.
+    virtual bool Skip(Handle handle) = 0;
+    // Writes one whole message; blocks until the pipe has taken it.
+    virtual bool Write(Handle handle, const char* bytes, uint32_t size) = 0;
+    // Makes every pending and later call on |handle| fail, without releasing it.
+    virtual void Shutdown(Handle handle) = 0;
+    virtual void Close(Handle handle) = 0;
+
+    // The platform's implementation (shared; it keeps no state).
+    static std::shared_ptr<PipeSystem> Native();
+};
+
+// The product's pipe name.
+inline constexpr char kControllerPipeName[] = "VantoraKestrelControllerServer";
+
+// The pipe name that the plug-in and the controller simulator use: the
+// environment variable KESTREL_CONTROLLER_PIPE when it is set and not empty
+// (so that tests can point a plug-in at a private simulator), else the
+// product's name.
+std::string DefaultControllerPipeName();
+
+// Where the pipe called |name| lives: "\\.\pipe\NAME" on Windows; on POSIX
+// "$XDG_RUNTIME_DIR/NAME", or "/tmp/NAME-<uid>" without XDG_RUNTIME_DIR. A
+// name that contains a '/' is taken as the socket's path as it is.
+std::string PipeAddress(const std::string& name);

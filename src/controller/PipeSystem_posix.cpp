@@ -1,0 +1,120 @@
+// POSIX back-end: a Unix-domain SOCK_SEQPACKET socket, which keeps message
+// boundaries like a message-mode pipe. SO_PASSCRED makes the kernel attach
+// the sender's credentials to every message, which is how a message of zero
+// bytes is told apart from the end of the connection (both read as 0 bytes).
+#include "controller/PipeSystem.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+constexpr int kSendBufferRequest = 16 * 1024 * 1024;  // the kernel caps it at net.core.wmem_max
+
+bool MakeSocketAddress(const std::string& path, sockaddr_un& address) {
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+    path.copy(address.sun_path, path.size());
+    return true;
+}
+
+class PosixPipeSystem : public PipeSystem {
+public:
+    OpenResult Open(const std::string& name, Handle& handle) override {
+        handle = kInvalidHandle;
+        sockaddr_un address;
+        if (!MakeSocketAddress(PipeAddress(name), address)) return OpenResult::Failed;
+        int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        if (fd < 0) return OpenResult::Failed;
+        int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferRequest, sizeof kSendBufferRequest);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || !PeerIsOurUser(fd)) {
+            close(fd);
+            return OpenResult::Failed;
+        }
+        handle = fd;
+        return OpenResult::Opened;
+    }
+
+    // A listening socket accepts as long as its backlog has room (connect
+    // waits otherwise), so there is no busy state to wait for.
+    bool WaitUntilFree(const std::string&, uint32_t) override { return false; }
+
+    bool SetMessageMode(Handle) override { return true; }
+
+    PeekResult Peek(Handle handle) override {
+        char control[CMSG_SPACE(sizeof(ucred))];
+        char unused;
+        iovec vector{&unused, 0};
+        msghdr message{};
+        message.msg_iov = &vector;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        // MSG_TRUNC makes a peek into an empty buffer return the full length.
+        ssize_t size = recvmsg(static_cast<int>(handle), &message, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+        PeekResult result;
+        if (size < 0) {
+            result.ok = errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+            return result;
+        }
+        // 0 bytes without credentials is the end of the connection.
+        result.ok = size > 0 || message.msg_controllen > 0;
+        result.pending = result.ok;
+        result.size = static_cast<uint32_t>(size);
+        return result;
+    }
+
+    bool Read(Handle handle, char* buffer, uint32_t size) override {
+        ssize_t got = recv(static_cast<int>(handle), buffer, size, MSG_DONTWAIT);
+        return got >= 0 && static_cast<uint32_t>(got) == size;
+    }
+
+    bool Skip(Handle handle) override {
+        char unused;
+        return recv(static_cast<int>(handle), &unused, 0, MSG_DONTWAIT | MSG_TRUNC) >= 0;
+    }
+
+    bool Write(Handle handle, const char* bytes, uint32_t size) override {
+        while (true) {
+            ssize_t sent = send(static_cast<int>(handle), bytes, size, MSG_NOSIGNAL);
+            if (sent >= 0) return static_cast<uint32_t>(sent) == size;
+            if (errno != EINTR) return false;
+        }
+    }
+
+    void Shutdown(Handle handle) override { shutdown(static_cast<int>(handle), SHUT_RDWR); }
+
+    void Close(Handle handle) override { close(static_cast<int>(handle)); }
+
+private:
+    // Another user's process listening on our name must not receive our commands.
+    static bool PeerIsOurUser(int fd) {
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
+        return peer.uid == getuid();
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<PipeSystem> PipeSystem::Native() {
+    static auto system = std::make_shared<PosixPipeSystem>();
+    return system;
+}
+
+std::string PipeAddress(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime) return std::string(runtime) + "/" + name;
+    return "/tmp/" + name + "-" + std::to_string(getuid());
+}

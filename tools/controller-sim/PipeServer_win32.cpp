@@ -1,0 +1,117 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "PipeServer.h"
+#include "controller/PipeSystem.h"
+
+namespace {
+constexpr DWORD kBufferSize = 64 * 1024;
+
+// Waits for an overlapped operation; cancels it on time-out. True when it
+// completed successfully; |error| holds the failure code otherwise.
+bool Finish(HANDLE pipe, OVERLAPPED& overlapped, DWORD timeout, DWORD& transferred, DWORD& error) {
+    error = ERROR_SUCCESS;
+    if (WaitForSingleObject(overlapped.hEvent, timeout) != WAIT_OBJECT_0) CancelIoEx(pipe, &overlapped);
+    if (GetOverlappedResult(pipe, &overlapped, &transferred, TRUE)) return true;
+    error = GetLastError();
+    return false;
+}
+}  // namespace
+
+struct PipeServer::State {
+    std::string address;
+    int instances = 4;
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    HANDLE event = nullptr;
+    bool client = false;
+};
+
+PipeServer::PipeServer(std::string name, int instances)
+    : m_name(std::move(name)), m_state(std::make_unique<State>()) {
+    m_state->address = PipeAddress(m_name);
+    m_state->instances = instances;
+    m_state->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+PipeServer::~PipeServer() {
+    DropClient();
+    if (m_state->pipe != INVALID_HANDLE_VALUE) CloseHandle(m_state->pipe);
+    CloseHandle(m_state->event);
+}
+
+bool PipeServer::Listen() {
+    m_state->pipe = CreateNamedPipeA(m_state->address.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                     m_state->instances, kBufferSize, kBufferSize, 0, nullptr);
+    return m_state->pipe != INVALID_HANDLE_VALUE;
+}
+
+bool PipeServer::WaitForClient(std::chrono::milliseconds timeout) {
+    if (m_state->client) return true;
+    if (m_state->pipe == INVALID_HANDLE_VALUE) return false;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = m_state->event;
+    ResetEvent(m_state->event);
+    if (ConnectNamedPipe(m_state->pipe, &overlapped)) {
+        m_state->client = true;
+    } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
+        m_state->client = true;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        DWORD transferred = 0, error = 0;
+        m_state->client =
+            Finish(m_state->pipe, overlapped, static_cast<DWORD>(timeout.count()), transferred, error);
+    }
+    return m_state->client;
+}
+
+bool PipeServer::HasClient() const {
+    return m_state->client;
+}
+
+std::optional<std::string> PipeServer::Receive(std::chrono::milliseconds timeout) {
+    if (!m_state->client) return std::nullopt;
+    std::string message;
+    std::vector<char> buffer(kBufferSize);
+    DWORD wait = static_cast<DWORD>(timeout.count());
+    while (true) {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = m_state->event;
+        ResetEvent(m_state->event);
+        DWORD transferred = 0, error = ERROR_SUCCESS;
+        bool done = ReadFile(m_state->pipe, buffer.data(), kBufferSize, &transferred, &overlapped) != FALSE;
+        if (!done) {
+            error = GetLastError();
+            if (error == ERROR_IO_PENDING) done = Finish(m_state->pipe, overlapped, wait, transferred, error);
+        }
+        message.append(buffer.data(), transferred);
+        if (done) return message;
+        if (error == ERROR_MORE_DATA) {
+            wait = INFINITE;  // the rest of a message that has begun
+            continue;
+        }
+        if (error == ERROR_OPERATION_ABORTED && message.empty()) return std::nullopt;  // time-out
+        DropClient();
+        return std::nullopt;
+    }
+}
+
+bool PipeServer::Send(const std::string& message) {
+    if (!m_state->client) return false;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = m_state->event;
+    ResetEvent(m_state->event);
+    DWORD transferred = 0, error = ERROR_SUCCESS;
+    if (WriteFile(m_state->pipe, message.data(), static_cast<DWORD>(message.size()), &transferred,
+                  &overlapped)) {
+        return transferred == message.size();
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    return Finish(m_state->pipe, overlapped, INFINITE, transferred, error) && transferred == message.size();
+}
+
+void PipeServer::DropClient() {
+    if (!m_state->client) return;
+    DisconnectNamedPipe(m_state->pipe);
+    m_state->client = false;
+}
