@@ -23,8 +23,21 @@ struct PipeServer::State {
     std::string address;
     int instances = 4;
     HANDLE pipe = INVALID_HANDLE_VALUE;
-    HANDLE event = nullptr;
+    HANDLE event = nullptr;  // for reads and writes
+    OVERLAPPED connect{};    // the pending wait for the next client
+    bool connectPending = false;
     bool client = false;
+
+    // Puts the instance back into the listening state at once, so that a
+    // client's open succeeds while nobody is calling WaitForClient.
+    void StartListening() {
+        ResetEvent(connect.hEvent);
+        if (ConnectNamedPipe(pipe, &connect) || GetLastError() == ERROR_PIPE_CONNECTED) {
+            client = true;
+        } else {
+            connectPending = GetLastError() == ERROR_IO_PENDING;
+        }
+    }
 };
 
 PipeServer::PipeServer(std::string name, int instances)
@@ -32,35 +45,40 @@ PipeServer::PipeServer(std::string name, int instances)
     m_state->address = PipeAddress(m_name);
     m_state->instances = instances;
     m_state->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    m_state->connect.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 PipeServer::~PipeServer() {
-    DropClient();
-    if (m_state->pipe != INVALID_HANDLE_VALUE) CloseHandle(m_state->pipe);
+    if (m_state->pipe != INVALID_HANDLE_VALUE) {
+        DisconnectNamedPipe(m_state->pipe);
+        CloseHandle(m_state->pipe);
+    }
     CloseHandle(m_state->event);
+    CloseHandle(m_state->connect.hEvent);
 }
 
 bool PipeServer::Listen() {
     m_state->pipe = CreateNamedPipeA(m_state->address.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                      m_state->instances, kBufferSize, kBufferSize, 0, nullptr);
-    return m_state->pipe != INVALID_HANDLE_VALUE;
+    if (m_state->pipe == INVALID_HANDLE_VALUE) return false;
+    m_state->StartListening();
+    return true;
 }
 
 bool PipeServer::WaitForClient(std::chrono::milliseconds timeout) {
     if (m_state->client) return true;
-    if (m_state->pipe == INVALID_HANDLE_VALUE) return false;
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = m_state->event;
-    ResetEvent(m_state->event);
-    if (ConnectNamedPipe(m_state->pipe, &overlapped)) {
+    if (!m_state->connectPending) return false;
+    if (WaitForSingleObject(m_state->connect.hEvent, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+        return false;
+    }
+    DWORD transferred = 0;
+    m_state->connectPending = false;
+    if (GetOverlappedResult(m_state->pipe, &m_state->connect, &transferred, FALSE)) {
         m_state->client = true;
-    } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
-        m_state->client = true;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-        DWORD transferred = 0, error = 0;
-        m_state->client =
-            Finish(m_state->pipe, overlapped, static_cast<DWORD>(timeout.count()), transferred, error);
+    } else {
+        DisconnectNamedPipe(m_state->pipe);
+        m_state->StartListening();
     }
     return m_state->client;
 }
@@ -114,4 +132,5 @@ void PipeServer::DropClient() {
     if (!m_state->client) return;
     DisconnectNamedPipe(m_state->pipe);
     m_state->client = false;
+    m_state->StartListening();
 }

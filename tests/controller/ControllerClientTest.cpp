@@ -1,0 +1,359 @@
+// The controller client: connection reports and telemetry, the bounded write
+// queue with its attempts, delivery of received events, and its behaviour
+// against a real pipe server that keeps dropping the link.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "ControllerModel.h"
+#include "FakeTransport.h"
+#include "LogCapture.h"
+#include "PipeServer.h"
+#include "PipeTestSupport.h"
+#include "controller/ControllerClient.h"
+#include "controller/NamedPipesClient.h"
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+const auto kButton =
+    std::make_shared<ElementAddress>(ElementAddress::kButton, "ctx", "com.vantora.kestrel.emberfall");
+
+std::shared_ptr<MessageBase> Press(int index, const char* name = "emberfall") {
+    return std::make_shared<CommandMessage>(name, kButton, json{{"i", index}});
+}
+
+int IndexOf(const MessageBase& message) {
+    return message.Document()["payload"]["command"]["data"]["i"];
+}
+
+// What the client told its listener and the telemetry.
+struct Observed {
+    template <typename Condition>
+    bool WaitFor(Condition condition, std::chrono::milliseconds timeout = 20s) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, condition);
+    }
+    void Add(std::vector<std::string>& list, std::string item) {
+        std::lock_guard<std::mutex> lock(mutex);
+        list.push_back(std::move(item));
+        changed.notify_all();
+    }
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events;
+    }
+    std::vector<std::string> Telemetry() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return telemetry;
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> events;  // name, or name + " " + data for server events
+    std::vector<std::string> telemetry;
+};
+
+// Completions in the order in which they ran.
+struct Completions {
+    void Record(const MessageBase& message, bool accepted) {
+        std::lock_guard<std::mutex> lock(mutex);
+        finished.emplace_back(IndexOf(message), accepted);
+        threads.push_back(std::this_thread::get_id());
+        changed.notify_all();
+    }
+    bool WaitForCount(size_t count, std::chrono::milliseconds timeout = 30s) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return finished.size() >= count; });
+    }
+    ControllerClient::WriteCompletion Callback() {
+        return [this](const MessageBase& message, bool accepted) { Record(message, accepted); };
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::pair<int, bool>> finished;
+    std::vector<std::thread::id> threads;
+};
+
+class ControllerClientTest : public ::testing::Test {
+protected:
+    std::unique_ptr<ControllerClient> MakeClient(std::shared_ptr<NetworkClientBase> transport) {
+        return std::make_unique<ControllerClient>(
+            std::move(transport),
+            [this](const EventMessage& event) {
+                std::string name = event.GetName();
+                json data = event.GetData();
+                observed.Add(observed.events, data.is_null() ? name : name + " " + data.dump());
+            },
+            [this](const char* name) { observed.Add(observed.telemetry, name); });
+    }
+
+    std::string QueryText() {
+        auto own = std::make_shared<ElementAddress>(ElementAddress::kNetworkClient, "controllerClient",
+                                                    "controllerClient");
+        return CommandMessage(SystemMessages::kQueryState, own, nullptr).Serialize();
+    }
+
+    Observed observed;
+    Completions completions;
+    std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
+};
+
+TEST_F(ControllerClientTest, ReportsEachLinkChangeOnceWithItsTelemetry) {
+    auto client = MakeClient(transport);
+    client->Start();
+    // Reported by Start itself, before any attempt to connect.
+    EXPECT_EQ(observed.Events(), std::vector<std::string>{"networkClientDisconnected"});
+    EXPECT_EQ(observed.Telemetry(), std::vector<std::string>{"streamdeck_kestrel_connect_error"});
+
+    transport->SetServerUp(true);
+    ASSERT_TRUE(observed.WaitFor([&] { return observed.events.size() == 2; }));
+    EXPECT_EQ(observed.Events()[1], "networkClientConnected");
+    std::string query = QueryText();
+    ASSERT_TRUE(
+        transport->WaitFor([&](FakeTransport& t) { return t.Written() == std::vector<std::string>{query}; }));
+
+    // A lost link is reported once, however many attempts fail after it.
+    transport->Break();
+    size_t connects = 0;
+    transport->WaitFor([&](FakeTransport& t) { return (connects = t.CountCalls("Connect")) > 0; });
+    ASSERT_TRUE(
+        transport->WaitFor([&](FakeTransport& t) { return t.CountCalls("Connect") >= connects + 2; }));
+    EXPECT_EQ(observed.Events(),
+              (std::vector<std::string>{"networkClientDisconnected", "networkClientConnected",
+                                        "networkClientDisconnected"}));
+    EXPECT_EQ(observed.Telemetry(),
+              (std::vector<std::string>{"streamdeck_kestrel_connect_error", "streamdeck_kestrel_connected",
+                                        "streamdeck_kestrel_disconnected"}));
+    client->Stop();
+}
+
+TEST_F(ControllerClientTest, PressWithTheServerAbsentFailsAfterThreeAttempts) {
+    auto client = MakeClient(transport);
+    client->Start();
+    client->WriteMessageAsync(Press(1), completions.Callback());
+    ASSERT_TRUE(completions.WaitForCount(1));
+    client->Stop();
+    EXPECT_EQ(completions.finished[0], std::make_pair(1, false));
+
+    std::vector<std::string> writeThreadCalls;
+    for (const auto& call : transport->Calls()) {
+        if (call.thread == completions.threads[0]) writeThreadCalls.push_back(call.operation);
+    }
+    EXPECT_EQ(writeThreadCalls,
+              (std::vector<std::string>{"Connect", "Write", "Disconnect", "Connect", "Write", "Disconnect",
+                                        "Connect", "Write", "Disconnect", "Connect"}));
+    EXPECT_EQ(observed.Events(), std::vector<std::string>{"networkClientDisconnected"});
+    EXPECT_EQ(observed.Telemetry(), std::vector<std::string>{"streamdeck_kestrel_connect_error"});
+}
+
+TEST_F(ControllerClientTest, QueueOverflowsAt256OutstandingAndFinishesTheRestInOrder) {
+    LogCapture log;
+    transport->SetServerUp(true);
+    transport->SetConnectGate(false);
+    auto client = MakeClient(transport);
+    client->Start();
+    // The write thread takes the first press and is held in Connect, as on a busy pipe.
+    client->WriteMessageAsync(Press(0), completions.Callback());
+    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Waiting() == 2; }));
+    for (int i = 1; i < 256; ++i) client->WriteMessageAsync(Press(i), completions.Callback());
+
+    bool refused = false;
+    client->WriteMessageAsync(
+        Press(256, "overflowing-press"),
+        [&](const MessageBase& message, bool accepted) { refused = !accepted && IndexOf(message) == 256; });
+    EXPECT_TRUE(refused);  // on this thread, before WriteMessageAsync returned
+    client->WriteMessageAsync(Press(257, "overflowing-without-completion"), nullptr);
+    EXPECT_EQ(
+        log.Count("ControllerClient::WriteMessageAsync: BUFFER OVERFLOW: {\"payload\":{\"class\":\"command\","
+                  "\"command\":{\"data\":{\"i\":256},\"name\":\"overflowing-press\"}}"),
+        1u)
+        << log.Contents();
+    EXPECT_EQ(log.Count("overflowing-without-completion"), 1u);
+
+    transport->SetConnectGate(true);
+    ASSERT_TRUE(completions.WaitForCount(256));
+    client->Stop();
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(completions.finished[i], std::make_pair(i, true));
+    EXPECT_EQ(completions.finished.size(), 256u);
+}
+
+TEST_F(ControllerClientTest, CommandsFinishInTheOrderTheyWereQueued) {
+    transport->SetServerUp(true);
+    auto client = MakeClient(transport);
+    client->Start();
+    ASSERT_TRUE(observed.WaitFor([&] { return observed.events.size() == 2; }));
+    for (int i = 0; i < 100; ++i) client->WriteMessageAsync(Press(i), completions.Callback());
+    ASSERT_TRUE(completions.WaitForCount(100));
+    client->Stop();
+    std::vector<int> written;
+    for (const auto& text : transport->Written()) {
+        json command = json::parse(text)["payload"]["command"];
+        if (command["name"] == "emberfall") written.push_back(command["data"]["i"]);
+    }
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(completions.finished[i], std::make_pair(i, true));
+        EXPECT_EQ(written[i], i);
+    }
+}
+
+TEST_F(ControllerClientTest, StopOnAnIdleClientEndsTheWriteThreadOnce) {
+    LogCapture log;
+    transport->SetServerUp(true);
+    auto client = MakeClient(transport);
+    client->Start();
+    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Written().size() == 1; }));
+    client->Stop();
+    client->Stop();
+    EXPECT_EQ(log.Count("ControllerClient::WriteThreadProc: queue empty"), 1u);
+}
+
+TEST_F(ControllerClientTest, DestructionCallsNoPendingCompletion) {
+    transport->SetServerUp(true);
+    auto client = MakeClient(transport);
+    client->Start();
+    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Written().size() == 1; }));
+    transport->SetWriteGate(false);
+    for (int i = 0; i < 5; ++i) client->WriteMessageAsync(Press(i), completions.Callback());
+    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Waiting() == 1; }));
+
+    std::thread destroyer([&] { client.reset(); });
+    // Margin for the destructor to stop the threads; the write in progress
+    // then finishes and the four queued presses are dropped.
+    std::this_thread::sleep_for(500ms);
+    transport->SetWriteGate(true);
+    destroyer.join();
+    ASSERT_EQ(completions.finished.size(), 1u);
+    EXPECT_EQ(completions.finished[0].first, 0);
+}
+
+TEST_F(ControllerClientTest, OnlyValidEventTextUpToTheFirstZeroByteReachesTheListener) {
+    auto client = MakeClient(transport);
+    const std::string report = R"({"payload":{"class":"event","event":{"name":"SYS$REPORT:STATE",)"
+                               R"("data":{"isSignedIn":true}}}})";
+    transport->Deliver(report + std::string("\0trailing bytes", 15));
+    transport->Deliver(report + " trailing bytes");  // not one JSON value
+    transport->Deliver(R"({"payload":{"class":"command","event":{"name":"SYS$REPORT:STATE"}}})");
+    transport->Deliver(R"({"payload":{"class":"event","event":"no object"}})");
+    transport->Deliver("[1,2,3]");
+    transport->Deliver("");
+    transport->Deliver(R"({"payload":{"class":"event","event":{"name":"later"}}})");
+    EXPECT_EQ(observed.Events(),
+              (std::vector<std::string>{"SYS$REPORT:STATE {\"isSignedIn\":true}", "later"}));
+}
+
+// A pipe server thread that answers like the controller and, when asked,
+// drops its client every few milliseconds.
+class ServerThread {
+public:
+    explicit ServerThread(std::string name, std::chrono::milliseconds dropEvery = 0ms)
+        : m_server(std::move(name)), m_dropEvery(dropEvery) {
+        m_listening = m_server.Listen();
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~ServerThread() {
+        m_stop = true;
+        m_thread.join();
+    }
+    bool Listening() const { return m_listening; }
+    void DropClientSoon() { m_dropRequested = true; }
+    int Drops() const { return m_drops; }
+
+private:
+    void Run() {
+        ControllerModel model(true);
+        auto connectedAt = std::chrono::steady_clock::now();
+        while (!m_stop) {
+            if (!m_server.HasClient()) {
+                if (m_server.WaitForClient(10ms)) connectedAt = std::chrono::steady_clock::now();
+                continue;
+            }
+            bool due = m_dropEvery > 0ms && std::chrono::steady_clock::now() - connectedAt > m_dropEvery;
+            if (m_dropRequested.exchange(false) || due) {
+                m_server.DropClient();
+                ++m_drops;
+                continue;
+            }
+            if (auto message = m_server.Receive(10ms)) {
+                for (const auto& reply : model.Handle(*message)) m_server.Send(reply);
+            }
+        }
+    }
+
+    PipeServer m_server;
+    std::chrono::milliseconds m_dropEvery;
+    bool m_listening = false;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_dropRequested{false};
+    std::atomic<int> m_drops{0};
+    std::thread m_thread;
+};
+
+TEST_F(ControllerClientTest, WorksWithARealControllerAndComesBackAfterALoss) {
+    std::string name = PrivatePipeName();
+    ServerThread server(name);
+    ASSERT_TRUE(server.Listening());
+    auto client = MakeClient(std::make_shared<NamedPipesClient>(name));
+    client->Start();
+    auto count = [&](const std::string& event) {
+        return std::count(observed.events.begin(), observed.events.end(), event);
+    };
+    // After connecting, the state query brings the full report.
+    ASSERT_TRUE(observed.WaitFor([&] { return observed.events.size() >= 12; })) << observed.Events().size();
+    EXPECT_EQ(observed.Events()[2], "SYS$REPORT:STATE {\"isSignedIn\":true}");
+
+    client->WriteMessageAsync(std::make_shared<CommandMessage>("alerts-mute-on", kButton, nullptr),
+                              [&](const MessageBase&, bool accepted) { EXPECT_TRUE(accepted); });
+    const std::string muted =
+        "SYS$REPORT:STATE:FUNCTION "
+        R"({"function":"com.vantora.kestrel.alerts-mute","state":"alerts-mute-on"})";
+    ASSERT_TRUE(observed.WaitFor([&] { return count(muted) == 1; }));
+
+    server.DropClientSoon();
+    ASSERT_TRUE(observed.WaitFor(
+        [&] { return count("networkClientConnected") == 2 && observed.events.size() >= 25; }));
+    EXPECT_EQ(count("networkClientDisconnected"), 2);
+    EXPECT_EQ(count(muted), 2);  // the second full report keeps the new state
+    client.reset();
+}
+
+TEST_F(ControllerClientTest, FourWritersAgainstALinkThatKeepsDroppingFinishEveryMessageOnce) {
+    std::string name = PrivatePipeName();
+    ServerThread server(name, 40ms);
+    ASSERT_TRUE(server.Listening());
+    auto client = MakeClient(std::make_shared<NamedPipesClient>(name));
+    client->Start();
+
+    constexpr int kWriters = 4;
+    constexpr int kPerWriter = 250;
+    std::vector<std::atomic<int>> calls(kWriters * kPerWriter);
+    std::atomic<int> finished{0};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < kPerWriter; ++i) {
+                client->WriteMessageAsync(Press(w * kPerWriter + i), [&](const MessageBase& message, bool) {
+                    ++calls[IndexOf(message)];
+                    ++finished;
+                });
+                if (i % 25 == 0) std::this_thread::sleep_for(5ms);
+            }
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (finished < kWriters * kPerWriter && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    client.reset();
+    EXPECT_GT(server.Drops(), 0);
+    for (size_t i = 0; i < calls.size(); ++i) ASSERT_EQ(calls[i].load(), 1) << "message " << i;
+}
+
+}  // namespace

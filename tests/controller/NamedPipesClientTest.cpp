@@ -1,0 +1,228 @@
+// The pipe client against a real pipe server in the same process (a
+// message-type named pipe under Windows, a SOCK_SEQPACKET socket elsewhere).
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "LogCapture.h"
+#include "PipeServer.h"
+#include "PipeTestSupport.h"
+#include "controller/NamedPipesClient.h"
+#include "diagnostics/Platform.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class NamedPipesClientTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Listen()); }
+
+    // Connects |client| and has the server accept it.
+    void ConnectClient(NamedPipesClient& client) {
+        ASSERT_TRUE(client.Connect());
+        ASSERT_TRUE(server.WaitForClient(10s));
+    }
+
+    // Sends from a thread of its own: a large message is taken only as fast as
+    // the client reads it.
+    std::future<bool> SendAsync(std::vector<std::string> messages) {
+        return std::async(std::launch::async, [this, messages] {
+            bool sent = true;
+            for (const auto& message : messages) sent = server.Send(message) && sent;
+            return sent;
+        });
+    }
+
+    std::string name = PrivatePipeName();
+    PipeServer server{name};
+};
+
+TEST_F(NamedPipesClientTest, ConnectAndDisconnectReportEveryChange) {
+    TransportRecorder recorder;
+    NamedPipesClient client(name);
+    recorder.Attach(client);
+    ConnectClient(client);
+    EXPECT_TRUE(client.IsConnected());
+    EXPECT_FALSE(client.Connect());  // already connected: no report
+    client.Disconnect();
+    EXPECT_FALSE(client.IsConnected());
+    client.Disconnect();  // closed: still reports
+    EXPECT_FALSE(client.Write("x", 1));
+    EXPECT_EQ(recorder.Reports(), (std::vector<bool>{true, false, false}));
+
+    TransportRecorder absentRecorder;
+    NamedPipesClient absent(PrivatePipeName());
+    absentRecorder.Attach(absent);
+    EXPECT_FALSE(absent.Connect());
+    EXPECT_EQ(absentRecorder.Reports(), std::vector<bool>{false});
+}
+
+TEST_F(NamedPipesClientTest, MessagesKeepTheirBoundariesBothWays) {
+    TransportRecorder recorder;
+    NamedPipesClient client(name);
+    recorder.Attach(client);
+    ConnectClient(client);
+
+    std::string large(1024 * 1024, 'L');
+    large.front() = '<';
+    large.back() = '>';
+    auto sent = SendAsync({"first", "second", large});
+    ASSERT_TRUE(recorder.WaitForMessages(3));
+    if (!sent.get()) GTEST_SKIP() << "this system cannot send a 1 MiB message on a local socket";
+    EXPECT_EQ(recorder.Messages(), (std::vector<std::string>{"first", "second", large}));
+    EXPECT_TRUE(recorder.terminated);
+
+    ASSERT_TRUE(client.Write("one", 3));
+    ASSERT_TRUE(client.Write("two", 3));
+    EXPECT_EQ(server.Receive(10s), "one");
+    EXPECT_EQ(server.Receive(10s), "two");
+}
+
+TEST_F(NamedPipesClientTest, ZeroByteMessageDoesNotHoldUpLaterOnes) {
+    TransportRecorder recorder;
+    NamedPipesClient client(name);
+    recorder.Attach(client);
+    ConnectClient(client);
+    auto sent = SendAsync({"", "after", "", "", "last"});
+    ASSERT_TRUE(recorder.WaitForMessages(2));
+    EXPECT_TRUE(sent.get());
+    EXPECT_EQ(recorder.Messages(), (std::vector<std::string>{"after", "last"}));
+    EXPECT_TRUE(client.IsConnected());
+}
+
+TEST_F(NamedPipesClientTest, OversizedMessageIsDiscardedWithALogLine) {
+    LogCapture log;
+    TransportRecorder recorder;
+    NamedPipesClient client(name);
+    recorder.Attach(client);
+    ConnectClient(client);
+    std::string oversized(NamedPipesClient::kMaxMessageSize + 1, 'x');
+    auto sent = SendAsync({oversized, "after"});
+    ASSERT_TRUE(recorder.WaitForMessages(1));
+    if (!sent.get()) GTEST_SKIP() << "this system cannot send a 16 MiB message on a local socket";
+    EXPECT_EQ(recorder.Messages(), std::vector<std::string>{"after"});
+    EXPECT_EQ(log.Count("NamedPipesClient::IoThreadProc: message of 16777217 bytes discarded"), 1u)
+        << log.Contents();
+    EXPECT_TRUE(client.IsConnected());
+}
+
+// The same through the seam, where the system cannot send such a message:
+// the client is told that a real 1000-byte message is over the limit.
+TEST_F(NamedPipesClientTest, MessageReportedOverTheLimitIsSkippedWithoutReadingIt) {
+    LogCapture log;
+    auto system = std::make_shared<ScriptedPipeSystem>();
+    system->oversizedPeekFor = 1000;
+    TransportRecorder recorder;
+    NamedPipesClient client(name, system);
+    recorder.Attach(client);
+    ConnectClient(client);
+    auto sent = SendAsync({std::string(1000, 'x'), "after"});
+    ASSERT_TRUE(recorder.WaitForMessages(1));
+    EXPECT_TRUE(sent.get());
+    EXPECT_EQ(recorder.Messages(), std::vector<std::string>{"after"});
+    EXPECT_EQ(log.Count("NamedPipesClient::IoThreadProc: message of 16777217 bytes discarded"), 1u);
+}
+
+TEST_F(NamedPipesClientTest, MessagesAcceptedBeforeABreakGoFirstAfterReconnecting) {
+    auto system = std::make_shared<ScriptedPipeSystem>();
+    TransportRecorder recorder;
+    NamedPipesClient client(name, system);
+    recorder.Attach(client);
+    ConnectClient(client);
+
+    // The I/O thread takes "one" and is held at the write; "two" waits in the
+    // queue. Then the server goes away, so the held write fails.
+    system->SetGate(false);
+    ASSERT_TRUE(client.Write("one", 3));
+    ASSERT_TRUE(client.Write("two", 3));
+    ASSERT_TRUE(system->WaitForWritesStarted(1));
+    server.DropClient();
+    system->SetGate(true);
+    std::unique_lock<std::mutex> lock(recorder.mutex);
+    ASSERT_TRUE(recorder.changed.wait_for(lock, 10s, [&] { return recorder.reports.size() == 2; }));
+    lock.unlock();
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_FALSE(client.Write("refused", 7));
+
+    ConnectClient(client);
+    ASSERT_TRUE(client.Write("three", 5));
+    EXPECT_EQ(server.Receive(10s), "one");
+    EXPECT_EQ(server.Receive(10s), "two");
+    EXPECT_EQ(server.Receive(10s), "three");
+}
+
+TEST_F(NamedPipesClientTest, BusyPipeIsWaitedForOneSecondAtATime) {
+    auto system = std::make_shared<ScriptedPipeSystem>();
+    system->busyOpens = 3;
+    NamedPipesClient client(name, system);
+    ConnectClient(client);
+    EXPECT_EQ(system->waits, (std::vector<uint32_t>{1000, 1000, 1000}));
+}
+
+TEST_F(NamedPipesClientTest, ConnectWaitsForABusyPipeInstanceToBeFreed) {
+    if (!KESTREL_WIN32) GTEST_SKIP() << "a listening socket has no busy state";
+    PipeServer single(PrivatePipeName(), 1);
+    ASSERT_TRUE(single.Listen());
+    // Another client holds the only instance.
+    auto holdInstance = [&] {
+        PipeSystem::Handle holder = PipeSystem::kInvalidHandle;
+        EXPECT_EQ(PipeSystem::Native()->Open(single.Name(), holder), PipeSystem::OpenResult::Opened);
+        EXPECT_TRUE(single.WaitForClient(10s));
+        return holder;
+    };
+    auto release = [&](PipeSystem::Handle holder) {
+        PipeSystem::Native()->Close(holder);
+        single.DropClient();
+    };
+
+    // Freed while Connect waits: it connects.
+    PipeSystem::Handle holder = holdInstance();
+    TransportRecorder recorder;
+    NamedPipesClient client(single.Name());
+    recorder.Attach(client);
+    auto connected = std::async(std::launch::async, [&] { return client.Connect(); });
+    EXPECT_EQ(connected.wait_for(200ms), std::future_status::timeout);
+    release(holder);
+    EXPECT_TRUE(connected.get());
+    EXPECT_TRUE(single.WaitForClient(10s));
+    client.Disconnect();
+    single.Receive(10s);  // notices the client leaving
+
+    // Busy for longer than one wait: the wait times out and Connect fails.
+    holder = holdInstance();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.Connect());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
+    EXPECT_EQ(recorder.Reports(), (std::vector<bool>{true, false, false}));
+    release(holder);
+}
+
+TEST_F(NamedPipesClientTest, ReconnectsAgainAndAgainWithoutLosingOrder) {
+    TransportRecorder recorder;
+    NamedPipesClient client(name);
+    recorder.Attach(client);
+    for (int round = 0; round < 5; ++round) {
+        ConnectClient(client);
+        std::string text = "round " + std::to_string(round);
+        ASSERT_TRUE(client.Write(text.data(), static_cast<uint32_t>(text.size())));
+        EXPECT_EQ(server.Receive(10s), text);
+        ASSERT_TRUE(server.Send("reply " + std::to_string(round)));
+        ASSERT_TRUE(recorder.WaitForMessages(round + 1));
+        if (round % 2) {
+            client.Disconnect();
+            server.Receive(10s);  // notices the client leaving
+        } else {
+            server.DropClient();
+            std::unique_lock<std::mutex> lock(recorder.mutex);
+            recorder.changed.wait_for(lock, 10s, [&] { return !recorder.reports.back(); });
+        }
+        ASSERT_FALSE(client.IsConnected());
+    }
+    EXPECT_EQ(recorder.Messages().back(), "reply 4");
+}
+
+}  // namespace
