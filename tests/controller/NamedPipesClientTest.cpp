@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "LogCapture.h"
+#include "LogRecords.h"
 #include "PipeServer.h"
 #include "PipeTestSupport.h"
 #include "controller/NamedPipesClient.h"
@@ -95,7 +95,7 @@ TEST_F(NamedPipesClientTest, ZeroByteMessageDoesNotHoldUpLaterOnes) {
 }
 
 TEST_F(NamedPipesClientTest, OversizedMessageIsDiscardedWithALogLine) {
-    LogCapture log;
+    LogRecords log;
     TransportRecorder recorder;
     NamedPipesClient client(name);
     recorder.Attach(client);
@@ -113,7 +113,7 @@ TEST_F(NamedPipesClientTest, OversizedMessageIsDiscardedWithALogLine) {
 // The same through the seam, where the system cannot send such a message:
 // the client is told that a real 1000-byte message is over the limit.
 TEST_F(NamedPipesClientTest, MessageReportedOverTheLimitIsSkippedWithoutReadingIt) {
-    LogCapture log;
+    LogRecords log;
     auto system = std::make_shared<ScriptedPipeSystem>();
     system->oversizedPeekFor = 1000;
     TransportRecorder recorder;

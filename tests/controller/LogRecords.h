@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <string>
 
-class LogCapture {
+class LogRecords {
 public:
-    LogCapture();
-    ~LogCapture();
+    LogRecords();
+    ~LogRecords();
     std::string Contents() const;
     size_t Count(const std::string& text) const;
 
