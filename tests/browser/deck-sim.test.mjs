@@ -1,0 +1,218 @@
+// The demo page in Chromium against deck-sim running the real native plug-in
+// and controller-sim (build/linux/bin). Key images are compared by their
+// decoded pixels with the plug-in folder's picture files.
+
+import assert from "node:assert/strict";
+import { after, before, describe, test } from "node:test";
+import { existsSync } from "node:fs";
+import path from "node:path";
+import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
+
+const prefix = "com.vantora.kestrel.";
+const built = existsSync(path.join(defaultBin, "deck-sim")) && existsSync(path.join(defaultBin, "kestrel-sdplugin"));
+const withController = existsSync(path.join(defaultBin, "controller-sim"));
+
+const keySelector = (action) => `.key[data-action="${prefix}${action}"]`;
+
+// How far a key's current image is from a picture file of the plug-in folder:
+// the share of pixels whose colour differs clearly (0 = same picture).
+async function differenceFromFile(page, action, file) {
+  return page.evaluate(
+    async ({ selector, file }) => {
+      const decode = async (source, width, height) => {
+        const image = new Image();
+        image.src = source;
+        await image.decode();
+        const canvas = document.createElement("canvas");
+        canvas.width = width || image.naturalWidth;
+        canvas.height = height || image.naturalHeight;
+        const context = canvas.getContext("2d");
+        context.drawImage(image, 0, 0, canvas.width, canvas.height);
+        return context.getImageData(0, 0, canvas.width, canvas.height);
+      };
+      const key = await decode(document.querySelector(selector + " img").src);
+      const picture = await decode("/plugin/" + file, key.width, key.height);
+      let differing = 0;
+      for (let i = 0; i < key.data.length; i += 4) {
+        let delta = 0;
+        for (let c = 0; c < 4; c++) delta = Math.max(delta, Math.abs(key.data[i + c] - picture.data[i + c]));
+        if (delta > 48) differing++;
+      }
+      return differing / (key.data.length / 4);
+    },
+    { selector: keySelector(action), file },
+  );
+}
+
+// Waits until |check| holds, polling; fails with |what| after |timeout| ms.
+async function eventually(what, check, timeout = 8000) {
+  const deadline = Date.now() + timeout;
+  let last;
+  while (Date.now() < deadline) {
+    last = await check();
+    if (last === true) return;
+    await new Promise((resolve) => setTimeout(resolve, 150));
+  }
+  assert.fail(`${what} (last: ${JSON.stringify(last)})`);
+}
+
+const SAME = 0.002; // a picture re-encoded by the plug-in
+const BADGE = 0.01; // a status badge covers far more than this
+
+async function showsPicture(page, action, file) {
+  const difference = await differenceFromFile(page, action, file);
+  return difference <= SAME ? true : difference;
+}
+
+async function showsBadge(page, action, file) {
+  const difference = await differenceFromFile(page, action, file);
+  return difference >= BADGE ? true : difference;
+}
+
+describe("deck-sim page with the real plug-in", { skip: !built && "build the linux preset first" }, () => {
+  let sim;
+  let browser;
+  let page;
+  let keysDrawn = false;
+
+  before(async () => {
+    sim = await startDeckSim({ withController });
+    browser = await launchChromium();
+    page = await browser.context.newPage();
+    await page.goto(sim.url);
+    await page.waitForSelector(".key");
+    keysDrawn = await page
+      .waitForFunction(() => window.deckSim.allKeysDrawn(), null, { timeout: 10000 })
+      .then(() => true, () => false);
+  });
+
+  after(async () => {
+    await browser?.close();
+    await sim?.stop();
+  });
+
+  // The checks of drawn keys need the plug-in's control elements and the
+  // controller simulator; they say so instead of failing while those are missing.
+  function needsDrawnKeys(t) {
+    if (!keysDrawn) t.skip("the plug-in does not draw its keys yet");
+    else if (!withController) t.skip("controller-sim is not built");
+    return keysDrawn && withController;
+  }
+
+  async function signIn() {
+    await page.click('[data-controller="signin"]');
+    await page.waitForSelector("#link-user[data-ok=true]");
+  }
+
+  async function openInspector(action) {
+    await page.click(`.slot:has(${keySelector(action)}) [data-inspect]`);
+    const frame = page.frameLocator("#inspector-frame");
+    await frame.locator("#state").waitFor();
+    return frame;
+  }
+
+  test("lays out the 22 actions in catalogue order with their names", async () => {
+    const keys = await page.$$eval(".key", (elements) =>
+      elements.map((element) => ({
+        action: element.dataset.action,
+        name: element.closest(".slot").querySelector(".key-name").textContent,
+      })),
+    );
+    assert.equal(keys.length, 22);
+    assert.equal(keys[0].action, prefix + "overlays-reload");
+    assert.equal(keys[19].action, prefix + "media-request-set-volume-level");
+    assert.ok(keys.every((key) => key.name.length > 0));
+  });
+
+  test("shows 22 keys with the images the plug-in sets", async (t) => {
+    if (!needsDrawnKeys(t)) return;
+    const sources = await page.$$eval(".key img", (images) => images.map((image) => image.src));
+    assert.equal(sources.length, 22);
+    for (const source of sources) assert.match(source, /^data:image\/png;base64,/);
+  });
+
+  test("the offline badges disappear once Kestrel runs and the streamer signs in", async (t) => {
+    if (!needsDrawnKeys(t)) return;
+    await page.click('[data-controller="stop"]');
+    await page.waitForSelector("#link-controller[data-ok=false]");
+    await eventually("emberfall shows a badge while Kestrel is closed", () =>
+      showsBadge(page, "emberfall", "emberfall.png"),
+    );
+    await eventually("skip-alert shows a badge while Kestrel is closed", () =>
+      showsBadge(page, "alerts-skip", "alerts_skip.png"),
+    );
+    await page.click('[data-controller="start"]');
+    await page.waitForSelector("#link-controller[data-ok=true]", { timeout: 10000 });
+    await signIn();
+    await eventually("emberfall shows its own picture", () => showsPicture(page, "emberfall", "emberfall.png"));
+    await eventually("skip-alert shows its own picture", () => showsPicture(page, "alerts-skip", "alerts_skip.png"));
+  });
+
+  test("pressing a two-state key switches its image", async (t) => {
+    if (!needsDrawnKeys(t)) return;
+    await signIn();
+    await eventually("streaming-state starts off", () =>
+      showsPicture(page, "streaming-state", "streaming_state_off.png"),
+    );
+    await page.click(keySelector("streaming-state"));
+    await eventually("streaming-state turns on", () =>
+      showsPicture(page, "streaming-state", "streaming_state_on.png"),
+    );
+  });
+
+  test("a volume edited in the inspector redraws the key and goes with the next press", async (t) => {
+    if (!needsDrawnKeys(t)) return;
+    await signIn();
+    const frame = await openInspector("media-request-set-volume-level");
+    await frame.locator('#state[data-state="online"]').waitFor();
+    await frame.locator("#volume_value").fill("30");
+    await eventually("the key shows level 30", () =>
+      showsPicture(page, "media-request-set-volume-level", "media_request_set_volume_level_percent_30.png"),
+    );
+    const from = sim.log.lines.length;
+    await page.click(keySelector("media-request-set-volume-level"));
+    const line = await sim.log.waitFor(/^controller-sim: \{.*media-request-set-volume-level-percent/, { from });
+    const command = JSON.parse(line.slice("controller-sim: ".length)).payload.command;
+    assert.deepEqual(command.data, { auto_unmute: true, value: 30 });
+  });
+
+  test("the inspector shows the link state and follows a dropped and a closed controller", async (t) => {
+    if (!needsDrawnKeys(t)) return;
+    await signIn();
+    const frame = await openInspector("emberfall");
+    const state = frame.locator("#state");
+    await frame.locator('#state[data-state="online"]').waitFor();
+    // The plug-in reconnects at once after a drop: record every state shown.
+    await state.evaluate((badge) => {
+      window.seenStates = [];
+      new MutationObserver(() => window.seenStates.push(badge.dataset.state)).observe(badge, { attributes: true });
+    });
+    await page.click('[data-controller="drop"]');
+    await eventually("the inspector showed offline after the drop", async () => {
+      const seen = await state.evaluate(() => window.seenStates);
+      return seen.includes("offline") || seen;
+    });
+    await page.click('[data-controller="stop"]');
+    await frame.locator('#state[data-state="offline"]').waitFor();
+    assert.match(await frame.locator("#advice").textContent(), /\S/);
+    await page.click('[data-controller="start"]');
+    await page.waitForSelector("#link-controller[data-ok=true]", { timeout: 10000 });
+    await frame.locator('#state[data-state="login"]').waitFor();
+    await signIn();
+    await frame.locator('#state[data-state="online"]').waitFor();
+  });
+
+  test("settings edited in the inspector are stored by the host", async () => {
+    const frame = await openInspector("media-request-nudge-volume-up");
+    await frame.locator("#volume_step").fill("7");
+    await page.waitForSelector('#log li:has-text("stored settings of")');
+    const logged = await page.locator('#log li:has-text("stored settings of")').last().textContent();
+    assert.match(logged, /"volume_step":7/);
+  });
+
+  test("Quit ends the plug-in as the host does: it exits with status 0", async () => {
+    await page.click("#quit");
+    assert.equal(await sim.exited, 0);
+    assert.ok(sim.log.lines.includes("deck-sim: the plug-in exited with status 0"));
+  });
+});
