@@ -393,7 +393,7 @@ void DeckSimulator::State::OnControllerLine(const std::string& line) {
     } else if (line == "connected" || line == "disconnected") {
         SetController("linked", line == "connected");
     } else {
-        BroadcastPages({{"type", "log"}, {"kind", "controller"}, {"text", line}});
+        BroadcastPages({{"type", "log"}, {"kind", "controller"}, {"text", "controller-sim: " + line}});
     }
 }
 

@@ -184,6 +184,8 @@
       note.textContent = "No controller simulator was started (deck-sim --controller-sim PATH).";
     } else if (!controller.running) {
       note.textContent = "Kestrel is closed: every key shows the offline badge until you start it.";
+    } else if (!controller.linked) {
+      note.textContent = "Kestrel is running; the plug-in has not connected to it yet.";
     } else if (!controller.signedIn) {
       note.textContent = "Kestrel is running but nobody is signed in: the keys wait for you to sign in.";
     } else {
