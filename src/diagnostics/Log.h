@@ -14,7 +14,9 @@ namespace spdlog {
 class logger;
 }
 
-#if defined(__GNUC__)
+#if defined(__clang__)
+#define KESTREL_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#elif defined(__GNUC__)
 #define KESTREL_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
 #define KESTREL_PRINTF_FORMAT(fmt, args)
