@@ -1,0 +1,289 @@
+#include "elements/ControlElementBase.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "controller/ElementAddress.h"
+#include "controller/Messages.h"
+#include "diagnostics/Log.h"
+#include "elements/StateImageFactory.h"
+#include "graphics/Graphics.h"
+#include "graphics/ResolveModulePath.h"
+#include "host/ESDConnectionManager.h"
+
+using json = nlohmann::json;
+
+namespace {
+
+// Compact JSON for a log line; never raises (bad UTF-8 is replaced).
+std::string JsonText(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+constexpr int32_t kSupportedBit = 4;
+constexpr int32_t kSignedInBit = 2;
+constexpr int32_t kConnectedBit = 1;
+constexpr double kTransientSeconds = 1.5;
+
+}  // namespace
+
+ControlElementBase::ControlElementBase(const std::string& name, const json& defaultSettings)
+    : m_name(name),
+      m_transientSince(std::chrono::steady_clock::now()),
+      m_stateImageFactory(AcquireStateImageFactory()),
+      m_defaultSettings(defaultSettings),
+      m_managerLock(std::make_shared<std::recursive_mutex>()) {}
+
+ControlElementBase::~ControlElementBase() = default;
+
+bool ControlElementBase::IsActive() { return m_signedIn && m_supported; }
+
+bool ControlElementBase::IsSupported() { return m_supported; }
+
+void ControlElementBase::HandleKeyDown(const std::string&, const json&) {}
+
+void ControlElementBase::HandleKeyUp(const std::string&, const json&) {}
+
+void ControlElementBase::ShareManagerLock(const std::shared_ptr<std::recursive_mutex>& managerLock) {
+    m_managerLock = managerLock;
+}
+
+void ControlElementBase::MergeSettings(json& target, const json& payload) {
+    if (!payload.contains("settings")) return;
+    const json& settings = payload["settings"];
+    // Shallow and exact: each member replaces the old value whole. A
+    // "settings" that is neither an object nor null raises the JSON library's
+    // invalid-iterator error from key().
+    for (auto it = settings.begin(); it != settings.end(); ++it) target[it.key()] = it.value();
+}
+
+void ControlElementBase::AddSdContext(ESDConnectionManager* connection, const std::string& context,
+                                      const json& payload) {
+    LogTrace("ControlElementBase::AddSdContext: '%s' ('%s'): %s", context.c_str(), m_name.c_str(),
+             JsonText(payload).c_str());
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_sdContexts.push_back(SdContextEntry{context, connection});
+    if (!m_title.empty()) connection->SetTitle(m_title, context);
+    json& settings = m_settings[context];
+    settings = m_defaultSettings;
+    MergeSettings(settings, payload);
+    m_contextImages[context] = nullptr;
+    connection->GetSettings(context);
+    UpdateGraphics(context);
+}
+
+void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const std::string& context) {
+    LogTrace("ControlElementBase::RemoveSdContext: '%s' ('%s')", context.c_str(), m_name.c_str());
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_sdContexts.erase(std::remove_if(m_sdContexts.begin(), m_sdContexts.end(),
+                                      [&](const SdContextEntry& entry) {
+                                          return entry.context == context && entry.connection == connection;
+                                      }),
+                       m_sdContexts.end());
+    m_settings.erase(context);
+    m_contextImages.erase(context);
+}
+
+json& ControlElementBase::SettingsEntry(const std::string& context) {
+    auto found = m_settings.find(context);
+    if (found == m_settings.end()) found = m_settings.emplace(context, m_defaultSettings).first;
+    return found->second;
+}
+
+json ControlElementBase::GetContextSettings(const std::string& context, const json& payload) {
+    json& settings = SettingsEntry(context);
+    MergeSettings(settings, payload);
+    return settings;
+}
+
+void ControlElementBase::SetImageFromFile(const std::string& fileName) {
+    LogTrace("ControlElementBase::SetImageFromFile: '%s' ('%s')", fileName.c_str(), m_name.c_str());
+    m_base_image = std::make_shared<Graphics>(ResolveModulePath(fileName));
+    UpdateGraphics("");
+}
+
+void ControlElementBase::SetTitleForAllContexts(const std::string& title) {
+    m_title = title;
+    for (const SdContextEntry& entry : m_sdContexts) entry.connection->SetTitle(title, entry.context);
+}
+
+void ControlElementBase::SetTransientOverlay(const std::shared_ptr<Graphics>& image) {
+    m_transientOverlays.clear();
+    m_transientOverlays.push_back(image);
+    m_transientSince = std::chrono::steady_clock::now();
+    UpdateGraphics("");
+}
+
+void ControlElementBase::ShowAlertOverlay() { SetTransientOverlay(m_stateImageFactory->m_alertImage); }
+
+void ControlElementBase::ShowSuccessOverlay() { SetTransientOverlay(m_stateImageFactory->m_successImage); }
+
+void ControlElementBase::ComposeOverlays(Graphics& image) const {
+    for (const auto& overlay : m_stateOverlays)
+        if (overlay) image.Compose(*overlay);
+    for (const auto& overlay : m_transientOverlays)
+        if (overlay) image.Compose(*overlay);
+}
+
+void ControlElementBase::UpdateGraphics(const std::string& context) {
+    // One composite per redraw, shared by every context that shows the base image.
+    std::shared_ptr<Graphics> cache;
+    ImageFactory defaultImageFactory = [this, &cache]() -> std::shared_ptr<Graphics> {
+        if (!cache) {
+            if (!m_base_image) {
+                LogWarning(
+                    "ControlElementBase::UpdateGraphics()::defaultImageFactory() called when m_base_image == "
+                    "nullptr");
+                return nullptr;
+            }
+            cache = std::make_shared<Graphics>(*m_base_image);
+            ComposeOverlays(*cache);
+        }
+        return cache;
+    };
+    if (!context.empty()) {
+        RenderContext(context, defaultImageFactory);
+        return;
+    }
+    for (const SdContextEntry& entry : m_sdContexts) RenderContext(entry.context, defaultImageFactory);
+}
+
+void ControlElementBase::SendEncoded(const std::string& context, const Graphics& image) {
+    std::string text;
+    if (image.ToBase64Png(text)) SetImageBase64(context, text);
+}
+
+void ControlElementBase::RenderContext(const std::string& context, const ImageFactory& factory) {
+    auto own = m_contextImages.find(context);
+    if (own != m_contextImages.end() && own->second) {
+        Graphics copy(*own->second);
+        ComposeOverlays(copy);
+        SendEncoded(context, copy);
+        return;
+    }
+    if (!factory) return;
+    std::shared_ptr<Graphics> image = factory();
+    if (image) SendEncoded(context, *image);
+}
+
+bool ControlElementBase::SetImageBase64(const std::string& context, const std::string& image) {
+    for (const SdContextEntry& entry : m_sdContexts) {
+        if (entry.context != context) continue;
+        LogTrace("SetImageBase64: %s", context.c_str());
+        entry.connection->SetImage(image, context);
+        return true;
+    }
+    LogWarning("SetImageBase64: requested sdContext '%s' does not exist in m_sdContexts", context.c_str());
+    return false;
+}
+
+int32_t ControlElementBase::StatusBits() const {
+    return (m_supported ? kSupportedBit : 0) | (m_signedIn ? kSignedInBit : 0) | (m_connected ? kConnectedBit : 0);
+}
+
+std::shared_ptr<Graphics> ControlElementBase::ChooseStatusOverlay() const {
+    if (!m_connected) return m_stateImageFactory->m_offlineImage;
+    if (!m_signedIn) return m_stateImageFactory->m_loggedOutImage;
+    if (!m_supported) return m_stateImageFactory->m_notSupportedImage;
+    return nullptr;
+}
+
+void ControlElementBase::HandleTimerTick() {
+    const int32_t bits = StatusBits();
+    if (bits != m_lastStateBits) {
+        m_stateOverlays.clear();
+        if (auto overlay = ChooseStatusOverlay()) m_stateOverlays.push_back(overlay);
+        UpdateGraphics("");
+        m_lastStateBits = bits;
+    }
+    if (m_transientOverlays.empty()) return;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_transientSince).count();
+    if (elapsed > kTransientSeconds) {
+        LogTrace("Transient overlays reset after %f seconds", elapsed);
+        m_transientOverlays.clear();
+        UpdateGraphics("");
+    }
+}
+
+void ControlElementBase::HandleEventMessage(const EventMessage& event) {
+    const std::string name = event.GetName();
+    if (name == SystemMessages::kConnected) {
+        m_connected = true;
+    } else if (name == SystemMessages::kDisconnected) {
+        m_connected = m_signedIn = m_supported = false;
+    } else if (name == SystemMessages::kReportState) {
+        // A missing or non-boolean "isSignedIn" raises the JSON type error and
+        // leaves the flags as they were.
+        json data = event.GetData();
+        const bool signedIn = data["isSignedIn"].get<bool>();
+        m_signedIn = signedIn;
+        if (!signedIn) m_supported = false;
+    } else if (name == SystemMessages::kSupportFunctions) {
+        const json data = event.GetData();
+        if (data.is_object() && data.contains(m_name)) m_supported = data[m_name].get<bool>();
+    }
+    // An open property inspector follows every change.
+    if (!m_propertyInspectorContext.empty()) {
+        const std::string context = m_propertyInspectorContext;
+        HandlePropertyInspectorRequest(context);
+    }
+}
+
+std::string ControlElementBase::GetStateName() {
+    if (!m_connected) return "offline";
+    if (!m_signedIn) return "login";
+    if (!m_supported) return "unsupported";
+    return "online";
+}
+
+void ControlElementBase::HandlePropertyInspectorRequest(const std::string& context) {
+    auto found = m_settings.find(context);
+    if (found == m_settings.end()) {
+        for (const SdContextEntry& entry : m_sdContexts)
+            if (entry.context == context) entry.connection->GetSettings(context);
+        return;
+    }
+    const json data = {{"settings", found->second}, {"state", {{"id", GetStateName()}}}};
+    for (const SdContextEntry& entry : m_sdContexts)
+        if (entry.context == context) entry.connection->SendToPropertyInspector(data, context);
+    m_propertyInspectorContext = context;
+}
+
+void ControlElementBase::HandleReceivedSettings(const std::string& context, const json& payload) {
+    if (!payload.is_object() || !payload.contains("settings")) return;
+    // A context without settings starts from the element's defaults, as a
+    // context that appeared does: the host's members are merged over them and
+    // no setting that a key press reads goes missing.
+    json& settings = SettingsEntry(context);
+    MergeSettings(settings, payload);
+    for (const SdContextEntry& entry : m_sdContexts)
+        if (entry.context == context) entry.connection->SetSettings(settings, context);
+    HandlePropertyInspectorRequest(context);
+}
+
+std::shared_ptr<MessageBase> ControlElementBase::BuildCommand(const std::string& context,
+                                                              const CommandBuilder& builder,
+                                                              const json& settings) {
+    auto source = std::make_shared<ElementAddress>(ElementAddress::kButton, context.c_str(), m_name.c_str());
+    return builder(source, settings);
+}
+
+void ControlElementBase::SendCommand(ControllerClient& client, const std::string& context,
+                                     const CommandBuilder& builder, const json& settings,
+                                     WriteCompletion completion) {
+    client.WriteMessageAsync(BuildCommand(context, builder, settings), std::move(completion));
+}
+
+ControlElementBase::WriteCompletion ControlElementBase::MakeCompletion(std::function<void(bool accepted)> work) {
+    std::weak_ptr<ControlElementBase> weakSelf = weak_from_this();
+    std::shared_ptr<std::recursive_mutex> lock = m_managerLock;
+    return [weakSelf, lock, work = std::move(work)](const MessageBase&, bool accepted) {
+        std::lock_guard<std::recursive_mutex> guard(*lock);
+        std::shared_ptr<ControlElementBase> self = weakSelf.lock();
+        if (!self) return;
+        try {
+            work(accepted);
+        } catch (const std::exception& error) {
+            LogWarning("ControlElementBase::MakeCompletion: '%s': %s", self->m_name.c_str(), error.what());
+        }
+    };
+}

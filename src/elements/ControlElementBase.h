@@ -1,0 +1,148 @@
+#pragma once
+// The common part of every control element (one Stream Deck action): the
+// key instances (contexts) of the action that are on screen, each context's
+// settings, the controller link status reported by the controller server,
+// and the pipeline that draws the element's base image with its status and
+// transient overlays into each context's "setImage".
+//
+// Threads and locks:
+// - Every operation except the completions is called with the control
+//   elements manager's recursive lock held: by the manager for key events,
+//   settings, property-inspector requests, controller events and timer ticks
+//   (host thread, controller threads, timer thread), and by the plug-in shell
+//   around AddSdContext / RemoveSdContext. That lock guards every field.
+// - m_mutex (recursive) is the element's own lock, taken only by AddSdContext
+//   and RemoveSdContext, always after the manager's lock.
+// - Command completions run on the controller client's write thread. Each
+//   completion made by MakeCompletion takes the manager's lock (shared with the
+//   element by ControlElementsManager::AddControlElement) before it touches
+//   the element, so it is serialised with every other element call. This cannot
+//   deadlock against a key press that holds the manager's lock while queuing a
+//   command: the controller client runs completions without holding its queue
+//   lock, and queuing waits only for that short-held queue lock, never for the
+//   write thread. Consequence for owners: never stop or destroy the controller
+//   client while holding the manager's lock (its write thread may be waiting
+//   for that lock inside a completion).
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "controller/ControllerClient.h"
+#include "elements/CommandBuilder.h"
+
+class ESDConnectionManager;
+class EventMessage;
+class Graphics;
+class StateImageFactory;
+
+// One visible key instance of an action.
+struct SdContextEntry {
+    std::string context;
+    ESDConnectionManager* connection;  // not owned
+};
+
+class ControlElementBase : public std::enable_shared_from_this<ControlElementBase> {
+public:
+    // Produces the composed image of one redraw; may return null.
+    using ImageFactory = std::function<std::shared_ptr<Graphics>()>;
+    using WriteCompletion = ControllerClient::WriteCompletion;
+
+    ControlElementBase(const std::string& name, const nlohmann::json& defaultSettings);
+    virtual ~ControlElementBase();
+
+    ControlElementBase(const ControlElementBase&) = delete;
+    ControlElementBase& operator=(const ControlElementBase&) = delete;
+
+    // Signed in and supported: only then do key presses reach the element.
+    virtual bool IsActive();
+    virtual bool IsSupported();
+    virtual void HandleKeyDown(const std::string& context, const nlohmann::json& payload);
+    virtual void HandleKeyUp(const std::string& context, const nlohmann::json& payload);
+    // Merges the payload's "settings" into the context's settings, stores the
+    // result with the host and refreshes the property inspector.
+    virtual void HandleReceivedSettings(const std::string& context, const nlohmann::json& payload);
+    // Sends {"settings": ..., "state": {"id": ...}} to the context's property
+    // inspector, or asks the host for the settings when none are known yet.
+    virtual void HandlePropertyInspectorRequest(const std::string& context);
+    // Every 250 ms: applies a changed status overlay, expires the transient one.
+    virtual void HandleTimerTick();
+    // Records the link, sign-in and support reports of the controller.
+    virtual void HandleEventMessage(const EventMessage& event);
+    // "offline", "login", "unsupported" or "online".
+    virtual std::string GetStateName();
+
+    const std::string& GetName() const { return m_name; }
+
+    void AddSdContext(ESDConnectionManager* connection, const std::string& context,
+                      const nlohmann::json& payload);
+    void RemoveSdContext(ESDConnectionManager* connection, const std::string& context);
+    // The context's settings with the payload's "settings" merged in first.
+    nlohmann::json GetContextSettings(const std::string& context, const nlohmann::json& payload);
+
+    void SetImageFromFile(const std::string& fileName);
+    void SetTitleForAllContexts(const std::string& title);
+    // Shows |image| over the key for about 1.5 seconds, replacing an earlier one.
+    void SetTransientOverlay(const std::shared_ptr<Graphics>& image);
+    void ShowAlertOverlay();
+    void ShowSuccessOverlay();
+    // Redraws one context, or every context when |context| is empty.
+    void UpdateGraphics(const std::string& context);
+    void RenderContext(const std::string& context, const ImageFactory& factory);
+    bool SetImageBase64(const std::string& context, const std::string& image);
+
+    // Called by ControlElementsManager::AddControlElement: the lock that
+    // serialises calls into this element, taken by its completions.
+    void ShareManagerLock(const std::shared_ptr<std::recursive_mutex>& managerLock);
+
+protected:
+    // The message of |builder| for a press of |context|: its source address
+    // names the context and this element.
+    std::shared_ptr<MessageBase> BuildCommand(const std::string& context, const CommandBuilder& builder,
+                                              const nlohmann::json& settings);
+    // Builds the command of |builder| with this element's address for
+    // |context| and queues it on |client| with |completion|.
+    void SendCommand(ControllerClient& client, const std::string& context, const CommandBuilder& builder,
+                     const nlohmann::json& settings, WriteCompletion completion);
+
+    // Wraps |work| (run with the outcome of a command) as a completion that
+    // runs under the manager's lock while this element still exists.
+    // Exceptions of |work| are logged and dropped, never raised into the
+    // controller client's write thread.
+    WriteCompletion MakeCompletion(std::function<void(bool accepted)> work);
+
+    std::map<std::string, std::shared_ptr<Graphics>>& ContextImages() { return m_contextImages; }
+
+private:
+    // The context's settings, created from the defaults when it has none.
+    nlohmann::json& SettingsEntry(const std::string& context);
+    static void MergeSettings(nlohmann::json& target, const nlohmann::json& payload);
+    int32_t StatusBits() const;
+    std::shared_ptr<Graphics> ChooseStatusOverlay() const;
+    void ComposeOverlays(Graphics& image) const;
+    void SendEncoded(const std::string& context, const Graphics& image);
+
+    std::string m_name;
+    std::recursive_mutex m_mutex;
+    std::vector<SdContextEntry> m_sdContexts;
+    bool m_supported = false;
+    bool m_connected = false;
+    bool m_signedIn = false;
+    int32_t m_lastStateBits = -1;
+    std::string m_title;
+    std::shared_ptr<Graphics> m_base_image;
+    std::vector<std::shared_ptr<Graphics>> m_stateOverlays;
+    std::vector<std::shared_ptr<Graphics>> m_transientOverlays;
+    std::chrono::steady_clock::time_point m_transientSince;
+    std::shared_ptr<StateImageFactory> m_stateImageFactory;
+    std::map<std::string, nlohmann::json> m_settings;
+    std::map<std::string, std::shared_ptr<Graphics>> m_contextImages;
+    nlohmann::json m_defaultSettings;
+    std::string m_propertyInspectorContext;
+    // The manager's lock once registered; until then a lock of the element's own.
+    std::shared_ptr<std::recursive_mutex> m_managerLock;
+};

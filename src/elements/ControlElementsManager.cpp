@@ -1,0 +1,93 @@
+#include "elements/ControlElementsManager.h"
+
+#include "controller/Messages.h"
+#include "diagnostics/Log.h"
+
+#include <exception>
+
+using json = nlohmann::json;
+
+namespace {
+
+std::string JsonText(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+}  // namespace
+
+ControlElementsManager::ControlElementsManager()
+    : m_mutex(std::make_shared<std::recursive_mutex>()), m_timer(std::make_shared<CallbackTimer>()) {
+    m_timer->Start(kTickIntervalMs, [this] { SignalTimerTick(); });
+}
+
+ControlElementsManager::~ControlElementsManager() {
+    m_timer->Stop();
+    m_timer.reset();
+}
+
+void ControlElementsManager::AddControlElement(const std::shared_ptr<ControlElementBase>& element) {
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    element->ShareManagerLock(m_mutex);
+    m_elements[element->GetName()] = element;
+}
+
+std::shared_ptr<ControlElementBase> ControlElementsManager::FindControlElement(const std::string& action) {
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto found = m_elements.find(action);
+    return found == m_elements.end() ? nullptr : found->second;
+}
+
+void ControlElementsManager::SignalKeyDown(const std::string& action, const std::string& context,
+                                           const json& payload) {
+    LogTrace("ControlElementsManager::SignalKeyDown: '%s' ('%s'): %s", context.c_str(), action.c_str(),
+             JsonText(payload).c_str());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto element = FindControlElement(action);
+    if (element && element->IsActive()) element->HandleKeyDown(context, payload);
+}
+
+void ControlElementsManager::SignalKeyUp(const std::string& action, const std::string& context,
+                                         const json& payload) {
+    LogTrace("ControlElementsManager::SignalKeyUp: '%s' ('%s'): %s", context.c_str(), action.c_str(),
+             JsonText(payload).c_str());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto element = FindControlElement(action);
+    if (element && element->IsActive()) element->HandleKeyUp(context, payload);
+}
+
+void ControlElementsManager::SignalTimerTick() {
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    for (const auto& entry : m_elements) {
+        std::shared_ptr<ControlElementBase> element = entry.second;
+        // The timer thread must survive an element's failure, and one element's
+        // failure must not hold back the ticks of the others.
+        try {
+            element->HandleTimerTick();
+        } catch (const std::exception& error) {
+            LogWarning("ControlElementsManager::SignalTimerTick: '%s': %s", entry.first.c_str(), error.what());
+        }
+    }
+}
+
+void ControlElementsManager::SignalEventMessage(const EventMessage& event) {
+    LogTrace("ControlElementsManager::SignalEventMessage: %s", JsonText(event.Document()).c_str());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    for (const auto& entry : m_elements) {
+        std::shared_ptr<ControlElementBase> element = entry.second;
+        element->HandleEventMessage(event);
+    }
+}
+
+void ControlElementsManager::SignalRequestPropertyInspectorDataFromPlugin(const std::string& action,
+                                                                          const std::string& context) {
+    LogTrace("ControlElementsManager::SignalRequestPropertyInspectorDataFromPlugin: '%s' ('%s')",
+             context.c_str(), action.c_str());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    if (auto element = FindControlElement(action)) element->HandlePropertyInspectorRequest(context);
+}
+
+void ControlElementsManager::SignalReceivedSettings(const std::string& action, const std::string& context,
+                                                    const json& payload) {
+    LogTrace("ControlElementsManager::SignalReceivedSettings: '%s' ('%s'): %s", context.c_str(),
+             action.c_str(), JsonText(payload).c_str());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    if (auto element = FindControlElement(action)) element->HandleReceivedSettings(context, payload);
+}

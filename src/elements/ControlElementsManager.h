@@ -1,0 +1,63 @@
+#pragma once
+// Holds every control element, keyed by action identifier, and is the single
+// door through which host events, controller events and the 250 ms timer
+// reach them.
+//
+// Threads: the host's event-loop thread (key events, settings, property
+// inspector, and the plug-in shell's context handling), the controller
+// client's threads (event messages), the timer thread (ticks), and the
+// controller client's write thread through the elements' completions.
+// Locks: m_mutex (recursive) guards m_elements and is held across every call
+// into an element; the shell takes it (GetMutex) around FindControlElement and
+// AddSdContext / RemoveSdContext. Elements share it for their completions.
+// Lock order: m_mutex first, then an element's own lock.
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "elements/CallbackTimer.h"
+#include "elements/ControlElementBase.h"
+
+class EventMessage;
+
+class ControlElementsManager {
+public:
+    static constexpr int32_t kTickIntervalMs = 250;
+
+    // Starts the timer; its first tick runs at once.
+    ControlElementsManager();
+    // Stops the timer (no tick runs afterwards), then releases the elements.
+    virtual ~ControlElementsManager();
+
+    ControlElementsManager(const ControlElementsManager&) = delete;
+    ControlElementsManager& operator=(const ControlElementsManager&) = delete;
+
+    // Registers |element| under its name, replacing one of the same name.
+    void AddControlElement(const std::shared_ptr<ControlElementBase>& element);
+    // The element of |action| or null; the caller holds GetMutex().
+    std::shared_ptr<ControlElementBase> FindControlElement(const std::string& action);
+
+    // Key events reach only active elements.
+    virtual void SignalKeyDown(const std::string& action, const std::string& context,
+                               const nlohmann::json& payload);
+    virtual void SignalKeyUp(const std::string& action, const std::string& context,
+                             const nlohmann::json& payload);
+    virtual void SignalTimerTick();
+    // Offered to every element, in order of their identifiers.
+    virtual void SignalEventMessage(const EventMessage& event);
+    virtual void SignalRequestPropertyInspectorDataFromPlugin(const std::string& action,
+                                                              const std::string& context);
+    virtual void SignalReceivedSettings(const std::string& action, const std::string& context,
+                                        const nlohmann::json& payload);
+
+    // The lock that serialises every call into an element.
+    std::recursive_mutex& GetMutex() { return *m_mutex; }
+
+private:
+    std::shared_ptr<std::recursive_mutex> m_mutex;
+    std::map<std::string, std::shared_ptr<ControlElementBase>> m_elements;
+    std::shared_ptr<CallbackTimer> m_timer;
+};

@@ -1,0 +1,34 @@
+#include "elements/SimpleDynamicImageButton.h"
+
+#include "diagnostics/Log.h"
+#include "graphics/Graphics.h"
+#include "graphics/ResolveModulePath.h"
+
+SimpleDynamicImageButton::SimpleDynamicImageButton(const std::string& name,
+                                                   std::shared_ptr<ControllerClient> controllerClient,
+                                                   ImageChooser imageChooser, CommandBuilder command,
+                                                   const nlohmann::json& defaultSettings)
+    : ControlElementBase(name, defaultSettings),
+      m_command(std::move(command)),
+      m_controllerClient(std::move(controllerClient)),
+      m_imageChooser(std::move(imageChooser)) {
+    SetImageFromFile(m_imageChooser(defaultSettings));
+}
+
+SimpleDynamicImageButton::~SimpleDynamicImageButton() = default;
+
+void SimpleDynamicImageButton::HandleKeyDown(const std::string& context, const nlohmann::json& payload) {
+    SendCommand(*m_controllerClient, context, m_command, GetContextSettings(context, payload),
+                MakeCompletion([this](bool accepted) {
+                    if (!accepted) ShowAlertOverlay();
+                }));
+}
+
+void SimpleDynamicImageButton::HandleReceivedSettings(const std::string& context,
+                                                      const nlohmann::json& payload) {
+    ControlElementBase::HandleReceivedSettings(context, payload);
+    const std::string file = m_imageChooser(GetContextSettings(context, payload));
+    LogTrace("ControlElementBase::SetImageFromFile: '%s' ('%s')", file.c_str(), GetName().c_str());
+    ContextImages()[context] = std::make_shared<Graphics>(ResolveModulePath(file));
+    UpdateGraphics(context);
+}
