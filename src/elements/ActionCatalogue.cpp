@@ -28,11 +28,17 @@ int32_t TruncateToInt(double value) {
     return static_cast<int32_t>(value);
 }
 
-std::string Id(const char* shortName) { return std::string(kActionPrefix) + shortName; }
+std::string Id(const char* shortName) {
+    return std::string(kActionPrefix) + shortName;
+}
 
-json VolumeStepDefaults() { return {{"volume_step", 10}, {"auto_unmute", "1"}}; }
+json VolumeStepDefaults() {
+    return {{"volume_step", 10}, {"auto_unmute", "1"}};
+}
 
-json VolumeLevelDefaults() { return {{"volume_value", 70}, {"auto_unmute", "1"}}; }
+json VolumeLevelDefaults() {
+    return {{"volume_value", 70}, {"auto_unmute", "1"}};
+}
 
 ElementPtr Single(const ClientPtr& client, const char* shortName, const char* image, CommandBuilder command,
                   const json& defaults = json::object()) {
@@ -56,7 +62,8 @@ ElementPtr Multi(const ClientPtr& client, const char* shortName, std::initialize
         images.push_back(row.image);
         commands.push_back(MakeCommand(row.command));
     }
-    return std::make_shared<SimpleMultipleStateButton>(Id(shortName), client, images, states, false, commands);
+    return std::make_shared<SimpleMultipleStateButton>(Id(shortName), client, images, states, false,
+                                                       commands);
 }
 
 ElementPtr EmberfallPump(const ClientPtr& client) {
@@ -67,8 +74,8 @@ ElementPtr EmberfallPump(const ClientPtr& client) {
         images.push_back("emberfall_pump" + std::to_string(level) + ".png");
         commands.push_back(MakePumpLevelCommand("emberfall", level));
     }
-    return std::make_shared<SimplePumpButton>(Id("emberfall-pump"), client, "emberfall_pump.png", titles, images,
-                                              commands);
+    return std::make_shared<SimplePumpButton>(Id("emberfall-pump"), client, "emberfall_pump.png", titles,
+                                              images, commands);
 }
 
 ElementPtr VolumeLevel(const ClientPtr& client) {
@@ -112,7 +119,8 @@ std::string ChooseVolumeLevelImage(const json& settings) {
 
 CommandBuilder MakeCommand(const char* name) {
     const std::string command = name;
-    return [command](const std::shared_ptr<ElementAddress>& source, const json&) -> std::shared_ptr<MessageBase> {
+    return [command](const std::shared_ptr<ElementAddress>& source,
+                     const json&) -> std::shared_ptr<MessageBase> {
         return std::make_shared<CommandMessage>(command.c_str(), source, nullptr);
     };
 }
@@ -184,8 +192,10 @@ std::vector<std::shared_ptr<ControlElementBase>> BuildActionCatalogue(ControlEle
     add(Multi(c, "media-request-play-pause",
               {{"media-request-pause-on", "media_request_pause_on.png", "media-request-pause-off"},
                {"media-request-pause-off", "media_request_pause_off.png", "media-request-pause-on"}}));
-    add(Single(c, "media-request-play", "media_request_pause_on.png", MakeCommand("media-request-pause-off")));
-    add(Single(c, "media-request-pause", "media_request_pause_off.png", MakeCommand("media-request-pause-on")));
+    add(Single(c, "media-request-play", "media_request_pause_on.png",
+               MakeCommand("media-request-pause-off")));
+    add(Single(c, "media-request-pause", "media_request_pause_off.png",
+               MakeCommand("media-request-pause-on")));
     add(Single(c, "media-request-next-item", "media_request_next_item.png",
                MakeCommand("media-request-next-item")));
     add(Single(c, "media-request-prev-item", "media_request_prev_item.png",

@@ -2,12 +2,15 @@
 
 #include <chrono>
 
-CallbackTimer::~CallbackTimer() { Stop(); }
+CallbackTimer::~CallbackTimer() {
+    Stop();
+}
 
 void CallbackTimer::Start(int32_t intervalMs, std::function<void()> callback) {
     Stop();
     m_running = true;
-    m_thread = std::thread([this, intervalMs, callback = std::move(callback)] { Loop(intervalMs, callback); });
+    m_thread =
+        std::thread([this, intervalMs, callback = std::move(callback)] { Loop(intervalMs, callback); });
 }
 
 void CallbackTimer::Stop() {

@@ -16,7 +16,9 @@ using json = nlohmann::json;
 namespace {
 
 // Compact JSON for a log line; never raises (bad UTF-8 is replaced).
-std::string JsonText(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string JsonText(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 constexpr int32_t kSupportedBit = 4;
 constexpr int32_t kSignedInBit = 2;
@@ -34,9 +36,13 @@ ControlElementBase::ControlElementBase(const std::string& name, const json& defa
 
 ControlElementBase::~ControlElementBase() = default;
 
-bool ControlElementBase::IsActive() { return m_signedIn && m_supported; }
+bool ControlElementBase::IsActive() {
+    return m_signedIn && m_supported;
+}
 
-bool ControlElementBase::IsSupported() { return m_supported; }
+bool ControlElementBase::IsSupported() {
+    return m_supported;
+}
 
 void ControlElementBase::HandleKeyDown(const std::string&, const json&) {}
 
@@ -112,9 +118,13 @@ void ControlElementBase::SetTransientOverlay(const std::shared_ptr<Graphics>& im
     UpdateGraphics("");
 }
 
-void ControlElementBase::ShowAlertOverlay() { SetTransientOverlay(m_stateImageFactory->m_alertImage); }
+void ControlElementBase::ShowAlertOverlay() {
+    SetTransientOverlay(m_stateImageFactory->m_alertImage);
+}
 
-void ControlElementBase::ShowSuccessOverlay() { SetTransientOverlay(m_stateImageFactory->m_successImage); }
+void ControlElementBase::ShowSuccessOverlay() {
+    SetTransientOverlay(m_stateImageFactory->m_successImage);
+}
 
 void ControlElementBase::ComposeOverlays(Graphics& image) const {
     for (const auto& overlay : m_stateOverlays)
@@ -176,7 +186,8 @@ bool ControlElementBase::SetImageBase64(const std::string& context, const std::s
 }
 
 int32_t ControlElementBase::StatusBits() const {
-    return (m_supported ? kSupportedBit : 0) | (m_signedIn ? kSignedInBit : 0) | (m_connected ? kConnectedBit : 0);
+    return (m_supported ? kSupportedBit : 0) | (m_signedIn ? kSignedInBit : 0) |
+           (m_connected ? kConnectedBit : 0);
 }
 
 std::shared_ptr<Graphics> ControlElementBase::ChooseStatusOverlay() const {
@@ -273,7 +284,8 @@ void ControlElementBase::SendCommand(ControllerClient& client, const std::string
     client.WriteMessageAsync(BuildCommand(context, builder, settings), std::move(completion));
 }
 
-ControlElementBase::WriteCompletion ControlElementBase::MakeCompletion(std::function<void(bool accepted)> work) {
+ControlElementBase::WriteCompletion ControlElementBase::MakeCompletion(
+    std::function<void(bool accepted)> work) {
     std::weak_ptr<ControlElementBase> weakSelf = weak_from_this();
     std::shared_ptr<std::recursive_mutex> lock = m_managerLock;
     return [weakSelf, lock, work = std::move(work)](const MessageBase&, bool accepted) {

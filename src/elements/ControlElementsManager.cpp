@@ -9,7 +9,9 @@ using json = nlohmann::json;
 
 namespace {
 
-std::string JsonText(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string JsonText(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 }  // namespace
 
@@ -62,7 +64,8 @@ void ControlElementsManager::SignalTimerTick() {
         try {
             element->HandleTimerTick();
         } catch (const std::exception& error) {
-            LogWarning("ControlElementsManager::SignalTimerTick: '%s': %s", entry.first.c_str(), error.what());
+            LogWarning("ControlElementsManager::SignalTimerTick: '%s': %s", entry.first.c_str(),
+                       error.what());
         }
     }
 }

@@ -21,7 +21,8 @@ SimpleMultipleStateButton::SimpleMultipleStateButton(const std::string& name,
 SimpleMultipleStateButton::~SimpleMultipleStateButton() = default;
 
 void SimpleMultipleStateButton::HandleKeyDown(const std::string& context, const json& payload) {
-    SendCommand(*m_controllerClient, context, m_commands.at(m_stateIndex), GetContextSettings(context, payload),
+    SendCommand(*m_controllerClient, context, m_commands.at(m_stateIndex),
+                GetContextSettings(context, payload),
                 MakeCompletion([this](bool accepted) { OnCommandFinished(accepted); }));
 }
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-
 using json = nlohmann::json;
 
-SimplePumpButton::SimplePumpButton(const std::string& name, std::shared_ptr<ControllerClient> controllerClient,
+SimplePumpButton::SimplePumpButton(const std::string& name,
+                                   std::shared_ptr<ControllerClient> controllerClient,
                                    const std::string& idleImage, std::vector<std::string> titles,
                                    std::vector<std::string> images, std::vector<CommandBuilder> commands)
     : ControlElementBase(name, json::object()),

@@ -22,7 +22,8 @@ protected:
     }
     // Sets the element's three flags through controller events.
     static void Report(ControlElementBase& element, bool connected, bool signedIn, bool supported) {
-        element.HandleEventMessage(Event(connected ? SystemMessages::kConnected : SystemMessages::kDisconnected));
+        element.HandleEventMessage(
+            Event(connected ? SystemMessages::kConnected : SystemMessages::kDisconnected));
         element.HandleEventMessage(SignedIn(signedIn));
         element.HandleEventMessage(Supported(kName, supported));
     }
@@ -60,7 +61,8 @@ TEST_F(ControlElementBaseTest, ReceivedSettingsAreMergedEchoedAndShownToThePrope
     EXPECT_EQ(stored[0]["payload"], json({{"a", "7"}, {"b", 2}}));
     auto inspector = m_host.Sent("sendToPropertyInspector", "K1");
     ASSERT_EQ(inspector.size(), 2u);
-    EXPECT_EQ(inspector[0]["payload"], json::parse(R"({"settings":{"a":"7","b":2},"state":{"id":"offline"}})"));
+    EXPECT_EQ(inspector[0]["payload"],
+              json::parse(R"({"settings":{"a":"7","b":2},"state":{"id":"offline"}})"));
 
     // Payloads without "settings" change and send nothing.
     m_host.Clear();
@@ -119,10 +121,14 @@ TEST_F(ControlElementBaseTest, StatusOverlayFollowsEveryFlagCombinationAtTheNext
         const char* state;
     };
     const Case cases[] = {
-        {false, false, false, "state_offline.png", "offline"},  {false, false, true, "state_offline.png", "offline"},
-        {false, true, false, "state_offline.png", "offline"},   {false, true, true, "state_offline.png", "offline"},
-        {true, false, false, "state_logged_out.png", "login"},  {true, false, true, "state_logged_out.png", "login"},
-        {true, true, false, "state_not_supported.png", "unsupported"}, {true, true, true, nullptr, "online"},
+        {false, false, false, "state_offline.png", "offline"},
+        {false, false, true, "state_offline.png", "offline"},
+        {false, true, false, "state_offline.png", "offline"},
+        {false, true, true, "state_offline.png", "offline"},
+        {true, false, false, "state_logged_out.png", "login"},
+        {true, false, true, "state_logged_out.png", "login"},
+        {true, true, false, "state_not_supported.png", "unsupported"},
+        {true, true, true, nullptr, "online"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.state + std::string(" ") + std::to_string(c.connected) + std::to_string(c.signedIn) +
@@ -153,7 +159,8 @@ TEST_F(ControlElementBaseTest, SignOutRevokesSupportUntilItIsReportedAgain) {
     EXPECT_TRUE(element->IsActive());
 
     // Malformed reports raise the JSON type error and change nothing.
-    EXPECT_THROW(element->HandleEventMessage(Event(SystemMessages::kReportState, json::object())), json::type_error);
+    EXPECT_THROW(element->HandleEventMessage(Event(SystemMessages::kReportState, json::object())),
+                 json::type_error);
     EXPECT_THROW(element->HandleEventMessage(Event(SystemMessages::kSupportFunctions, {{kName, nullptr}})),
                  json::type_error);
     EXPECT_TRUE(element->IsActive());

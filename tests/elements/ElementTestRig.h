@@ -72,7 +72,8 @@ private:
     std::vector<json> Select(const std::string& event, const std::string& context) const {
         std::vector<json> selected;
         for (const json& command : m_commands)
-            if (command.value("event", "") == event && (context.empty() || command.value("context", "") == context))
+            if (command.value("event", "") == event &&
+                (context.empty() || command.value("context", "") == context))
                 selected.push_back(command);
         return selected;
     }
@@ -111,7 +112,8 @@ public:
         ++m_attempts;
         if (!m_connected || m_refuse) return false;
         json message = json::parse(std::string(bytes, size));
-        if (message["payload"]["command"]["name"] != SystemMessages::kQueryState) m_written.push_back(message);
+        if (message["payload"]["command"]["name"] != SystemMessages::kQueryState)
+            m_written.push_back(message);
         m_changed.notify_all();
         return true;
     }
@@ -200,7 +202,9 @@ inline std::shared_ptr<ElementAddress> ControllerAddress() {
 inline EventMessage Event(const char* name, json data = nullptr) {
     return EventMessage(name, ControllerAddress(), std::move(data));
 }
-inline EventMessage SignedIn(bool signedIn) { return Event(SystemMessages::kReportState, {{"isSignedIn", signedIn}}); }
+inline EventMessage SignedIn(bool signedIn) {
+    return Event(SystemMessages::kReportState, {{"isSignedIn", signedIn}});
+}
 inline EventMessage Supported(const std::string& function, bool supported) {
     return Event(SystemMessages::kSupportFunctions, {{function, supported}});
 }

@@ -1,0 +1,201 @@
+// The manager and its timer: ticks start at once and stop promptly, key
+// presses reach only active elements, events reach every element in
+// identifier order, and completions on the controller's write thread stay
+// serialised with a stream of key presses without deadlock.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "elements/ActionCatalogue.h"
+#include "elements/CallbackTimer.h"
+#include "elements/ControlElementsManager.h"
+#include "elements/ElementTestRig.h"
+#include "elements/SimpleMultipleStateButton.h"
+#include "elements/SimpleSingleStateButton.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An element that records what reaches it.
+class RecordingElement : public ControlElementBase {
+public:
+    RecordingElement(const std::string& name, std::vector<std::string>* events)
+        : ControlElementBase(name, json::object()), m_events(events) {}
+    void HandleEventMessage(const EventMessage& event) override {
+        ControlElementBase::HandleEventMessage(event);
+        m_events->push_back(GetName());
+    }
+    void HandleTimerTick() override { ++ticks; }
+    std::atomic<int> ticks{0};
+
+private:
+    std::vector<std::string>* m_events;
+};
+
+TEST(CallbackTimerTest, FirstCallIsImmediateAndStopDoesNotWaitForTheInterval) {
+    std::mutex mutex;
+    std::condition_variable called;
+    int calls = 0;
+    CallbackTimer timer;
+    const auto start = Clock::now();
+    timer.Start(60000, [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++calls;
+        called.notify_all();
+    });
+    EXPECT_TRUE(WaitUntil(mutex, called, 10s, [&] { return calls == 1; }));
+    timer.Stop();
+    EXPECT_LT(Clock::now() - start, 30s);  // far below the one-minute interval
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(CallbackTimerTest, RestartingReplacesTheThreadAndDestructionEndsIt) {
+    std::atomic<int> first{0}, second{0};
+    {
+        CallbackTimer timer;
+        timer.Start(1, [&] { ++first; });
+        timer.Start(1, [&] { ++second; });
+        const int frozen = first;
+        while (second < 5) std::this_thread::yield();
+        EXPECT_EQ(first, frozen);
+    }
+    const int after = second;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(second, after);
+}
+
+TEST(ControlElementsManagerTest, TicksEveryElementUntilDestroyed) {
+    std::vector<std::string> events;
+    auto element = std::make_shared<RecordingElement>("com.vantora.kestrel.a", &events);
+    auto manager = std::make_unique<ControlElementsManager>();
+    manager->AddControlElement(element);
+    const auto start = Clock::now();
+    while (element->ticks < 3 && Clock::now() - start < 10s) std::this_thread::sleep_for(10ms);
+    EXPECT_GE(element->ticks, 3);
+    manager.reset();
+    const int after = element->ticks;
+    std::this_thread::sleep_for(600ms);
+    EXPECT_EQ(element->ticks, after);
+}
+
+TEST(ControlElementsManagerTest, EventsReachEveryElementInIdentifierOrderAndNamesAreUnique) {
+    std::vector<std::string> events;
+    ControlElementsManager manager;
+    for (const char* name : {"com.vantora.kestrel.b", "com.vantora.kestrel.c", "com.vantora.kestrel.a"})
+        manager.AddControlElement(std::make_shared<RecordingElement>(name, &events));
+    auto replacement = std::make_shared<RecordingElement>("com.vantora.kestrel.b", &events);
+    manager.AddControlElement(replacement);
+    EXPECT_EQ(manager.FindControlElement("com.vantora.kestrel.b"), replacement);
+    EXPECT_EQ(manager.FindControlElement("com.vantora.kestrel.none"), nullptr);
+
+    manager.SignalEventMessage(Event("anything"));
+    EXPECT_EQ(events, (std::vector<std::string>{"com.vantora.kestrel.a", "com.vantora.kestrel.b",
+                                                "com.vantora.kestrel.c"}));
+    // Unknown actions are ignored and leave no entry behind.
+    manager.SignalKeyDown("com.vantora.kestrel.none", "K", nullptr);
+    manager.SignalReceivedSettings("com.vantora.kestrel.none", "K", {{"settings", json::object()}});
+    manager.SignalRequestPropertyInspectorDataFromPlugin("com.vantora.kestrel.none", "K");
+    EXPECT_EQ(manager.FindControlElement("com.vantora.kestrel.none"), nullptr);
+}
+
+class ManagerWithControllerTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        m_rig.client->Stop();
+        m_manager.reset();
+    }
+    void Show(const std::string& action, const std::string& context) {
+        std::lock_guard<std::recursive_mutex> lock(m_manager->GetMutex());
+        m_manager->FindControlElement(action)->AddSdContext(&m_host.connection, context, json::object());
+    }
+    void Activate(const std::string& action) {
+        m_manager->SignalEventMessage(Event(SystemMessages::kConnected));
+        m_manager->SignalEventMessage(SignedIn(true));
+        m_manager->SignalEventMessage(Supported(action, true));
+    }
+
+    FakeHost m_host;
+    ControllerRig m_rig;
+    std::unique_ptr<ControlElementsManager> m_manager = std::make_unique<ControlElementsManager>();
+};
+
+TEST_F(ManagerWithControllerTest, InactiveKeysAndKeyReleasesSendNothing) {
+    const std::string name = "com.vantora.kestrel.overlays-reload";
+    m_manager->AddControlElement(std::make_shared<SimpleSingleStateButton>(
+        name, m_rig.client, "overlays_reload.png", MakeCommand("overlays-reload"), json::object()));
+    Show(name, "K1");
+    m_manager->SignalKeyDown(name, "K1", json::object());  // offline
+    m_manager->SignalEventMessage(Event(SystemMessages::kConnected));
+    m_manager->SignalEventMessage(SignedIn(true));
+    m_manager->SignalKeyDown(name, "K1", json::object());  // not supported yet
+    Activate(name);
+    m_manager->SignalKeyUp(name, "K1", json::object());
+    m_manager->SignalKeyDown(name, "K1", {{"settings", {{"x", 1}}}});
+    // Commands are written in order: only the last press is there.
+    ASSERT_TRUE(m_rig.transport->WaitForWritten(1));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(m_rig.transport->Written().size(), 1u);
+    // No alert was drawn for the ignored presses.
+    for (const json& image : m_host.Sent("setImage"))
+        EXPECT_FALSE(SameImage(DecodeSetImage(image), Composed({"overlays_reload.png", "state_alert.png"})));
+}
+
+TEST_F(ManagerWithControllerTest, PropertyInspectorIsAnsweredWhileOffline) {
+    const std::string name = "com.vantora.kestrel.cup-empty";
+    m_manager->AddControlElement(std::make_shared<SimpleSingleStateButton>(
+        name, m_rig.client, "cup_empty.png", MakeCommand("cup-empty"), json::object()));
+    Show(name, "K1");
+    m_manager->SignalRequestPropertyInspectorDataFromPlugin(name, "K1");
+    auto sent = m_host.Sent("sendToPropertyInspector", "K1");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["payload"], json::parse(R"({"settings":{},"state":{"id":"offline"}})"));
+}
+
+// Completions run on the controller's write thread and take the manager's
+// lock; key presses hold that lock while they queue. Many of both at once
+// must neither deadlock nor race (run under ThreadSanitizer).
+TEST_F(ManagerWithControllerTest, CompletionsAndKeyPressesRunTogetherWithoutDeadlock) {
+    const std::string single = "com.vantora.kestrel.alerts-skip";
+    const std::string multi = "com.vantora.kestrel.alerts-pause";
+    m_manager->AddControlElement(std::make_shared<SimpleSingleStateButton>(
+        single, m_rig.client, "alerts_skip.png", MakeCommand("alerts-skip"), json::object()));
+    m_manager->AddControlElement(std::make_shared<SimpleMultipleStateButton>(
+        multi, m_rig.client, std::vector<std::string>{"alerts_pause_on.png", "alerts_pause_off.png"},
+        std::vector<std::string>{"alerts-pause-off", "alerts-pause-on"}, true,
+        std::vector<CommandBuilder>{MakeCommand("alerts-pause-on"), MakeCommand("alerts-pause-off")}));
+    Show(single, "K1");
+    Show(multi, "K2");
+    Activate(single);
+    m_manager->SignalEventMessage(Supported(multi, true));
+
+    auto work = std::async(std::launch::async, [&] {
+        std::thread refuser([&] {
+            for (int i = 0; i < 40; ++i) {
+                m_rig.transport->RefuseWrites(i % 2 == 0);  // alerts and accepted advances alternate
+                m_manager->SignalEventMessage(
+                    FunctionState(multi, i % 2 ? "alerts-pause-on" : "alerts-pause-off"));
+                std::this_thread::sleep_for(5ms);
+            }
+        });
+        std::thread presser([&] {
+            for (int i = 0; i < 150; ++i) m_manager->SignalKeyDown(multi, "K2", json::object());
+        });
+        for (int i = 0; i < 150; ++i) m_manager->SignalKeyDown(single, "K1", json::object());
+        presser.join();
+        refuser.join();
+    });
+    ASSERT_EQ(work.wait_for(60s), std::future_status::ready) << "key presses deadlocked";
+    m_rig.transport->RefuseWrites(false);
+    // The link still works: one more press is written.
+    const size_t before = m_rig.transport->Written().size();
+    std::this_thread::sleep_for(200ms);
+    m_manager->SignalKeyDown(single, "K1", json::object());
+    EXPECT_TRUE(m_rig.transport->WaitForWritten(before + 1, 30s));
+}
+
+}  // namespace
