@@ -43,6 +43,14 @@ struct SimChildProcess::Impl {
         });
     }
 
+    void ReleasePipes() {
+        asio::error_code ignored;
+        if (output.is_open()) output.close(ignored);  // cancels the pending read
+        outputBuffer.consume(outputBuffer.size());
+        if (input >= 0) close(input);
+        input = -1;
+    }
+
     void WatchExit() {
         exitTimer.expires_after(kExitPoll);
         exitTimer.async_wait([this](const asio::error_code& error) {
@@ -63,7 +71,7 @@ SimChildProcess::~SimChildProcess() {
         kill(m_impl->pid, SIGKILL);
         waitpid(m_impl->pid, nullptr, 0);
     }
-    if (m_impl->input >= 0) close(m_impl->input);
+    m_impl->ReleasePipes();
 }
 
 bool SimChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
@@ -107,6 +115,7 @@ bool SimChildProcess::Start(const std::string& program, const std::vector<std::s
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    m_impl->ReleasePipes();  // those of an earlier run of the same program
     m_impl->pid = pid;
     m_impl->status.reset();
     m_impl->onLine = std::move(onLine);

@@ -128,9 +128,12 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
                 PageLog("host", "ignored settings that are not an object for " + key->action.name));
             return out;
         }
+        // The plug-in stores every key's settings when it appears: list changes only.
+        if (payload != key->settings) {
+            out.toPage.push_back(
+                PageLog("plugin", "stored settings of " + key->action.name + ": " + payload.dump()));
+        }
         key->settings = payload;
-        out.toPage.push_back(
-            PageLog("plugin", "stored settings of " + key->action.name + ": " + payload.dump()));
         if (inspectorOpen) out.toInspector.push_back(SettingsEvent(*key));
     } else if (event == "getSettings") {
         out.toPlugin.push_back(SettingsEvent(*key));
