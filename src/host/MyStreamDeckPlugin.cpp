@@ -1,31 +1,59 @@
 #include "host/MyStreamDeckPlugin.h"
 
-#include "diagnostics/Log.h"
+#include <mutex>
 
-MyStreamDeckPlugin::MyStreamDeckPlugin() = default;
+#include "controller/ControllerClient.h"
+#include "controller/Messages.h"
+#include "controller/NamedPipesClient.h"
+#include "diagnostics/Log.h"
+#include "elements/ActionCatalogue.h"
+#include "elements/ControlElementsManager.h"
+
+MyStreamDeckPlugin::MyStreamDeckPlugin() : MyStreamDeckPlugin(std::make_shared<NamedPipesClient>()) {}
+
+MyStreamDeckPlugin::MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport) {
+    // The manager's timer starts ticking at once, over an empty map.
+    m_elementsManager = std::make_shared<ControlElementsManager>();
+    auto controllerClient = std::make_shared<ControllerClient>(
+        std::move(transport), [this](const EventMessage& event) { OnControllerEvent(event); });
+    // The elements hold the controller client; the plug-in holds only the manager.
+    BuildActionCatalogue(*m_elementsManager, controllerClient);
+    // Reports the initial link state through the listener on this thread.
+    controllerClient->Start();
+}
+
 MyStreamDeckPlugin::~MyStreamDeckPlugin() = default;
+
+void MyStreamDeckPlugin::OnControllerEvent(const EventMessage& event) {
+    LogTrace("EVENT '%s': %s", event.GetName().c_str(), event.GetData().dump().c_str());
+    m_elementsManager->SignalEventMessage(event);
+}
 
 void MyStreamDeckPlugin::OnKeyDown(const std::string& action, const std::string& context,
                                    const nlohmann::json& payload, const std::string&) {
-    LogTrace("MyStreamDeckPlugin::OnKeyDown: '%s' ('%s'): %s", context.c_str(), action.c_str(),
-             payload.dump().c_str());
+    m_elementsManager->SignalKeyDown(action, context, payload);
 }
 
 void MyStreamDeckPlugin::OnKeyUp(const std::string& action, const std::string& context,
                                  const nlohmann::json& payload, const std::string&) {
-    LogTrace("MyStreamDeckPlugin::OnKeyUp: '%s' ('%s'): %s", context.c_str(), action.c_str(),
-             payload.dump().c_str());
+    m_elementsManager->SignalKeyUp(action, context, payload);
 }
 
 void MyStreamDeckPlugin::OnWillAppear(const std::string& action, const std::string& context,
                                       const nlohmann::json& payload, const std::string&) {
-    LogTrace("MyStreamDeckPlugin::OnWillAppear: '%s' ('%s'): %s", context.c_str(), action.c_str(),
-             payload.dump().c_str());
+    std::lock_guard<std::recursive_mutex> lock(m_elementsManager->GetMutex());
+    // An action the catalogue does not know has no element: nothing to show.
+    if (auto element = m_elementsManager->FindControlElement(action)) {
+        element->AddSdContext(m_connectionManager, context, payload);
+    }
 }
 
 void MyStreamDeckPlugin::OnWillDisappear(const std::string& action, const std::string& context,
-                                         const nlohmann::json& payload, const std::string&) {
-    LogTrace("MyStreamDeckPlugin::OnWillDisappear: '%s' ('%s')", context.c_str(), action.c_str());
+                                         const nlohmann::json&, const std::string&) {
+    std::lock_guard<std::recursive_mutex> lock(m_elementsManager->GetMutex());
+    if (auto element = m_elementsManager->FindControlElement(action)) {
+        element->RemoveSdContext(m_connectionManager, context);
+    }
 }
 
 void MyStreamDeckPlugin::OnDeviceConnected(const std::string&, const nlohmann::json&) {}
@@ -37,4 +65,9 @@ void MyStreamDeckPlugin::OnCustomEvent(const std::string& event, const std::stri
                                        const std::string&) {
     LogTrace("CUSTOM EVENT '%s': %s (%s): %s", event.c_str(), action.c_str(), context.c_str(),
              payload.dump().c_str());
+    if (event == "didReceiveSettings" || event == "titleParametersDidChange" || event == "sendToPlugin") {
+        m_elementsManager->SignalReceivedSettings(action, context, payload);
+    } else if (event == "propertyInspectorDidAppear") {
+        m_elementsManager->SignalRequestPropertyInspectorDataFromPlugin(action, context);
+    }
 }

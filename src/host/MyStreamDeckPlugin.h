@@ -1,11 +1,31 @@
 #pragma once
-// The plug-in object: receives the host's events from the connection manager.
+// The plug-in object: builds the object graph (element manager, controller
+// link, the 22 elements) and then routes host events and controller events
+// to the control elements.
+//
+// Threads: the host handlers run on the WebSocket event-loop thread; the
+// controller event listener runs on the controller client's threads (the
+// pipe's dispatch thread, and whichever thread connects or disconnects the
+// pipe). Both meet only inside the ControlElementsManager, whose recursive
+// lock serialises them; OnWillAppear/OnWillDisappear take that lock
+// themselves around the element lookup and the context change.
+
+#include <memory>
 
 #include "host/ESDBasePlugin.h"
 
+class ControlElementsManager;
+class ControllerClient;
+class EventMessage;
+class NetworkClientBase;
+
 class MyStreamDeckPlugin : public ESDBasePlugin {
 public:
+    // Talks to the controller server over its named pipe.
     MyStreamDeckPlugin();
+    // Talks to the controller server over |transport| (tests and fuzzing
+    // use a fake one).
+    explicit MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport);
     ~MyStreamDeckPlugin() override;
 
     void OnKeyDown(const std::string& action, const std::string& context, const nlohmann::json& payload,
@@ -20,4 +40,11 @@ public:
     void OnDeviceDisconnected(const std::string& device) override;
     void OnCustomEvent(const std::string& event, const std::string& action, const std::string& context,
                        const nlohmann::json& payload, const std::string& device) override;
+
+    ControlElementsManager& ElementsManager() { return *m_elementsManager; }
+
+private:
+    void OnControllerEvent(const EventMessage& event);
+
+    std::shared_ptr<ControlElementsManager> m_elementsManager;
 };

@@ -14,8 +14,16 @@ public:
     ChildProcess();
     ~ChildProcess();  // kills the process if it still runs
 
-    // Starts |program| with |arguments|; false when it cannot be started.
+    // Starts |program| with |arguments|; false when it cannot be started. The
+    // child inherits this process's environment and reads its standard input
+    // from a pipe that WriteInput feeds.
     bool Start(const std::string& program, const std::vector<std::string>& arguments);
+    // Writes |text| to the child's standard input; false when the pipe is closed.
+    bool WriteInput(const std::string& text);
+    // Closes the child's standard input (the child then reads end of file).
+    void CloseInput();
+    // Waits until the output holds |text|; false on time-out.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
     // The exit status once the process has ended within |timeout|; nothing while it runs.
     std::optional<int> Wait(std::chrono::milliseconds timeout);
     void Kill();

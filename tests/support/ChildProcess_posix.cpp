@@ -1,6 +1,7 @@
 #include "support/ChildProcess.h"
 
 #include <fcntl.h>
+#include <csignal>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@ extern char** environ;
 
 struct ChildProcess::Handles {
     pid_t pid = -1;
+    int input = -1;  // write end of the child's standard input
     std::optional<int> status;
 };
 
@@ -25,6 +27,7 @@ ChildProcess::ChildProcess() : m_handles(std::make_unique<Handles>()) {}
 
 ChildProcess::~ChildProcess() {
     Kill();
+    CloseInput();
     if (!m_outputPath.empty()) unlink(m_outputPath.c_str());
 }
 
@@ -34,8 +37,17 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     if (output < 0) return false;
     m_outputPath = pattern;
 
+    // A child that ended must not take the test down when its input is written.
+    std::signal(SIGPIPE, SIG_IGN);
+    int input[2];
+    if (pipe2(input, O_CLOEXEC) != 0) {
+        close(output);
+        return false;
+    }
+
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
     posix_spawn_file_actions_addclose(&actions, output);
@@ -48,7 +60,12 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     int result = posix_spawn(&m_handles->pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(output);
-    if (result != 0) m_handles->pid = -1;
+    close(input[0]);
+    m_handles->input = input[1];
+    if (result != 0) {
+        m_handles->pid = -1;
+        CloseInput();
+    }
     return result == 0;
 }
 
@@ -71,6 +88,21 @@ void ChildProcess::Kill() {
     if (m_handles->pid < 0 || m_handles->status) return;
     kill(m_handles->pid, SIGKILL);
     Wait(std::chrono::seconds(5));
+}
+
+bool ChildProcess::WriteInput(const std::string& text) {
+    size_t written = 0;
+    while (m_handles->input >= 0 && written < text.size()) {
+        ssize_t n = write(m_handles->input, text.data() + written, text.size() - written);
+        if (n <= 0) return false;
+        written += static_cast<size_t>(n);
+    }
+    return m_handles->input >= 0;
+}
+
+void ChildProcess::CloseInput() {
+    if (m_handles->input >= 0) close(m_handles->input);
+    m_handles->input = -1;
 }
 
 bool ChildProcess::Running() { return m_handles->pid >= 0 && !Wait(std::chrono::milliseconds(0)); }

@@ -10,6 +10,7 @@
 
 struct ChildProcess::Handles {
     PROCESS_INFORMATION process{};
+    HANDLE input = nullptr;  // write end of the child's standard input
     bool started = false;
     std::optional<int> status;
 };
@@ -39,6 +40,7 @@ ChildProcess::ChildProcess() : m_handles(std::make_unique<Handles>()) {}
 
 ChildProcess::~ChildProcess() {
     Kill();
+    CloseInput();
     if (m_handles->started) {
         CloseHandle(m_handles->process.hProcess);
         CloseHandle(m_handles->process.hThread);
@@ -57,19 +59,30 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output == INVALID_HANDLE_VALUE) return false;
 
+    HANDLE inputRead = nullptr;
+    HANDLE inputWrite = nullptr;
+    if (!CreatePipe(&inputRead, &inputWrite, &inherit, 0)) {
+        CloseHandle(output);
+        return false;
+    }
+    SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
+
     std::string commandLine = Quote(program);
     for (const auto& argument : arguments) commandLine += " " + Quote(argument);
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = inputRead;
     startup.hStdOutput = output;
     startup.hStdError = output;
     BOOL created = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                   &startup, &m_handles->process);
     CloseHandle(output);
+    CloseHandle(inputRead);
+    m_handles->input = inputWrite;
     m_handles->started = created != FALSE;
+    if (!m_handles->started) CloseInput();
     return m_handles->started;
 }
 
@@ -88,6 +101,18 @@ void ChildProcess::Kill() {
     if (!m_handles->started || m_handles->status) return;
     TerminateProcess(m_handles->process.hProcess, 137);
     Wait(std::chrono::seconds(5));
+}
+
+bool ChildProcess::WriteInput(const std::string& text) {
+    if (m_handles->input == nullptr) return false;
+    DWORD written = 0;
+    return WriteFile(m_handles->input, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+void ChildProcess::CloseInput() {
+    if (m_handles->input != nullptr) CloseHandle(m_handles->input);
+    m_handles->input = nullptr;
 }
 
 bool ChildProcess::Running() { return m_handles->started && !Wait(std::chrono::milliseconds(0)); }
