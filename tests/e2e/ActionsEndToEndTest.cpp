@@ -1,0 +1,224 @@
+// Every key of the plug-in end to end: the real executable between a
+// stand-in host and the reference controller server. Key images are checked
+// by decoding the PNG that the host receives.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "e2e/PluginHarness.h"
+
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kPrefix = "com.vantora.kestrel.";
+const std::string kOffline = "state_offline.png";
+const std::string kLoggedOut = "state_logged_out.png";
+const std::string kSuccess = "state_success.png";
+
+struct ActionCase {
+    std::string name;     // short name after the prefix
+    std::string image;    // image shown at first
+    std::string command;  // command sent by a press in the first state
+    json data;            // its data
+};
+
+// The catalogue as the host and the controller see it.
+const std::vector<ActionCase> kActions = {
+    {"overlays-reload", "overlays_reload.png", "overlays-reload", nullptr},
+    {"emberfall", "emberfall.png", "emberfall", nullptr},
+    {"cup-empty", "cup_empty.png", "cup-empty", nullptr},
+    {"alerts-skip", "alerts_skip.png", "alerts-skip", nullptr},
+    {"alerts-mute", "alerts_mute_on.png", "alerts-mute-on", nullptr},
+    {"streaming-state", "streaming_state_off.png", "streaming-state-on", nullptr},
+    {"alerts-pause", "alerts_pause_on.png", "alerts-pause-on", nullptr},
+    {"alerts-pause-on", "alerts_pause_on_now.png", "alerts-pause-on", nullptr},
+    {"alerts-pause-off", "alerts_pause_off_now.png", "alerts-pause-off", nullptr},
+    {"media-request", "media_request_on.png", "media-request-off", nullptr},
+    {"media-request-video", "media_request_video_on.png", "media-request-video-off", nullptr},
+    {"emberfall-pump", "emberfall_pump.png", "emberfall", {{"value", 1}}},
+    {"media-request-play-pause", "media_request_pause_on.png", "media-request-pause-off", nullptr},
+    {"media-request-play", "media_request_pause_on.png", "media-request-pause-off", nullptr},
+    {"media-request-pause", "media_request_pause_off.png", "media-request-pause-on", nullptr},
+    {"media-request-next-item", "media_request_next_item.png", "media-request-next-item", nullptr},
+    {"media-request-prev-item", "media_request_prev_item.png", "media-request-prev-item", nullptr},
+    {"media-request-nudge-volume-up", "media_request_nudge_volume_up.png", "media-request-nudge-volume-up",
+     {{"auto_unmute", true}, {"step", 10}}},
+    {"media-request-nudge-volume-down", "media_request_nudge_volume_down.png",
+     "media-request-nudge-volume-down", {{"auto_unmute", true}, {"step", 10}}},
+    {"media-request-set-volume-level", "media_request_set_volume_level_percent_70.png",
+     "media-request-set-volume-level-percent", {{"auto_unmute", true}, {"value", 70}}},
+    {"media-request-mute", "media_request_mute_off.png", "media-request-mute-on", nullptr},
+    {"media-request-show-on-stream", "media_request_widget_off.png", "media-request-widget-on", nullptr},
+};
+
+std::string Context(const ActionCase& action) { return "ctx-" + action.name; }
+
+json ExpectedCommand(const std::string& action, const std::string& context, const std::string& name,
+                     const json& data) {
+    return {{"version", 1},
+            {"source",
+             {{"class", "controller "}, {"element", {{"class", "button"}, {"id", context}, {"function", action}}}}},
+            {"target", {{"scope", "broadcast"}}},
+            {"payload", {{"class", "command"}, {"command", {{"name", name}, {"data", data}}}}}};
+}
+
+class ActionsEndToEndTest : public ::testing::Test {
+protected:
+    // Every key on screen, the controller signed in and supporting everything.
+    void ShowAllKeysOnline() {
+        for (const auto& action : kActions) m_plugin.Appear(kPrefix + action.name, Context(action));
+        m_plugin.StartController(true);
+        for (const auto& action : kActions) {
+            ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image))) << action.name;
+        }
+    }
+
+    PluginHarness m_plugin;
+};
+
+TEST_F(ActionsEndToEndTest, EveryKeyGoesFromOfflineToUsableAndSendsItsExactCommand) {
+    for (const auto& action : kActions) m_plugin.Appear(kPrefix + action.name, Context(action));
+    for (const auto& action : kActions) {
+        EXPECT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image, {kOffline})))
+            << action.name;
+    }
+
+    m_plugin.StartController(false);
+    for (const auto& action : kActions) {
+        EXPECT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image, {kLoggedOut})))
+            << action.name;
+    }
+
+    m_plugin.Control("signin");
+    for (const auto& action : kActions) {
+        ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image))) << action.name;
+    }
+
+    for (const auto& action : kActions) {
+        m_plugin.KeyDown(kPrefix + action.name, Context(action));
+        auto command = m_plugin.WaitForControllerCommand(action.command);
+        ASSERT_TRUE(command) << action.name << "\n" << m_plugin.PluginOutput();
+        EXPECT_EQ(*command, ExpectedCommand(kPrefix + action.name, Context(action), action.command, action.data));
+    }
+}
+
+TEST_F(ActionsEndToEndTest, MultiStateKeysFollowTheReportedStateAndSendTheNextStatesCommand) {
+    ShowAllKeysOnline();
+    const std::string mute = kPrefix + "alerts-mute";
+    m_plugin.KeyDown(mute, "ctx-alerts-mute");
+    ASSERT_TRUE(m_plugin.WaitForControllerCommand("alerts-mute-on"));
+    // The controller reports the new state; the key follows it and the next press turns it back.
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-alerts-mute", ExpectedKeyImage("alerts_mute_off.png")));
+    m_plugin.KeyDown(mute, "ctx-alerts-mute");
+    ASSERT_TRUE(m_plugin.WaitForControllerCommand("alerts-mute-off"));
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-alerts-mute", ExpectedKeyImage("alerts_mute_on.png")));
+
+    // A state changed elsewhere reaches the key without a press.
+    m_plugin.Control("state com.vantora.kestrel.media-request-video media-request-video-single-state");
+    EXPECT_TRUE(
+        m_plugin.WaitForImage("ctx-media-request-video", ExpectedKeyImage("media_request_hide_this_video.png")));
+    m_plugin.KeyDown(kPrefix + "media-request-video", "ctx-media-request-video");
+    auto command = m_plugin.WaitForControllerCommand("media-request-video-off");
+    ASSERT_TRUE(command);
+}
+
+TEST_F(ActionsEndToEndTest, PumpSendsOneCommandAboutASecondAfterTheLastPressAndShowsSuccess) {
+    ShowAllKeysOnline();
+    const std::string pump = kPrefix + "emberfall-pump";
+    auto firstPress = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) m_plugin.KeyDown(pump, "ctx-emberfall-pump");
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-emberfall-pump", ExpectedKeyImage("emberfall_pump3.png")));
+    auto command = m_plugin.WaitForControllerCommand("emberfall");
+    ASSERT_TRUE(command);
+    EXPECT_GE(std::chrono::steady_clock::now() - firstPress, 900ms);
+    EXPECT_EQ((*command)["payload"]["command"]["data"], json({{"value", 3}}));
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-emberfall-pump", ExpectedKeyImage("emberfall_pump.png", {kSuccess})));
+    // The mark goes away again.
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-emberfall-pump", ExpectedKeyImage("emberfall_pump.png")));
+    std::this_thread::sleep_for(1500ms);
+    for (const auto& sent : m_plugin.ControllerCommands()) {
+        if (sent["payload"]["command"]["name"] == "emberfall") {
+            EXPECT_EQ(sent["payload"]["command"]["data"], json({{"value", 3}})) << "only one burst command";
+        }
+    }
+}
+
+TEST_F(ActionsEndToEndTest, VolumeKeysFollowChangedSettings) {
+    ShowAllKeysOnline();
+    const std::string level = kPrefix + "media-request-set-volume-level";
+    m_plugin.SendToPlugin({{"event", "didReceiveSettings"},
+                           {"action", level},
+                           {"context", "ctx-media-request-set-volume-level"},
+                           {"device", "DEV1"},
+                           {"payload", {{"settings", {{"volume_value", 35}, {"auto_unmute", "0"}}}}}});
+    // The host is asked to store the merged settings, defaults included.
+    auto stored = m_plugin.WaitForHostCommand([](const json& command) {
+        return command.value("event", "") == "setSettings" &&
+               command.value("context", "") == "ctx-media-request-set-volume-level";
+    });
+    ASSERT_TRUE(stored);
+    EXPECT_EQ((*stored)["payload"], json({{"volume_value", 35}, {"auto_unmute", "0"}}));
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-media-request-set-volume-level",
+                                      ExpectedKeyImage("media_request_set_volume_level_percent_30.png")));
+    m_plugin.KeyDown(level, "ctx-media-request-set-volume-level");
+    auto command = m_plugin.WaitForControllerCommand("media-request-set-volume-level-percent");
+    ASSERT_TRUE(command);
+    EXPECT_EQ((*command)["payload"]["command"]["data"], json({{"auto_unmute", false}, {"value", 35}}));
+
+    // Settings carried by the press itself count too.
+    const std::string up = kPrefix + "media-request-nudge-volume-up";
+    m_plugin.KeyDown(up, "ctx-media-request-nudge-volume-up", {{"volume_step", 25}});
+    command = m_plugin.WaitForControllerCommand("media-request-nudge-volume-up");
+    ASSERT_TRUE(command);
+    EXPECT_EQ((*command)["payload"]["command"]["data"], json({{"auto_unmute", true}, {"step", 25}}));
+}
+
+TEST_F(ActionsEndToEndTest, PropertyInspectorGetsTheSettingsAndTheLinkState) {
+    ShowAllKeysOnline();
+    const std::string up = kPrefix + "media-request-nudge-volume-up";
+    m_plugin.SendToPlugin({{"event", "propertyInspectorDidAppear"},
+                           {"action", up},
+                           {"context", "ctx-media-request-nudge-volume-up"},
+                           {"device", "DEV1"}});
+    auto sent = m_plugin.WaitForHostCommand(
+        [](const json& command) { return command.value("event", "") == "sendToPropertyInspector"; });
+    ASSERT_TRUE(sent);
+    EXPECT_EQ((*sent)["context"], "ctx-media-request-nudge-volume-up");
+    EXPECT_EQ((*sent)["payload"],
+              json({{"settings", {{"volume_step", 10}, {"auto_unmute", "1"}}}, {"state", {{"id", "online"}}}}));
+
+    // The open inspector follows the link.
+    m_plugin.StopController();
+    auto offline = m_plugin.WaitForHostCommand([](const json& command) {
+        return command.value("event", "") == "sendToPropertyInspector" &&
+               command["payload"]["state"]["id"] == "offline";
+    });
+    EXPECT_TRUE(offline);
+}
+
+TEST_F(ActionsEndToEndTest, KeysComeBackByThemselvesAfterTheControllerRestarts) {
+    ShowAllKeysOnline();
+    m_plugin.StopController();
+    for (const auto& action : kActions) {
+        ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image, {kOffline})))
+            << action.name;
+    }
+    // A press while the controller is gone sends nothing, now or later.
+    m_plugin.KeyDown(kPrefix + "alerts-skip", "ctx-alerts-skip");
+    std::this_thread::sleep_for(300ms);
+
+    m_plugin.StartController(true);
+    for (const auto& action : kActions) {
+        EXPECT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image))) << action.name;
+    }
+    m_plugin.KeyDown(kPrefix + "cup-empty", "ctx-cup-empty");
+    ASSERT_TRUE(m_plugin.WaitForControllerCommand("cup-empty"));
+    for (const auto& sent : m_plugin.ControllerCommands()) {
+        EXPECT_NE(sent["payload"]["command"]["name"], "alerts-skip") << "a press made offline was sent later";
+    }
+}
+
+}  // namespace

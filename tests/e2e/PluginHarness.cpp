@@ -1,0 +1,182 @@
+#include "e2e/PluginHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "graphics/Graphics.h"
+#include "graphics/ResolveModulePath.h"
+#include "support/PngDecoder.h"
+
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string PrivatePipeName() {
+    static std::atomic<int> counter{0};
+    std::random_device random;
+    return "kestrel-e2e-" + std::to_string(random()) + "-" + std::to_string(++counter);
+}
+
+const std::string kImagePrefix = "data:image/png;base64,";
+
+}  // namespace
+
+PluginHarness::PluginHarness()
+    : m_pipeName(PrivatePipeName()), m_pipeOverride("KESTREL_CONTROLLER_PIPE", m_pipeName) {
+    EXPECT_TRUE(m_plugin.Start(BuiltProgramPath("kestrel-sdplugin"),
+                               {"-port", std::to_string(m_host.Port()), "-pluginUUID", "E2E-PLUGIN",
+                                "-registerEvent", "registerPlugin", "-info",
+                                R"({"application":{"platform":"windows","version":"6.5.0"}})"}));
+    EXPECT_TRUE(m_host.WaitForConnection(kWait)) << m_plugin.Output();
+    auto registration = m_host.NextMessage(kWait);
+    EXPECT_EQ(registration.value_or(""), R"({"event":"registerPlugin","uuid":"E2E-PLUGIN"})");
+}
+
+PluginHarness::~PluginHarness() {
+    m_host.Close();
+    EXPECT_EQ(m_plugin.Wait(10s), 0) << m_plugin.Output();
+    if (m_controller) StopController();
+}
+
+void PluginHarness::StartController(bool signedIn) {
+    m_controller = std::make_unique<ChildProcess>();
+    m_controllerLinesSeen = 0;
+    std::vector<std::string> arguments = {"--pipe", m_pipeName};
+    if (signedIn) arguments.push_back("--signed-in");
+    ASSERT_TRUE(m_controller->Start(BuiltProgramPath("controller-sim"), arguments));
+    ASSERT_TRUE(m_controller->WaitForOutput("listening " + m_pipeName, kWait)) << m_controller->Output();
+}
+
+void PluginHarness::StopController() {
+    if (!m_controller) return;
+    m_controller->WriteInput("quit\n");
+    if (!m_controller->Wait(10s)) m_controller->Kill();
+    m_controller.reset();
+}
+
+void PluginHarness::Control(const std::string& line) {
+    ASSERT_TRUE(m_controller);
+    ASSERT_TRUE(m_controller->WriteInput(line + "\n"));
+}
+
+void PluginHarness::Appear(const std::string& action, const std::string& context, const json& settings) {
+    m_host.SendText(json{{"event", "willAppear"},
+                         {"action", action},
+                         {"context", context},
+                         {"device", "DEV1"},
+                         {"payload",
+                          {{"settings", settings},
+                           {"coordinates", {{"column", 0}, {"row", 0}}},
+                           {"controller", "Keypad"},
+                           {"state", 0},
+                           {"isInMultiAction", false}}}}
+                        .dump());
+}
+
+void PluginHarness::KeyDown(const std::string& action, const std::string& context, const json& settings) {
+    json payload = {{"settings", settings}, {"coordinates", {{"column", 0}, {"row", 0}}}, {"state", 0}};
+    m_host.SendText(json{{"event", "keyDown"}, {"action", action}, {"context", context}, {"device", "DEV1"},
+                         {"payload", payload}}
+                        .dump());
+    m_host.SendText(json{{"event", "keyUp"}, {"action", action}, {"context", context}, {"device", "DEV1"},
+                         {"payload", payload}}
+                        .dump());
+}
+
+void PluginHarness::SendToPlugin(const json& message) { m_host.SendText(message.dump()); }
+
+void PluginHarness::DrainHost(std::chrono::milliseconds wait) {
+    for (auto text = m_host.NextMessage(wait); text; text = m_host.NextMessage(0ms)) {
+        json command = json::parse(*text, nullptr, false);
+        if (command.is_discarded()) continue;
+        if (command.value("event", "") == "setImage") {
+            std::string image = command["payload"].value("image", "");
+            if (image.rfind(kImagePrefix, 0) == 0) {
+                m_latestImages[command.value("context", "")] = image.substr(kImagePrefix.size());
+            }
+        }
+        m_hostCommands.push_back(std::move(command));
+    }
+}
+
+std::optional<RgbaImage> PluginHarness::LatestImage(const std::string& context) {
+    DrainHost(0ms);
+    auto found = m_latestImages.find(context);
+    if (found == m_latestImages.end()) return std::nullopt;
+    return DecodeBase64Png(found->second);
+}
+
+::testing::AssertionResult PluginHarness::WaitForImage(const std::string& context, const RgbaImage& expected,
+                                                       std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        auto image = LatestImage(context);
+        if (image && SameImage(*image, expected)) return ::testing::AssertionSuccess();
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return ::testing::AssertionFailure()
+                   << "key " << context << (image ? " shows another image" : " has no image");
+        }
+        DrainHost(50ms);
+    }
+}
+
+std::optional<json> PluginHarness::WaitForHostCommand(const std::function<bool(const json&)>& match,
+                                                      std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        DrainHost(0ms);
+        while (m_hostCommandsSeen < m_hostCommands.size()) {
+            const json& command = m_hostCommands[m_hostCommandsSeen++];
+            if (match(command)) return command;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        DrainHost(50ms);
+    }
+}
+
+std::vector<json> PluginHarness::ControllerCommands() {
+    std::vector<json> commands;
+    if (!m_controller) return commands;
+    std::istringstream lines(m_controller->Output());
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] != '{') continue;
+        json document = json::parse(line, nullptr, false);
+        if (!document.is_discarded()) commands.push_back(std::move(document));
+    }
+    return commands;
+}
+
+std::optional<json> PluginHarness::WaitForControllerCommand(const std::string& name,
+                                                            std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        std::vector<json> commands = ControllerCommands();
+        while (m_controllerLinesSeen < commands.size()) {
+            const json& command = commands[m_controllerLinesSeen++];
+            if (command["payload"]["command"].value("name", "") == name) return command;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+RgbaImage ExpectedKeyImage(const std::string& base, const std::vector<std::string>& overlays) {
+    Graphics image(ResolveModulePath(base));
+    for (const auto& overlay : overlays) image.Compose(Graphics(ResolveModulePath(overlay)));
+    std::string encoded;
+    EXPECT_TRUE(image.ToBase64Png(encoded)) << base;
+    return DecodeBase64Png(encoded).value_or(RgbaImage{});
+}
+
+bool SameImage(const RgbaImage& a, const RgbaImage& b, int tolerance) {
+    if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size()) return false;
+    for (size_t i = 0; i < a.pixels.size(); ++i) {
+        if (std::abs(int(a.pixels[i]) - int(b.pixels[i])) > tolerance) return false;
+    }
+    return true;
+}

@@ -1,0 +1,85 @@
+#pragma once
+// Runs the real plug-in executable the way the Stream Deck application does,
+// against a stand-in host (a WebSocket server in the test) and the reference
+// controller server (tools/controller-sim) on a private pipe name.
+//
+// Threads: the host server runs its own thread; everything here is called
+// from the test thread.
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/RgbaImage.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TestHostServer.h"
+
+class PluginHarness {
+public:
+    static constexpr std::chrono::milliseconds kWait{30000};
+
+    // Starts the plug-in (the controller simulator is not running yet) and
+    // waits for its registration.
+    PluginHarness();
+    // Closes the host link and expects the plug-in to exit with 0.
+    ~PluginHarness();
+
+    // Starts the controller simulator on the plug-in's pipe; waits until it listens.
+    void StartController(bool signedIn);
+    // Ends the controller simulator (the plug-in sees its link drop).
+    void StopController();
+    // Writes one control line to the controller simulator.
+    void Control(const std::string& line);
+
+    void Appear(const std::string& action, const std::string& context,
+                const nlohmann::json& settings = nlohmann::json::object());
+    void KeyDown(const std::string& action, const std::string& context,
+                 const nlohmann::json& settings = nlohmann::json::object());
+    void SendToPlugin(const nlohmann::json& message);
+
+    // Waits until the latest image that the host received for |context|
+    // matches |expected| (a few units of rounding allowed).
+    ::testing::AssertionResult WaitForImage(const std::string& context, const RgbaImage& expected,
+                                            std::chrono::milliseconds timeout = kWait);
+    // The latest image the host received for |context|, if any.
+    std::optional<RgbaImage> LatestImage(const std::string& context);
+
+    // The next host command (after those already seen) satisfying |match|.
+    std::optional<nlohmann::json> WaitForHostCommand(const std::function<bool(const nlohmann::json&)>& match,
+                                                     std::chrono::milliseconds timeout = kWait);
+
+    // The next message (after those already seen) the controller received
+    // whose command name is |name|; nothing on time-out.
+    std::optional<nlohmann::json> WaitForControllerCommand(const std::string& name,
+                                                           std::chrono::milliseconds timeout = kWait);
+    // Every command document the controller received so far.
+    std::vector<nlohmann::json> ControllerCommands();
+
+    std::string PluginOutput() const { return m_plugin.Output(); }
+
+private:
+    void DrainHost(std::chrono::milliseconds wait);
+
+    std::string m_pipeName;
+    ScopedEnvironment m_pipeOverride;
+    TestHostServer m_host;
+    ChildProcess m_plugin;
+    std::unique_ptr<ChildProcess> m_controller;
+    size_t m_controllerLinesSeen = 0;
+    std::vector<nlohmann::json> m_hostCommands;
+    size_t m_hostCommandsSeen = 0;
+    std::map<std::string, std::string> m_latestImages;  // context -> Base64 PNG
+};
+
+// The image the plug-in should show: |base| (a plug-in folder file) with the
+// given overlay files drawn over it, in order, as a decoded picture.
+RgbaImage ExpectedKeyImage(const std::string& base, const std::vector<std::string>& overlays = {});
+
+// True when both pictures have the same size and differ by at most |tolerance| per channel.
+bool SameImage(const RgbaImage& a, const RgbaImage& b, int tolerance = 3);
