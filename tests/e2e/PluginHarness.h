@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "support/ChildProcess.h"
 #include "support/RgbaImage.h"
 #include "support/ScopedEnvironment.h"
