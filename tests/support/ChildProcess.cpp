@@ -1,6 +1,23 @@
+#include "support/ChildProcess.h"
+
+#include <fstream>
+#include <sstream>
 #include <thread>
 
-#include "support/ChildProcess.h"
+#include "diagnostics/ModuleDirectory.h"
+#include "diagnostics/Platform.h"
+
+std::string ChildProcess::Output() const {
+    std::ifstream file(m_outputPath, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::string BuiltProgramPath(const std::string& name) {
+    return WideToUtf8(GetModuleDirectory()) + std::string(1, static_cast<char>(kPathSeparatorW)) + name +
+           kExecutableSuffix;
+}
 
 bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
     auto deadline = std::chrono::steady_clock::now() + timeout;

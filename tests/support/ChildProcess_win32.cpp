@@ -117,13 +117,3 @@ void ChildProcess::CloseInput() {
 
 bool ChildProcess::Running() { return m_handles->started && !Wait(std::chrono::milliseconds(0)); }
 
-std::string ChildProcess::Output() const {
-    std::ifstream file(m_outputPath, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-std::string BuiltProgramPath(const std::string& name) {
-    return WideToUtf8(GetModuleDirectory()) + "\\" + name + kExecutableSuffix;
-}
