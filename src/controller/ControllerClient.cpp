@@ -140,9 +140,11 @@ void ControllerClient::HousekeepingThreadProc() {
     auto lastAttempt = Clock::now();
     while (m_running) {
         double sinceAttempt = std::chrono::duration<double>(Clock::now() - lastAttempt).count();
+        uint64_t reports = LinkReports();
         bool connected = m_transport->IsConnected();
         if (connected && linkUp) {
-            SleepUnlessStopped();
+            // The transport reports a lost link at once: sleep until it does.
+            WaitForLinkReport(reports);
             continue;
         }
         if (!connected && linkUp) {
@@ -159,12 +161,27 @@ void ControllerClient::HousekeepingThreadProc() {
     }
 }
 
+uint64_t ControllerClient::LinkReports() {
+    std::lock_guard<std::mutex> lock(m_stopLock);
+    return m_linkReports;
+}
+
+void ControllerClient::WaitForLinkReport(uint64_t seen) {
+    std::unique_lock<std::mutex> lock(m_stopLock);
+    m_stopSignal.wait(lock, [this, seen] { return !m_running || m_linkReports != seen; });
+}
+
 bool ControllerClient::SleepUnlessStopped() {
     std::unique_lock<std::mutex> lock(m_stopLock);
     return !m_stopSignal.wait_for(lock, kHousekeepingPoll, [this] { return !m_running; });
 }
 
 void ControllerClient::OnConnectionChanged(bool connected) {
+    {
+        std::lock_guard<std::mutex> lock(m_stopLock);
+        ++m_linkReports;
+    }
+    m_stopSignal.notify_all();
     if (!Listener()) return;
     if (connected) {
         OnConnected();

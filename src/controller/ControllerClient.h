@@ -9,7 +9,8 @@
 // - Start, Stop, destructor: the owner's thread (the plug-in's start-up and exit).
 // - WriteMessageAsync: any thread; an overflow completion runs on the caller.
 // - WriteThreadProc: writes, connects when needed, runs every other completion.
-// - HousekeepingThreadProc: watches the link every 250 ms and reconnects.
+// - HousekeepingThreadProc: while the link is up, sleeps until the transport
+//   reports a change; while it is down, polls every 250 ms and reconnects.
 // - OnConnected / OnDisconnected: inside the transport's Connect or Disconnect
 //   (housekeeping thread, write thread, transport I/O thread), or directly
 //   from Start. OnConnected queues the state query through WriteMessageAsync.
@@ -24,11 +25,15 @@
 //   semaphore's mutex), nothing takes them in the other order.
 // - m_listenerLock guards m_listener; the listener is copied under it and
 //   called without it.
-// - m_stopLock with m_stopSignal lets Stop cut the housekeeping sleeps short.
+// - m_stopLock with m_stopSignal lets Stop, and every connection report of the
+//   transport (m_linkReports), cut the housekeeping sleeps short. It is taken
+//   inside the transport's lock by the reports and never held around a
+//   transport call.
 // The transport must be owned by this client alone: its callbacks point here.
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
@@ -76,6 +81,8 @@ private:
     void HousekeepingThreadProc();
     bool WriteWithAttempts(const MessageBase& message);
     bool SleepUnlessStopped();
+    uint64_t LinkReports();
+    void WaitForLinkReport(uint64_t seen);
     void OnConnectionChanged(bool connected);
     void OnConnected();
     void OnDisconnected();
@@ -99,6 +106,7 @@ private:
 
     std::mutex m_stopLock;
     std::condition_variable m_stopSignal;
+    uint64_t m_linkReports = 0;  // guarded by m_stopLock: connection reports of the transport
 
     std::thread m_writeThread;
     std::thread m_housekeepingThread;

@@ -11,12 +11,15 @@ constexpr auto kIdleWait = std::chrono::milliseconds(25);
 NamedPipesClient::NamedPipesClient() : NamedPipesClient(DefaultControllerPipeName()) {}
 
 NamedPipesClient::NamedPipesClient(std::string pipeName, std::shared_ptr<PipeSystem> system)
-    : m_pipeName(std::move(pipeName)), m_system(std::move(system)) {}
+    : m_pipeName(std::move(pipeName)), m_system(std::move(system)), m_wakeup(m_system->OpenWakeup()) {}
 
 NamedPipesClient::~NamedPipesClient() {
     Disconnect();
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    JoinThreads();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        JoinThreads();
+    }
+    if (m_wakeup != PipeSystem::kInvalidHandle) m_system->CloseWakeup(m_wakeup);
 }
 
 bool NamedPipesClient::Connect() {
@@ -55,8 +58,10 @@ void NamedPipesClient::Disconnect() {
     Handle handle = m_handle.exchange(PipeSystem::kInvalidHandle);
     if (handle != PipeSystem::kInvalidHandle) {
         ++m_connection;
-        // Wakes a blocked read or write; the I/O thread closes the handle.
+        // Wakes a blocked read, write or wait; the I/O thread closes the handle.
         m_system->Shutdown(handle);
+        WakeIoThread();
+        m_incoming.enqueue(std::nullopt);  // wakes the dispatch thread
     }
     Report(false);
 }
@@ -69,6 +74,7 @@ bool NamedPipesClient::IsConnected() {
 bool NamedPipesClient::Write(const char* bytes, uint32_t size) {
     if (!IsConnected()) return false;
     m_outgoing.enqueue(std::vector<char>(bytes, bytes + size));
+    WakeIoThread();
     return true;
 }
 
@@ -76,9 +82,16 @@ void NamedPipesClient::IoThreadProc(uint64_t connection, Handle handle) {
     while (IsCurrent(connection)) {
         bool didRead = ReadOneMessage(connection, handle);
         if (!IsCurrent(connection)) break;
-        // Only a cycle that read nothing waits for outgoing messages, so that
-        // received messages are not held up by an idle writer.
-        WriteOneMessage(connection, handle, !didRead);
+        if (m_wakeup == PipeSystem::kInvalidHandle) {
+            // Polling: only a cycle that read nothing waits for outgoing
+            // messages, so that received messages are not held up.
+            WriteOneMessage(connection, handle, !didRead);
+            continue;
+        }
+        // Waiting: the queue is always tried before the wait, and Write signals
+        // after it queues, so no message waits for a later wake-up.
+        bool didWrite = WriteOneMessage(connection, handle, false);
+        if (!didRead && !didWrite && IsCurrent(connection)) m_system->WaitForInput(handle, m_wakeup);
     }
     m_system->Close(handle);
 }
@@ -102,7 +115,7 @@ bool NamedPipesClient::ReadOneMessage(uint64_t connection, Handle handle) {
     }
     std::string message(peek.size, '\0');
     if (m_system->Read(handle, message.data(), peek.size)) {
-        m_incoming.enqueue(std::move(message));
+        m_incoming.enqueue(std::optional<std::string>(std::move(message)));
     } else {
         DisconnectFromIoThread(connection);
     }
@@ -131,9 +144,10 @@ bool NamedPipesClient::WriteOneMessage(uint64_t connection, Handle handle, bool 
 
 void NamedPipesClient::DispatchThreadProc(uint64_t connection) {
     while (IsCurrent(connection)) {
-        std::string message;
-        if (!m_incoming.wait_dequeue_timed(message, kIdleWait)) continue;
-        if (onDataReceived) onDataReceived(message.c_str(), static_cast<uint32_t>(message.size()));
+        std::optional<std::string> message;
+        m_incoming.wait_dequeue(message);
+        if (!message) continue;  // Disconnect's wake-up: look at the connection again
+        if (onDataReceived) onDataReceived(message->c_str(), static_cast<uint32_t>(message->size()));
     }
 }
 
@@ -147,6 +161,10 @@ void NamedPipesClient::DisconnectFromIoThread(uint64_t connection) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+void NamedPipesClient::WakeIoThread() {
+    if (m_wakeup != PipeSystem::kInvalidHandle) m_system->SignalWakeup(m_wakeup);
 }
 
 void NamedPipesClient::JoinThreads() {

@@ -17,6 +17,10 @@
 // - m_unsent is touched only by I/O threads, one connection after the other
 //   (Connect joins the previous one before starting the next).
 // - onDataReceived runs on the dispatch thread only, one message at a time.
+// - Idle threads sleep: the dispatch thread on the incoming queue (Disconnect
+//   queues an empty entry to wake it), the I/O thread in WaitForInput on the
+//   pipe and m_wakeup (signalled by Write and Disconnect). A back-end without
+//   wake-ups (Windows) makes the I/O thread poll every 25 ms instead.
 // - The I/O thread closes its own handle when it ends, so a handle value is
 //   never reused while a thread of an older connection could still use it.
 
@@ -67,6 +71,7 @@ private:
     bool IsCurrent(uint64_t connection) const { return m_connection.load() == connection; }
     void DisconnectFromIoThread(uint64_t connection);
     void JoinThreads();
+    void WakeIoThread();
     void Report(bool connected);
 
     const std::string m_pipeName;
@@ -78,8 +83,13 @@ private:
     std::thread m_ioThread;                                    // guarded by m_lock
     std::thread m_dispatchThread;                              // guarded by m_lock
 
+    // Signalled by Write and Disconnect; kInvalidHandle where the back-end
+    // cannot wait on its pipe (Windows), and the I/O thread then polls.
+    const Handle m_wakeup;
+
     moodycamel::BlockingConcurrentQueue<std::vector<char>> m_outgoing;
-    moodycamel::BlockingConcurrentQueue<std::string> m_incoming;
+    // An empty entry is Disconnect's wake-up for the dispatch thread.
+    moodycamel::BlockingConcurrentQueue<std::optional<std::string>> m_incoming;
 
     // A message taken from the outgoing queue that has not gone out: its
     // connection ended first, or its write failed when the link broke. It is

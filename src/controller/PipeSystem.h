@@ -42,6 +42,16 @@ public:
     virtual void Shutdown(Handle handle) = 0;
     virtual void Close(Handle handle) = 0;
 
+    // Waiting instead of polling. A wake-up is an object that another thread
+    // signals (an eventfd on POSIX). A back-end that cannot wait on its pipe
+    // keeps the defaults: OpenWakeup gives kInvalidHandle and the client polls.
+    virtual Handle OpenWakeup() { return kInvalidHandle; }
+    virtual void SignalWakeup(Handle wakeup) {}
+    virtual void CloseWakeup(Handle wakeup) {}
+    // Blocks until |handle| has a message or has broken, or |wakeup| is
+    // signalled (the signal is consumed). May return early.
+    virtual void WaitForInput(Handle handle, Handle wakeup) {}
+
     // The platform's implementation (shared; it keeps no state).
     static std::shared_ptr<PipeSystem> Native();
 };

@@ -6,6 +6,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -94,6 +95,29 @@ public:
     void Shutdown(Handle handle) override { shutdown(static_cast<int>(handle), SHUT_RDWR); }
 
     void Close(Handle handle) override { close(static_cast<int>(handle)); }
+
+    Handle OpenWakeup() override {
+        int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        return fd < 0 ? kInvalidHandle : fd;
+    }
+
+    void SignalWakeup(Handle wakeup) override {
+        uint64_t one = 1;
+        while (write(static_cast<int>(wakeup), &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+
+    void CloseWakeup(Handle wakeup) override { close(static_cast<int>(wakeup)); }
+
+    void WaitForInput(Handle handle, Handle wakeup) override {
+        pollfd entries[2] = {{static_cast<int>(handle), POLLIN, 0}, {static_cast<int>(wakeup), POLLIN, 0}};
+        if (poll(entries, 2, -1) <= 0) return;  // EINTR: the caller looks again
+        if (entries[1].revents & POLLIN) {
+            uint64_t count = 0;
+            ssize_t ignored = read(static_cast<int>(wakeup), &count, sizeof count);
+            (void)ignored;
+        }
+    }
 
 private:
     // Another user's process listening on our name must not receive our commands.

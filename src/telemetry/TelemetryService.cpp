@@ -16,7 +16,6 @@
 namespace {
 
 constexpr int kWorkerCount = 4;
-constexpr auto kWorkerWake = std::chrono::milliseconds(100);
 constexpr uint64_t kNanosecondsPerSecond = 1000000000ull;
 constexpr char kContentType[] = "application/json";
 
@@ -94,9 +93,19 @@ TelemetryService::TelemetryService(const TelemetrySettings& settings) : m_state(
 }
 
 TelemetryService::~TelemetryService() {
-    m_state->running = false;
-    for (std::thread& worker : m_state->workers) {
+    State& state = *m_state;
+    state.running = false;
+    // One empty job per worker ends it; the workers sleep on the queue's
+    // semaphore until then, so an idle service costs no wake-ups.
+    for (size_t i = 0; i < state.workers.size(); ++i) state.jobs.enqueue(nullptr);
+    for (std::thread& worker : state.workers) {
         if (worker.joinable()) worker.join();
+    }
+    // Posts queued by other threads may sort behind the end marks: they are
+    // still sent, here, before the service goes.
+    std::function<void()> job;
+    while (state.jobs.try_dequeue(job)) {
+        if (job) job();
     }
 }
 
@@ -142,8 +151,10 @@ std::string TelemetryService::BuildBody(const char* name, const nlohmann::json& 
 
 void TelemetryService::WorkerThreadProc() {
     State& state = *m_state;
-    while (state.running || state.jobs.size_approx() > 0) {
+    while (true) {
         std::function<void()> job;
-        if (state.jobs.wait_dequeue_timed(job, kWorkerWake)) job();
+        state.jobs.wait_dequeue(job);
+        if (!job) return;  // the end mark of the destructor
+        job();
     }
 }

@@ -4,9 +4,10 @@
 // since the previous event, a session identifier and the machine identifier,
 // and posts it either on the caller's thread or from its worker threads.
 //
-// Threads: SendEvent may be called from any thread. Four worker threads take
-// queued posts from a lock-free queue; destruction clears m_running and joins
-// them after they have drained the queue. The previous-event time is one
+// Threads: SendEvent may be called from any thread. Four worker threads sleep
+// on the lock-free queue's semaphore and take queued posts; destruction queues
+// one end mark per worker, joins them, then posts whatever is still queued on
+// its own thread. The previous-event time is one
 // 64-bit atomic value; everything else is fixed after construction.
 
 #include <memory>

@@ -101,6 +101,10 @@ public:
     }
     void Shutdown(Handle handle) override { m_native->Shutdown(handle); }
     void Close(Handle handle) override { m_native->Close(handle); }
+    Handle OpenWakeup() override { return m_native->OpenWakeup(); }
+    void SignalWakeup(Handle wakeup) override { m_native->SignalWakeup(wakeup); }
+    void CloseWakeup(Handle wakeup) override { m_native->CloseWakeup(wakeup); }
+    void WaitForInput(Handle handle, Handle wakeup) override { m_native->WaitForInput(handle, wakeup); }
 
     void SetGate(bool open) {
         std::lock_guard<std::mutex> lock(mutex);
