@@ -7,10 +7,25 @@ CallbackTimer::~CallbackTimer() {
 }
 
 void CallbackTimer::Start(int32_t intervalMs, std::function<void()> callback) {
+    StartOnDemand(intervalMs, [callback = std::move(callback)] {
+        callback();
+        return true;
+    });
+}
+
+void CallbackTimer::StartOnDemand(int32_t intervalMs, std::function<bool()> callback) {
     Stop();
     m_running = true;
     m_thread =
         std::thread([this, intervalMs, callback = std::move(callback)] { Loop(intervalMs, callback); });
+}
+
+void CallbackTimer::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_wakeRequested = true;
+    }
+    m_wake.notify_all();
 }
 
 void CallbackTimer::Stop() {
@@ -24,12 +39,18 @@ void CallbackTimer::Stop() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-void CallbackTimer::Loop(int32_t intervalMs, const std::function<void()>& callback) {
+void CallbackTimer::Loop(int32_t intervalMs, const std::function<bool()>& callback) {
     while (m_running) {
-        callback();
-        if (intervalMs <= 0) continue;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(intervalMs);
+        const bool moreWork = callback();
         std::unique_lock<std::mutex> lock(m_wakeMutex);
-        m_wake.wait_until(lock, deadline, [this] { return !m_running; });
+        if (!moreWork) {
+            // A Wake made during the call is still pending here, so none is lost.
+            m_wake.wait(lock, [this] { return !m_running || m_wakeRequested; });
+        } else if (intervalMs > 0) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(intervalMs);
+            m_wake.wait_until(lock, deadline, [this] { return !m_running; });
+        }
+        // The call that follows sees everything that asked for it.
+        m_wakeRequested = false;
     }
 }

@@ -2,11 +2,14 @@
 // Calls one callback over and over on a thread of its own: at once when
 // started, then again each time the interval has passed after the previous
 // call returned (so the period is the interval plus the callback's time).
+// Started on demand, the timer sleeps without limit after a call that
+// reports no further work, until Wake calls it again at once.
 //
 // Threads: Start, Stop and the destructor are called by the owner's thread;
-// the callback runs on the timer thread. m_running is read by the timer
-// thread without a lock; m_wakeMutex only pairs with m_wake, so that Stop
-// wakes a waiting timer thread at once instead of after the interval. The
+// the callback runs on the timer thread; Wake may be called from any thread,
+// the callback's included. m_running is read by the timer thread without a
+// lock; m_wakeMutex guards m_wakeRequested and pairs with m_wake, so that Stop
+// and Wake reach a waiting timer thread at once. The
 // callback must not call Start or Stop of its own timer (it would join itself).
 
 #include <atomic>
@@ -28,15 +31,23 @@ public:
     // or less calls the callback again without waiting.
     void Start(int32_t intervalMs, std::function<void()> callback);
 
+    // Like Start, but |callback| returns whether it has more work: after a
+    // call that returns false the timer waits for Wake instead of the interval.
+    void StartOnDemand(int32_t intervalMs, std::function<bool()> callback);
+    // Makes a timer that waits for work call its callback at once. A timer
+    // that is counting its interval keeps its pace.
+    void Wake();
+
     // Ends the timer thread and waits for it; a callback that is running
     // finishes first. No call starts after Stop has returned.
     void Stop();
 
 private:
-    void Loop(int32_t intervalMs, const std::function<void()>& callback);
+    void Loop(int32_t intervalMs, const std::function<bool()>& callback);
 
     std::atomic<bool> m_running{false};
     std::thread m_thread;
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
+    bool m_wakeRequested = false;  // guarded by m_wakeMutex
 };

@@ -48,6 +48,14 @@ void ControlElementBase::HandleKeyDown(const std::string&, const json&) {}
 
 void ControlElementBase::HandleKeyUp(const std::string&, const json&) {}
 
+void ControlElementBase::ShareTimerWake(std::function<void()> wake) {
+    m_wakeTimer = std::move(wake);
+}
+
+void ControlElementBase::WakeTimer() const {
+    if (m_wakeTimer) m_wakeTimer();
+}
+
 void ControlElementBase::ShareManagerLock(const std::shared_ptr<std::recursive_mutex>& managerLock) {
     m_managerLock = managerLock;
 }
@@ -74,6 +82,7 @@ void ControlElementBase::AddSdContext(ESDConnectionManager* connection, const st
     m_contextImages[context] = nullptr;
     connection->GetSettings(context);
     UpdateGraphics(context);
+    WakeTimer();  // the first tick draws the status overlay
 }
 
 void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const std::string& context) {
@@ -116,6 +125,7 @@ void ControlElementBase::SetTransientOverlay(const std::shared_ptr<Graphics>& im
     m_transientOverlays.push_back(image);
     m_transientSince = std::chrono::steady_clock::now();
     UpdateGraphics("");
+    WakeTimer();  // ticks until the overlay expires
 }
 
 void ControlElementBase::ShowAlertOverlay() {
@@ -215,7 +225,12 @@ void ControlElementBase::HandleTimerTick() {
     }
 }
 
+bool ControlElementBase::HasTimerWork() const {
+    return StatusBits() != m_lastStateBits || !m_transientOverlays.empty();
+}
+
 void ControlElementBase::HandleEventMessage(const EventMessage& event) {
+    WakeTimer();  // a reported status is drawn at the next tick
     const std::string name = event.GetName();
     if (name == SystemMessages::kConnected) {
         m_connected = true;

@@ -25,6 +25,7 @@
 //   for that lock inside a completion).
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -71,6 +72,10 @@ public:
     virtual void HandlePropertyInspectorRequest(const std::string& context);
     // Every 250 ms: applies a changed status overlay, expires the transient one.
     virtual void HandleTimerTick();
+    // Whether a later tick has something to do: a status change not yet
+    // drawn, or a transient overlay waiting to expire. The manager's timer
+    // sleeps while no element has work.
+    virtual bool HasTimerWork() const;
     // Records the link, sign-in and support reports of the controller.
     virtual void HandleEventMessage(const EventMessage& event);
     // "offline", "login", "unsupported" or "online".
@@ -98,6 +103,9 @@ public:
     // Called by ControlElementsManager::AddControlElement: the lock that
     // serialises calls into this element, taken by its completions.
     void ShareManagerLock(const std::shared_ptr<std::recursive_mutex>& managerLock);
+    // Called by ControlElementsManager::AddControlElement: wakes the manager's
+    // timer; the element calls it whenever it gives a tick something to do.
+    void ShareTimerWake(std::function<void()> wake);
 
 protected:
     // The message of |builder| for a press of |context|: its source address
@@ -114,6 +122,8 @@ protected:
     // Exceptions of |work| are logged and dropped, never raised into the
     // controller client's write thread.
     WriteCompletion MakeCompletion(std::function<void(bool accepted)> work);
+    // Tells the manager's timer that a tick has work again.
+    void WakeTimer() const;
 
     std::map<std::string, std::shared_ptr<Graphics>>& ContextImages() { return m_contextImages; }
 
@@ -145,4 +155,5 @@ private:
     std::string m_propertyInspectorContext;
     // The manager's lock once registered; until then a lock of the element's own.
     std::shared_ptr<std::recursive_mutex> m_managerLock;
+    std::function<void()> m_wakeTimer;  // empty until registered
 };

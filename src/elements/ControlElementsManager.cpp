@@ -17,7 +17,7 @@ std::string JsonText(const json& value) {
 
 ControlElementsManager::ControlElementsManager()
     : m_mutex(std::make_shared<std::recursive_mutex>()), m_timer(std::make_shared<CallbackTimer>()) {
-    m_timer->Start(kTickIntervalMs, [this] { SignalTimerTick(); });
+    m_timer->StartOnDemand(kTickIntervalMs, [this] { return TickAndCheckWork(); });
 }
 
 ControlElementsManager::~ControlElementsManager() {
@@ -28,7 +28,12 @@ ControlElementsManager::~ControlElementsManager() {
 void ControlElementsManager::AddControlElement(const std::shared_ptr<ControlElementBase>& element) {
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     element->ShareManagerLock(m_mutex);
+    std::weak_ptr<CallbackTimer> timer = m_timer;
+    element->ShareTimerWake([timer] {
+        if (auto alive = timer.lock()) alive->Wake();
+    });
     m_elements[element->GetName()] = element;
+    WakeTimer();
 }
 
 std::shared_ptr<ControlElementBase> ControlElementsManager::FindControlElement(const std::string& action) {
@@ -44,6 +49,7 @@ void ControlElementsManager::SignalKeyDown(const std::string& action, const std:
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
     if (element && element->IsActive()) element->HandleKeyDown(context, payload);
+    WakeTimer();
 }
 
 void ControlElementsManager::SignalKeyUp(const std::string& action, const std::string& context,
@@ -53,6 +59,19 @@ void ControlElementsManager::SignalKeyUp(const std::string& action, const std::s
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
     if (element && element->IsActive()) element->HandleKeyUp(context, payload);
+}
+
+bool ControlElementsManager::TickAndCheckWork() {
+    SignalTimerTick();
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    for (const auto& entry : m_elements) {
+        if (entry.second->HasTimerWork()) return true;
+    }
+    return false;
+}
+
+void ControlElementsManager::WakeTimer() {
+    if (m_timer) m_timer->Wake();
 }
 
 void ControlElementsManager::SignalTimerTick() {
@@ -77,6 +96,7 @@ void ControlElementsManager::SignalEventMessage(const EventMessage& event) {
         std::shared_ptr<ControlElementBase> element = entry.second;
         element->HandleEventMessage(event);
     }
+    WakeTimer();
 }
 
 void ControlElementsManager::SignalRequestPropertyInspectorDataFromPlugin(const std::string& action,
@@ -93,4 +113,5 @@ void ControlElementsManager::SignalReceivedSettings(const std::string& action, c
              action.c_str(), JsonText(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     if (auto element = FindControlElement(action)) element->HandleReceivedSettings(context, payload);
+    WakeTimer();
 }

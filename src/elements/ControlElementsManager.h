@@ -10,7 +10,12 @@
 // Locks: m_mutex (recursive) guards m_elements and is held across every call
 // into an element; the shell takes it (GetMutex) around FindControlElement and
 // AddSdContext / RemoveSdContext. Elements share it for their completions.
-// Lock order: m_mutex first, then an element's own lock.
+// Lock order: m_mutex first, then an element's own lock, then the timer's
+// wake mutex (Wake is called with m_mutex held; the timer thread holds its
+// wake mutex only while it waits, never around a tick).
+// The timer ticks every 250 ms while some element has work (HasTimerWork)
+// and sleeps otherwise; key presses, events, settings and the elements
+// themselves (new contexts, transient overlays) wake it.
 
 #include <map>
 #include <memory>
@@ -57,6 +62,10 @@ public:
     std::recursive_mutex& GetMutex() { return *m_mutex; }
 
 private:
+    // One tick of the timer; whether any element has work for a later one.
+    bool TickAndCheckWork();
+    void WakeTimer();
+
     std::shared_ptr<std::recursive_mutex> m_mutex;
     std::map<std::string, std::shared_ptr<ControlElementBase>> m_elements;
     std::shared_ptr<CallbackTimer> m_timer;

@@ -28,6 +28,10 @@ void SimplePumpButton::HandleKeyDown(const std::string& context, const json&) {
     if (m_level < static_cast<int32_t>(m_images.size())) SetImageFromFile(m_images[m_level]);
 }
 
+bool SimplePumpButton::HasTimerWork() const {
+    return m_level >= 0 || ControlElementBase::HasTimerWork();
+}
+
 void SimplePumpButton::HandleTimerTick() {
     ControlElementBase::HandleTimerTick();
     if (m_level < 0) return;

@@ -26,6 +26,8 @@ public:
 
     void HandleKeyDown(const std::string& context, const nlohmann::json& payload) override;
     void HandleTimerTick() override;
+    // Also while a burst of presses waits to be sent.
+    bool HasTimerWork() const override;
 
     // -1 when idle.
     int32_t GetLevel() const { return m_level; }

@@ -69,6 +69,74 @@ TEST(CallbackTimerTest, RestartingReplacesTheThreadAndDestructionEndsIt) {
     EXPECT_EQ(second, after);
 }
 
+TEST(CallbackTimerTest, OnDemandTimerSleepsAfterACallWithoutWorkUntilWoken) {
+    std::atomic<int> calls{0};
+    std::atomic<bool> more{false};
+    CallbackTimer timer;
+    timer.StartOnDemand(1, [&] {
+        // The first call wakes its own timer: a wake made during a call is not lost.
+        if (++calls == 1) timer.Wake();
+        return more.load();
+    });
+    const auto start = Clock::now();
+    while (calls < 2 && Clock::now() - start < 10s) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(calls, 2);  // no work: no further call, although the interval is 1 ms
+
+    more = true;
+    timer.Wake();
+    while (calls < 10 && Clock::now() - start < 10s) std::this_thread::sleep_for(1ms);
+    EXPECT_GE(calls, 10);  // with work it keeps its interval again
+    more = false;
+}
+
+// An element whose tick work is switched by the test.
+class QuietElement : public ControlElementBase {
+public:
+    explicit QuietElement(const std::string& name) : ControlElementBase(name, json::object()) {}
+    void HandleTimerTick() override { ++ticks; }
+    bool HasTimerWork() const override { return work; }
+    std::atomic<int> ticks{0};
+    std::atomic<bool> work{false};
+};
+
+TEST(ControlElementsManagerTest, TimerSleepsWithoutWorkAndPressesEventsAndSettingsWakeIt) {
+    auto element = std::make_shared<QuietElement>("com.vantora.kestrel.a");
+    ControlElementsManager manager;
+    manager.AddControlElement(element);
+    auto settle = [&] {
+        int seen = -1;
+        while (seen != element->ticks) {
+            seen = element->ticks;
+            std::this_thread::sleep_for(400ms);  // longer than a tick interval
+        }
+        return seen;
+    };
+    auto wokenOnce = [&](int before) {
+        const auto start = Clock::now();
+        while (element->ticks == before && Clock::now() - start < 10s) std::this_thread::sleep_for(1ms);
+        return element->ticks > before;
+    };
+
+    int quiet = settle();
+    EXPECT_GE(quiet, 1);
+    manager.SignalEventMessage(Event(SystemMessages::kConnected));
+    EXPECT_TRUE(wokenOnce(quiet));
+    quiet = settle();
+    manager.SignalReceivedSettings("com.vantora.kestrel.a", "K1", {{"settings", {{"x", 1}}}});
+    EXPECT_TRUE(wokenOnce(quiet));
+    quiet = settle();
+    element->work = true;  // work that the element itself reports keeps the ticks going
+    manager.SignalKeyDown("com.vantora.kestrel.a", "K1", json::object());
+    EXPECT_TRUE(wokenOnce(quiet));
+    std::this_thread::sleep_for(800ms);
+    EXPECT_GE(element->ticks - quiet, 3);
+    element->work = false;
+    quiet = settle();
+    std::this_thread::sleep_for(600ms);
+    EXPECT_EQ(element->ticks, quiet);
+}
+
 TEST(ControlElementsManagerTest, TicksEveryElementUntilDestroyed) {
     std::vector<std::string> events;
     auto element = std::make_shared<RecordingElement>("com.vantora.kestrel.a", &events);
