@@ -7,6 +7,12 @@
 //
 // Usage: plugin_probe [--plugin PATH] [--idle-seconds N] [--starts N]
 //                     [--presses N] [--reports N] [--overlays N] [--encodes N]
+//                     [--launcher "PROGRAM ARGS..."]
+// --launcher runs the plug-in through another program, e.g. the win32 build
+// under Wine: --launcher "cmake/wine-run /tmp/prefix" --plugin .../kestrel-sdplugin.exe
+// (then the controller pipe of this probe is out of the plug-in's reach, and
+// only the start, idle and memory rows are measured; Wine's server process is
+// not counted).
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -37,6 +44,7 @@ constexpr auto kLong = std::chrono::milliseconds(5000);
 
 struct Options {
     std::string plugin;
+    std::vector<std::string> launcher;
     int idleSeconds = 60;
     int starts = 30;
     int presses = 300;
@@ -73,6 +81,13 @@ std::string LoadAverage() {
     return one + " " + five + " " + fifteen;
 }
 
+std::vector<std::string> SplitWords(const std::string& text) {
+    std::istringstream words(text);
+    std::vector<std::string> result;
+    for (std::string word; words >> word;) result.push_back(word);
+    return result;
+}
+
 bool ParseOptions(int argc, char** argv, Options& options) {
     options.plugin = ExecutableDirectory() + "/kestrel-sdplugin";
     for (int i = 1; i < argc; ++i) {
@@ -93,6 +108,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.overlays = std::stoi(value);
         else if (name == "--encodes")
             options.encodes = std::stoi(value);
+        else if (name == "--launcher")
+            options.launcher = SplitWords(value);
         else
             return false;
     }
@@ -113,7 +130,22 @@ struct Bench {
           const std::vector<std::string>& contexts)
         : options(given), deck(actions, contexts, kPluginUUID, "bench") {}
 
+    const std::string& Program() const {
+        return options.launcher.empty() ? options.plugin : options.launcher.front();
+    }
+
+    // The launcher's own arguments and the plug-in, then the host's four option pairs.
     std::vector<std::string> Arguments() const {
+        std::vector<std::string> words;
+        if (!options.launcher.empty()) {
+            words.assign(options.launcher.begin() + 1, options.launcher.end());
+            words.push_back(options.plugin);
+        }
+        for (auto& word : PluginArguments()) words.push_back(word);
+        return words;
+    }
+
+    std::vector<std::string> PluginArguments() const {
         return {"-port",          std::to_string(port), "-pluginUUID", kPluginUUID,
                 "-registerEvent", "registerPlugin",     "-info",       deck.InfoDocument().dump()};
     }
@@ -150,7 +182,7 @@ void MeasureStarts(Bench& bench, Results& results) {
         bench.host.Clear();
         PluginProcess process;
         auto startedAt = Clock::now();
-        if (!process.Start(bench.options.plugin, bench.Arguments(), bench.environment)) {
+        if (!process.Start(bench.Program(), bench.Arguments(), bench.environment)) {
             results.failure = "cannot start " + bench.options.plugin;
             return;
         }
@@ -251,7 +283,7 @@ void MeasureSession(Bench& bench, Results& results) {
     bench.environment["KESTREL_CONTROLLER_PIPE"] = pipeName;
     bench.host.Clear();
     PluginProcess process;
-    if (!process.Start(bench.options.plugin, bench.Arguments(), bench.environment) ||
+    if (!process.Start(bench.Program(), bench.Arguments(), bench.environment) ||
         !bench.WaitForEvent("registerPlugin", kLong)) {
         results.failure = "the plug-in did not register";
         return;
@@ -346,7 +378,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: plugin_probe [--plugin PATH] [--idle-seconds N] [--starts N] [--presses N] "
-                     "[--reports N] [--overlays N] [--encodes N]\n");
+                     "[--reports N] [--overlays N] [--encodes N] [--launcher \"PROGRAM ARGS\"]\n");
         return 2;
     }
     std::string loadBefore = LoadAverage();

@@ -27,8 +27,8 @@ public:
     PluginProcess(const PluginProcess&) = delete;
     PluginProcess& operator=(const PluginProcess&) = delete;
 
-    // Starts |program| with |arguments| and the extra |environment|; false
-    // when it cannot be started.
+    // Starts |program| (looked up on PATH when it has no slash) with |arguments| and the extra |environment|;
+    // false when it cannot be started.
     bool Start(const std::string& program, const std::vector<std::string>& arguments,
                const std::map<std::string, std::string>& environment);
     std::optional<Usage> Sample() const;

@@ -51,7 +51,7 @@ bool PluginProcess::Start(const std::string& program, const std::vector<std::str
     envp.push_back(nullptr);
 
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
+    if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
     m_pid = pid;
     return true;
 }
