@@ -1,0 +1,36 @@
+// One input is one or more received controller messages, one per line, each
+// delivered through the transport's onDataReceived callback as the pipe
+// client delivers it: into ControllerClient::OnDataReceived, the plug-in's
+// listener and every element. One key of each action is on the deck, so
+// state reports redraw real keys. The controller's reports of sign-in and
+// support are restored after each input.
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "FuzzPlugin.h"
+
+namespace {
+void ShowOneKeyOfEachAction(FuzzPlugin& plugin) {
+    int row = 0;
+    for (const char* action : FuzzPlugin::kActions) {
+        plugin.HostMessage(nlohmann::json{{"event", "willAppear"},
+                                          {"action", action},
+                                          {"context", std::string("KEY-") + action},
+                                          {"payload", {{"coordinates", {{"column", 0}, {"row", row++}}}}}}
+                               .dump());
+    }
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static FuzzPlugin& plugin = []() -> FuzzPlugin& {
+        FuzzPlugin& instance = FuzzPlugin::Instance();
+        ShowOneKeyOfEachAction(instance);
+        return instance;
+    }();
+    ForEachLine(data, size, [&](const std::string& line) { plugin.ControllerMessage(line); });
+    plugin.RestoreControllerState();
+    return 0;
+}

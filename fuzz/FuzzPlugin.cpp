@@ -1,0 +1,140 @@
+#include "FuzzPlugin.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "host/JsonAccessors.h"
+#include "host/MyStreamDeckPlugin.h"
+
+using json = nlohmann::json;
+
+namespace {
+
+const std::string kImagePrefix = "data:image/png;base64,";
+
+void CheckHostCommand(const std::string& text) {
+    json command = json::parse(text, nullptr, false);
+    if (!command.is_object()) std::abort();
+    if (!command.contains("event") || !command["event"].is_string()) std::abort();
+    if (!command.contains("context") || !command["context"].is_string()) std::abort();
+    if (command["event"] == "setImage") {
+        if (!command["payload"]["image"].is_string()) std::abort();
+        const std::string image = command["payload"]["image"].get<std::string>();
+        if (!image.empty() && image.compare(0, kImagePrefix.size(), kImagePrefix) != 0) std::abort();
+    }
+}
+
+void CheckControllerCommand(const std::string& text) {
+    json command = json::parse(text, nullptr, false);
+    if (!command.is_object() || command["payload"]["class"] != "command") std::abort();
+    if (!command["payload"]["command"]["name"].is_string()) std::abort();
+}
+
+std::string ControllerEvent(const char* name, const json& data) {
+    return json{{"version", 1},
+                {"source", {{"class", "controller "}, {"element", {{"class", "server"}}}}},
+                {"target", {{"scope", "broadcast"}}},
+                {"payload", {{"class", "event"}, {"event", {{"name", name}, {"data", data}}}}}}
+        .dump();
+}
+
+}  // namespace
+
+const char* const FuzzPlugin::kActions[22] = {
+    "com.vantora.kestrel.overlays-reload",
+    "com.vantora.kestrel.emberfall",
+    "com.vantora.kestrel.cup-empty",
+    "com.vantora.kestrel.alerts-skip",
+    "com.vantora.kestrel.alerts-mute",
+    "com.vantora.kestrel.streaming-state",
+    "com.vantora.kestrel.alerts-pause",
+    "com.vantora.kestrel.alerts-pause-on",
+    "com.vantora.kestrel.alerts-pause-off",
+    "com.vantora.kestrel.media-request",
+    "com.vantora.kestrel.media-request-video",
+    "com.vantora.kestrel.emberfall-pump",
+    "com.vantora.kestrel.media-request-play-pause",
+    "com.vantora.kestrel.media-request-play",
+    "com.vantora.kestrel.media-request-pause",
+    "com.vantora.kestrel.media-request-next-item",
+    "com.vantora.kestrel.media-request-prev-item",
+    "com.vantora.kestrel.media-request-nudge-volume-up",
+    "com.vantora.kestrel.media-request-nudge-volume-down",
+    "com.vantora.kestrel.media-request-set-volume-level",
+    "com.vantora.kestrel.media-request-mute",
+    "com.vantora.kestrel.media-request-show-on-stream",
+};
+
+bool FuzzTransport::Connect() {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_connected) return false;
+    m_connected = true;
+    if (onConnectionChanged) onConnectionChanged(true);
+    return true;
+}
+
+void FuzzTransport::Disconnect() {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_connected = false;
+    if (onConnectionChanged) onConnectionChanged(false);
+}
+
+bool FuzzTransport::IsConnected() {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_connected;
+}
+
+bool FuzzTransport::Write(const char* bytes, uint32_t size) {
+    CheckControllerCommand(std::string(bytes, size));
+    return IsConnected();
+}
+
+void FuzzTransport::Deliver(const std::string& text) {
+    // The pipe client's buffers end with a zero byte after the message.
+    if (onDataReceived) onDataReceived(text.c_str(), static_cast<uint32_t>(text.size()));
+}
+
+FuzzPlugin& FuzzPlugin::Instance() {
+    static FuzzPlugin* instance = new FuzzPlugin;  // never destroyed: its threads run to the end
+    return *instance;
+}
+
+FuzzPlugin::FuzzPlugin()
+    : m_transport(std::make_shared<FuzzTransport>()),
+      m_connection(CheckHostCommand),
+      m_plugin(new MyStreamDeckPlugin(m_transport)) {
+    m_connection.SetPlugin(m_plugin);
+    m_plugin->SetConnectionManager(&m_connection);
+    // The housekeeping thread connects at its first round.
+    while (!m_transport->IsConnected()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    RestoreControllerState();
+}
+
+void FuzzPlugin::HostMessage(const std::string& text) {
+    NoteAppearingKey(text);
+    m_connection.HandleMessageText(text);
+}
+
+void FuzzPlugin::ControllerMessage(const std::string& text) {
+    m_transport->Deliver(text);
+}
+
+void FuzzPlugin::RestoreControllerState() {
+    json supported = json::object();
+    for (const char* action : kActions) supported[action] = true;
+    m_transport->Deliver(ControllerEvent("SYS$REPORT:STATE", {{"isSignedIn", true}}));
+    m_transport->Deliver(ControllerEvent("SYS$SUPPORT:FUNCTIONS", supported));
+}
+
+void FuzzPlugin::RemoveAppearedKeys() {
+    for (const auto& key : m_appeared) m_plugin->OnWillDisappear(key.first, key.second, json(), "");
+    m_appeared.clear();
+}
+
+void FuzzPlugin::NoteAppearingKey(const std::string& text) {
+    json message = json::parse(text, nullptr, false);
+    if (GetJsonString(message, "event") != "willAppear") return;
+    m_appeared.emplace(GetJsonString(message, "action"), GetJsonString(message, "context"));
+}

@@ -1,0 +1,82 @@
+#pragma once
+// A fully built plug-in for the fuzz targets: the real MyStreamDeckPlugin
+// with every element of the catalogue, answering the host through a
+// connection manager without a socket, and linked to the controller server
+// through FuzzTransport, an in-process link that is always up. Received
+// controller messages are delivered the way the pipe client delivers them.
+//
+// Every command the plug-in sends is checked on the spot: a host command must
+// be a JSON object with a string "event" and "context" (a "setImage" one a PNG
+// data URL), a controller command a command document. A violation aborts, so
+// the fuzzer keeps the input.
+//
+// Threads: the fuzzer's thread drives everything; the plug-in's own threads
+// (element timer, controller write and housekeeping threads) run beside it
+// and may send at any time, so the checks take no state of their own.
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "controller/NetworkClientBase.h"
+#include "host/ESDConnectionManager.h"
+
+class MyStreamDeckPlugin;
+
+class FuzzTransport : public NetworkClientBase {
+public:
+    bool Connect() override;
+    void Disconnect() override;
+    bool IsConnected() override;
+    bool Write(const char* bytes, uint32_t size) override;
+    // Hands |text| to the owner as one received message.
+    void Deliver(const std::string& text);
+
+private:
+    std::recursive_mutex m_lock;  // held while reporting, like the pipe client's lock
+    bool m_connected = false;     // guarded by m_lock
+};
+
+class FuzzPlugin {
+public:
+    // The one plug-in of the fuzz process, built on first use: linked, with
+    // the user signed in, every action supported, and the link up.
+    static FuzzPlugin& Instance();
+
+    // One host message, as the WebSocket handler passes a text frame.
+    void HostMessage(const std::string& text);
+    // One controller message, as the pipe client passes a received message.
+    void ControllerMessage(const std::string& text);
+    // Reports sign-in and support of every action again, so that one input's
+    // controller messages do not change what the next input finds.
+    void RestoreControllerState();
+    // Takes every key that a host message made appear since the last call
+    // off the deck again, so that keys do not pile up from input to input.
+    void RemoveAppearedKeys();
+
+    static const char* const kActions[22];
+
+private:
+    FuzzPlugin();
+    void NoteAppearingKey(const std::string& text);
+
+    std::shared_ptr<FuzzTransport> m_transport;
+    ESDConnectionManager m_connection;
+    MyStreamDeckPlugin* m_plugin;                              // lives to the end, as in the process
+    std::set<std::pair<std::string, std::string>> m_appeared;  // (action, context); the fuzzer's thread only
+};
+
+// Splits a fuzz input into lines; each line is one message.
+template <typename Handle>
+void ForEachLine(const uint8_t* data, size_t size, Handle handle) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    size_t start = 0;
+    while (start <= input.size()) {
+        size_t end = input.find('\n', start);
+        if (end == std::string::npos) end = input.size();
+        handle(input.substr(start, end - start));
+        start = end + 1;
+    }
+}
