@@ -38,8 +38,7 @@ PluginHarness::PluginHarness()
 }
 
 PluginHarness::~PluginHarness() {
-    m_host.Close();
-    EXPECT_EQ(m_plugin.Wait(10s), 0) << m_plugin.Output();
+    if (!m_hostClosed) EXPECT_EQ(CloseHost(10s), 0) << m_plugin.Output();
     if (m_controller) StopController();
 }
 
@@ -54,9 +53,36 @@ void PluginHarness::StartController(bool signedIn) {
 
 void PluginHarness::StopController() {
     if (!m_controller) return;
+    for (auto& command : ControllerCommands()) m_pastControllerCommands.push_back(std::move(command));
     m_controller->WriteInput("quit\n");
     if (!m_controller->Wait(10s)) m_controller->Kill();
     m_controller.reset();
+}
+
+void PluginHarness::KillController() {
+    if (!m_controller) return;
+    m_controller->Kill();
+    for (auto& command : ControllerCommands()) m_pastControllerCommands.push_back(std::move(command));
+    m_controller.reset();
+}
+
+std::vector<json> PluginHarness::AllControllerCommands() {
+    std::vector<json> commands = m_pastControllerCommands;
+    for (auto& command : ControllerCommands()) commands.push_back(std::move(command));
+    return commands;
+}
+
+const std::vector<json>& PluginHarness::HostCommands() {
+    DrainHost(0ms);
+    return m_hostCommands;
+}
+
+void PluginHarness::SendHostText(const std::string& text) { m_host.SendText(text); }
+
+std::optional<int> PluginHarness::CloseHost(std::chrono::milliseconds timeout) {
+    m_hostClosed = true;
+    m_host.Close();
+    return m_plugin.Wait(timeout);
 }
 
 void PluginHarness::Control(const std::string& line) {
@@ -171,6 +197,31 @@ RgbaImage ExpectedKeyImage(const std::string& base, const std::vector<std::strin
     std::string encoded;
     EXPECT_TRUE(image.ToBase64Png(encoded)) << base;
     return DecodeBase64Png(encoded).value_or(RgbaImage{});
+}
+
+bool ShowsOverlay(const RgbaImage& key, const std::string& overlay) {
+    static std::map<std::string, RgbaImage> overlays;
+    auto found = overlays.find(overlay);
+    if (found == overlays.end()) {
+        Graphics file(ResolveModulePath(overlay));
+        std::string encoded;
+        EXPECT_TRUE(file.ToBase64Png(encoded)) << overlay;
+        found = overlays.emplace(overlay, DecodeBase64Png(encoded).value_or(RgbaImage{})).first;
+    }
+    const RgbaImage& mark = found->second;
+    if (mark.width != key.width || mark.height != key.height || mark.width == 0) return false;
+    size_t opaque = 0, matching = 0;
+    for (unsigned y = 0; y < mark.height; ++y) {
+        for (unsigned x = 0; x < mark.width; ++x) {
+            RgbaImage::Pixel m = mark.At(x, y), k = key.At(x, y);
+            if (m[3] != 255) continue;
+            ++opaque;
+            bool same = true;
+            for (int c = 0; c < 3; ++c) same = same && std::abs(int(m[c]) - int(k[c])) <= 8;
+            matching += same;
+        }
+    }
+    return opaque > 0 && matching * 100 >= opaque * 98;
 }
 
 bool SameImage(const RgbaImage& a, const RgbaImage& b, int tolerance) {

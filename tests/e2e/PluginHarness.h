@@ -36,6 +36,8 @@ public:
     void StartController(bool signedIn);
     // Ends the controller simulator (the plug-in sees its link drop).
     void StopController();
+    // Kills the controller simulator abruptly, as a crash of the server would.
+    void KillController();
     // Writes one control line to the controller simulator.
     void Control(const std::string& line);
 
@@ -44,6 +46,13 @@ public:
     void KeyDown(const std::string& action, const std::string& context,
                  const nlohmann::json& settings = nlohmann::json::object());
     void SendToPlugin(const nlohmann::json& message);
+    // Sends |text| to the plug-in as one text message, whatever it holds.
+    void SendHostText(const std::string& text);
+    // Closes the host link and waits up to |timeout| for the plug-in to end;
+    // its exit status, or nothing while it still runs.
+    std::optional<int> CloseHost(std::chrono::milliseconds timeout);
+    // The plug-in's current memory, threads and handles; nothing once it has ended.
+    std::optional<ChildProcess::Usage> PluginUsage() const { return m_plugin.Sample(); }
 
     // Waits until the latest image that the host received for |context|
     // matches |expected| (a few units of rounding allowed).
@@ -62,6 +71,10 @@ public:
                                                            std::chrono::milliseconds timeout = kWait);
     // Every command document the controller received so far.
     std::vector<nlohmann::json> ControllerCommands();
+    // The same across every controller simulator of this harness, stopped or killed ones included.
+    std::vector<nlohmann::json> AllControllerCommands();
+    // Every command the host received so far, in order.
+    const std::vector<nlohmann::json>& HostCommands();
 
     std::string PluginOutput() const { return m_plugin.Output(); }
 
@@ -74,6 +87,8 @@ private:
     ChildProcess m_plugin;
     std::unique_ptr<ChildProcess> m_controller;
     size_t m_controllerLinesSeen = 0;
+    std::vector<nlohmann::json> m_pastControllerCommands;  // of simulators that have ended
+    bool m_hostClosed = false;
     std::vector<nlohmann::json> m_hostCommands;
     size_t m_hostCommandsSeen = 0;
     std::map<std::string, std::string> m_latestImages;  // context -> Base64 PNG
@@ -82,6 +97,10 @@ private:
 // The image the plug-in should show: |base| (a plug-in folder file) with the
 // given overlay files drawn over it, in order, as a decoded picture.
 RgbaImage ExpectedKeyImage(const std::string& base, const std::vector<std::string>& overlays = {});
+
+// True when |key| shows the overlay file |overlay| on top: wherever the
+// overlay is opaque, the key has the overlay's colour.
+bool ShowsOverlay(const RgbaImage& key, const std::string& overlay);
 
 // True when both pictures have the same size and differ by at most |tolerance| per channel.
 bool SameImage(const RgbaImage& a, const RgbaImage& b, int tolerance = 3);

@@ -11,6 +11,13 @@
 
 class ChildProcess {
 public:
+    // What a running process holds, for leak and growth checks.
+    struct Usage {
+        size_t residentBytes = 0;  // resident set (working set on Windows)
+        size_t threads = 0;
+        size_t handles = 0;  // open file descriptors (handles on Windows)
+    };
+
     ChildProcess();
     ~ChildProcess();  // kills the process if it still runs
 
@@ -22,6 +29,8 @@ public:
     bool WriteInput(const std::string& text);
     // Closes the child's standard input (the child then reads end of file).
     void CloseInput();
+    // The process's current usage; nothing once it has ended or when it cannot be read.
+    std::optional<Usage> Sample() const;
     // Waits until the output holds |text|; false on time-out.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
     // The exit status once the process has ended within |timeout|; nothing while it runs.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -107,3 +108,27 @@ void ChildProcess::CloseInput() {
 
 bool ChildProcess::Running() { return m_handles->pid >= 0 && !Wait(std::chrono::milliseconds(0)); }
 
+
+std::optional<ChildProcess::Usage> ChildProcess::Sample() const {
+    if (m_handles->pid < 0 || m_handles->status) return std::nullopt;
+    const std::string proc = "/proc/" + std::to_string(m_handles->pid);
+    std::ifstream status(proc + "/status");
+    Usage usage;
+    bool resident = false;
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            usage.residentBytes = std::stoull(line.substr(6)) * 1024;
+            resident = true;
+        } else if (line.rfind("Threads:", 0) == 0) {
+            usage.threads = std::stoull(line.substr(8));
+        }
+    }
+    if (!resident) return std::nullopt;  // ended: a zombie has no resident set
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(proc + "/fd", error), end; !error && it != end;
+         it.increment(error)) {
+        ++usage.handles;
+    }
+    if (error) return std::nullopt;
+    return usage;
+}

@@ -1,6 +1,9 @@
 #include "support/ChildProcess.h"
 
 #include <windows.h>
+// After windows.h: these use its types.
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <fstream>
 #include <sstream>
@@ -117,3 +120,26 @@ void ChildProcess::CloseInput() {
 
 bool ChildProcess::Running() { return m_handles->started && !Wait(std::chrono::milliseconds(0)); }
 
+
+std::optional<ChildProcess::Usage> ChildProcess::Sample() const {
+    if (!m_handles->started || m_handles->status) return std::nullopt;
+    HANDLE process = m_handles->process.hProcess;
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return std::nullopt;
+    Usage usage;
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    if (!GetProcessMemoryInfo(process, &memory, sizeof memory)) return std::nullopt;
+    usage.residentBytes = memory.WorkingSetSize;
+    DWORD handles = 0;
+    if (GetProcessHandleCount(process, &handles)) usage.handles = handles;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+            if (entry.th32OwnerProcessID == m_handles->process.dwProcessId) ++usage.threads;
+        }
+        CloseHandle(snapshot);
+    }
+    return usage;
+}

@@ -13,6 +13,7 @@
 //   drop                          close the current client's connection
 //   garbage | zero | big N        send non-JSON text, a zero-byte message, an N-byte message
 //   send TEXT                     send TEXT as it is
+//   stall on|off                  stop (or resume) reading the client's messages; the link stays open
 //   quit                          end
 // Status lines on stdout ("listening NAME", "connected", "disconnected",
 // "error ...") do not start with '{'; received messages do.
@@ -67,7 +68,7 @@ void SendAll(PipeServer& server, const std::vector<std::string>& messages) {
 }
 
 // Runs one control line; false for "quit".
-bool Control(const std::string& line, PipeServer& server, ControllerModel& model) {
+bool Control(const std::string& line, PipeServer& server, ControllerModel& model, bool& stalled) {
     std::istringstream words(line);
     std::string verb;
     words >> verb;
@@ -96,6 +97,10 @@ bool Control(const std::string& line, PipeServer& server, ControllerModel& model
         size_t size = 0;
         words >> size;
         SendAll(server, {std::string(size, 'x')});
+    } else if (verb == "stall") {
+        std::string setting;
+        words >> setting;
+        stalled = setting == "on";
     } else if (verb == "send") {
         SendAll(server, {line.size() > 5 ? line.substr(5) : std::string()});
     } else if (!verb.empty()) {
@@ -135,6 +140,7 @@ int main(int argc, char** argv) {
     ControllerModel model(signedIn);
     ControlLines control;
     std::atomic<bool> quit{false};
+    bool stalled = false;  // the client's messages are left unread
     // Detached: a blocking read of stdin cannot be interrupted portably.
     std::thread([&control] {
         std::string line;
@@ -147,11 +153,15 @@ int main(int argc, char** argv) {
 
     while (!quit) {
         for (const auto& line : control.Take()) {
-            if (!Control(line, server, model)) quit = true;
+            if (!Control(line, server, model, stalled)) quit = true;
         }
         if (quit) break;
         if (!server.HasClient()) {
             if (server.WaitForClient(kPoll)) Print("connected");
+            continue;
+        }
+        if (stalled) {
+            std::this_thread::sleep_for(kPoll);
             continue;
         }
         auto message = server.Receive(kPoll);

@@ -1,0 +1,171 @@
+// The real plug-in while the controller server misbehaves: it crashes and
+// comes back, sends what is not a valid report, floods the link, or stops
+// reading. Whatever happens, once the server is healthy every key works
+// again, the process has not grown, and a press of a working key either
+// reaches the server or puts the alert mark on the key.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+
+#include "e2e/FaultSupport.h"
+
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+using namespace faults;
+
+namespace {
+
+const std::string kCounted = "com.vantora.kestrel.alerts-skip";
+const std::string kCountedContext = ContextOf(kCounted);
+
+std::string Event(const std::string& name, const json& data) {
+    return json{{"version", 1},
+                {"target", {{"scope", "broadcast"}}},
+                {"payload", {{"class", "event"}, {"event", {{"name", name}, {"data", data}}}}}}
+        .dump();
+}
+
+class ControllerFaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ShowEveryKey(m_plugin);
+        m_plugin.StartController(true);
+        ASSERT_TRUE(EveryKeyUsable(m_plugin));
+        m_before = m_plugin.PluginUsage();
+        ASSERT_TRUE(m_before) << "the plug-in's usage cannot be read";
+    }
+
+    // Presses for |duration| while the link stays up and the keys active:
+    // every press of the counted key must reach the server.
+    void PressAndAccount(std::chrono::milliseconds duration, const char* fault) {
+        size_t sentBefore = CommandsFrom(m_plugin.AllControllerCommands(), kCountedContext);
+        size_t alertsBefore = AlertMarks(m_plugin, kCountedContext);
+        size_t presses = PressFor(m_plugin, duration, kCounted);
+        size_t sent = 0, alerts = 0;
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        do {
+            std::this_thread::sleep_for(100ms);
+            sent = CommandsFrom(m_plugin.AllControllerCommands(), kCountedContext) - sentBefore;
+            alerts = AlertMarks(m_plugin, kCountedContext) - alertsBefore;
+        } while (sent < presses && std::chrono::steady_clock::now() < deadline);
+        EXPECT_EQ(sent, presses) << fault << ": " << presses << " presses, " << sent << " sent, " << alerts
+                                 << " alert marks";
+    }
+
+    void ExpectRecovered() {
+        ASSERT_TRUE(EveryKeyUsable(m_plugin)) << m_plugin.PluginOutput();
+        auto after = m_plugin.PluginUsage();
+        ASSERT_TRUE(after) << "the plug-in has ended";
+        ExpectBounded(*m_before, *after, 64);
+    }
+
+    SmallQuarantine m_quarantine;
+    PluginHarness m_plugin;
+    std::optional<ChildProcess::Usage> m_before;
+};
+
+TEST_F(ControllerFaultsTest, ServerKilledAndRestartedFiftyTimesWhileKeysArePressed) {
+    std::mt19937 random(20220621);
+    size_t presses = 0;
+    for (int round = 0; round < 50; ++round) {
+        m_plugin.KillController();
+        presses += PressFor(m_plugin, std::chrono::milliseconds(random() % 100), kCounted);
+        m_plugin.StartController(true);
+        presses += PressFor(m_plugin, std::chrono::milliseconds(50 + random() % 600), kCounted);
+    }
+    ExpectRecovered();
+    size_t sent = CommandsFrom(m_plugin.AllControllerCommands(), kCountedContext);
+    EXPECT_LE(sent, presses + 1) << "a press was sent twice";
+    RecordProperty("presses", static_cast<int>(presses));
+    RecordProperty("alertMarks", static_cast<int>(AlertMarks(m_plugin, kCountedContext)));
+}
+
+TEST_F(ControllerFaultsTest, GarbageZeroByteAndHugeMessagesChangeNothing) {
+    for (int i = 0; i < 20; ++i) m_plugin.Control("garbage");
+    PressAndAccount(500ms, "garbage");
+    for (int i = 0; i < 20; ++i) m_plugin.Control("zero");
+    PressAndAccount(500ms, "zero-byte messages");
+    m_plugin.Control("big 33554432");
+    PressAndAccount(2s, "a 32 MiB message");
+    ExpectRecovered();
+}
+
+TEST_F(ControllerFaultsTest, EventsWithWrongTypesChangeNothing) {
+    for (const std::string& text :
+         {Event("SYS$REPORT:STATE", {{"isSignedIn", "yes"}}), Event("SYS$REPORT:STATE", {{"isSignedIn", 1}}),
+          Event("SYS$SUPPORT:FUNCTIONS", {{kCounted, "true"}}),
+          Event("SYS$SUPPORT:FUNCTIONS", {{kCounted, nullptr}}),
+          Event("SYS$REPORT:STATE:FUNCTION", {{"function", kCounted}, {"state", 1}}),
+          Event("SYS$REPORT:STATE:FUNCTION", {{"function", 7}, {"state", json::array()}}),
+          Event("SYS$REPORT:STATE:FUNCTION",
+                {{"function", "com.vantora.kestrel.alerts-mute"}, {"state", {{"a", 1}}}}),
+          json{{"payload", {{"class", "event"}, {"event", {{"name", 42}, {"data", nullptr}}}}}}.dump(),
+          json{{"payload", {{"class", 1}, {"event", {{"name", "SYS$REPORT:STATE"}}}}}}.dump()}) {
+        m_plugin.Control("send " + text);
+    }
+    PressAndAccount(1s, "events with wrong types");
+    ExpectRecovered();
+}
+
+TEST_F(ControllerFaultsTest, HalfValidDocumentsAreSurvivedAndTheNextReportsAreFollowed) {
+    for (
+        const std::string& text : {
+            std::string(R"({"payload":{"class":"event","event":{"name":"SYS$REPORT:STATE")"),
+            std::string(R"({"payload":{"class":"event","event":{"name":"SYS$REPORT:STATE"}}})"),
+            std::string(R"({"payload":{"class":"event","event":{"name":"SYS$REPORT:STATE","data":{}}}})"),
+            std::string(
+                R"({"payload":{"class":"event","event":{"name":"SYS$SUPPORT:FUNCTIONS","data":[1,2]}}})"),
+            std::string(
+                R"({"payload":{"class":"event","event":{"name":"SYS$REPORT:STATE:FUNCTION","data":{}}}})"),
+            std::string(R"({"payload":{"class":"event","event":null}})"),
+            std::string(R"({"payload":[]})"),
+            std::string(R"([1,2,3])"),
+            std::string(R"(null)"),
+            std::string(
+                R"({"payload":{"class":"event","event":{"name":"SYS$REPORT:STATE","data":{"isSignedIn":true}}}} trailing)"),
+        }) {
+        m_plugin.Control("send " + text);
+    }
+    // Incomplete reports may leave keys signed out; the server's next reports make them usable.
+    m_plugin.Control("signin");
+    for (const auto& action : kActions) m_plugin.Control("support " + action + " on");
+    ExpectRecovered();
+}
+
+TEST_F(ControllerFaultsTest, TenThousandEventsInABurst) {
+    std::string burst;
+    for (int i = 0; i < 10000; ++i) {
+        if (i % 100 == 0) {
+            burst += "send " +
+                     Event("SYS$REPORT:STATE:FUNCTION",
+                           {{"function", "com.vantora.kestrel.alerts-mute"},
+                            {"state", i % 200 ? "alerts-mute-on" : "alerts-mute-off"}}) +
+                     "\n";
+        } else {
+            burst += "send " + Event("SYS$REPORT:STATE", {{"isSignedIn", true}}) + "\n";
+        }
+    }
+    m_plugin.Control(burst.substr(0, burst.size() - 1));
+    PressAndAccount(2s, "a burst of 10000 events");
+    ExpectRecovered();
+}
+
+TEST_F(ControllerFaultsTest, ServerThatStopsReadingHoldsNothingBackOnceItReadsAgain) {
+    m_plugin.Control("stall on");
+    size_t sentBefore = CommandsFrom(m_plugin.AllControllerCommands(), kCountedContext);
+    size_t presses = PressFor(m_plugin, 3s, kCounted);
+    EXPECT_TRUE(m_plugin.PluginUsage()) << "the plug-in has ended";
+    m_plugin.Control("stall off");
+    size_t sent = 0;
+    auto deadline = std::chrono::steady_clock::now() + 30s;
+    while ((sent = CommandsFrom(m_plugin.AllControllerCommands(), kCountedContext) - sentBefore) < presses &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(sent + AlertMarks(m_plugin, kCountedContext), presses);
+    ExpectRecovered();
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+#include "e2e/FaultSupport.h"
+
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "support/PngDecoder.h"
+
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace faults {
+
+const std::vector<std::string> kActions = [] {
+    std::vector<std::string> actions;
+    for (const char* name : {"overlays-reload",
+                             "emberfall",
+                             "cup-empty",
+                             "alerts-skip",
+                             "alerts-mute",
+                             "streaming-state",
+                             "alerts-pause",
+                             "alerts-pause-on",
+                             "alerts-pause-off",
+                             "media-request",
+                             "media-request-video",
+                             "emberfall-pump",
+                             "media-request-play-pause",
+                             "media-request-play",
+                             "media-request-pause",
+                             "media-request-next-item",
+                             "media-request-prev-item",
+                             "media-request-nudge-volume-up",
+                             "media-request-nudge-volume-down",
+                             "media-request-set-volume-level",
+                             "media-request-mute",
+                             "media-request-show-on-stream"}) {
+        actions.push_back(std::string("com.vantora.kestrel.") + name);
+    }
+    return actions;
+}();
+
+std::string ContextOf(const std::string& action) {
+    return "ctx-" + action.substr(action.rfind('.') + 1);
+}
+
+void ShowEveryKey(PluginHarness& plugin) {
+    for (const auto& action : kActions) plugin.Appear(action, ContextOf(action));
+}
+
+size_t CommandsFrom(const std::vector<json>& commands, const std::string& context) {
+    size_t count = 0;
+    for (const auto& command : commands) {
+        const json& element = command["source"]["element"];
+        count += element.is_object() && element.value("id", "") == context;
+    }
+    return count;
+}
+
+::testing::AssertionResult EveryKeyUsable(PluginHarness& plugin, std::chrono::milliseconds timeout) {
+    std::map<std::string, size_t> before;
+    const auto commands = plugin.AllControllerCommands();
+    for (const auto& action : kActions) before[action] = CommandsFrom(commands, ContextOf(action));
+    std::set<std::string> waiting(kActions.begin(), kActions.end());
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!waiting.empty()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::string names;
+            for (const auto& action : waiting) names += " " + action;
+            return ::testing::AssertionFailure() << "keys without effect:" << names;
+        }
+        for (const auto& action : waiting) plugin.KeyDown(action, ContextOf(action));
+        // The pump sends about a second after its last press.
+        auto round = std::chrono::steady_clock::now() + 2500ms;
+        while (!waiting.empty() && std::chrono::steady_clock::now() < round) {
+            std::this_thread::sleep_for(100ms);
+            const auto now = plugin.AllControllerCommands();
+            for (auto it = waiting.begin(); it != waiting.end();) {
+                it = CommandsFrom(now, ContextOf(*it)) > before[*it] ? waiting.erase(it) : std::next(it);
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::optional<json> WaitForCommandFrom(PluginHarness& plugin, const std::string& context,
+                                       std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        for (const auto& command : plugin.AllControllerCommands()) {
+            if (CommandsFrom({command}, context) == 1) return command;
+        }
+        std::this_thread::sleep_for(50ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return std::nullopt;
+}
+
+size_t AlertMarks(PluginHarness& plugin, const std::string& context) {
+    size_t marks = 0;
+    bool shown = false;
+    for (const auto& command : plugin.HostCommands()) {
+        if (command.value("event", "") != "setImage" || command.value("context", "") != context) continue;
+        std::string image = command["payload"].value("image", "");
+        auto comma = image.find(',');
+        auto decoded = DecodeBase64Png(comma == std::string::npos ? image : image.substr(comma + 1));
+        bool alert = decoded && ShowsOverlay(*decoded, "state_alert.png");
+        marks += alert && !shown;
+        shown = alert;
+    }
+    return marks;
+}
+
+size_t PressFor(PluginHarness& plugin, std::chrono::milliseconds duration, const std::string& counted) {
+    static size_t next = 0;
+    size_t presses = 0;
+    auto end = std::chrono::steady_clock::now() + duration;
+    auto due = std::chrono::steady_clock::now();
+    while (due < end) {
+        std::this_thread::sleep_until(due);
+        // Every other press goes to the counted key, the rest round the deck.
+        const std::string& action = next % 2 == 0 ? counted : kActions[(next / 2) % kActions.size()];
+        ++next;
+        plugin.KeyDown(action, ContextOf(action));
+        presses += action == counted;
+        due += 20ms;
+    }
+    return presses;
+}
+
+void ExpectBounded(const ChildProcess::Usage& before, const ChildProcess::Usage& after,
+                   size_t extraMegabytes) {
+    EXPECT_LE(after.residentBytes, before.residentBytes + extraMegabytes * 1024 * 1024)
+        << "resident memory grew from " << before.residentBytes << " to " << after.residentBytes;
+    EXPECT_LE(after.threads, before.threads + 2) << "threads grew from " << before.threads;
+    EXPECT_LE(after.handles, before.handles + 4) << "handles grew from " << before.handles;
+}
+
+namespace {
+std::string QuarantineOptions() {
+    const char* options = std::getenv("ASAN_OPTIONS");
+    std::string value = options ? options : "";
+    return value + (value.empty() ? "" : ":") + "quarantine_size_mb=8";
+}
+}  // namespace
+
+SmallQuarantine::SmallQuarantine() : m_options("ASAN_OPTIONS", QuarantineOptions()) {}
+
+}  // namespace faults
