@@ -38,7 +38,9 @@ PluginHarness::PluginHarness()
 }
 
 PluginHarness::~PluginHarness() {
-    if (!m_hostClosed) EXPECT_EQ(CloseHost(10s), 0) << m_plugin.Output();
+    if (!m_hostClosed) {
+        EXPECT_EQ(CloseHost(10s), 0) << m_plugin.Output();
+    }
     if (m_controller) StopController();
 }
 
