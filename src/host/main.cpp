@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "graphics/GraphicsSession.h"
 #include "host/CommandLine.h"
 #include "host/ESDConnectionManager.h"
 #include "host/MyStreamDeckPlugin.h"
@@ -13,6 +14,10 @@
 // deliberately never destroyed.
 MyStreamDeckPlugin* g_plugin = nullptr;
 std::shared_ptr<ESDConnectionManager>* g_closedConnectionManager = nullptr;
+
+// The image library runs from static initialisation to exit, so every key
+// image is loaded, drawn and released while it runs.
+GraphicsSession g_graphicsSession;
 
 int main(int argc, const char* argv[]) {
     std::optional<CommandLine> commandLine = CommandLine::Parse(argc, argv);
