@@ -37,3 +37,23 @@ std::string WideToUtf8(const std::wstring& text) {
 }
 
 #pragma GCC diagnostic pop
+
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+#if KESTREL_WIN32
+    std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+    return _wfopen(path.c_str(), wideMode.c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
+std::tm LocalTimeNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#if KESTREL_WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    return local;
+}

@@ -3,6 +3,9 @@
 // helpers that every subsystem shares. Platform back-ends live in the
 // Name_win32.cpp / Name_posix.cpp files; nothing else tests _WIN32.
 
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -22,3 +25,9 @@ std::wstring Utf8ToWide(const std::string& text);
 
 // The platform's wide text to UTF-8. Ill-formed input raises std::range_error.
 std::string WideToUtf8(const std::wstring& text);
+
+// fopen with a path that may hold any character (_wfopen on Windows).
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
+
+// The current local time, safe to call from any thread.
+std::tm LocalTimeNow();

@@ -1,0 +1,63 @@
+#include "diagnostics/CrashReportArchive.h"
+
+#include <cstdio>
+#include <map>
+
+#include "diagnostics/Platform.h"
+#include "diagnostics/UniqueTempFile.h"
+#include "diagnostics/ZipWriter.h"
+
+namespace fs = std::filesystem;
+
+const char kCrashReportManifest[] = "app=kestrel-sdplugin\ngenerator=crash_handler\nversion=1\n";
+
+namespace {
+
+constexpr size_t kReadChunk = 32768;
+
+// Entry name by full path: the archive order.
+std::map<fs::path::string_type, std::string> FindLogFiles(const fs::path& logsDirectory) {
+    std::map<fs::path::string_type, std::string> files;
+    std::error_code error;
+    fs::recursive_directory_iterator it(logsDirectory, fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        std::error_code ignored;
+        if (it->is_directory(ignored)) continue;
+        fs::path relative = it->path().lexically_relative(logsDirectory);
+        files.emplace(it->path().native(), "kestrel-sdplugin/" + relative.generic_u8string());
+    }
+    return files;
+}
+
+void AddFile(ZipWriter& zip, const fs::path& path, const std::string& name) {
+    std::FILE* file = OpenFile(path, "r");  // text mode, shared with the log's writer
+    if (!file) return;
+    if (zip.BeginEntry(name)) {
+        char buffer[kReadChunk];
+        size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+            if (!zip.Write(buffer, got)) break;
+        }
+        zip.EndEntry();
+    }
+    std::fclose(file);
+}
+
+}  // namespace
+
+bool WriteCrashReportArchive(const fs::path& archive, const fs::path& logsDirectory) {
+    ZipWriter zip;
+    if (!zip.Open(archive)) return false;
+    zip.AddEntry("manifest.ini", kCrashReportManifest);
+    for (const auto& [path, name] : FindLogFiles(logsDirectory)) AddFile(zip, path, name);
+    return zip.Close();
+}
+
+std::optional<fs::path> BuildCrashReportArchive(const fs::path& logsDirectory) {
+    std::optional<fs::path> reserved = CreateUniqueTempFile(L"kestrel-sdplugin-error-report-data");
+    if (!reserved) return std::nullopt;
+    fs::path archive = *reserved;
+    archive += ".zip";
+    if (!WriteCrashReportArchive(archive, logsDirectory)) return std::nullopt;
+    return archive;
+}

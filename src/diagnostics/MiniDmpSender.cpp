@@ -1,0 +1,99 @@
+// The report folder and the setters, shared by both platforms. The OS hooks
+// (handler, helper thread, dump, folder location) are in the _win32/_posix files.
+
+#include "diagnostics/MiniDmpSender.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "diagnostics/Platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    try {
+        return WideToUtf8(text);
+    } catch (const std::range_error&) {
+        return std::string();  // a text that is not valid UTF-16/32 is left out
+    }
+}
+
+void WriteTextFile(const fs::path& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary);
+    file << text;
+}
+
+}  // namespace
+
+void MiniDmpSender::setDefaultUserName(const wchar_t* name) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_userName = name ? name : L"";
+}
+
+void MiniDmpSender::setDefaultUserEmail(const wchar_t* email) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_userEmail = email ? email : L"";
+}
+
+void MiniDmpSender::setDefaultUserDescription(const wchar_t* description) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_userDescription = description ? description : L"";
+}
+
+void MiniDmpSender::setCallback(Callback callback) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_callback = callback;
+}
+
+bool MiniDmpSender::sendAdditionalFile(const wchar_t* path) {
+    if (!path || !*path) return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_additionalFiles.emplace_back(path);
+    return true;
+}
+
+void MiniDmpSender::HandleCrash(const Crash& crash) {
+    fs::path folder = MakeReportFolder();
+    // Dump and report first: they survive a callback that never returns.
+    WriteDump(folder, crash);
+    WriteReportIni(folder, crash);
+    Callback callback = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        callback = m_callback;
+    }
+    if (callback) callback(kCrashNotification, crash.record, crash.context);
+    WriteUserFiles(folder);
+}
+
+fs::path MiniDmpSender::MakeReportFolder() const {
+    std::tm local = LocalTimeNow();
+    char name[64];
+    std::snprintf(name, sizeof name, "%04d%02d%02d-%02d%02d%02d-%lu", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, CurrentProcessId());
+    fs::path folder = m_reportRoot / name;
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    return folder;
+}
+
+void MiniDmpSender::WriteReportIni(const fs::path& folder, const Crash& crash) const {
+    char code[16];
+    std::snprintf(code, sizeof code, "%x", crash.exceptionCode);
+    WriteTextFile(folder / "report.ini",
+                  "database=" + Utf8(m_database) + "\napplication=" + Utf8(m_application) +
+                      "\nversion=" + Utf8(m_version) + "\ntitle=" + Utf8(m_title) +
+                      "\nflags=" + std::to_string(m_flags) + "\nexception=" + code + "\n");
+}
+
+void MiniDmpSender::WriteUserFiles(const fs::path& folder) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    WriteTextFile(folder / "description.txt", Utf8(m_userDescription));
+    WriteTextFile(folder / "user.txt", "name=" + Utf8(m_userName) + "\nemail=" + Utf8(m_userEmail) + "\n");
+    for (const fs::path& file : m_additionalFiles) {
+        std::error_code ignored;
+        fs::copy_file(file, folder / file.filename(), fs::copy_options::overwrite_existing, ignored);
+    }
+}
