@@ -33,3 +33,7 @@ void LogCritical(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
 void LogError(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
 void LogWarning(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
 void LogTrace(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
+
+// Info level is kept for the start and stop records of the process lifetime;
+// every other record goes through the four functions above.
+void LogInfo(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);

@@ -157,7 +157,8 @@ TEST_F(ArchiveTest, BuildsUnderAUniqueNameInTheTemporaryFolder) {
     EXPECT_NE(*first, *second);
     for (const fs::path& archive : {*first, *second}) {
         EXPECT_EQ(archive.extension(), ".zip");
-        EXPECT_TRUE(fs::equivalent(archive.parent_path(), fs::temp_directory_path())) << archive;
+        EXPECT_EQ((fs::temp_directory_path() / archive.filename()).lexically_normal(),
+                  archive.lexically_normal());
         EXPECT_EQ(ReadZip(archive).entries.size(), 2u);
         fs::path reserved = archive;
         reserved.replace_extension();

@@ -7,7 +7,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+// Changes to the child's environment, applied to a copy of the test's own:
+// a value sets the variable, nothing removes it.
+using EnvironmentOverrides = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 class ChildProcess {
 public:
@@ -22,9 +27,10 @@ public:
     ~ChildProcess();  // kills the process if it still runs
 
     // Starts |program| with |arguments|; false when it cannot be started. The
-    // child inherits this process's environment and reads its standard input
-    // from a pipe that WriteInput feeds.
-    bool Start(const std::string& program, const std::vector<std::string>& arguments);
+    // child gets this process's environment changed by |environment| and reads
+    // its standard input from a pipe that WriteInput feeds.
+    bool Start(const std::string& program, const std::vector<std::string>& arguments,
+               const EnvironmentOverrides& environment = {});
     // Writes |text| to the child's standard input; false when the pipe is closed.
     bool WriteInput(const std::string& text);
     // Closes the child's standard input (the child then reads end of file).

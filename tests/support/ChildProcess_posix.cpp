@@ -1,11 +1,11 @@
 #include "support/ChildProcess.h"
 
 #include <fcntl.h>
-#include <csignal>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -32,7 +32,26 @@ ChildProcess::~ChildProcess() {
     if (!m_outputPath.empty()) unlink(m_outputPath.c_str());
 }
 
-bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+namespace {
+// "NAME=value" entries of the test's environment with the overrides applied.
+std::vector<std::string> ChildEnvironment(const EnvironmentOverrides& overrides) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text = *entry;
+        std::string name = text.substr(0, text.find('='));
+        bool replaced = false;
+        for (const auto& change : overrides) replaced = replaced || change.first == name;
+        if (!replaced) entries.push_back(text);
+    }
+    for (const auto& [name, value] : overrides) {
+        if (value) entries.push_back(name + "=" + *value);
+    }
+    return entries;
+}
+}  // namespace
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
+                         const EnvironmentOverrides& environment) {
     char pattern[] = "/tmp/kestrel-child-XXXXXX";
     int output = mkstemp(pattern);
     if (output < 0) return false;
@@ -58,7 +77,12 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    int result = posix_spawn(&m_handles->pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    std::vector<std::string> entries = ChildEnvironment(environment);
+    std::vector<char*> envp;
+    for (auto& entry : entries) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    int result = posix_spawn(&m_handles->pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(output);
     close(input[0]);

@@ -5,6 +5,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -29,13 +30,34 @@ std::string Quote(const std::string& argument) {
             ++backslashes;
             continue;
         }
-        if (c == '"') quoted.append(backslashes * 2 + 1, '\\');
-        else quoted.append(backslashes, '\\');
+        if (c == '"')
+            quoted.append(backslashes * 2 + 1, '\\');
+        else
+            quoted.append(backslashes, '\\');
         backslashes = 0;
         quoted += c;
     }
     quoted.append(backslashes * 2, '\\');
     return quoted + "\"";
+}
+// The test's environment with the overrides applied, as a block of
+// "NAME=value\0" entries ended by one more "\0". Names compare without case.
+std::string EnvironmentBlock(const EnvironmentOverrides& overrides) {
+    std::string block;
+    char* strings = GetEnvironmentStringsA();
+    for (const char* entry = strings; entry && *entry; entry += std::strlen(entry) + 1) {
+        std::string text = entry;
+        std::string name = text.substr(0, text.find('=', 1));
+        bool replaced = false;
+        for (const auto& change : overrides)
+            replaced = replaced || _stricmp(change.first.c_str(), name.c_str()) == 0;
+        if (!replaced) block += text + '\0';
+    }
+    if (strings) FreeEnvironmentStringsA(strings);
+    for (const auto& [name, value] : overrides) {
+        if (value) block += name + "=" + *value + '\0';
+    }
+    return block + '\0';
 }
 }  // namespace
 
@@ -51,15 +73,17 @@ ChildProcess::~ChildProcess() {
     if (!m_outputPath.empty()) DeleteFileA(m_outputPath.c_str());
 }
 
-bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
+                         const EnvironmentOverrides& environment) {
     char directory[MAX_PATH];
     char path[MAX_PATH];
-    if (GetTempPathA(MAX_PATH, directory) == 0 || GetTempFileNameA(directory, "kcp", 0, path) == 0) return false;
+    if (GetTempPathA(MAX_PATH, directory) == 0 || GetTempFileNameA(directory, "kcp", 0, path) == 0)
+        return false;
     m_outputPath = path;
 
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE output = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE output = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output == INVALID_HANDLE_VALUE) return false;
 
     HANDLE inputRead = nullptr;
@@ -79,8 +103,10 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     startup.hStdInput = inputRead;
     startup.hStdOutput = output;
     startup.hStdError = output;
-    BOOL created = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &m_handles->process);
+    std::string block = EnvironmentBlock(environment);
+    BOOL created =
+        CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                       environment.empty() ? nullptr : block.data(), nullptr, &startup, &m_handles->process);
     CloseHandle(output);
     CloseHandle(inputRead);
     m_handles->input = inputWrite;
@@ -91,7 +117,8 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
     if (m_handles->status || !m_handles->started) return m_handles->status;
-    if (WaitForSingleObject(m_handles->process.hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(m_handles->process.hProcess, static_cast<DWORD>(timeout.count())) !=
+        WAIT_OBJECT_0) {
         return std::nullopt;
     }
     DWORD code = 0;

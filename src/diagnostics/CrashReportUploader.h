@@ -1,0 +1,40 @@
+#pragma once
+// Sends the crash reports that earlier runs left behind. Each complete report
+// folder (one that holds "report.ini") is posted as one multipart/form-data
+// request, every file of the folder a part, and removed once the server
+// accepts it (HTTP 2xx). Without an upload URL nothing is sent and the
+// folders stay for the user to attach to a support request.
+//
+// Threads: the constructor starts one background thread that makes a single
+// pass over the folders, so start-up does not wait for the network; the
+// destructor asks it to stop after the current post and joins it.
+// m_stop is the only shared state.
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+class CrashReportUploader {
+public:
+    // Starts the pass over |root|; does nothing when |url| is empty.
+    CrashReportUploader(std::filesystem::path root, std::string url);
+    ~CrashReportUploader();
+    CrashReportUploader(const CrashReportUploader&) = delete;
+    CrashReportUploader& operator=(const CrashReportUploader&) = delete;
+
+    // KESTREL_CRASH_URL from the environment when set and not empty, else the
+    // URL fixed at build time (empty by default).
+    static std::string ConfiguredUrl();
+
+    // One pass on the caller's thread; returns how many reports were accepted.
+    static int UploadPending(const std::filesystem::path& root, const std::string& url,
+                             const std::atomic<bool>& stop);
+
+    // Waits for the background pass to end (tests).
+    void Join();
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};

@@ -1,0 +1,27 @@
+#include "diagnostics/PluginLifetime.h"
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "diagnostics/Log.h"
+#include "diagnostics/ModuleDirectory.h"
+#include "telemetry/TelemetryService.h"
+
+PluginLifetime::PluginLifetime() {
+    std::error_code ignored;  // a directory that cannot be entered leaves the process where it is
+    std::filesystem::current_path(std::filesystem::path(GetModuleDirectory()), ignored);
+    m_logger = StartLogging();
+    LogInfo("StreamDeck Kestrel plug-in started");
+    // The first event creates the telemetry service (session, machine identifier, workers).
+    TelemetryService::Instance()->SendEvent("streamdeck_kestrel_plugin_initialized", false,
+                                            nlohmann::json::object());
+}
+
+PluginLifetime::~PluginLifetime() {
+    // Queued: the service posts it while it drains, after the log has closed.
+    TelemetryService::Instance()->SendEvent("streamdeck_kestrel_plugin_shutdown", false,
+                                            nlohmann::json::object());
+    LogInfo("StreamDeck Kestrel plug-in stopped");
+    StopLogging();
+    m_logger.reset();
+}

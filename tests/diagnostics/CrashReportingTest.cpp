@@ -1,0 +1,219 @@
+// Crash reporting end to end: a test program registers the crash reporter as
+// the plug-in does and then faults; the report folder, the log, the ZIP and
+// the crash event are checked. Also the callback's answer to other codes and
+// the upload of reports left by earlier runs.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "diagnostics/CrashReportUploader.h"
+#include "diagnostics/CrashReporter.h"
+#include "diagnostics/Log.h"
+#include "diagnostics/Platform.h"
+#include "diagnostics/ZipReader.h"
+#include "support/ChildProcess.h"
+#include "support/TestHttpServer.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+class CrashReportingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device random;
+        m_directory = fs::temp_directory_path() / ("kestrel-crash-test-" + std::to_string(random()));
+        for (const char* folder : {"work/logs/sub", "state", "config", "tmp"}) {
+            fs::create_directories(m_directory / folder);
+        }
+        m_previous = fs::current_path();
+    }
+    void TearDown() override {
+        fs::current_path(m_previous);
+        std::error_code ignored;
+        fs::remove_all(m_directory, ignored);
+    }
+
+    // Runs the crash test program with telemetry pointed at |server| and
+    // every folder it writes to inside the test's own directory.
+    void RunCrashProgram(const std::string& fault, const TestHttpServer& server) {
+        std::ofstream(m_directory / "work/logs/rotating.1.txt") << "an older log\n";
+        std::ofstream(m_directory / "work/logs/sub/extra.txt") << "in a subfolder\n";
+        std::string tmp = (m_directory / "tmp").string();
+        EnvironmentOverrides environment = {
+            {"KESTREL_TELEMETRY", std::nullopt},
+            {"DO_NOT_TRACK", std::nullopt},
+            {"KESTREL_TELEMETRY_URL", server.Url("/science/insert/kestrel")},
+            {"KESTREL_CRASH_URL", std::nullopt},
+            {"XDG_STATE_HOME", (m_directory / "state").string()},
+            {"XDG_CONFIG_HOME", (m_directory / "config").string()},
+            {"LOCALAPPDATA", (m_directory / "state").string()},
+            {"TMPDIR", tmp},
+            {"TMP", tmp},
+            {"TEMP", tmp},
+            // AddressSanitizer leaves the fatal signals to the program's own handlers.
+            {"ASAN_OPTIONS",
+             "handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:handle_abort=0:"
+             "allow_user_segv_handler=1:detect_leaks=0"},
+        };
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(BuiltProgramPath("crash-test-program"),
+                                {(m_directory / "work").string(), fault}, environment));
+        auto status = child.Wait(120s);
+        ASSERT_TRUE(status.has_value()) << "the crashed program did not end";
+        EXPECT_NE(*status, 0) << child.Output();
+        m_output = child.Output();
+    }
+
+    // The one report folder that the crash left.
+    fs::path ReportFolder() {
+        fs::path root = m_directory / "state" / "Vantora" / "Kestrel" / "CrashReports";
+        std::vector<fs::path> folders;
+        std::error_code error;
+        for (fs::directory_iterator it(root, error); !error && it != fs::directory_iterator(); ++it) {
+            folders.push_back(it->path());
+        }
+        EXPECT_EQ(folders.size(), 1u) << root << "\n" << m_output;
+        return folders.empty() ? fs::path() : folders.front();
+    }
+
+    void ExpectFullReport(const std::string& crashText) {
+        fs::path folder = ReportFolder();
+        ASSERT_FALSE(folder.empty());
+        std::string log = ReadFile(m_directory / "work/logs/rotating.txt");
+        EXPECT_NE(log.find("[critical] " + crashText), std::string::npos) << log;
+
+        bool dump = fs::exists(folder / "minidump.dmp") || fs::exists(folder / "backtrace.txt");
+        EXPECT_TRUE(dump) << folder;
+        if (fs::exists(folder / "minidump.dmp"))
+            EXPECT_EQ(ReadFile(folder / "minidump.dmp").substr(0, 4), "MDMP");
+        if (fs::exists(folder / "backtrace.txt")) EXPECT_NE(ReadFile(folder / "backtrace.txt"), "");
+        EXPECT_EQ(ReadFile(folder / "description.txt"), crashText);
+        EXPECT_NE(ReadFile(folder / "user.txt").find("email=crash-reports@kestrel.invalid"),
+                  std::string::npos);
+        EXPECT_NE(ReadFile(folder / "report.ini").find("application=kestrel-sdplugin\nversion=22.6.21.87\n"),
+                  std::string::npos);
+
+        fs::path archive;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().extension() == ".zip") archive = entry.path();
+        }
+        ASSERT_FALSE(archive.empty()) << "no archive in " << folder;
+        ZipContents contents = ReadZip(archive);
+        ASSERT_EQ(contents.error, "");
+        std::vector<std::string> names;
+        for (const auto& entry : contents.entries) names.push_back(entry.name);
+        EXPECT_EQ(names, (std::vector<std::string>{"manifest.ini", "kestrel-sdplugin/rotating.1.txt",
+                                                   "kestrel-sdplugin/rotating.txt",
+                                                   "kestrel-sdplugin/sub/extra.txt"}));
+        // The archived log already explains the crash.
+        if (names.size() == 4) EXPECT_NE(contents.entries[2].content.find(crashText), std::string::npos);
+    }
+
+    void ExpectCrashEvent(const TestHttpServer& server, const std::string& crashText) {
+        ASSERT_TRUE(server.WaitForRequests(1, 10s));
+        bool found = false;
+        for (const auto& request : server.Requests()) {
+            found = found || (request.body.find("\"name\":\"streamdeck_kestrel_plugin_crashed\"") !=
+                                  std::string::npos &&
+                              request.body.find("\"message\":\"" + crashText + "\"") != std::string::npos);
+        }
+        EXPECT_TRUE(found);
+    }
+
+    fs::path m_directory;
+    fs::path m_previous;
+    std::string m_output;
+};
+
+TEST_F(CrashReportingTest, NullWriteLeavesAReportWithDumpDescriptionAndLogArchiveAndSendsTheEvent) {
+    if (kThreadSanitizer)
+        GTEST_SKIP() << "ThreadSanitizer takes over the fatal signals; the other builds cover this";
+    TestHttpServer server;
+    RunCrashProgram("null-write", server);
+    ExpectFullReport("Unhandled exception: c0000005");
+    ExpectCrashEvent(server, "Unhandled exception: c0000005");
+}
+
+TEST_F(CrashReportingTest, AbortIsReportedAsAFatalApplicationExit) {
+    if (kThreadSanitizer)
+        GTEST_SKIP() << "ThreadSanitizer takes over the fatal signals; the other builds cover this";
+    if (KESTREL_WIN32) GTEST_SKIP() << "abort() raises no exception on Windows; it ends the program directly";
+    TestHttpServer server;
+    RunCrashProgram("abort", server);
+    ExpectFullReport("Unhandled exception: 40000015");
+    ExpectCrashEvent(server, "Unhandled exception: 40000015");
+}
+
+TEST_F(CrashReportingTest, OtherNotificationCodesDoNothingAndEveryCodeAnswersFalse) {
+    fs::current_path(m_directory / "work");
+    ASSERT_NE(StartLogging(), nullptr);
+    uint32_t record[4] = {0xC0000005, 0, 0, 0};
+    EXPECT_FALSE(CrashReporter::OnCrash(0x4f, record, nullptr));
+    EXPECT_FALSE(CrashReporter::OnCrash(0, nullptr, nullptr));
+    EXPECT_EQ(ReadFile(m_directory / "work/logs/rotating.txt").find("Unhandled"), std::string::npos);
+    // Code 80 with no record: the exception code reads as 0.
+    EXPECT_FALSE(CrashReporter::OnCrash(0x50, nullptr, nullptr));
+    StopLogging();
+    EXPECT_NE(ReadFile(m_directory / "work/logs/rotating.txt").find("[critical] Unhandled exception: 0\n"),
+              std::string::npos);
+}
+
+TEST_F(CrashReportingTest, PendingReportsAreUploadedAndRemovedOnlyWhenAccepted) {
+    fs::path root = m_directory / "state";
+    for (const char* name : {"20240101-000000-1", "20240102-000000-2"}) {
+        fs::create_directories(root / name);
+        std::ofstream(root / name / "report.ini") << "exception=c0000005\n";
+        std::ofstream(root / name / "description.txt") << "Unhandled exception: c0000005";
+    }
+    fs::create_directories(root / "20240103-000000-3");  // still being written: no report.ini
+    std::atomic<bool> stop{false};
+
+    TestHttpServer refusing;
+    refusing.SetResponse(503, "busy");
+    EXPECT_EQ(CrashReportUploader::UploadPending(root, refusing.Url("/post"), stop), 0);
+    EXPECT_EQ(refusing.Requests().size(), 2u);
+    EXPECT_TRUE(fs::exists(root / "20240101-000000-1"));
+
+    TestHttpServer accepting;
+    {
+        CrashReportUploader uploader(root, accepting.Url("/post"));
+        uploader.Join();
+    }
+    auto requests = accepting.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].Header("Content-Type").rfind("multipart/form-data; boundary=", 0), 0u);
+    EXPECT_NE(requests[0].body.find("filename=\"description.txt\""), std::string::npos);
+    EXPECT_NE(requests[0].body.find("Unhandled exception: c0000005"), std::string::npos);
+    EXPECT_FALSE(fs::exists(root / "20240101-000000-1"));
+    EXPECT_FALSE(fs::exists(root / "20240102-000000-2"));
+    EXPECT_TRUE(fs::exists(root / "20240103-000000-3"));
+}
+
+TEST_F(CrashReportingTest, WithoutAnUploadUrlReportsStay) {
+    fs::create_directories(m_directory / "state" / "r");
+    std::ofstream(m_directory / "state" / "r" / "report.ini") << "x";
+    { CrashReportUploader uploader(m_directory / "state", ""); }
+    EXPECT_TRUE(fs::exists(m_directory / "state" / "r" / "report.ini"));
+}
+
+}  // namespace

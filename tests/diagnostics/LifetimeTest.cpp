@@ -1,0 +1,129 @@
+// The plug-in's start and stop, seen from outside: the real executable runs
+// from a folder of its own against a stand-in host and a telemetry collector.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "support/ChildProcess.h"
+#include "support/TestHostServer.h"
+#include "support/TestHttpServer.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char kStartLine[] = "[info] StreamDeck Kestrel plug-in started";
+const char kStopLine[] = "[info] StreamDeck Kestrel plug-in stopped";
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+class LifetimeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device random;
+        m_directory = fs::temp_directory_path() / ("kestrel-lifetime-test-" + std::to_string(random()));
+        fs::create_directories(m_directory / "plugin");
+        fs::create_directories(m_directory / "home");
+        // A copy of the plug-in in a folder of its own: its log is ours alone.
+        std::string name = fs::path(BuiltProgramPath("kestrel-sdplugin")).filename().string();
+        m_plugin = m_directory / "plugin" / name;
+        fs::copy_file(BuiltProgramPath("kestrel-sdplugin"), m_plugin);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(m_directory, ignored);
+    }
+
+    // One run from start to the host closing the link; the plug-in is started
+    // from another working directory, as the Stream Deck application may do.
+    void RunOnce(const TestHttpServer& collector) {
+        TestHostServer host;
+        std::string home = (m_directory / "home").string();
+        EnvironmentOverrides environment = {
+            {"KESTREL_TELEMETRY", std::nullopt},
+            {"DO_NOT_TRACK", std::nullopt},
+            {"KESTREL_TELEMETRY_URL", collector.Url("/science/insert/kestrel")},
+            {"KESTREL_CRASH_URL", std::nullopt},
+            {"XDG_STATE_HOME", home},
+            {"XDG_CONFIG_HOME", home},
+            {"LOCALAPPDATA", home},
+        };
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(m_plugin.string(),
+                                {"-port", std::to_string(host.Port()), "-pluginUUID", "U", "-registerEvent",
+                                 "registerPlugin", "-info", "{}"},
+                                environment));
+        ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
+        host.Close();
+        EXPECT_EQ(child.Wait(60s), 0) << child.Output();
+        EXPECT_EQ(child.Output(), "");
+    }
+
+    fs::path LogFile() const { return m_directory / "plugin" / "logs" / "rotating.txt"; }
+
+    fs::path m_directory;
+    fs::path m_plugin;
+};
+
+TEST_F(LifetimeTest, EachRunOpensWithTheStartRecordAndClosesWithTheStopRecordAppendingToTheLog) {
+    TestHttpServer collector;
+    RunOnce(collector);
+    std::vector<std::string> lines = Lines(ReadFile(LogFile()));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(lines.front().find(kStartLine), std::string::npos) << lines.front();
+    EXPECT_NE(lines.back().find(kStopLine), std::string::npos) << lines.back();
+
+    RunOnce(collector);
+    std::vector<std::string> both = Lines(ReadFile(LogFile()));
+    ASSERT_GT(both.size(), lines.size() + 1);
+    EXPECT_EQ(std::vector<std::string>(both.begin(), both.begin() + lines.size()), lines);
+    EXPECT_NE(both[lines.size()].find(kStartLine), std::string::npos) << both[lines.size()];
+    EXPECT_NE(both.back().find(kStopLine), std::string::npos) << both.back();
+}
+
+TEST_F(LifetimeTest, ShutdownEventReachesTheCollectorAfterTheStopRecordWasWritten) {
+    TestHttpServer collector;
+    // Evaluated by the collector as each event arrives, before it answers.
+    std::vector<std::pair<std::string, bool>> arrivals;  // event body, stop record already written
+    collector.SetRequestObserver([&](const RecordedHttpRequest& request) {
+        arrivals.emplace_back(request.body, ReadFile(LogFile()).find(kStopLine) != std::string::npos);
+    });
+    RunOnce(collector);
+    ASSERT_TRUE(collector.WaitForRequests(2, 10s));
+    collector.SetRequestObserver(nullptr);
+
+    int initialized = 0, shutdown = 0;
+    for (const auto& [body, stopWritten] : arrivals) {
+        if (body.find("\"name\":\"streamdeck_kestrel_plugin_initialized\"") != std::string::npos) {
+            ++initialized;
+        }
+        if (body.find("\"name\":\"streamdeck_kestrel_plugin_shutdown\"") != std::string::npos) {
+            ++shutdown;
+            EXPECT_TRUE(stopWritten) << "the shutdown event was posted before the stop record";
+        }
+    }
+    EXPECT_EQ(initialized, 1);
+    EXPECT_EQ(shutdown, 1);
+}
+
+}  // namespace
