@@ -1,10 +1,11 @@
 // Entry routine: the Stream Deck application starts the plug-in with four
-// option pairs. Process-wide set-up (working directory, log) has already run
-// during static initialisation; nothing is written to stdout or stderr here.
+// option pairs. Process-wide set-up (working directory, log, telemetry, crash
+// reporting) has already run during static initialisation, through
+// g_processLifetime; nothing is written to stdout or stderr here.
 
 #include <memory>
 
-#include "graphics/GraphicsSession.h"
+#include "diagnostics/ProcessLifetime.h"
 #include "host/CommandLine.h"
 #include "host/ESDConnectionManager.h"
 #include "host/MyStreamDeckPlugin.h"
@@ -15,9 +16,11 @@
 MyStreamDeckPlugin* g_plugin = nullptr;
 std::shared_ptr<ESDConnectionManager>* g_closedConnectionManager = nullptr;
 
-// The image library runs from static initialisation to exit, so every key
-// image is loaded, drawn and released while it runs.
-GraphicsSession g_graphicsSession;
+// The executable's one static object: the image library (GDI+), the log with
+// its start record, telemetry and the crash reporter before main(), and their
+// orderly end after it, in the order ProcessLifetime.h shows. Every key image
+// is therefore loaded, drawn and released while the image library runs.
+ProcessLifetime g_processLifetime;
 
 int main(int argc, const char* argv[]) {
     std::optional<CommandLine> commandLine = CommandLine::Parse(argc, argv);
