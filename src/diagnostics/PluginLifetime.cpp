@@ -18,10 +18,11 @@ PluginLifetime::PluginLifetime() {
 }
 
 PluginLifetime::~PluginLifetime() {
-    // Queued: the service posts it while it drains, after the log has closed.
+    // The stop record first: an idle telemetry worker takes a queued event at
+    // once, so queueing before the record could post the shutdown before it.
+    LogInfo("StreamDeck Kestrel plug-in stopped");
     TelemetryService::Instance()->SendEvent("streamdeck_kestrel_plugin_shutdown", false,
                                             nlohmann::json::object());
-    LogInfo("StreamDeck Kestrel plug-in stopped");
     StopLogging();
     m_logger.reset();
 }

@@ -3,8 +3,11 @@
 #include "diagnostics/CrashReporter.h"
 #include "diagnostics/PluginLifetime.h"
 #include "graphics/GraphicsSession.h"
+#include "telemetry/HttpPost.h"
+#include "telemetry/TelemetryService.h"
 
 ProcessLifetime::ProcessLifetime() {
+    HttpStartUp();
     m_graphics = std::make_unique<GraphicsSession>();
     m_plugin = std::make_unique<PluginLifetime>();
     m_crashReporter = std::make_unique<CrashReporter>();
@@ -14,5 +17,5 @@ ProcessLifetime::~ProcessLifetime() {
     m_crashReporter.reset();
     m_plugin.reset();
     m_graphics.reset();
-    // The telemetry service goes last, with its holder (see the header).
+    TelemetryService::ShutDown();
 }

@@ -3,16 +3,18 @@
 // takes itself down after it, in one place. The executable holds exactly one
 // ProcessLifetime as its static object:
 //
-//   start: graphics session (GDI+ on Windows) -> PluginLifetime (working
-//          directory, log, start record, start event, which creates the
-//          telemetry service) -> crash reporter
+//   start: HTTP library -> graphics session (GDI+ on Windows) ->
+//          PluginLifetime (working directory, log, start record, start
+//          event, which creates the telemetry service) -> crash reporter
 //   exit:  crash reporter -> PluginLifetime (shutdown event queued, stop
 //          record, log closed) -> graphics session -> telemetry service
+//          (its workers post what is still queued, the shutdown event
+//          among it, and are joined)
 //
-// The telemetry service is held by its own process-wide holder, a static
-// created by the first event, inside this constructor; it is therefore
-// destroyed after this object, and its workers post what is still queued
-// (the shutdown event among it) before they are joined.
+// The HTTP library is set up first because it registers its own exit-time
+// clean-up (libcurl's TLS library does): registered before this object, it
+// runs after the last post. The telemetry service is shut down, not
+// destroyed, so threads still running during exit may go on using it.
 //
 // Threads: the main thread constructs and destroys it.
 

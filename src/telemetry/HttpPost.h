@@ -18,6 +18,12 @@ using HttpResponseSink = std::function<bool(const std::wstring& headers, const c
 // and the user agent |userAgent| (null: "NSIS HTTP Client"). Returns true when
 // the request was sent and a response began; a URL that cannot be parsed
 // makes no request. The sink, when given, sees the whole response.
+// Sets up the HTTP library's process-wide state (libcurl and its TLS library;
+// nothing for WinINet). HttpPostRaw does it on first use; the process calls
+// it before its static objects so that the library's own exit-time clean-up
+// runs after the last post of the exit sequence.
+void HttpStartUp();
+
 bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
                  size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink);
 

@@ -141,10 +141,14 @@ void SetOptions(CURL* curl, const std::string& url, const std::string& agent, cu
 
 }  // namespace
 
-bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
-                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink) {
+void HttpStartUp() {
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
+                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink) {
+    HttpStartUp();
 
     std::string narrowUrl, agent, extraHeaders;
     try {

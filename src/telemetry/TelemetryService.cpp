@@ -19,17 +19,17 @@ constexpr int kWorkerCount = 4;
 constexpr uint64_t kNanosecondsPerSecond = 1000000000ull;
 constexpr char kContentType[] = "application/json";
 
-// The process-wide holder. A function-local static is built by the first
-// Instance() call, so it is destroyed after everything that was constructed
-// before that call returned (the lifetime object that sends the last event).
+// The process-wide holder. Never destroyed: threads that outlive main() may
+// still send events after the exit sequence has shut the service down.
 struct Holder {
-    std::mutex mutex;  // guards creation; service is also read without it
+    std::mutex mutex;  // guards creation and shutDown; service is also read without it
     std::shared_ptr<TelemetryService> service;
+    bool shutDown = false;
 };
 
 Holder& TheHolder() {
-    static Holder holder;
-    return holder;
+    static Holder* holder = new Holder;
+    return *holder;
 }
 
 std::string PluginVersion() {
@@ -70,9 +70,22 @@ std::shared_ptr<TelemetryService> TelemetryService::Instance() {
     if (auto service = std::atomic_load(&holder.service)) return service;
     std::lock_guard<std::mutex> lock(holder.mutex);
     if (auto service = std::atomic_load(&holder.service)) return service;
-    auto service = Create(ReadTelemetrySettings());
+    // After the shut-down a late first caller gets a service that sends nothing.
+    auto service = Create(holder.shutDown ? TelemetrySettings{} : ReadTelemetrySettings());
     std::atomic_store(&holder.service, service);
     return service;
+}
+
+void TelemetryService::ShutDown() {
+    Holder& holder = TheHolder();
+    std::shared_ptr<TelemetryService> service;
+    {
+        std::lock_guard<std::mutex> lock(holder.mutex);
+        if (holder.shutDown) return;
+        holder.shutDown = true;
+        service = std::atomic_load(&holder.service);
+    }
+    if (service) service->Stop();
 }
 
 std::shared_ptr<TelemetryService> TelemetryService::Create(const TelemetrySettings& settings) {
@@ -93,6 +106,10 @@ TelemetryService::TelemetryService(const TelemetrySettings& settings) : m_state(
 }
 
 TelemetryService::~TelemetryService() {
+    Stop();
+}
+
+void TelemetryService::Stop() {
     State& state = *m_state;
     state.running = false;
     // One empty job per worker ends it; the workers sleep on the queue's
@@ -117,6 +134,8 @@ void TelemetryService::SendEvent(const char* name, bool synchronous, const nlohm
         Post(url, body);
         return;
     }
+    // No worker takes jobs after the stop: drop rather than queue for nobody.
+    if (!m_state->running) return;
     m_state->jobs.enqueue([url, body] { Post(url, body); });
 }
 

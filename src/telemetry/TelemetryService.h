@@ -5,9 +5,10 @@
 // and posts it either on the caller's thread or from its worker threads.
 //
 // Threads: SendEvent may be called from any thread. Four worker threads sleep
-// on the lock-free queue's semaphore and take queued posts; destruction queues
-// one end mark per worker, joins them, then posts whatever is still queued on
-// its own thread. The previous-event time is one
+// on the lock-free queue's semaphore and take queued posts; ShutDown (for the
+// process-wide service) and destruction queue one end mark per worker, join
+// them, then post whatever is still queued on their own thread. The
+// previous-event time is one
 // 64-bit atomic value; everything else is fixed after construction.
 
 #include <memory>
@@ -20,6 +21,12 @@ public:
     // The one service of the process, created on first use with the settings
     // read from the environment at that moment.
     static std::shared_ptr<TelemetryService> Instance();
+
+    // Ends the process-wide service at exit: every event queued so far is
+    // posted, then the workers end. The service itself is never destroyed:
+    // threads that still run during exit may go on calling Instance() and
+    // SendEvent; their queued events are dropped, synchronous ones still posted.
+    static void ShutDown();
 
     // A separate service with the given settings (the process-wide one is
     // made by Instance); tests point it at their own collector.
@@ -38,6 +45,7 @@ private:
     explicit TelemetryService(const TelemetrySettings& settings);
     std::string BuildBody(const char* name, const nlohmann::json& properties);
     void WorkerThreadProc();
+    void Stop();  // drains the queue and joins the workers; called once
 
     struct State;
     std::unique_ptr<State> m_state;

@@ -103,9 +103,14 @@ protected:
 
         bool dump = fs::exists(folder / "minidump.dmp") || fs::exists(folder / "backtrace.txt");
         EXPECT_TRUE(dump) << folder;
-        if (fs::exists(folder / "minidump.dmp"))
+        std::string code = crashText.substr(crashText.rfind(' ') + 1);
+        if (fs::exists(folder / "minidump.dmp")) {
             EXPECT_EQ(ReadFile(folder / "minidump.dmp").substr(0, 4), "MDMP");
-        if (fs::exists(folder / "backtrace.txt")) EXPECT_NE(ReadFile(folder / "backtrace.txt"), "");
+        }
+        if (fs::exists(folder / "backtrace.txt")) {
+            EXPECT_NE(ReadFile(folder / "backtrace.txt").find("exception " + code), std::string::npos);
+        }
+        EXPECT_NE(ReadFile(folder / "report.ini").find("exception=" + code), std::string::npos);
         EXPECT_EQ(ReadFile(folder / "description.txt"), crashText);
         EXPECT_NE(ReadFile(folder / "user.txt").find("email=crash-reports@kestrel.invalid"),
                   std::string::npos);
@@ -125,7 +130,9 @@ protected:
                                                    "kestrel-sdplugin/rotating.txt",
                                                    "kestrel-sdplugin/sub/extra.txt"}));
         // The archived log already explains the crash.
-        if (names.size() == 4) EXPECT_NE(contents.entries[2].content.find(crashText), std::string::npos);
+        if (names.size() == 4) {
+            EXPECT_NE(contents.entries[2].content.find(crashText), std::string::npos);
+        }
     }
 
     void ExpectCrashEvent(const TestHttpServer& server, const std::string& crashText) {

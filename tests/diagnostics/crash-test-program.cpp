@@ -10,6 +10,14 @@
 #include "diagnostics/CrashReporter.h"
 #include "diagnostics/Log.h"
 
+namespace {
+// The sanitizers' own null check would end the program before the fault.
+__attribute__((no_sanitize("undefined"))) void WriteThroughNull() {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+}
+}  // namespace
+
 int main(int argc, char* argv[]) {
     if (argc != 3) return 2;
     std::filesystem::current_path(argv[1]);
@@ -18,8 +26,7 @@ int main(int argc, char* argv[]) {
     CrashReporter reporter;
     LogTrace("crash-test-program: about to fault with %s", argv[2]);
     if (std::strcmp(argv[2], "null-write") == 0) {
-        volatile int* nowhere = nullptr;
-        *nowhere = 1;
+        WriteThroughNull();
     } else if (std::strcmp(argv[2], "abort") == 0) {
         std::abort();
     }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -66,6 +67,7 @@ struct TestHttpServer::State {
     int status = 200;
     std::string responseBody = "ok";
     bool neverAnswer = false;
+    std::function<void(const RecordedHttpRequest&)> observer;
     std::vector<RecordedHttpRequest> requests;
     std::vector<std::string> connectionBytes;
 };
@@ -98,6 +100,7 @@ private:
             }
             complete = ParseRequest(m_bytes, request);
             if (complete) {
+                if (m_state->observer) m_state->observer(request);
                 m_state->requests.push_back(request);
                 if (m_state->neverAnswer) m_held = true;
                 response = "HTTP/1.1 " + std::to_string(m_state->status) +
@@ -195,6 +198,11 @@ void TestHttpServer::SetResponse(int status, const std::string& body) {
 void TestHttpServer::SetNeverAnswer(bool neverAnswer) {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->neverAnswer = neverAnswer;
+}
+
+void TestHttpServer::SetRequestObserver(std::function<void(const RecordedHttpRequest&)> observer) {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->observer = std::move(observer);
 }
 
 bool TestHttpServer::WaitForRequests(size_t count, std::chrono::milliseconds timeout) const {

@@ -9,6 +9,7 @@
 // response settings are guarded by one mutex with a condition variable.
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -37,6 +38,11 @@ public:
     void SetResponse(int status, const std::string& body);
     // Keep later connections open without ever answering them.
     void SetNeverAnswer(bool neverAnswer);
+
+    // Calls |observer| on the server's thread with each complete request, before
+    // the request is recorded and answered (null: no observer). It runs under
+    // the server's lock and must not call the server.
+    void SetRequestObserver(std::function<void(const RecordedHttpRequest&)> observer);
 
     bool WaitForRequests(size_t count, std::chrono::milliseconds timeout) const;
     std::vector<RecordedHttpRequest> Requests() const;
