@@ -173,7 +173,7 @@ void TelemetryService::WorkerThreadProc() {
     while (true) {
         std::function<void()> job;
         state.jobs.wait_dequeue(job);
-        if (!job) return;  // the end mark of the destructor
+        if (!job) return;  // the end mark of Stop
         job();
     }
 }
