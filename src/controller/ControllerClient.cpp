@@ -49,7 +49,7 @@ ControllerClient::~ControllerClient() {
 
 void ControllerClient::Start() {
     LogTrace("ControllerClient::Start");
-    if (m_running.exchange(true)) return;
+    if (!m_transport || m_running.exchange(true)) return;
     // The first connection report of the process is made here, on the caller's thread.
     if (m_transport->IsConnected()) {
         m_connected = false;
@@ -72,6 +72,21 @@ void ControllerClient::Stop() {
     m_pending.Release();  // wakes an idle write thread
     if (m_housekeepingThread.joinable()) m_housekeepingThread.join();
     if (m_writeThread.joinable()) m_writeThread.join();
+}
+
+void ControllerClient::Close() {
+    LogTrace("ControllerClient::Close");
+    Stop();
+    {
+        // A link report during the transport's shutdown goes nowhere: the
+        // host link is closed and the keys are not drawn again.
+        std::lock_guard<std::mutex> lock(m_listenerLock);
+        m_listener = nullptr;
+    }
+    // Only the write and housekeeping threads read m_transport, and both have
+    // ended; a dispatch call still in progress ends inside this release.
+    std::shared_ptr<NetworkClientBase> transport = std::move(m_transport);
+    transport.reset();
 }
 
 void ControllerClient::WriteMessageAsync(std::shared_ptr<MessageBase> message, WriteCompletion completion) {

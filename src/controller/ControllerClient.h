@@ -6,7 +6,7 @@
 // after every connection, and reports connection telemetry.
 //
 // Threads:
-// - Start, Stop, destructor: the owner's thread (the plug-in's start-up and exit).
+// - Start, Stop, Close, destructor: the owner's thread (the plug-in's start-up and exit).
 // - WriteMessageAsync: any thread; an overflow completion runs on the caller.
 // - WriteThreadProc: writes, connects when needed, runs every other completion.
 // - HousekeepingThreadProc: while the link is up, sleeps until the transport
@@ -69,6 +69,11 @@ public:
 
     void Start();
     void Stop();
+    // Ends the link for good (the plug-in's exit): stops both threads, then
+    // releases the transport, whose destruction closes the pipe and joins its
+    // threads. Once it returns, no thread of the link calls the listener or a
+    // completion again; a later Start does nothing.
+    void Close();
     void WriteMessageAsync(std::shared_ptr<MessageBase> message, WriteCompletion completion);
 
 private:
@@ -112,6 +117,6 @@ private:
     std::thread m_housekeepingThread;
 
     // Declared last so that it is released first, while everything its
-    // callbacks reach still exists.
+    // callbacks reach still exists. Null after Close.
     std::shared_ptr<NetworkClientBase> m_transport;
 };

@@ -25,6 +25,10 @@ ControlElementsManager::~ControlElementsManager() {
     m_timer.reset();
 }
 
+void ControlElementsManager::StopTimer() {
+    m_timer->Stop();
+}
+
 void ControlElementsManager::AddControlElement(const std::shared_ptr<ControlElementBase>& element) {
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     element->ShareManagerLock(m_mutex);

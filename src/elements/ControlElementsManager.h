@@ -40,6 +40,10 @@ public:
     ControlElementsManager(const ControlElementsManager&) = delete;
     ControlElementsManager& operator=(const ControlElementsManager&) = delete;
 
+    // Stops the timer for good: no tick runs after it returns. Called at the
+    // plug-in's exit, so that no key is redrawn while the process ends.
+    void StopTimer();
+
     // Registers |element| under its name, replacing one of the same name.
     void AddControlElement(const std::shared_ptr<ControlElementBase>& element);
     // The element of |action| or null; the caller holds GetMutex().

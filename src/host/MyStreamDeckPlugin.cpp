@@ -14,15 +14,21 @@ MyStreamDeckPlugin::MyStreamDeckPlugin() : MyStreamDeckPlugin(std::make_shared<N
 MyStreamDeckPlugin::MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport) {
     // The manager's timer starts ticking at once, over an empty map.
     m_elementsManager = std::make_shared<ControlElementsManager>();
-    auto controllerClient = std::make_shared<ControllerClient>(
+    m_controllerClient = std::make_shared<ControllerClient>(
         std::move(transport), [this](const EventMessage& event) { OnControllerEvent(event); });
-    // The elements hold the controller client; the plug-in holds only the manager.
-    BuildActionCatalogue(*m_elementsManager, controllerClient);
+    BuildActionCatalogue(*m_elementsManager, m_controllerClient);
     // Reports the initial link state through the listener on this thread.
-    controllerClient->Start();
+    m_controllerClient->Start();
 }
 
 MyStreamDeckPlugin::~MyStreamDeckPlugin() = default;
+
+void MyStreamDeckPlugin::StopThreads() {
+    LogTrace("MyStreamDeckPlugin::StopThreads");
+    // The link first: its threads call into the elements, which may wake the timer.
+    m_controllerClient->Close();
+    m_elementsManager->StopTimer();
+}
 
 void MyStreamDeckPlugin::OnControllerEvent(const EventMessage& event) {
     LogTrace("EVENT '%s': %s", event.GetName().c_str(), event.GetData().dump().c_str());

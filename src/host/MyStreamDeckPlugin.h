@@ -8,7 +8,8 @@
 // pipe's dispatch thread, and whichever thread connects or disconnects the
 // pipe). Both meet only inside the ControlElementsManager, whose recursive
 // lock serialises them; OnWillAppear/OnWillDisappear take that lock
-// themselves around the element lookup and the context change.
+// themselves around the element lookup and the context change. StopThreads
+// runs on the entry routine's thread after the event loop has ended.
 
 #include <memory>
 
@@ -41,10 +42,18 @@ public:
     void OnCustomEvent(const std::string& event, const std::string& action, const std::string& context,
                        const nlohmann::json& payload, const std::string& device) override;
 
+    // Ends the plug-in's own threads once the host link has closed: first the
+    // controller link (its threads and the pipe's), then the element timer.
+    // Afterwards nothing redraws a key or touches an element while the
+    // process-wide objects (log, image library, telemetry) are torn down.
+    // Called once by the entry routine after Run; the object itself lives on.
+    void StopThreads();
+
     ControlElementsManager& ElementsManager() { return *m_elementsManager; }
 
 private:
     void OnControllerEvent(const EventMessage& event);
 
     std::shared_ptr<ControlElementsManager> m_elementsManager;
+    std::shared_ptr<ControllerClient> m_controllerClient;
 };

@@ -26,7 +26,7 @@ int main(int argc, const char* argv[]) {
     std::optional<CommandLine> commandLine = CommandLine::Parse(argc, argv);
     if (!commandLine) return 1;
 
-    // The plug-in lives until the process ends; its threads run until then.
+    // The plug-in lives until the process ends; its threads until Run returns.
     g_plugin = new MyStreamDeckPlugin();
     MyStreamDeckPlugin* plugin = g_plugin;
 
@@ -37,10 +37,13 @@ int main(int argc, const char* argv[]) {
 
     connectionManager->Run();
 
-    // The controller and timer threads may still redraw a key while the process
-    // exits, through the pointer the plug-in holds. Keeping the connection
-    // manager alive (it is closed now, so it drops those sends) makes such late
-    // sends harmless instead of touching a destroyed object.
+    // No key is redrawn once the host link is gone: the controller link and the
+    // element timer end here, before the process-wide objects are torn down
+    // (a redraw then would use the image library after its shutdown).
+    plugin->StopThreads();
+
+    // The plug-in still points at the connection manager; keeping it alive
+    // (closed, so it drops every send) keeps that pointer valid to the end.
     g_closedConnectionManager = new std::shared_ptr<ESDConnectionManager>(std::move(connectionManager));
     return 0;
 }

@@ -325,6 +325,26 @@ TEST_F(ControllerClientTest, WorksWithARealControllerAndComesBackAfterALoss) {
     client.reset();
 }
 
+TEST_F(ControllerClientTest, CloseReleasesTheLinkAndNothingReachesTheListenerAfterwards) {
+    std::string name = PrivatePipeName();
+    ServerThread server(name);
+    ASSERT_TRUE(server.Listening());
+    auto pipe = std::make_shared<NamedPipesClient>(name);
+    std::weak_ptr<NetworkClientBase> released = pipe;
+    auto client = MakeClient(std::move(pipe));
+    client->Start();
+    ASSERT_TRUE(observed.WaitFor([&] { return observed.events.size() >= 12; })) << observed.Events().size();
+
+    client->Close();
+    // The pipe client is gone, so its I/O and dispatch threads have ended.
+    EXPECT_TRUE(released.expired());
+    const size_t seen = observed.Events().size();
+    client->Start();  // a closed link stays closed
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(observed.Events().size(), seen);
+    client.reset();
+}
+
 TEST_F(ControllerClientTest, FourWritersAgainstALinkThatKeepsDroppingFinishEveryMessageOnce) {
     std::string name = PrivatePipeName();
     ServerThread server(name, 25ms);

@@ -128,6 +128,14 @@ size_t PressFor(PluginHarness& plugin, std::chrono::milliseconds duration, const
     return presses;
 }
 
+std::chrono::milliseconds QuickExitLimit() {
+#if defined(__SANITIZE_THREAD__)
+    return 10s;
+#else
+    return 2s;
+#endif
+}
+
 void ExpectBounded(const ChildProcess::Usage& before, const ChildProcess::Usage& after,
                    size_t extraMegabytes) {
     EXPECT_LE(after.residentBytes, before.residentBytes + extraMegabytes * 1024 * 1024)
