@@ -5,6 +5,7 @@
 #include <set>
 #include <thread>
 
+#include "ControllerModel.h"
 #include "support/PngDecoder.h"
 
 using json = nlohmann::json;
@@ -12,34 +13,8 @@ using namespace std::chrono_literals;
 
 namespace faults {
 
-const std::vector<std::string> kActions = [] {
-    std::vector<std::string> actions;
-    for (const char* name : {"overlays-reload",
-                             "emberfall",
-                             "cup-empty",
-                             "alerts-skip",
-                             "alerts-mute",
-                             "streaming-state",
-                             "alerts-pause",
-                             "alerts-pause-on",
-                             "alerts-pause-off",
-                             "media-request",
-                             "media-request-video",
-                             "emberfall-pump",
-                             "media-request-play-pause",
-                             "media-request-play",
-                             "media-request-pause",
-                             "media-request-next-item",
-                             "media-request-prev-item",
-                             "media-request-nudge-volume-up",
-                             "media-request-nudge-volume-down",
-                             "media-request-set-volume-level",
-                             "media-request-mute",
-                             "media-request-show-on-stream"}) {
-        actions.push_back(std::string("com.vantora.kestrel.") + name);
-    }
-    return actions;
-}();
+// The simulator supports every action of the catalogue.
+const std::vector<std::string> kActions = ControllerModel::ActionIds();
 
 std::string ContextOf(const std::string& action) {
     return "ctx-" + action.substr(action.rfind('.') + 1);

@@ -93,7 +93,9 @@ TEST(SoakTest, MixedActivityLeavesMemoryThreadsAndHandlesFlat) {
         }
         if (now >= nextSample) {
             // The baseline is taken with the link up, as the final sample is.
-            if (elapsed >= warmUp && !baseline) ASSERT_TRUE(EveryKeyUsable(plugin));
+            if (elapsed >= warmUp && !baseline) {
+                ASSERT_TRUE(EveryKeyUsable(plugin));
+            }
             last = plugin.PluginUsage();
             ASSERT_TRUE(last) << "the plug-in has ended\n" << plugin.PluginOutput();
             Print(elapsed < warmUp ? "warm-up" : "", elapsed, *last);

@@ -70,6 +70,12 @@ ControllerModel::ControllerModel(bool signedIn) : m_signedIn(signedIn) {
     for (const auto& [name, states] : MultiStateFunctions()) m_states[kPrefix + name] = states.front();
 }
 
+std::vector<std::string> ControllerModel::ActionIds() {
+    std::vector<std::string> ids;
+    for (const auto& name : ShortNames()) ids.push_back(kPrefix + name);
+    return ids;
+}
+
 std::string ControllerModel::ResolveActionId(const std::string& id) {
     for (const auto& name : ShortNames()) {
         if (id == name || id == kPrefix + name) return kPrefix + name;

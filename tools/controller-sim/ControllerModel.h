@@ -36,6 +36,8 @@ public:
 
     // Full identifier of an action given by either form; empty when unknown.
     static std::string ResolveActionId(const std::string& id);
+    // The full identifiers of the 22 actions, in the order of the plug-in's catalogue.
+    static std::vector<std::string> ActionIds();
 
 private:
     bool m_signedIn;
