@@ -19,8 +19,9 @@
 // - onDataReceived runs on the dispatch thread only, one message at a time.
 // - Idle threads sleep: the dispatch thread on the incoming queue (Disconnect
 //   queues an empty entry to wake it), the I/O thread in WaitForInput on the
-//   pipe and m_wakeup (signalled by Write and Disconnect). A back-end without
-//   wake-ups (Windows) makes the I/O thread poll every 25 ms instead.
+//   pipe and m_wakeup (signalled by Write and Disconnect; an eventfd on POSIX,
+//   an event and an overlapped read on Windows). Only a back-end without
+//   wake-ups (OpenWakeup failed) makes the I/O thread poll every 25 ms.
 // - The I/O thread closes its own handle when it ends, so a handle value is
 //   never reused while a thread of an older connection could still use it.
 
@@ -83,8 +84,9 @@ private:
     std::thread m_ioThread;                                    // guarded by m_lock
     std::thread m_dispatchThread;                              // guarded by m_lock
 
-    // Signalled by Write and Disconnect; kInvalidHandle where the back-end
-    // cannot wait on its pipe (Windows), and the I/O thread then polls.
+    // Signalled by Write and Disconnect, waited for by the I/O thread only;
+    // kInvalidHandle where the back-end cannot wait on its pipe, and the I/O
+    // thread then polls.
     const Handle m_wakeup;
 
     moodycamel::BlockingConcurrentQueue<std::vector<char>> m_outgoing;

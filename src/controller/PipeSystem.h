@@ -4,6 +4,12 @@
 // NamedPipesClient makes every OS call through this seam, so that tests can
 // make any one of them fail (a busy pipe, a broken write) without a real fault.
 // Back-ends: PipeSystem_win32.cpp, PipeSystem_posix.cpp.
+//
+// Threads: the back-ends keep no state and no lock. On one handle, the
+// client's I/O thread calls Peek, Read, Skip, Write, WaitForInput and at last
+// Close; any other thread may call Shutdown (to end those calls) and
+// SignalWakeup (to end a WaitForInput) meanwhile. Open, WaitUntilFree and
+// SetMessageMode run on the thread that connects, before the I/O thread starts.
 
 #include <cstdint>
 #include <memory>
@@ -38,18 +44,24 @@ public:
     virtual bool Skip(Handle handle) = 0;
     // Writes one whole message; blocks until the pipe has taken it.
     virtual bool Write(Handle handle, const char* bytes, uint32_t size) = 0;
-    // Makes every pending and later call on |handle| fail, without releasing it.
+    // Makes the pending calls on |handle| fail at once, without releasing it.
+    // Later calls fail too on POSIX (the socket is shut down); on Windows only
+    // what is pending is cancelled, so the caller checks its own state before
+    // each call and signals the wake-up for a wait that has not begun.
     virtual void Shutdown(Handle handle) = 0;
     virtual void Close(Handle handle) = 0;
 
     // Waiting instead of polling. A wake-up is an object that another thread
-    // signals (an eventfd on POSIX). A back-end that cannot wait on its pipe
-    // keeps the defaults: OpenWakeup gives kInvalidHandle and the client polls.
+    // signals (an eventfd on POSIX, an auto-reset event on Windows). A
+    // back-end that cannot wait on its pipe keeps the defaults: OpenWakeup
+    // gives kInvalidHandle and the client polls.
     virtual Handle OpenWakeup() { return kInvalidHandle; }
     virtual void SignalWakeup(Handle wakeup) {}
     virtual void CloseWakeup(Handle wakeup) {}
     // Blocks until |handle| has a message or has broken, or |wakeup| is
-    // signalled (the signal is consumed). May return early.
+    // signalled (the signal is consumed), or Shutdown(handle) is called. May
+    // return early. Takes no message bytes: a message of zero bytes may be
+    // consumed, nothing else.
     virtual void WaitForInput(Handle handle, Handle wakeup) {}
 
     // The platform's implementation (shared; it keeps no state).

@@ -1,4 +1,8 @@
-// Windows back-end: the client end of a message-type named pipe.
+// Windows back-end: the client end of a message-type named pipe, opened for
+// overlapped I/O so that the I/O thread can sleep on the pipe and its wake-up
+// event at once. Every read, write and wait here carries an OVERLAPPED with an
+// event of its own and waits for its completion, so to the caller each call
+// is as blocking as on a plain handle; CancelIoEx (Shutdown) ends any of them.
 #include <windows.h>
 
 #include <vector>
@@ -7,8 +11,45 @@
 
 namespace {
 
+// While a wait cannot be started, the I/O thread looks at the pipe this often
+// instead of spinning.
+constexpr DWORD kFallbackWaitMilliseconds = 25;
+
 HANDLE ToHandle(PipeSystem::Handle handle) {
     return reinterpret_cast<HANDLE>(handle);
+}
+
+// One overlapped operation: its OVERLAPPED and the manual-reset event that
+// signals its completion.
+struct Operation {
+    OVERLAPPED overlapped{};
+    Operation() { overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~Operation() {
+        if (overlapped.hEvent) CloseHandle(overlapped.hEvent);
+    }
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+    bool Ready() const { return overlapped.hEvent != nullptr; }
+};
+
+// Waits for the operation that ReadFile or WriteFile started (|started| is
+// their result) and gives its final error code, ERROR_SUCCESS when it
+// succeeded. ERROR_MORE_DATA (part of a longer message read) completes the
+// operation like a success, so its byte count is valid too.
+DWORD Finish(HANDLE pipe, BOOL started, Operation& operation, DWORD& transferred) {
+    transferred = 0;
+    if (!started) {
+        DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return error;
+    }
+    if (GetOverlappedResult(pipe, &operation.overlapped, &transferred, TRUE)) return ERROR_SUCCESS;
+    return GetLastError();
+}
+
+DWORD ReadPipe(HANDLE pipe, char* buffer, DWORD size, DWORD& transferred) {
+    Operation operation;
+    if (!operation.Ready()) return GetLastError();
+    return Finish(pipe, ReadFile(pipe, buffer, size, nullptr, &operation.overlapped), operation, transferred);
 }
 
 class Win32PipeSystem : public PipeSystem {
@@ -16,8 +57,9 @@ public:
     OpenResult Open(const std::string& name, Handle& handle) override {
         // Identification level only: the server may learn who we are but may
         // not act as the plug-in's user.
-        HANDLE pipe = CreateFileA(PipeAddress(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        HANDLE pipe =
+            CreateFileA(PipeAddress(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) {
             handle = reinterpret_cast<Handle>(pipe);
             return OpenResult::Opened;
@@ -49,31 +91,74 @@ public:
 
     bool Read(Handle handle, char* buffer, uint32_t size) override {
         DWORD read = 0;
-        return ReadFile(ToHandle(handle), buffer, size, &read, nullptr) != FALSE && read == size;
+        return ReadPipe(ToHandle(handle), buffer, size, read) == ERROR_SUCCESS && read == size;
     }
 
     bool Skip(Handle handle) override {
         std::vector<char> scratch(64 * 1024);
         while (true) {
             DWORD read = 0;
-            if (ReadFile(ToHandle(handle), scratch.data(), static_cast<DWORD>(scratch.size()), &read,
-                         nullptr)) {
-                return true;
-            }
-            if (GetLastError() != ERROR_MORE_DATA) return false;
+            DWORD error =
+                ReadPipe(ToHandle(handle), scratch.data(), static_cast<DWORD>(scratch.size()), read);
+            if (error == ERROR_SUCCESS) return true;
+            if (error != ERROR_MORE_DATA) return false;
         }
     }
 
     bool Write(Handle handle, const char* bytes, uint32_t size) override {
+        Operation operation;
+        if (!operation.Ready()) return false;
         DWORD written = 0;
-        return WriteFile(ToHandle(handle), bytes, size, &written, nullptr) != FALSE && written == size;
+        BOOL started = WriteFile(ToHandle(handle), bytes, size, nullptr, &operation.overlapped);
+        return Finish(ToHandle(handle), started, operation, written) == ERROR_SUCCESS && written == size;
     }
 
+    // Cancels what any thread has pending on the pipe; the caller's wake-up
+    // covers a wait that has not started yet.
     void Shutdown(Handle handle) override { CancelIoEx(ToHandle(handle), nullptr); }
 
     void Close(Handle handle) override {
         DisconnectNamedPipe(ToHandle(handle));
         CloseHandle(ToHandle(handle));
+    }
+
+    // An auto-reset event: the wait that sees it signalled also consumes it.
+    Handle OpenWakeup() override {
+        HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        return event ? reinterpret_cast<Handle>(event) : kInvalidHandle;
+    }
+
+    void SignalWakeup(Handle wakeup) override { SetEvent(ToHandle(wakeup)); }
+
+    void CloseWakeup(Handle wakeup) override { CloseHandle(ToHandle(wakeup)); }
+
+    // A read of zero bytes completes as soon as a message is waiting, without
+    // taking any of it (ERROR_MORE_DATA: the message stays whole at the head
+    // of the queue for Peek and Read), or when the pipe breaks or the read is
+    // cancelled. The one message it does consume is a message of zero bytes,
+    // which the client drops anyway. Wine behaves the same for message pipes.
+    void WaitForInput(Handle handle, Handle wakeup) override {
+        HANDLE pipe = ToHandle(handle);
+        Operation operation;
+        char unused = 0;
+        BOOL started = operation.Ready() && ReadFile(pipe, &unused, 0, nullptr, &operation.overlapped);
+        DWORD error = started ? ERROR_SUCCESS : GetLastError();
+        if (error == ERROR_SUCCESS || error == ERROR_MORE_DATA || error == ERROR_BROKEN_PIPE ||
+            error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_OPERATION_ABORTED) {
+            return;  // decided at once: Peek tells the caller what there is
+        }
+        if (error != ERROR_IO_PENDING) {
+            // No wait on the pipe: look again soon rather than spin.
+            WaitForSingleObject(ToHandle(wakeup), kFallbackWaitMilliseconds);
+            return;
+        }
+        HANDLE events[2] = {operation.overlapped.hEvent, ToHandle(wakeup)};
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            CancelIoEx(pipe, &operation.overlapped);
+        }
+        // The read must be over before its OVERLAPPED goes away.
+        DWORD ignored = 0;
+        GetOverlappedResult(pipe, &operation.overlapped, &ignored, TRUE);
     }
 };
 

@@ -94,6 +94,40 @@ TEST_F(NamedPipesClientTest, ZeroByteMessageDoesNotHoldUpLaterOnes) {
     EXPECT_TRUE(client.IsConnected());
 }
 
+// While nothing happens the I/O thread sleeps until the pipe has a message or
+// a Write wakes it, instead of looking at the pipe again and again (polling
+// every 25 ms would peek about 20 times in each half second below). A lone
+// message of zero bytes, which a peek may not even show, must not keep it
+// awake either.
+TEST_F(NamedPipesClientTest, IdleConnectionSleepsAndWakesForTraffic) {
+    auto system = std::make_shared<ScriptedPipeSystem>();
+    TransportRecorder recorder;
+    NamedPipesClient client(name, system);
+    recorder.Attach(client);
+    ConnectClient(client);
+    auto peeksWhileIdle = [&] {
+        int before = system->peeks.load();
+        std::this_thread::sleep_for(500ms);
+        return system->peeks.load() - before;
+    };
+    EXPECT_LE(peeksWhileIdle(), 3);
+
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(client.Write("out", 3));
+    EXPECT_EQ(server.Receive(10s), "out");
+    ASSERT_TRUE(server.Send("in"));
+    ASSERT_TRUE(recorder.WaitForMessages(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_LE(peeksWhileIdle(), 3);
+
+    ASSERT_TRUE(server.Send(""));
+    EXPECT_LE(peeksWhileIdle(), 3);
+    ASSERT_TRUE(server.Send("after"));
+    ASSERT_TRUE(recorder.WaitForMessages(2));
+    EXPECT_EQ(recorder.Messages(), (std::vector<std::string>{"in", "after"}));
+    EXPECT_TRUE(client.IsConnected());
+}
+
 TEST_F(NamedPipesClientTest, OversizedMessageIsDiscardedWithALogLine) {
     LogRecords log;
     TransportRecorder recorder;

@@ -66,7 +66,8 @@ public:
 };
 
 // Forwards to the platform's PipeSystem; can answer Open with "busy" a few
-// times, report a message as too large, and hold writes at a gate until the test opens it.
+// times, report a message as too large, and hold writes at a gate until the
+// test opens it. Counts the peeks (how often the I/O thread looked at the pipe).
 class ScriptedPipeSystem : public PipeSystem {
 public:
     OpenResult Open(const std::string& name, Handle& handle) override {
@@ -82,6 +83,7 @@ public:
     }
     bool SetMessageMode(Handle handle) override { return m_native->SetMessageMode(handle); }
     PeekResult Peek(Handle handle) override {
+        ++peeks;
         PeekResult result = m_native->Peek(handle);
         if (result.pending && result.size == oversizedPeekFor) result.size = 16u * 1024u * 1024u + 1u;
         return result;
@@ -122,6 +124,7 @@ public:
     std::condition_variable changed;
     bool gateOpen = true;
     int writesStarted = 0;
+    std::atomic<int> peeks{0};
 
 private:
     std::shared_ptr<PipeSystem> m_native = PipeSystem::Native();
