@@ -57,9 +57,12 @@ void NamedPipesClient::Disconnect() {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     Handle handle = m_handle.exchange(PipeSystem::kInvalidHandle);
     if (handle != PipeSystem::kInvalidHandle) {
-        ++m_connection;
-        // Wakes a blocked read, write or wait; the I/O thread closes the handle.
+        // Wakes a blocked read, write or wait. The I/O thread closes the handle
+        // once the connection number changes, so the number changes only after
+        // the shutdown: a handle value closed and reused elsewhere (another
+        // socket of this process) is never shut down by mistake.
         m_system->Shutdown(handle);
+        ++m_connection;
         WakeIoThread();
         m_incoming.enqueue(std::nullopt);  // wakes the dispatch thread
     }
