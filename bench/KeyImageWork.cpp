@@ -5,14 +5,16 @@
 
 namespace {
 
-std::shared_ptr<Graphics> Load(const char* fileName) {
-    return std::make_shared<Graphics>(ResolveModulePath(std::string(fileName)));
+std::shared_ptr<Graphics> Load(const char* fileName, Graphics::Keep keep = Graphics::Keep::Pixels) {
+    return std::make_shared<Graphics>(ResolveModulePath(std::string(fileName)), keep);
 }
 
 }  // namespace
 
 KeyImageWork::KeyImageWork()
-    : m_base(Load("media_request_video_on.png")),
+    // Held as the plug-in holds them: a key's own image as its file, the
+    // shared overlays as pixels.
+    : m_base(Load("media_request_video_on.png", Graphics::Keep::FileBytes)),
       m_status(Load("state_offline.png")),
       m_transient(Load("state_alert.png")) {}
 

@@ -19,6 +19,8 @@ public:
         double cpuSeconds = 0;         // user + system time of the whole process
         uint64_t contextSwitches = 0;  // voluntary + involuntary, summed over its threads
         uint64_t residentKiB = 0;      // VmRSS
+        uint64_t anonymousKiB = 0;     // RssAnon: heaps, stacks, the process's own pages
+        uint64_t fileKiB = 0;          // RssFile: pages of the executable and shared libraries
         int threads = 0;
     };
 

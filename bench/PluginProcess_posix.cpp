@@ -74,6 +74,8 @@ std::optional<PluginProcess::Usage> PluginProcess::Sample() const {
     Usage usage;
     usage.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
     usage.residentKiB = StatusValue(base + "/status", "VmRSS");
+    usage.anonymousKiB = StatusValue(base + "/status", "RssAnon");
+    usage.fileKiB = StatusValue(base + "/status", "RssFile");
     if (DIR* tasks = opendir((base + "/task").c_str())) {
         while (dirent* task = readdir(tasks)) {
             if (task->d_name[0] == '.') continue;

@@ -1,12 +1,14 @@
 #include "diagnostics/ProcessLifetime.h"
 
 #include "diagnostics/CrashReporter.h"
+#include "diagnostics/HeapArenas.h"
 #include "diagnostics/PluginLifetime.h"
 #include "graphics/GraphicsSession.h"
 #include "telemetry/HttpPost.h"
 #include "telemetry/TelemetryService.h"
 
 ProcessLifetime::ProcessLifetime() {
+    LimitHeapArenas();
     HttpStartUp();
     m_graphics = std::make_unique<GraphicsSession>();
     m_plugin = std::make_unique<PluginLifetime>();

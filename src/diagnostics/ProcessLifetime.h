@@ -3,9 +3,10 @@
 // takes itself down after it, in one place. The executable holds exactly one
 // ProcessLifetime as its static object:
 //
-//   start: HTTP library -> graphics session (GDI+ on Windows) ->
-//          PluginLifetime (working directory, log, start record, start
-//          event, which creates the telemetry service) -> crash reporter
+//   start: heap arenas capped (before any thread) -> HTTP library ->
+//          graphics session (GDI+ on Windows) -> PluginLifetime (working
+//          directory, log, start record, start event, which creates the
+//          telemetry service) -> crash reporter
 //   exit:  crash reporter -> PluginLifetime (shutdown event queued, stop
 //          record, log closed) -> graphics session -> telemetry service
 //          (its workers post what is still queued, the shutdown event

@@ -111,7 +111,8 @@ json ControlElementBase::GetContextSettings(const std::string& context, const js
 
 void ControlElementBase::SetImageFromFile(const std::string& fileName) {
     LogTrace("ControlElementBase::SetImageFromFile: '%s' ('%s')", fileName.c_str(), m_name.c_str());
-    m_base_image = std::make_shared<Graphics>(ResolveModulePath(fileName));
+    // Kept as the compressed file: every redraw copies it anyway.
+    m_base_image = std::make_shared<Graphics>(ResolveModulePath(fileName), Graphics::Keep::FileBytes);
     UpdateGraphics("");
 }
 

@@ -29,6 +29,6 @@ void SimpleDynamicImageButton::HandleReceivedSettings(const std::string& context
     ControlElementBase::HandleReceivedSettings(context, payload);
     const std::string file = m_imageChooser(GetContextSettings(context, payload));
     LogTrace("ControlElementBase::SetImageFromFile: '%s' ('%s')", file.c_str(), GetName().c_str());
-    ContextImages()[context] = std::make_shared<Graphics>(ResolveModulePath(file));
+    ContextImages()[context] = std::make_shared<Graphics>(ResolveModulePath(file), Graphics::Keep::FileBytes);
     UpdateGraphics(context);
 }

@@ -8,8 +8,9 @@
 // nothing. Callers compose on copies, so the images they keep are never drawn on.
 //
 // Threads: none of its own; one Graphics must not be used by two threads at
-// once (the control elements serialise their redraws). Objects are held by
-// std::shared_ptr.
+// once (the control elements serialise their redraws). The cairo back-end
+// also lets several threads read one image at once (copy it, draw it as an
+// overlay, encode it). Objects are held by std::shared_ptr.
 
 #include <string>
 
@@ -17,9 +18,19 @@ struct IStream;
 
 class Graphics {
 public:
+    // How an image loaded from a file is held while it is kept. Pixels: decoded
+    // once, quick to copy and to draw as an overlay. FileBytes: only the
+    // compressed file, a fraction of the memory, decoded again for every copy
+    // and every use as an overlay; for images that are only copied for a
+    // redraw now and then. The result of every operation is the same either
+    // way; a back-end may hold pixels in both cases (GDI+ does).
+    enum class Keep { Pixels, FileBytes };
+
     // Loads the image file at `path`; on failure logs the critical line
-    // "Failed loading image from file '<path>'" and holds no image.
-    explicit Graphics(const std::wstring& path);
+    // "Failed loading image from file '<path>'" and holds no image. The file
+    // is decoded at once in both Keep modes, so a file that does not decode
+    // fails here.
+    explicit Graphics(const std::wstring& path, Keep keep = Keep::Pixels);
 
     // Deep copy of the pixels; a copy of an image-less Graphics is image-less.
     Graphics(const Graphics& other);

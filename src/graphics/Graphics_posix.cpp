@@ -1,5 +1,7 @@
 #include <cairo.h>
 
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -7,27 +9,62 @@
 #include "graphics/Base64.h"
 #include "graphics/Graphics.h"
 
-// The cairo back-end: every image is a cairo image surface in memory.
+// The cairo back-end. An image kept as Keep::FileBytes holds the file's PNG
+// bytes (about 5 KB for a key) instead of its decoded pixels (83 KB at
+// 144x144); each copy and each use as an overlay decodes them afresh, which
+// gives exactly the pixels of a file load. Once drawn on, an image holds a
+// cairo image surface. Reading a kept image never changes it, so one kept
+// image may be read by several threads at once.
 struct Graphics::Image {
-    cairo_surface_t* surface;
+    cairo_surface_t* surface = nullptr;  // the pixels; null while only the PNG bytes are kept
+    std::vector<unsigned char> png;      // the file's bytes while there is no surface
+    int width = 0;
+    int height = 0;
 };
 
 namespace {
 
-cairo_surface_t* LoadPng(const std::wstring& path) {
-    std::string file;
-    try {
-        file = WideToUtf8(path);
-    } catch (const std::range_error&) {
-        return nullptr;
-    }
-    if (file.empty()) return nullptr;
-    cairo_surface_t* surface = cairo_image_surface_create_from_png(file.c_str());
+struct PngReader {
+    const std::vector<unsigned char>* bytes;
+    size_t offset;
+};
+
+cairo_status_t ReadFromBytes(void* closure, unsigned char* data, unsigned int length) {
+    auto* reader = static_cast<PngReader*>(closure);
+    if (reader->bytes->size() - reader->offset < length) return CAIRO_STATUS_READ_ERROR;
+    std::memcpy(data, reader->bytes->data() + reader->offset, length);
+    reader->offset += length;
+    return CAIRO_STATUS_SUCCESS;
+}
+
+// A new surface decoded from PNG bytes; null when they do not decode.
+cairo_surface_t* DecodePng(const std::vector<unsigned char>& bytes) {
+    PngReader reader{&bytes, 0};
+    cairo_surface_t* surface = cairo_image_surface_create_from_png_stream(ReadFromBytes, &reader);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(surface);
         return nullptr;
     }
     return surface;
+}
+
+bool ReadFile(const std::wstring& path, std::vector<unsigned char>& bytes) {
+    std::string file;
+    try {
+        file = WideToUtf8(path);
+    } catch (const std::range_error&) {
+        return false;
+    }
+    if (file.empty()) return false;
+    FILE* stream = std::fopen(file.c_str(), "rb");
+    if (!stream) return false;
+    unsigned char block[8192];
+    size_t count = 0;
+    while ((count = std::fread(block, 1, sizeof block, stream)) > 0)
+        bytes.insert(bytes.end(), block, block + count);
+    bool complete = !std::ferror(stream);
+    std::fclose(stream);
+    return complete;
 }
 
 cairo_surface_t* CopySurface(cairo_surface_t* source) {
@@ -46,6 +83,13 @@ cairo_surface_t* CopySurface(cairo_surface_t* source) {
     return copy;
 }
 
+// A surface of the image's pixels that the caller owns a reference to: the
+// image's own surface, or one decoded from its bytes. Null when decoding fails.
+cairo_surface_t* AcquirePixels(cairo_surface_t* surface, const std::vector<unsigned char>& png) {
+    if (surface) return cairo_surface_reference(surface);
+    return DecodePng(png);
+}
+
 cairo_status_t AppendToBuffer(void* closure, const unsigned char* data, unsigned int length) {
     auto* buffer = static_cast<std::vector<unsigned char>*>(closure);
     buffer->insert(buffer->end(), data, data + length);
@@ -54,53 +98,80 @@ cairo_status_t AppendToBuffer(void* closure, const unsigned char* data, unsigned
 
 }  // namespace
 
-Graphics::Graphics(const std::wstring& path) {
-    if (cairo_surface_t* surface = LoadPng(path)) {
-        m_image = new Image{surface};
-    } else {
+Graphics::Graphics(const std::wstring& path, Keep keep) {
+    std::vector<unsigned char> bytes;
+    cairo_surface_t* surface = ReadFile(path, bytes) ? DecodePng(bytes) : nullptr;
+    if (!surface) {
         LogLoadFailure(path);
+        return;
     }
+    int width = cairo_image_surface_get_width(surface);
+    int height = cairo_image_surface_get_height(surface);
+    if (keep == Keep::Pixels) {
+        m_image = new Image{surface, {}, width, height};
+        return;
+    }
+    cairo_surface_destroy(surface);
+    bytes.shrink_to_fit();
+    m_image = new Image{nullptr, std::move(bytes), width, height};
 }
 
 Graphics::Graphics(const Graphics& other) {
     if (!other.m_image) return;
-    if (cairo_surface_t* copy = CopySurface(other.m_image->surface)) m_image = new Image{copy};
+    const Image& source = *other.m_image;
+    cairo_surface_t* copy = source.surface ? CopySurface(source.surface) : DecodePng(source.png);
+    if (copy) m_image = new Image{copy, {}, source.width, source.height};
 }
 
 Graphics::~Graphics() {
     if (!m_image) return;
-    cairo_surface_destroy(m_image->surface);
+    if (m_image->surface) cairo_surface_destroy(m_image->surface);
     delete m_image;
 }
 
 unsigned Graphics::Width() const {
-    return m_image ? static_cast<unsigned>(cairo_image_surface_get_width(m_image->surface)) : 0;
+    return m_image ? static_cast<unsigned>(m_image->width) : 0;
 }
 
 unsigned Graphics::Height() const {
-    return m_image ? static_cast<unsigned>(cairo_image_surface_get_height(m_image->surface)) : 0;
+    return m_image ? static_cast<unsigned>(m_image->height) : 0;
 }
 
 void Graphics::Compose(const Graphics& overlay) {
     if (!m_image || !overlay.m_image || overlay.Width() == 0 || overlay.Height() == 0) return;
+    // Drawn on: the image holds its pixels from now on.
+    if (!m_image->surface) {
+        cairo_surface_t* pixels = DecodePng(m_image->png);
+        if (!pixels) return;
+        m_image->surface = pixels;
+        std::vector<unsigned char>().swap(m_image->png);
+    }
+    cairo_surface_t* over = AcquirePixels(overlay.m_image->surface, overlay.m_image->png);
+    if (!over) return;
     cairo_t* cr = cairo_create(m_image->surface);
     cairo_scale(cr, static_cast<double>(Width()) / overlay.Width(),
                 static_cast<double>(Height()) / overlay.Height());
-    cairo_set_source_surface(cr, overlay.m_image->surface, 0, 0);
+    cairo_set_source_surface(cr, over, 0, 0);
     // Padding instead of transparency beyond the overlay's border, so that a
     // scaled overlay's edge pixels are not faded into the base.
     cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
     cairo_paint(cr);
     cairo_destroy(cr);
+    cairo_surface_destroy(over);
     cairo_surface_flush(m_image->surface);
 }
 
 bool Graphics::ToBase64Png(std::string& output) const {
     if (!m_image) return false;
+    // The kept bytes are the file as it was written, not cairo's encoding of
+    // its pixels: decode and encode so that the output is the same either way.
+    cairo_surface_t* pixels = AcquirePixels(m_image->surface, m_image->png);
+    if (!pixels) return false;
     std::vector<unsigned char> png;
-    if (cairo_surface_write_to_png_stream(m_image->surface, AppendToBuffer, &png) != CAIRO_STATUS_SUCCESS)
-        return false;
+    cairo_status_t status = cairo_surface_write_to_png_stream(pixels, AppendToBuffer, &png);
+    cairo_surface_destroy(pixels);
+    if (status != CAIRO_STATUS_SUCCESS) return false;
     output = EncodeBase64(png.data(), png.size());
     return true;
 }

@@ -57,7 +57,7 @@ UINT ImageHeight(GpImage* image) {
 
 }  // namespace
 
-Graphics::Graphics(const std::wstring& path) {
+Graphics::Graphics(const std::wstring& path, Keep) {
     GpImage* handle = nullptr;
     GpStatus status = GdipLoadImageFromFile(path.c_str(), &handle);
     if (status == Gdiplus::Ok && handle) {

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "diagnostics/Platform.h"
 #include "graphics/Graphics.h"
@@ -41,10 +44,11 @@ protected:
     GraphicsTest() : m_directory("kestrel-graphics-test") {}
 
     // Writes `image` as a PNG file of the test's folder and loads it.
-    std::shared_ptr<Graphics> Load(const std::string& name, const RgbaImage& image) {
+    std::shared_ptr<Graphics> Load(const std::string& name, const RgbaImage& image,
+                                   Graphics::Keep keep = Graphics::Keep::Pixels) {
         std::string path = (m_directory.Path() / name).u8string();
         EXPECT_TRUE(WritePngFile(path, image));
-        return std::make_shared<Graphics>(Utf8ToWide(path));
+        return std::make_shared<Graphics>(Utf8ToWide(path), keep);
     }
 
     std::shared_ptr<Graphics> Missing() {
@@ -217,6 +221,118 @@ TEST_F(GraphicsTest, ACombinedPathTooLongForThePlatformFailsTheLoadWithTheLogLin
     auto lines = log.CriticalLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("Failed loading image from file '"), std::string::npos) << lines[0];
+}
+
+// A picture with opaque, translucent and clear parts, so that any difference
+// in decoding or premultiplying shows.
+RgbaImage MixedPicture(unsigned size) {
+    RgbaImage picture(size, size, kClear);
+    picture.Fill(0, 0, size / 2, size, kRed);
+    picture.Fill(size / 2, 0, size, size / 2, {10, 200, 30, 128});
+    return picture;
+}
+
+std::string EncodeText(const Graphics& graphics) {
+    std::string text;
+    EXPECT_TRUE(graphics.ToBase64Png(text));
+    return text;
+}
+
+std::string Redraw(const Graphics& base, const Graphics& status, const Graphics& transient) {
+    Graphics key(base);
+    key.Compose(status);
+    key.Compose(transient);
+    return EncodeText(key);
+}
+
+TEST_F(GraphicsTest, KeepingOnlyTheFileGivesTheSameImagesAsKeepingThePixels) {
+    using Keep = Graphics::Keep;
+    auto pixels = Load("base.png", MixedPicture(24), Keep::Pixels);
+    auto file = Load("base.png", MixedPicture(24), Keep::FileBytes);
+    auto overlayPixels = Load("overlay.png", QuadrantOverlay(8), Keep::Pixels);
+    auto overlayFile = Load("overlay.png", QuadrantOverlay(8), Keep::FileBytes);
+    ASSERT_TRUE(file->HasImage());
+    EXPECT_EQ(file->Width(), 24u);
+    EXPECT_EQ(file->Height(), 24u);
+    EXPECT_EQ(EncodeText(*file), EncodeText(*pixels));
+    EXPECT_EQ(EncodeText(Graphics(*file)), EncodeText(*pixels));
+
+    // Every pairing of the two ways, as base and as overlay, draws the same key.
+    const std::string expected = Redraw(*pixels, *overlayPixels, *overlayPixels);
+    EXPECT_EQ(Redraw(*file, *overlayPixels, *overlayPixels), expected);
+    EXPECT_EQ(Redraw(*pixels, *overlayFile, *overlayFile), expected);
+    EXPECT_EQ(Redraw(*file, *overlayFile, *overlayPixels), expected);
+
+    // Drawing on the kept image itself draws on pixels from then on.
+    file->Compose(*overlayFile);
+    file->Compose(*overlayFile);
+    EXPECT_EQ(EncodeText(*file), expected);
+    EXPECT_EQ(EncodeText(*pixels), EncodeText(Graphics(*pixels))) << "the other image is untouched";
+}
+
+TEST_F(GraphicsTest, CopiesOfOneKeptFileAreComposedApart) {
+    // Two keys share one kept image; each composes its own overlay on a copy.
+    auto shared = Load("base.png", RgbaImage(20, 20, kRed), Graphics::Keep::FileBytes);
+    auto blue = Load("blue.png", RgbaImage(20, 20, kBlue));
+    auto green = Load("green.png", RgbaImage(20, 20, kGreen), Graphics::Keep::FileBytes);
+    const std::string before = EncodeText(*shared);
+    Graphics first(*shared);
+    Graphics second(*shared);
+    first.Compose(*blue);
+    second.Compose(*green);
+    EXPECT_TRUE(Near(Decode(first).At(5, 5), kBlue));
+    EXPECT_TRUE(Near(Decode(second).At(5, 5), kGreen));
+    EXPECT_EQ(EncodeText(*shared), before);
+    EXPECT_TRUE(Near(Decode(Graphics(*shared)).At(5, 5), kRed));
+}
+
+TEST_F(GraphicsTest, AFileThatDoesNotDecodeFailsWhenLoadedToBeKeptAsBytes) {
+    // A valid start of a PNG cut in half: readable, but not a whole image.
+    std::string fullPath = (m_directory.Path() / "full.png").u8string();
+    ASSERT_TRUE(WritePngFile(fullPath, MixedPicture(32)));
+    std::ifstream full(std::filesystem::u8path(fullPath), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(full)), std::istreambuf_iterator<char>());
+    std::string cutPath = (m_directory.Path() / "cut.png").u8string();
+    {
+        std::ofstream(std::filesystem::u8path(cutPath), std::ios::binary)
+            << bytes.substr(0, bytes.size() / 2);
+    }
+
+    LogCapture log;
+    Graphics cut(Utf8ToWide(cutPath), Graphics::Keep::FileBytes);
+    Graphics directory(m_directory.Path().wstring(), Graphics::Keep::FileBytes);
+    EXPECT_FALSE(cut.HasImage());
+    EXPECT_FALSE(directory.HasImage());
+    EXPECT_EQ(cut.Width(), 0u);
+    auto lines = log.CriticalLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("Failed loading image from file '" + cutPath + "'"), std::string::npos)
+        << lines[0];
+}
+
+TEST_F(GraphicsTest, KeptImagesServeRedrawsOnSeveralThreadsAtOnce) {
+    if (KESTREL_WIN32) GTEST_SKIP() << "a GDI+ image serves one thread at a time; the elements take turns";
+    // Kept images are only read (copied, drawn as overlays); each thread
+    // draws on its own copies.
+    auto base = Load("base.png", MixedPicture(48), Graphics::Keep::FileBytes);
+    auto status = Load("status.png", QuadrantOverlay(16), Graphics::Keep::FileBytes);
+    auto transient = Load("transient.png", QuadrantOverlay(24));
+    const std::string expected = Redraw(*base, *status, *transient);
+    ASSERT_FALSE(expected.empty());
+
+    constexpr int kThreads = 4;
+    constexpr int kRedraws = 25;
+    std::vector<int> mismatches(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRedraws; ++i) {
+                if (Redraw(*base, *status, *transient) != expected) ++mismatches[t];
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
 }
 
 }  // namespace

@@ -1,0 +1,4 @@
+#include "diagnostics/HeapArenas.h"
+
+// The process heap serves every thread; there are no per-thread arenas to cap.
+void LimitHeapArenas() {}
