@@ -247,10 +247,11 @@ std::string Redraw(const Graphics& base, const Graphics& status, const Graphics&
 
 TEST_F(GraphicsTest, KeepingOnlyTheFileGivesTheSameImagesAsKeepingThePixels) {
     using Keep = Graphics::Keep;
-    auto pixels = Load("base.png", MixedPicture(24), Keep::Pixels);
-    auto file = Load("base.png", MixedPicture(24), Keep::FileBytes);
-    auto overlayPixels = Load("overlay.png", QuadrantOverlay(8), Keep::Pixels);
-    auto overlayFile = Load("overlay.png", QuadrantOverlay(8), Keep::FileBytes);
+    // Files of their own: GDI+ holds a loaded file open.
+    auto pixels = Load("base-pixels.png", MixedPicture(24), Keep::Pixels);
+    auto file = Load("base-file.png", MixedPicture(24), Keep::FileBytes);
+    auto overlayPixels = Load("overlay-pixels.png", QuadrantOverlay(8), Keep::Pixels);
+    auto overlayFile = Load("overlay-file.png", QuadrantOverlay(8), Keep::FileBytes);
     ASSERT_TRUE(file->HasImage());
     EXPECT_EQ(file->Width(), 24u);
     EXPECT_EQ(file->Height(), 24u);
