@@ -5,7 +5,8 @@
 // make any one of them fail (a busy pipe, a broken write) without a real fault.
 // Back-ends: PipeSystem_win32.cpp, PipeSystem_posix.cpp.
 //
-// Threads: the back-ends keep no state and no lock. On one handle, the
+// Threads: the POSIX back-end keeps no state; the Windows one keeps the set of
+// handles shut down but not yet closed, under its own lock. On one handle, the
 // client's I/O thread calls Peek, Read, Skip, Write, WaitForInput and at last
 // Close; any other thread may call Shutdown (to end those calls) and
 // SignalWakeup (to end a WaitForInput) meanwhile. Open, WaitUntilFree and
@@ -44,10 +45,10 @@ public:
     virtual bool Skip(Handle handle) = 0;
     // Writes one whole message; blocks until the pipe has taken it.
     virtual bool Write(Handle handle, const char* bytes, uint32_t size) = 0;
-    // Makes the pending calls on |handle| fail at once, without releasing it.
-    // Later calls fail too on POSIX (the socket is shut down); on Windows only
-    // what is pending is cancelled, so the caller checks its own state before
-    // each call and signals the wake-up for a wait that has not begun.
+    // Makes every pending and later call on |handle| fail at once, without
+    // releasing it (POSIX: the socket is shut down; Windows: pending I/O is
+    // cancelled and the handle is marked, so that I/O started afterwards is
+    // cancelled too).
     virtual void Shutdown(Handle handle) = 0;
     virtual void Close(Handle handle) = 0;
 

@@ -2,9 +2,12 @@
 // overlapped I/O so that the I/O thread can sleep on the pipe and its wake-up
 // event at once. Every read, write and wait here carries an OVERLAPPED with an
 // event of its own and waits for its completion, so to the caller each call
-// is as blocking as on a plain handle; CancelIoEx (Shutdown) ends any of them.
+// is as blocking as on a plain handle; Shutdown ends any of them, pending or
+// started later.
 #include <windows.h>
 
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "controller/PipeSystem.h"
@@ -32,26 +35,11 @@ struct Operation {
     bool Ready() const { return overlapped.hEvent != nullptr; }
 };
 
-// Waits for the operation that ReadFile or WriteFile started (|started| is
-// their result) and gives its final error code, ERROR_SUCCESS when it
-// succeeded. ERROR_MORE_DATA (part of a longer message read) completes the
-// operation like a success, so its byte count is valid too.
-DWORD Finish(HANDLE pipe, BOOL started, Operation& operation, DWORD& transferred) {
-    transferred = 0;
-    if (!started) {
-        DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return error;
-    }
-    if (GetOverlappedResult(pipe, &operation.overlapped, &transferred, TRUE)) return ERROR_SUCCESS;
-    return GetLastError();
-}
-
-DWORD ReadPipe(HANDLE pipe, char* buffer, DWORD size, DWORD& transferred) {
-    Operation operation;
-    if (!operation.Ready()) return GetLastError();
-    return Finish(pipe, ReadFile(pipe, buffer, size, nullptr, &operation.overlapped), operation, transferred);
-}
-
+// Threads: one instance serves every pipe client of the process. Each handle
+// is used by its client's I/O thread; Shutdown comes from whichever thread
+// disconnects. m_shutLock guards m_shut, the handles shut down and not yet
+// closed, so that an operation started just after Shutdown's CancelIoEx is
+// cancelled too instead of blocking (a write to a server that stopped reading).
 class Win32PipeSystem : public PipeSystem {
 public:
     OpenResult Open(const std::string& name, Handle& handle) override {
@@ -78,6 +66,7 @@ public:
     }
 
     PeekResult Peek(Handle handle) override {
+        if (IsShut(ToHandle(handle))) return PeekResult{};
         DWORD total = 0;
         DWORD leftInMessage = 0;
         PeekResult result;
@@ -106,20 +95,35 @@ public:
     }
 
     bool Write(Handle handle, const char* bytes, uint32_t size) override {
+        HANDLE pipe = ToHandle(handle);
         Operation operation;
         if (!operation.Ready()) return false;
         DWORD written = 0;
-        BOOL started = WriteFile(ToHandle(handle), bytes, size, nullptr, &operation.overlapped);
-        return Finish(ToHandle(handle), started, operation, written) == ERROR_SUCCESS && written == size;
+        BOOL started = WriteFile(pipe, bytes, size, nullptr, &operation.overlapped);
+        return Finish(pipe, started, operation, written) == ERROR_SUCCESS && written == size;
     }
 
-    // Cancels what any thread has pending on the pipe; the caller's wake-up
-    // covers a wait that has not started yet.
-    void Shutdown(Handle handle) override { CancelIoEx(ToHandle(handle), nullptr); }
+    // Cancels what any thread has pending on the pipe, and every operation
+    // started later fails (see Finish); the caller's wake-up covers a wait
+    // that has not started yet.
+    void Shutdown(Handle handle) override {
+        HANDLE pipe = ToHandle(handle);
+        {
+            std::lock_guard<std::mutex> lock(m_shutLock);
+            m_shut.insert(pipe);
+        }
+        CancelIoEx(pipe, nullptr);
+    }
 
     void Close(Handle handle) override {
-        DisconnectNamedPipe(ToHandle(handle));
-        CloseHandle(ToHandle(handle));
+        HANDLE pipe = ToHandle(handle);
+        {
+            // Forgotten before the value can be handed out again.
+            std::lock_guard<std::mutex> lock(m_shutLock);
+            m_shut.erase(pipe);
+        }
+        DisconnectNamedPipe(pipe);
+        CloseHandle(pipe);
     }
 
     // An auto-reset event: the wait that sees it signalled also consumes it.
@@ -139,6 +143,7 @@ public:
     // which the client drops anyway. Wine behaves the same for message pipes.
     void WaitForInput(Handle handle, Handle wakeup) override {
         HANDLE pipe = ToHandle(handle);
+        if (IsShut(pipe)) return;
         Operation operation;
         char unused = 0;
         BOOL started = operation.Ready() && ReadFile(pipe, &unused, 0, nullptr, &operation.overlapped);
@@ -160,6 +165,39 @@ public:
         DWORD ignored = 0;
         GetOverlappedResult(pipe, &operation.overlapped, &ignored, TRUE);
     }
+
+private:
+    bool IsShut(HANDLE pipe) {
+        std::lock_guard<std::mutex> lock(m_shutLock);
+        return m_shut.count(pipe) > 0;
+    }
+
+    DWORD ReadPipe(HANDLE pipe, char* buffer, DWORD size, DWORD& transferred) {
+        Operation operation;
+        if (!operation.Ready()) return GetLastError();
+        return Finish(pipe, ReadFile(pipe, buffer, size, nullptr, &operation.overlapped), operation,
+                      transferred);
+    }
+
+    // Waits for the operation that ReadFile or WriteFile started (|started| is
+    // their result) and gives its final error code, ERROR_SUCCESS when it
+    // succeeded. ERROR_MORE_DATA (part of a longer message read) completes the
+    // operation like a success, so its byte count is valid too. An operation
+    // still pending on a pipe that is shut down is cancelled here: either
+    // Shutdown's CancelIoEx came after it started, or this check sees the mark.
+    DWORD Finish(HANDLE pipe, BOOL started, Operation& operation, DWORD& transferred) {
+        transferred = 0;
+        if (!started) {
+            DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return error;
+            if (error == ERROR_IO_PENDING && IsShut(pipe)) CancelIoEx(pipe, &operation.overlapped);
+        }
+        if (GetOverlappedResult(pipe, &operation.overlapped, &transferred, TRUE)) return ERROR_SUCCESS;
+        return GetLastError();
+    }
+
+    std::mutex m_shutLock;
+    std::set<HANDLE> m_shut;  // guarded by m_shutLock
 };
 
 }  // namespace

@@ -30,8 +30,8 @@ int main(int argc, const char* argv[]) {
     g_plugin = new MyStreamDeckPlugin();
     MyStreamDeckPlugin* plugin = g_plugin;
 
-    auto connectionManager = std::make_shared<ESDConnectionManager>(commandLine->port, commandLine->pluginUUID,
-                                                                    commandLine->registerEvent);
+    auto connectionManager = std::make_shared<ESDConnectionManager>(
+        commandLine->port, commandLine->pluginUUID, commandLine->registerEvent);
     connectionManager->SetPlugin(plugin);
     plugin->SetConnectionManager(connectionManager.get());
 

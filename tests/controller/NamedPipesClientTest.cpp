@@ -82,6 +82,30 @@ TEST_F(NamedPipesClientTest, MessagesKeepTheirBoundariesBothWays) {
     EXPECT_EQ(server.Receive(10s), "two");
 }
 
+// The seam itself: once a connection is shut down, a write to a server that
+// is not reading must fail at once instead of waiting for the server, and a
+// peek must report the link broken. On Windows the write below starts after
+// the cancellation, which once let it block for as long as the server slept.
+TEST_F(NamedPipesClientTest, ShutdownMakesLaterCallsFailAtOnce) {
+    auto system = PipeSystem::Native();
+    PipeSystem::Handle handle = PipeSystem::kInvalidHandle;
+    ASSERT_EQ(system->Open(name, handle), PipeSystem::OpenResult::Opened);
+    ASSERT_TRUE(system->SetMessageMode(handle));
+    ASSERT_TRUE(server.WaitForClient(10s));
+
+    system->Shutdown(handle);
+    auto written = std::async(std::launch::async, [&] {
+        std::string large(4 * 1024 * 1024, 'x');  // more than any pipe buffer holds
+        return system->Write(handle, large.data(), static_cast<uint32_t>(large.size()));
+    });
+    const bool finished = written.wait_for(10s) == std::future_status::ready;
+    if (!finished) server.DropClient();  // unblocks the write so that the test can end
+    EXPECT_TRUE(finished) << "a write after Shutdown waited for the server";
+    EXPECT_FALSE(written.get());
+    EXPECT_FALSE(system->Peek(handle).ok);
+    system->Close(handle);
+}
+
 TEST_F(NamedPipesClientTest, ZeroByteMessageDoesNotHoldUpLaterOnes) {
     TransportRecorder recorder;
     NamedPipesClient client(name);
