@@ -34,7 +34,7 @@
 // instruction) for SIGILL, the matching arithmetic code for SIGFPE
 // (0xC0000094 integer divide by zero, 0xC0000095 integer overflow,
 // 0xC000008E..0xC0000093 floating-point faults), and 0x40000015 (fatal
-// application exit, which is what abort() raises on Windows) for SIGABRT.
+// application exit, which the Windows back-end raises for abort() too) for SIGABRT.
 struct SignalExceptionRecord {
     uint32_t exceptionCode = 0;
     int signal = 0;

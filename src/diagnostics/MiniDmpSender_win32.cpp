@@ -1,13 +1,16 @@
 // Windows crash hooks: an unhandled-exception filter wakes the helper thread,
 // which writes the minidump with dbghelp (from outside the faulting thread,
 // as dbghelp asks) and the rest of the report. The filter then lets the
-// process end with the exception's code.
+// process end with the exception's code. abort() (also the end of an
+// uncaught C++ exception) raises no exception on Windows: its SIGABRT
+// handler raises one, STATUS_FATAL_APP_EXIT, so that it is reported too.
 
 #include <windows.h>
 // dbghelp.h needs the Windows types first.
 #include <dbghelp.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -23,6 +26,7 @@ struct MiniDmpSender::Platform {
     std::thread helper;
     DWORD helperThreadId = 0;
     LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+    void (*previousAbortHandler)(int) = SIG_DFL;
 
     // Written by the faulting thread before it wakes the helper.
     EXCEPTION_POINTERS* exception = nullptr;
@@ -49,6 +53,13 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
         static_cast<DWORD>(std::chrono::milliseconds(MiniDmpSender::kCrashWorkLimit).count()));
     // Ends the process with the exception code, without a debugger prompt.
     return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// The code that the POSIX back-end reports for SIGABRT as well.
+constexpr DWORD kFatalAppExit = 0x40000015;
+
+void OnAbort(int) {
+    RaiseException(kFatalAppExit, EXCEPTION_NONCONTINUABLE, 0, nullptr);
 }
 }  // namespace
 
@@ -80,14 +91,18 @@ MiniDmpSender::MiniDmpSender(const wchar_t* database, const wchar_t* application
     MiniDmpSender::Platform* expected = nullptr;
     if (g_installed.compare_exchange_strong(expected, &platform)) {
         platform.previousFilter = SetUnhandledExceptionFilter(OnUnhandledException);
+        platform.previousAbortHandler = std::signal(SIGABRT, OnAbort);
     }
 }
 
 MiniDmpSender::~MiniDmpSender() {
     Platform& platform = *m_platform;
     MiniDmpSender::Platform* expected = &platform;
-    if (g_installed.compare_exchange_strong(expected, nullptr))
+    if (g_installed.compare_exchange_strong(expected, nullptr)) {
         SetUnhandledExceptionFilter(platform.previousFilter);
+        std::signal(SIGABRT,
+                    platform.previousAbortHandler == SIG_ERR ? SIG_DFL : platform.previousAbortHandler);
+    }
     if (platform.helper.joinable()) {
         platform.quit = true;
         SetEvent(platform.wake);

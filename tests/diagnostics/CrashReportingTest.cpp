@@ -164,7 +164,6 @@ TEST_F(CrashReportingTest, NullWriteLeavesAReportWithDumpDescriptionAndLogArchiv
 TEST_F(CrashReportingTest, AbortIsReportedAsAFatalApplicationExit) {
     if (kThreadSanitizer)
         GTEST_SKIP() << "ThreadSanitizer takes over the fatal signals; the other builds cover this";
-    if (KESTREL_WIN32) GTEST_SKIP() << "abort() raises no exception on Windows; it ends the program directly";
     TestHttpServer server;
     RunCrashProgram("abort", server);
     ExpectFullReport("Unhandled exception: 40000015");
