@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -67,7 +68,9 @@ TestHostServer::~TestHostServer() {
     state.thread.join();
 }
 
-int TestHostServer::Port() const { return m_state->port; }
+int TestHostServer::Port() const {
+    return m_state->port;
+}
 
 bool TestHostServer::WaitForConnection(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(m_state->mutex);
@@ -83,8 +86,8 @@ std::optional<std::string> TestHostServer::NextMessage(std::chrono::milliseconds
     return WaitForMessage([](const std::string&) { return true; }, timeout);
 }
 
-std::optional<std::string> TestHostServer::WaitForMessage(const std::function<bool(const std::string&)>& match,
-                                                          std::chrono::milliseconds timeout) {
+std::optional<std::string> TestHostServer::WaitForMessage(
+    const std::function<bool(const std::string&)>& match, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock<std::mutex> lock(m_state->mutex);
     while (true) {
@@ -93,7 +96,8 @@ std::optional<std::string> TestHostServer::WaitForMessage(const std::function<bo
             m_state->pending.pop_front();
             if (match(text)) return text;
         }
-        if (m_state->changed.wait_until(lock, deadline) == std::cv_status::timeout && m_state->pending.empty()) {
+        if (m_state->changed.wait_until(lock, deadline) == std::cv_status::timeout &&
+            m_state->pending.empty()) {
             return std::nullopt;
         }
     }
@@ -123,7 +127,20 @@ void TestHostServer::SendBinary(const std::string& bytes) {
 }
 
 void TestHostServer::Close() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    websocketpp::lib::error_code ignored;
-    m_state->server.close(m_state->connection, websocketpp::close::status::normal, "host closing", ignored);
+    // On the event loop's thread: the close handshake changes connection
+    // state that the loop's read handlers use without a lock. Messages sent
+    // before are queued already, so the close frame still follows them.
+    State& state = *m_state;
+    std::promise<void> closed;
+    asio::post(state.server.get_io_service(), [&state, &closed] {
+        websocketpp::connection_hdl connection;
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            connection = state.connection;
+        }
+        websocketpp::lib::error_code ignored;
+        state.server.close(connection, websocketpp::close::status::normal, "host closing", ignored);
+        closed.set_value();
+    });
+    closed.get_future().wait();
 }
