@@ -1,11 +1,17 @@
 // A program that crashes on purpose, for the crash-reporting tests; never
 // part of the plug-in. It opens the log in the working directory given as its
 // first argument, registers the crash reporter the way the plug-in does, and
-// then faults as its second argument says: "null-write" or "abort".
+// then faults as its second argument says: "null-write", "abort", or
+// "null-write-in-log" (a null write while the thread holds the log file's
+// lock, inside the writing of a record).
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
+
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/spdlog.h>
 
 #include "diagnostics/CrashReporter.h"
 #include "diagnostics/Log.h"
@@ -16,6 +22,26 @@ __attribute__((no_sanitize("undefined"))) void WriteThroughNull() {
     volatile int* nowhere = nullptr;
     *nowhere = 1;
 }
+
+constexpr char kFaultMarker[] = "fault inside the log";
+
+// Formats records as the log does, but faults on the marked one. The file
+// sink formats under its own lock, so the fault happens while it is held.
+class FaultingFormatter : public spdlog::formatter {
+public:
+    void format(const spdlog::details::log_msg& message, spdlog::memory_buf_t& out) override {
+        if (std::string_view(message.payload.data(), message.payload.size()) == kFaultMarker) {
+            WriteThroughNull();
+        }
+        m_pattern.format(message, out);
+    }
+    std::unique_ptr<spdlog::formatter> clone() const override {
+        return std::make_unique<FaultingFormatter>();
+    }
+
+private:
+    spdlog::pattern_formatter m_pattern;
+};
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -27,6 +53,9 @@ int main(int argc, char* argv[]) {
     LogTrace("crash-test-program: about to fault with %s", argv[2]);
     if (std::strcmp(argv[2], "null-write") == 0) {
         WriteThroughNull();
+    } else if (std::strcmp(argv[2], "null-write-in-log") == 0) {
+        if (logger) logger->set_formatter(std::make_unique<FaultingFormatter>());
+        LogTrace("%s", kFaultMarker);
     } else if (std::strcmp(argv[2], "abort") == 0) {
         std::abort();
     }
