@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -54,10 +55,20 @@ protected:
         fs::remove_all(m_directory, ignored);
     }
 
-    // One run from start to the host closing the link; the plug-in is started
-    // from another working directory, as the Stream Deck application may do.
+    // One run from start to the host closing the link.
     void RunOnce(const TestHttpServer& collector) {
         TestHostServer host;
+        ChildProcess child;
+        ASSERT_TRUE(Start(child, host, collector));
+        ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
+        host.Close();
+        EXPECT_EQ(child.Wait(60s), 0) << child.Output();
+        EXPECT_EQ(child.Output(), "");
+    }
+
+    // Starts the plug-in against |host| and |collector|, from another working
+    // directory, as the Stream Deck application may do.
+    bool Start(ChildProcess& child, const TestHostServer& host, const TestHttpServer& collector) {
         std::string home = (m_directory / "home").string();
         EnvironmentOverrides environment = {
             {"KESTREL_TELEMETRY", std::nullopt},
@@ -68,15 +79,10 @@ protected:
             {"XDG_CONFIG_HOME", home},
             {"LOCALAPPDATA", home},
         };
-        ChildProcess child;
-        ASSERT_TRUE(child.Start(m_plugin.string(),
-                                {"-port", std::to_string(host.Port()), "-pluginUUID", "U", "-registerEvent",
-                                 "registerPlugin", "-info", "{}"},
-                                environment));
-        ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
-        host.Close();
-        EXPECT_EQ(child.Wait(60s), 0) << child.Output();
-        EXPECT_EQ(child.Output(), "");
+        return child.Start(m_plugin.string(),
+                           {"-port", std::to_string(host.Port()), "-pluginUUID", "U", "-registerEvent",
+                            "registerPlugin", "-info", "{}"},
+                           environment);
     }
 
     fs::path LogFile() const { return m_directory / "plugin" / "logs" / "rotating.txt"; }
@@ -124,6 +130,36 @@ TEST_F(LifetimeTest, ShutdownEventReachesTheCollectorAfterTheStopRecordWasWritte
     }
     EXPECT_EQ(initialized, 1);
     EXPECT_EQ(shutdown, 1);
+}
+
+TEST_F(LifetimeTest, ACollectorThatNeverAnswersHoldsUpNeitherTheStartNorTheExitBeyondItsTimeouts) {
+    using Clock = std::chrono::steady_clock;
+    TestHttpServer collector;
+    collector.SetNeverAnswer(true);
+    Clock::time_point startEventArrived;  // written under the collector's lock
+    collector.SetRequestObserver([&](const RecordedHttpRequest& request) {
+        if (request.body.find("streamdeck_kestrel_plugin_initialized") != std::string::npos)
+            startEventArrived = Clock::now();
+    });
+    TestHostServer host;
+    ChildProcess child;
+    ASSERT_TRUE(Start(child, host, collector));
+    ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
+    ASSERT_TRUE(host.NextMessage(30s).has_value());
+    Clock::time_point registered = Clock::now();
+    ASSERT_TRUE(collector.WaitForRequests(1, 30s));
+    collector.SetRequestObserver(nullptr);
+    // Had the start waited for the unanswered post, the registration would
+    // have come at least the 5 s receive limit after the event arrived.
+    EXPECT_LT(registered - startEventArrived, 5s);
+
+    Clock::time_point closed = Clock::now();
+    host.Close();
+    EXPECT_EQ(child.Wait(60s), 0) << child.Output();
+    // The shutdown event is still posted; its wait is bounded by the 5 s
+    // connect, send and receive limits.
+    EXPECT_LT(Clock::now() - closed, 20s);
+    EXPECT_TRUE(collector.WaitForRequests(2, 1s));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "host/ESDConnectionManager.h"
 #include "host/RecordingPlugin.h"
+#include "support/LogCapture.h"
 #include "support/TestHostServer.h"
 
 using namespace std::chrono_literals;
@@ -104,10 +105,12 @@ TEST_F(ConnectionManagerTest, FillsDefaultsForMissingOrMistypedMembers) {
 }
 
 TEST_F(ConnectionManagerTest, SurvivesBadInputAndHandlesTheNextMessage) {
+    LogCapture log;
     Connect();
-    m_server.SendBinary(R"({"event":"keyDown"})");
+    m_server.SendBinary(R"({"event":"binary"})");
     m_server.SendText("this is not json {");
-    m_server.SendText("{\"event\":\"keyDown\",\"context\":\"\xff\xfe\"}");
+    // (Text that is not UTF-8 cannot cross the socket: the WebSocket library
+    // refuses to send it as a text frame. Its handling is tested without one.)
     m_server.SendText(std::string(256 * 1024, '['));  // deeply nested and never closed
     m_server.SendText(R"({"event":"throw"})");
     m_server.SendText(R"({"event":"keyUp","context":"after"})");
@@ -116,6 +119,17 @@ TEST_F(ConnectionManagerTest, SurvivesBadInputAndHandlesTheNextMessage) {
     EXPECT_EQ(calls[0].event, "throw");
     EXPECT_EQ(calls[1].operation, "OnKeyUp");
     EXPECT_EQ(calls[1].context, "after");
+
+    // One trace line per text message, whatever its content (a huge one cut
+    // to the record limit); none for the binary frame.
+    const std::string record = "ESDConnectionManager::OnMessage: ";
+    const std::string prefix = "[trace] " + record;
+    std::vector<std::string> lines = log.LinesContaining(prefix);
+    ASSERT_EQ(lines.size(), 4u);
+    auto text = [&](size_t i) { return lines[i].substr(lines[i].find(prefix) + prefix.size()); };
+    EXPECT_EQ(text(0), "this is not json {");
+    EXPECT_EQ(text(1), std::string(8191 - record.size(), '['));
+    EXPECT_EQ(text(3), R"({"event":"keyUp","context":"after"})");
 }
 
 TEST_F(ConnectionManagerTest, SendsEveryCommandByteForByte) {
@@ -219,6 +233,20 @@ TEST(ConnectionManagerSinkTest, BuildsTheSameTextsWithoutASocket) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0], R"({"context":"K","event":"setImage","payload":{"image":"data:image/png;base64,abc","target":0}})");
     EXPECT_EQ(sent[1], R"({"context":"K","event":"getSettings"})");
+}
+
+TEST(ConnectionManagerSinkTest, TextThatIsNotUtf8IsTracedAndDroppedAndTheNextMessageHandled) {
+    LogCapture log;
+    ESDConnectionManager manager([](const std::string&) {});
+    RecordingPlugin plugin;
+    manager.SetPlugin(&plugin);
+    const std::string broken = "{\"event\":\"keyDown\",\"context\":\"\xff\xfe\"}";
+    manager.HandleMessageText(broken);
+    manager.HandleMessageText(R"({"event":"keyUp","context":"after"})");
+    auto calls = plugin.WaitForCalls(1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].operation, "OnKeyUp");
+    EXPECT_EQ(log.LinesContaining("ESDConnectionManager::OnMessage: " + broken).size(), 1u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
 // Runs the log in a fresh working directory for one test and reads back its
-// critical records. The previous working directory is restored afterwards.
+// records. The previous working directory is restored afterwards.
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -22,11 +22,16 @@ public:
     }
 
     // The records at critical level, each line as written.
-    std::vector<std::string> CriticalLines() const {
+    std::vector<std::string> CriticalLines() const { return LinesContaining("[critical]"); }
+
+    // The lines that contain |text|, without their line ends.
+    std::vector<std::string> LinesContaining(const std::string& text) const {
         std::ifstream file(m_directory.Path() / "logs" / "rotating.txt", std::ios::binary);
         std::vector<std::string> lines;
-        for (std::string line; std::getline(file, line);)
-            if (line.find("[critical]") != std::string::npos) lines.push_back(line);
+        for (std::string line; std::getline(file, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.find(text) != std::string::npos) lines.push_back(line);
+        }
         return lines;
     }
 

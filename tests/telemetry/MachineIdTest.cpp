@@ -9,6 +9,7 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "support/ScopedEnvironment.h"
 #include "telemetry/MachineId.h"
@@ -35,15 +36,21 @@ protected:
         fs::remove_all(m_config, ignored);
     }
 
-    // The system's sources with the hardware UUID given by the test.
-    static MachineIdSources WithHardwareUuid(const std::string& uuid) {
+    // The system's sources with the hardware UUID given by the test; every
+    // write to the real store is also noted in m_writes.
+    MachineIdSources WithHardwareUuid(const std::string& uuid) {
         MachineIdSources sources = SystemMachineIdSources();
         sources.hardwareUuid = [uuid] { return uuid; };
+        sources.writeStored = [this](const std::string& text) {
+            m_writes.push_back(text);
+            WriteStoredMachineId(text);
+        };
         return sources;
     }
 
     fs::path m_config;
     ScopedEnvironment m_xdg;
+    std::vector<std::string> m_writes;
 };
 
 TEST_F(MachineIdTest, MakesAnIdentifierOnceAndKeepsItAcrossCalls) {
@@ -60,8 +67,10 @@ TEST_F(MachineIdTest, ReplacesAPlaceholderValueAndWritesTheNewOneBack) {
           "WUID/FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF", "WUID/00412F4E-0000-0000-0000-0000FFFFFFFF"}) {
         WriteStoredMachineId(rejected);
         ASSERT_EQ(ReadStoredMachineId(), rejected);
+        m_writes.clear();
         std::string made = GetMachineId(WithHardwareUuid(""));
         EXPECT_TRUE(std::regex_match(made, kFallbackForm)) << made;
+        EXPECT_EQ(m_writes, std::vector<std::string>{made});
         EXPECT_EQ(ReadStoredMachineId(), made);
     }
 }
@@ -70,7 +79,9 @@ TEST_F(MachineIdTest, KeepsAnyOtherStoredValueAndWritesItBackUnchanged) {
     for (const char* kept : {"WUID/12345678-9ABC-DEF0-1234-56789ABCDEF0",
                              "wuid/ffffffff-ffff-ffff-ffff-ffffffffffff", "VTID/made-by-an-older-version"}) {
         WriteStoredMachineId(kept);
+        m_writes.clear();
         EXPECT_EQ(GetMachineId(WithHardwareUuid("4C4C4544-0042-3510-8052-B4C04F4B4E32")), kept);
+        EXPECT_EQ(m_writes, std::vector<std::string>{kept}) << "written back on every call";
         EXPECT_EQ(ReadStoredMachineId(), kept);
     }
 }
