@@ -86,9 +86,10 @@ bool Post(const fs::path& folder, const std::string& url) {
     std::optional<std::string> body = MultipartBody(folder, boundary);
     if (!body) {
         LogWarning(
-            "CrashReportUploader::UploadPending: %s cannot be read whole or holds more than %zu bytes; "
+            "CrashReportUploader::UploadPending: %s cannot be read whole or holds more than %u MiB; "
             "it stays",
-            folder.filename().u8string().c_str(), CrashReportUploader::kMaxPostBytes);
+            folder.filename().u8string().c_str(),
+            static_cast<unsigned>(CrashReportUploader::kMaxPostBytes >> 20));
         return false;
     }
     std::wstring headers = L"Content-Type: multipart/form-data; boundary=" + Utf8ToWide(boundary) + L"\r\n";
@@ -143,8 +144,10 @@ int CrashReportUploader::UploadPending(const fs::path& root, const std::string& 
         if (stop) break;
         try {
             if (!Post(folder, url)) continue;
-        } catch (const std::exception&) {
-            continue;  // a name or URL that cannot be converted: the folder stays
+        } catch (const std::exception& error) {
+            // A name or URL that cannot be converted, or no memory: the folder stays.
+            LogWarning("CrashReportUploader::UploadPending: a report is not sent: %s", error.what());
+            continue;
         }
         ++accepted;
         std::error_code ignored;
