@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "diagnostics/CrashReportThread.h"
 #include "diagnostics/Log.h"
 #include "telemetry/TelemetryService.h"
 
@@ -103,6 +104,7 @@ void ControllerClient::WriteMessageAsync(std::shared_ptr<MessageBase> message, W
 }
 
 void ControllerClient::WriteThreadProc() {
+    PrepareThreadForCrashReports();
     while (m_running) {
         m_pending.Acquire();
         Entry entry;
@@ -146,6 +148,7 @@ bool ControllerClient::WriteWithAttempts(const MessageBase& message) {
 }
 
 void ControllerClient::HousekeepingThreadProc() {
+    PrepareThreadForCrashReports();
     using Clock = std::chrono::steady_clock;
     bool linkUp = true;  // this thread's view of the link
     if (!m_transport->IsConnected()) {

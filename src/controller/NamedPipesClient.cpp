@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "diagnostics/CrashReportThread.h"
 #include "diagnostics/Log.h"
 
 namespace {
@@ -82,6 +83,7 @@ bool NamedPipesClient::Write(const char* bytes, uint32_t size) {
 }
 
 void NamedPipesClient::IoThreadProc(uint64_t connection, Handle handle) {
+    PrepareThreadForCrashReports();
     while (IsCurrent(connection)) {
         bool didRead = ReadOneMessage(connection, handle);
         if (!IsCurrent(connection)) break;
@@ -146,6 +148,7 @@ bool NamedPipesClient::WriteOneMessage(uint64_t connection, Handle handle, bool 
 }
 
 void NamedPipesClient::DispatchThreadProc(uint64_t connection) {
+    PrepareThreadForCrashReports();
     while (IsCurrent(connection)) {
         std::optional<std::string> message;
         m_incoming.wait_dequeue(message);

@@ -21,8 +21,10 @@ std::map<fs::path::string_type, std::string> FindLogFiles(const fs::path& logsDi
     std::error_code error;
     fs::recursive_directory_iterator it(logsDirectory, fs::directory_options::skip_permission_denied, error);
     for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        // Regular files only: a FIFO would block the crash path, and a link
+        // does not belong to the log.
         std::error_code ignored;
-        if (it->is_directory(ignored)) continue;
+        if (it->symlink_status(ignored).type() != fs::file_type::regular) continue;
         fs::path relative = it->path().lexically_relative(logsDirectory);
         files.emplace(it->path().native(), "kestrel-sdplugin/" + relative.generic_u8string());
     }
@@ -30,7 +32,8 @@ std::map<fs::path::string_type, std::string> FindLogFiles(const fs::path& logsDi
 }
 
 void AddFile(ZipWriter& zip, const fs::path& path, const std::string& name) {
-    std::FILE* file = OpenFile(path, "r");  // text mode, shared with the log's writer
+    // Bytes as they are (a 0x1A does not end a log), shared with the log's writer.
+    std::FILE* file = OpenRegularFile(path);
     if (!file) return;
     if (zip.BeginEntry(name)) {
         char buffer[kReadChunk];
@@ -58,6 +61,11 @@ std::optional<fs::path> BuildCrashReportArchive(const fs::path& logsDirectory) {
     if (!reserved) return std::nullopt;
     fs::path archive = *reserved;
     archive += ".zip";
-    if (!WriteCrashReportArchive(archive, logsDirectory)) return std::nullopt;
-    return archive;
+    bool written = WriteCrashReportArchive(archive, logsDirectory);
+    // The reserved name has served once the archive exists (or cannot be made).
+    std::error_code ignored;
+    fs::remove(*reserved, ignored);
+    if (written) return archive;
+    fs::remove(archive, ignored);
+    return std::nullopt;
 }

@@ -1,11 +1,14 @@
 #include "diagnostics/CrashReportUploader.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <optional>
 #include <random>
-#include <sstream>
 #include <vector>
 
+#include "diagnostics/CrashReportThread.h"
+#include "diagnostics/Log.h"
 #include "diagnostics/Platform.h"
 #include "telemetry/HttpPost.h"
 
@@ -17,11 +20,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
+constexpr size_t kReadChunk = 65536;
+
+// Appends the regular file |path| (never through a link) to |body| in chunks,
+// keeping |body| within kMaxPostBytes; false when the file cannot be opened
+// or would go beyond that.
+bool AppendFile(const fs::path& path, std::string& body) {
+    constexpr size_t kMax = CrashReportUploader::kMaxPostBytes;
+    if (body.size() > kMax) return false;
+    std::FILE* file = OpenRegularFile(path);
+    if (!file) return false;
+    size_t got = 0;
+    size_t wanted = 0;
+    do {
+        size_t at = body.size();
+        // One byte beyond the limit, when near it, tells that the file does not fit.
+        wanted = std::min(kReadChunk, kMax - at + 1);
+        body.resize(at + wanted);
+        got = std::fread(&body[at], 1, wanted, file);
+        body.resize(at + got);
+    } while (got == wanted && body.size() <= kMax);
+    bool read = std::ferror(file) == 0 && body.size() <= kMax;
+    std::fclose(file);
+    return read;
 }
 
 std::string Boundary() {
@@ -29,20 +50,27 @@ std::string Boundary() {
     return "----kestrel-crash-report-" + std::to_string(random()) + std::to_string(random());
 }
 
-// Every regular file of |folder| as a part "file" with its name, plus the
-// folder's name as the part "report".
-std::string MultipartBody(const fs::path& folder, const std::string& boundary) {
+bool IsRegularFile(const fs::directory_entry& entry) {
+    std::error_code ignored;
+    return entry.symlink_status(ignored).type() == fs::file_type::regular;
+}
+
+// Every regular file directly in |folder| as a part "file" with its name,
+// plus the folder's name as the part "report"; nothing when a file cannot be
+// read or the body would go beyond kMaxPostBytes.
+std::optional<std::string> MultipartBody(const fs::path& folder, const std::string& boundary) {
     std::string body = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"report\"\r\n\r\n" +
                        folder.filename().u8string() + "\r\n";
     std::error_code error;
     for (fs::directory_iterator it(folder, error); !error && it != fs::directory_iterator();
          it.increment(error)) {
-        std::error_code ignored;
-        if (!it->is_regular_file(ignored)) continue;
+        if (!IsRegularFile(*it)) continue;
         body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
-                it->path().filename().u8string() + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
-                ReadFile(it->path()) + "\r\n";
+                it->path().filename().u8string() + "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+        if (!AppendFile(it->path(), body)) return std::nullopt;
+        body += "\r\n";
     }
+    if (error) return std::nullopt;
     return body + "--" + boundary + "--\r\n";
 }
 
@@ -55,12 +83,20 @@ int StatusOf(const std::wstring& headers) {
 
 bool Post(const fs::path& folder, const std::string& url) {
     std::string boundary = Boundary();
-    std::string body = MultipartBody(folder, boundary);
+    std::optional<std::string> body = MultipartBody(folder, boundary);
+    if (!body) {
+        LogWarning(
+            "CrashReportUploader::UploadPending: %s cannot be read whole or holds more than %u MiB; "
+            "it stays",
+            folder.filename().u8string().c_str(),
+            static_cast<unsigned>(CrashReportUploader::kMaxPostBytes >> 20));
+        return false;
+    }
     std::wstring headers = L"Content-Type: multipart/form-data; boundary=" + Utf8ToWide(boundary) + L"\r\n";
     int status = 0;
     bool answered =
-        HttpPostRaw(Utf8ToWide(url), L"kestrel-sdplugin", headers.c_str(), headers.size(), body.data(),
-                    body.size(), [&status](const std::wstring& responseHeaders, const char*, size_t) {
+        HttpPostRaw(Utf8ToWide(url), L"kestrel-sdplugin", headers.c_str(), headers.size(), body->data(),
+                    body->size(), [&status](const std::wstring& responseHeaders, const char*, size_t) {
                         status = StatusOf(responseHeaders);
                         return false;  // the status is all we need
                     });
@@ -71,8 +107,10 @@ bool Post(const fs::path& folder, const std::string& url) {
 
 CrashReportUploader::CrashReportUploader(fs::path root, std::string url) {
     if (url.empty()) return;
-    m_thread = std::thread(
-        [this, root = std::move(root), url = std::move(url)] { UploadPending(root, url, m_stop); });
+    m_thread = std::thread([this, root = std::move(root), url = std::move(url)] {
+        PrepareThreadForCrashReports();
+        UploadPending(root, url, m_stop);
+    });
 }
 
 CrashReportUploader::~CrashReportUploader() {
@@ -95,8 +133,10 @@ int CrashReportUploader::UploadPending(const fs::path& root, const std::string& 
     std::error_code error;
     for (fs::directory_iterator it(root, error); !error && it != fs::directory_iterator();
          it.increment(error)) {
+        // A report is a real folder (not a link) holding a regular "report.ini".
         std::error_code ignored;
-        if (it->is_directory(ignored) && fs::exists(it->path() / "report.ini", ignored))
+        if (it->symlink_status(ignored).type() == fs::file_type::directory &&
+            fs::symlink_status(it->path() / "report.ini", ignored).type() == fs::file_type::regular)
             reports.push_back(it->path());
     }
     int accepted = 0;
@@ -104,8 +144,10 @@ int CrashReportUploader::UploadPending(const fs::path& root, const std::string& 
         if (stop) break;
         try {
             if (!Post(folder, url)) continue;
-        } catch (const std::exception&) {
-            continue;  // a name or URL that cannot be converted: the folder stays
+        } catch (const std::exception& error) {
+            // A name or URL that cannot be converted, or no memory: the folder stays.
+            LogWarning("CrashReportUploader::UploadPending: a report is not sent: %s", error.what());
+            continue;
         }
         ++accepted;
         std::error_code ignored;

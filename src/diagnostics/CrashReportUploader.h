@@ -1,9 +1,11 @@
 #pragma once
 // Sends the crash reports that earlier runs left behind. Each complete report
-// folder (one that holds "report.ini") is posted as one multipart/form-data
-// request, every file of the folder a part, and removed once the server
-// accepts it (HTTP 2xx). Without an upload URL nothing is sent and the
-// folders stay for the user to attach to a support request.
+// folder (a real folder, not a link, that holds a regular "report.ini") is
+// posted as one multipart/form-data request, every regular file directly in
+// the folder a part (links are never followed), and removed once the server
+// accepts it (HTTP 2xx). A report whose post would go beyond kMaxPostBytes
+// stays, with a line in the log. Without an upload URL nothing is sent and
+// the folders stay for the user to attach to a support request.
 //
 // Threads: the constructor starts one background thread that makes a single
 // pass over the folders, so start-up does not wait for the network; the
@@ -17,6 +19,10 @@
 
 class CrashReportUploader {
 public:
+    // Far above a report (a minidump and a ZIP of the rotated logs), far
+    // below what the process can hold.
+    static constexpr size_t kMaxPostBytes = 64 * 1024 * 1024;
+
     // Starts the pass over |root|; does nothing when |url| is empty.
     CrashReportUploader(std::filesystem::path root, std::string url);
     ~CrashReportUploader();

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "diagnostics/CrashReportArchive.h"
+#include "diagnostics/CrashReportThread.h"
 #include "diagnostics/CrashReportUploader.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/MiniDmpSender.h"
@@ -38,18 +39,61 @@ std::wstring MachineIdText() {
     }
 }
 
-// Writes the crash record from its own thread and waits for it a bounded
-// time: the faulting thread may hold the log's lock. On time-out the writer
-// is left behind; the process is about to end.
-void LogCrashBounded(uint32_t exceptionCode) {
-    auto written = std::make_shared<std::promise<void>>();
-    std::future<void> done = written->get_future();
-    std::thread([exceptionCode, written] {
-        LogCritical("Unhandled exception: %x", exceptionCode);
-        written->set_value();
-    }).detach();
-    done.wait_for(CrashReporter::kLogLimit);
+// Writes |text| to the log from its own thread and waits for it a bounded
+// time: the faulting thread may hold the log's lock. False when the record
+// was not written in time or no thread could start; a late writer is left
+// behind, as the process is about to end.
+bool LogBounded(bool critical, const char* text) noexcept {
+    try {
+        auto written = std::make_shared<std::promise<void>>();
+        std::future<void> done = written->get_future();
+        std::thread([critical, record = std::string(text), written] {
+            PrepareThreadForCrashReports();
+            try {
+                if (critical) {
+                    LogCritical("%s", record.c_str());
+                } else {
+                    LogError("%s", record.c_str());
+                }
+                written->set_value();
+            } catch (...) {
+                // Nothing more can be said: the record itself did not make it.
+            }
+        }).detach();
+        return done.wait_for(CrashReporter::kLogLimit) == std::future_status::ready;
+    } catch (...) {
+        return false;  // no memory or no thread for the writer
+    }
 }
+
+// The parts of the crash report. A part that fails (its work returns false)
+// or throws is named in the log while the log still answers; the next part
+// goes on either way.
+class CrashParts {
+public:
+    explicit CrashParts(bool logAnswers) : m_logAnswers(logAnswers) {}
+
+    template <typename Work>
+    void Run(const char* part, Work&& work) noexcept {
+        try {
+            if (!work()) Failed(part, "not written");
+        } catch (const std::exception& error) {
+            Failed(part, error.what());
+        } catch (...) {
+            Failed(part, "unknown exception");
+        }
+    }
+
+private:
+    void Failed(const char* part, const char* what) noexcept {
+        if (!m_logAnswers) return;
+        char line[512];
+        std::snprintf(line, sizeof line, "CrashReporter::OnCrash: %s failed: %s", part, what);
+        m_logAnswers = LogBounded(false, line);
+    }
+
+    bool m_logAnswers;
+};
 
 }  // namespace
 
@@ -62,8 +106,9 @@ CrashReporter::CrashReporter() {
     m_sender->setDefaultUserDescription(L"");
     g_sender = m_sender.get();
     m_sender->setCallback(&CrashReporter::OnCrash);
-    m_uploader = std::make_unique<CrashReportUploader>(MiniDmpSender::ReportRoot(kDatabase),
-                                                       CrashReportUploader::ConfiguredUrl());
+    std::filesystem::path root = MiniDmpSender::ReportRoot(kDatabase);
+    if (root.empty()) LogError("CrashReporter::CrashReporter: no home folder: crash reports are not stored");
+    m_uploader = std::make_unique<CrashReportUploader>(root, CrashReportUploader::ConfiguredUrl());
 }
 
 CrashReporter::~CrashReporter() {
@@ -79,12 +124,22 @@ bool CrashReporter::OnCrash(unsigned int code, void* record, void* context) {
     char text[64];
     std::snprintf(text, sizeof text, "Unhandled exception: %x", exceptionCode);
 
-    LogCrashBounded(exceptionCode);
+    CrashParts parts(LogBounded(true, text));
     MiniDmpSender* sender = g_sender.load();
-    if (sender) sender->setDefaultUserDescription(Utf8ToWide(text).c_str());
-    std::error_code noDirectory;
-    auto archive = BuildCrashReportArchive(std::filesystem::current_path(noDirectory) / "logs");
-    if (sender && archive) sender->sendAdditionalFile(archive->wstring().c_str());
-    TelemetryService::Instance()->SendEvent("streamdeck_kestrel_plugin_crashed", true, {{"message", text}});
+    parts.Run("the description", [&] {
+        if (sender) sender->setDefaultUserDescription(Utf8ToWide(text).c_str());
+        return true;
+    });
+    parts.Run("the log archive", [&] {
+        std::error_code noDirectory;
+        auto archive = BuildCrashReportArchive(std::filesystem::current_path(noDirectory) / "logs");
+        if (sender && archive) sender->sendAdditionalFile(archive->wstring().c_str());
+        return archive.has_value();
+    });
+    parts.Run("the crash event", [&] {
+        TelemetryService::Instance()->SendEvent("streamdeck_kestrel_plugin_crashed", true,
+                                                {{"message", text}});
+        return true;
+    });
     return false;
 }

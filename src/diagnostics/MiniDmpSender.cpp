@@ -4,7 +4,6 @@
 #include "diagnostics/MiniDmpSender.h"
 
 #include <cstdio>
-#include <fstream>
 
 #include "diagnostics/Platform.h"
 
@@ -20,9 +19,38 @@ std::string Utf8(const std::wstring& text) {
     }
 }
 
+// Report files are new files for the user alone: a name that exists already
+// (a link planted beforehand, say) is left alone and that file is not written.
 void WriteTextFile(const fs::path& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary);
-    file << text;
+    std::FILE* file = CreateNewFile(path);
+    if (!file) return;
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+}
+
+void CopyIntoNewFile(const fs::path& from, const fs::path& to) {
+    std::FILE* source = OpenFile(from, "rb");
+    if (!source) return;
+    if (std::FILE* target = CreateNewFile(to)) {
+        char buffer[32768];
+        size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, source)) > 0) {
+            if (std::fwrite(buffer, 1, got, target) != got) break;
+        }
+        std::fclose(target);
+    }
+    std::fclose(source);
+}
+
+// Runs one part of the report: whatever it throws (no memory left, a thread
+// or a name that cannot be made) ends that part alone. Nothing is logged:
+// the faulting thread may hold the log's lock.
+template <typename Work>
+void RunPart(Work&& work) noexcept {
+    try {
+        work();
+    } catch (...) {
+    }
 }
 
 }  // namespace
@@ -54,29 +82,34 @@ bool MiniDmpSender::sendAdditionalFile(const wchar_t* path) {
     return true;
 }
 
-void MiniDmpSender::HandleCrash(const Crash& crash) {
-    fs::path folder = MakeReportFolder();
+void MiniDmpSender::HandleCrash(const Crash& crash) noexcept {
+    fs::path folder;
+    RunPart([&] { folder = MakeReportFolder(); });
     // Dump and report first: they survive a callback that never returns.
-    WriteDump(folder, crash);
-    WriteReportIni(folder, crash);
-    Callback callback = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        callback = m_callback;
+    if (!folder.empty()) {
+        RunPart([&] { WriteDump(folder, crash); });
+        RunPart([&] { WriteReportIni(folder, crash); });
     }
-    if (callback) callback(kCrashNotification, crash.record, crash.context);
-    WriteUserFiles(folder);
+    RunPart([&] {
+        Callback callback = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            callback = m_callback;
+        }
+        if (callback) callback(kCrashNotification, crash.record, crash.context);
+    });
+    if (!folder.empty()) RunPart([&] { WriteUserFiles(folder); });
 }
 
+// Empty when there is no report root or the folder cannot be made.
 fs::path MiniDmpSender::MakeReportFolder() const {
+    if (m_reportRoot.empty()) return fs::path();
     std::tm local = LocalTimeNow();
     char name[64];
     std::snprintf(name, sizeof name, "%04d%02d%02d-%02d%02d%02d-%lu", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, CurrentProcessId());
     fs::path folder = m_reportRoot / name;
-    std::error_code ignored;
-    fs::create_directories(folder, ignored);
-    return folder;
+    return CreateReportFolder(folder) ? folder : fs::path();
 }
 
 void MiniDmpSender::WriteReportIni(const fs::path& folder, const Crash& crash) const {
@@ -90,10 +123,12 @@ void MiniDmpSender::WriteReportIni(const fs::path& folder, const Crash& crash) c
 
 void MiniDmpSender::WriteUserFiles(const fs::path& folder) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    WriteTextFile(folder / "description.txt", Utf8(m_userDescription));
-    WriteTextFile(folder / "user.txt", "name=" + Utf8(m_userName) + "\nemail=" + Utf8(m_userEmail) + "\n");
+    RunPart([&] { WriteTextFile(folder / "description.txt", Utf8(m_userDescription)); });
+    RunPart([&] {
+        WriteTextFile(folder / "user.txt",
+                      "name=" + Utf8(m_userName) + "\nemail=" + Utf8(m_userEmail) + "\n");
+    });
     for (const fs::path& file : m_additionalFiles) {
-        std::error_code ignored;
-        fs::copy_file(file, folder / file.filename(), fs::copy_options::overwrite_existing, ignored);
+        RunPart([&] { CopyIntoNewFile(file, folder / file.filename()); });
     }
 }

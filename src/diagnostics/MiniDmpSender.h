@@ -9,7 +9,10 @@
 // A report folder <ReportRoot>/<yyyymmdd-hhmmss-pid>/ holds the dump or
 // backtrace ("minidump.dmp" / "backtrace.txt") and "report.ini" (written
 // before the callback runs), then "description.txt", "user.txt" and a copy
-// of every additional file (written after it).
+// of every additional file (written after it). Each of these parts is
+// written on its own: one that fails or throws (the callback too) costs only
+// itself. On POSIX the folder is the user's alone (0700, files 0600), and
+// every file is created new, never through a link.
 //
 // Threads: the set-up thread constructs the sender and calls the setters.
 // At a crash the faulting thread only captures what must come from its own
@@ -68,8 +71,11 @@ public:
     bool sendAdditionalFile(const wchar_t* path);
 
     // Where report folders of |database| are stored: the user's local
-    // application data (Windows) or state folder (POSIX), under
-    // Vantora/<database>/CrashReports.
+    // application data (Windows; else the user's temporary folder) or state
+    // folder (POSIX: $XDG_STATE_HOME, else ~/.local/state, the home folder
+    // coming from the user database when HOME is not set), under
+    // Vantora/<database>/CrashReports. Empty when the POSIX user has no home
+    // folder: then no report folder is stored.
     static std::filesystem::path ReportRoot(const std::wstring& database);
 
     // The OS hooks, opaque here: MiniDmpSender_win32.cpp / _posix.cpp.
@@ -84,10 +90,13 @@ private:
     };
 
     // Runs on the helper thread: the whole report.
-    void HandleCrash(const Crash& crash);
+    void HandleCrash(const Crash& crash) noexcept;
     std::filesystem::path MakeReportFolder() const;
     void WriteReportIni(const std::filesystem::path& folder, const Crash& crash) const;
     void WriteUserFiles(const std::filesystem::path& folder) const;
+    // Platform: makes the report folder (and missing parents) for the user
+    // alone; true when |folder| is a folder of the user's that can be used.
+    static bool CreateReportFolder(const std::filesystem::path& folder);
     // Platform: the dump (minidump or backtrace) into |folder|.
     void WriteDump(const std::filesystem::path& folder, const Crash& crash) const;
     static unsigned long CurrentProcessId();

@@ -7,16 +7,21 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
+#include "diagnostics/CrashReportThread.h"
 #include "diagnostics/MiniDmpSender.h"
 
 namespace fs = std::filesystem;
@@ -118,6 +123,7 @@ std::atomic<bool> g_crashing{false};
 }  // namespace
 
 void MiniDmpSender::Platform::HelperThreadProc() {
+    PrepareThreadForCrashReports();
     char what = kWakeQuit;
     while (true) {
         ssize_t got = read(wake[0], &what, 1);
@@ -217,7 +223,8 @@ MiniDmpSender::~MiniDmpSender() {
 
 void MiniDmpSender::WriteDump(const fs::path& folder, const Crash& crash) const {
     const Platform& platform = *m_platform;
-    int fd = open((folder / "backtrace.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd =
+        open((folder / "backtrace.txt").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return;
     char header[160];
     int length = std::snprintf(header, sizeof header, "signal %d (%s), code %d, address %p, exception %x\n",
@@ -233,17 +240,50 @@ unsigned long MiniDmpSender::CurrentProcessId() {
     return static_cast<unsigned long>(getpid());
 }
 
+bool MiniDmpSender::CreateReportFolder(const fs::path& folder) {
+    // Missing parents are made for the user alone too; existing ones (a
+    // linked state folder, say) stay as they are.
+    fs::path partial;
+    for (const fs::path& part : folder.parent_path()) {
+        partial /= part;
+        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    if (mkdir(folder.c_str(), 0700) == 0) return true;
+    // A folder of that name from the same second and process is used only
+    // when it is a real folder of this user, not a link.
+    struct stat status {};
+    return errno == EEXIST && lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == geteuid();
+}
+
+namespace {
+
+// $HOME, else the home folder of the user database; empty when neither is
+// an absolute path. Never a shared folder such as the temporary one, where
+// another user could prepare links.
+fs::path HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && *home == '/') return home;
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return fs::path();
+    if (!found->pw_dir || found->pw_dir[0] != '/') return fs::path();
+    return found->pw_dir;
+}
+
+}  // namespace
+
 fs::path MiniDmpSender::ReportRoot(const std::wstring& database) {
     fs::path base;
     const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
     if (state && *state == '/') {
         base = state;
-    } else if (home && *home == '/') {
-        base = fs::path(home) / ".local" / "state";
     } else {
-        std::error_code ignored;
-        base = fs::temp_directory_path(ignored);
+        fs::path home = HomeFolder();
+        if (home.empty()) return fs::path();
+        base = home / ".local" / "state";
     }
     return base / "Vantora" / fs::path(database) / "CrashReports";
 }

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "diagnostics/CrashReportThread.h"
 #include "diagnostics/MiniDmpSender.h"
 
 namespace fs = std::filesystem;
@@ -64,6 +65,7 @@ void OnAbort(int) {
 }  // namespace
 
 void MiniDmpSender::Platform::HelperThreadProc() {
+    PrepareThreadForCrashReports();
     helperThreadId = GetCurrentThreadId();
     WaitForSingleObject(wake, INFINITE);
     if (quit) return;
@@ -114,7 +116,7 @@ MiniDmpSender::~MiniDmpSender() {
 
 void MiniDmpSender::WriteDump(const fs::path& folder, const Crash& crash) const {
     const Platform& platform = *m_platform;
-    HANDLE file = CreateFileW((folder / L"minidump.dmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW((folder / L"minidump.dmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     MINIDUMP_EXCEPTION_INFORMATION exception{};
@@ -126,6 +128,12 @@ void MiniDmpSender::WriteDump(const fs::path& folder, const Crash& crash) const 
     CloseHandle(file);
 }
 
+bool MiniDmpSender::CreateReportFolder(const fs::path& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    return fs::is_directory(fs::symlink_status(folder, error));
+}
+
 unsigned long MiniDmpSender::CurrentProcessId() {
     return GetCurrentProcessId();
 }
@@ -133,8 +141,10 @@ unsigned long MiniDmpSender::CurrentProcessId() {
 fs::path MiniDmpSender::ReportRoot(const std::wstring& database) {
     std::vector<wchar_t> buffer(32768, L'\0');
     DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer.data(), static_cast<DWORD>(buffer.size()));
+    // The user's temporary folder is the user's alone, unlike the shared one on POSIX.
     if (length == 0 || length >= buffer.size())
         length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
-    fs::path base(std::wstring(buffer.data(), length < buffer.size() ? length : 0));
+    if (length == 0 || length >= buffer.size()) return fs::path();
+    fs::path base(std::wstring(buffer.data(), length));
     return base / L"Vantora" / database / L"CrashReports";
 }

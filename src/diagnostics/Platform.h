@@ -3,6 +3,7 @@
 // helpers that every subsystem shares. Platform back-ends live in the
 // Name_win32.cpp / Name_posix.cpp files; nothing else tests _WIN32.
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -28,6 +29,18 @@ std::string WideToUtf8(const std::wstring& text);
 
 // fopen with a path that may hold any character (_wfopen on Windows).
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
+
+// Creates |path| as a new file open for writing in binary mode, readable and
+// writable by the current user alone (0600 on POSIX). Fails when anything of
+// that name exists already, a link included: nothing is followed or replaced.
+std::FILE* CreateNewFile(const std::filesystem::path& path);
+
+// Opens |path| for reading in binary mode only when it is a regular file and
+// (on POSIX) not a link; a FIFO or device is refused without blocking.
+std::FILE* OpenRegularFile(const std::filesystem::path& path);
+
+// Cuts the file open as |file| down to |size| bytes.
+bool TruncateFile(std::FILE* file, uint64_t size);
 
 // The current local time, safe to call from any thread.
 std::tm LocalTimeNow();

@@ -18,6 +18,8 @@ constexpr uint16_t kFlagMaximumCompression = 0x0002;
 constexpr uint16_t kFlagUtf8Name = 0x0800;
 constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kChunk = 32768;
+// A final, empty block with fixed codes: ends a deflate stream at a sync point.
+constexpr unsigned char kFinalEmptyBlock[] = {0x03, 0x00};
 
 // Little-endian fields, as the ZIP format stores every number.
 class Fields {
@@ -78,6 +80,12 @@ struct ZipWriter::Deflater {
     uLong crc = crc32(0, nullptr, 0);
     uint64_t size = 0;
     uint64_t compressedSize = 0;
+    // The entry as far as it is safely in the archive: its stream up to the
+    // last sync point, where a failed write makes it end.
+    uLong keptCrc = crc;
+    uint64_t keptSize = 0;
+    uint64_t keptCompressedSize = 0;
+    bool broken = false;  // a write failed; nothing more goes into the entry
 };
 
 ZipWriter::ZipWriter() = default;
@@ -88,21 +96,41 @@ ZipWriter::~ZipWriter() {
 
 bool ZipWriter::Open(const std::filesystem::path& path) {
     if (m_file) return false;
-    m_file = OpenFile(path, "wb");
+    m_file = CreateNewFile(path);
+    // Unbuffered: a failed write fails at once, leaving nothing pending that
+    // could fail later inside another entry. Data goes out in large pieces anyway.
+    if (m_file) std::setvbuf(m_file, nullptr, _IONBF, 0);
     m_position = 0;
+    m_end = 0;
     m_failed = false;
+    m_lost = false;
     m_entries.clear();
     return m_file != nullptr;
 }
 
 bool ZipWriter::WriteRaw(const void* data, size_t size) {
-    if (!m_file || m_failed) return false;
+    if (!m_file || m_failed || m_lost) return false;
     if (m_position + size > std::numeric_limits<uint32_t>::max() ||
         std::fwrite(data, 1, size, m_file) != size) {
+        m_end = std::max(m_end, m_position + size);  // part of it may be in the file
         m_failed = true;
         return false;
     }
     m_position += size;
+    m_end = std::max(m_end, m_position);
+    return true;
+}
+
+// Goes back to |position| after a failed write, so that writing can go on.
+bool ZipWriter::SeekTo(uint64_t position) {
+    if (m_lost) return false;
+    std::clearerr(m_file);
+    if (std::fseek(m_file, static_cast<long>(position), SEEK_SET) != 0) {
+        m_lost = true;
+        return false;
+    }
+    m_failed = false;
+    m_position = position;
     return true;
 }
 
@@ -118,10 +146,16 @@ bool ZipWriter::BeginEntry(const std::string& name) {
     m_deflater = std::move(deflater);
     m_entries.push_back(entry);
     std::string header = LocalHeader(name, 0, 0, 0, 0, 0);
-    return WriteRaw(header.data(), header.size());
+    if (WriteRaw(header.data(), header.size())) return true;
+    // Not even the header fits: the entry is left out, the archive goes on.
+    deflateEnd(&m_deflater->stream);
+    m_deflater.reset();
+    m_entries.pop_back();
+    SeekTo(entry.offset);
+    return false;
 }
 
-bool ZipWriter::Deflate(const void* data, size_t size, bool finish) {
+bool ZipWriter::Deflate(const void* data, size_t size, int flush) {
     z_stream& stream = m_deflater->stream;
     stream.next_in = static_cast<Bytef*>(const_cast<void*>(data));
     stream.avail_in = static_cast<uInt>(size);
@@ -130,55 +164,82 @@ bool ZipWriter::Deflate(const void* data, size_t size, bool finish) {
     do {
         stream.next_out = out;
         stream.avail_out = sizeof out;
-        result = deflate(&stream, finish ? Z_FINISH : Z_NO_FLUSH);
+        result = deflate(&stream, flush);
         if (result == Z_STREAM_ERROR) return false;
         size_t produced = sizeof out - stream.avail_out;
         if (produced > 0 && !WriteRaw(out, produced)) return false;
         m_deflater->compressedSize += produced;
-    } while (stream.avail_out == 0 || (finish && result != Z_STREAM_END));
+    } while (stream.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
     return true;
 }
 
 bool ZipWriter::Write(const void* data, size_t size) {
-    if (!m_deflater) return false;
+    if (!m_deflater || m_deflater->broken) return false;
+    if (size == 0) return true;
+    Deflater& deflater = *m_deflater;
     const char* bytes = static_cast<const char*>(data);
     // zlib counts input in 32-bit units: feed it in chunks.
     while (size > 0) {
         size_t part = std::min(size, kChunk);
-        m_deflater->crc =
-            crc32(m_deflater->crc, reinterpret_cast<const Bytef*>(bytes), static_cast<uInt>(part));
-        m_deflater->size += part;
-        if (m_deflater->size > std::numeric_limits<uint32_t>::max() || !Deflate(bytes, part, false))
+        deflater.crc = crc32(deflater.crc, reinterpret_cast<const Bytef*>(bytes), static_cast<uInt>(part));
+        deflater.size += part;
+        if (deflater.size > std::numeric_limits<uint32_t>::max() || !Deflate(bytes, part, Z_NO_FLUSH)) {
+            deflater.broken = true;
             return false;
+        }
         bytes += part;
         size -= part;
     }
+    // A sync point after every write: the stream can end here if a later write fails.
+    if (!Deflate(nullptr, 0, Z_SYNC_FLUSH)) {
+        deflater.broken = true;
+        return false;
+    }
+    deflater.keptCrc = deflater.crc;
+    deflater.keptSize = deflater.size;
+    deflater.keptCompressedSize = deflater.compressedSize;
     return true;
 }
 
 bool ZipWriter::EndEntry() {
     if (!m_deflater) return false;
-    bool finished = Deflate(nullptr, 0, true);
-    deflateEnd(&m_deflater->stream);
+    Deflater& deflater = *m_deflater;
     Entry& entry = m_entries.back();
-    entry.crc = static_cast<uint32_t>(m_deflater->crc);
-    entry.size = static_cast<uint32_t>(m_deflater->size);
-    entry.compressedSize = static_cast<uint32_t>(m_deflater->compressedSize);
+    bool finished = !deflater.broken && Deflate(nullptr, 0, Z_FINISH);
+    if (!finished) finished = EndAtKeptPoint(entry);
+    if (!deflater.broken) {
+        entry.crc = static_cast<uint32_t>(deflater.crc);
+        entry.size = static_cast<uint32_t>(deflater.size);
+        entry.compressedSize = static_cast<uint32_t>(deflater.compressedSize);
+    }
+    deflateEnd(&deflater.stream);
     m_deflater.reset();
     std::tm local = LocalTimeNow();
     ToDosDateTime(local, entry.dosDate, entry.dosTime);
     return finished && PatchLocalHeader(entry);
 }
 
+bool ZipWriter::EndAtKeptPoint(Entry& entry) {
+    Deflater& deflater = *m_deflater;
+    deflater.broken = true;
+    entry.crc = static_cast<uint32_t>(deflater.keptCrc);
+    entry.size = static_cast<uint32_t>(deflater.keptSize);
+    entry.compressedSize = static_cast<uint32_t>(deflater.keptCompressedSize + sizeof kFinalEmptyBlock);
+    uint64_t kept = entry.offset + kLocalHeaderSize + entry.name.size() + deflater.keptCompressedSize;
+    if (SeekTo(kept) && WriteRaw(kFinalEmptyBlock, sizeof kFinalEmptyBlock)) return true;
+    m_lost = true;
+    return false;
+}
+
 bool ZipWriter::PatchLocalHeader(const Entry& entry) {
-    if (!m_file || m_failed) return false;
+    if (!m_file || m_failed || m_lost) return false;
     std::string header =
         LocalHeader(entry.name, entry.crc, entry.compressedSize, entry.size, entry.dosTime, entry.dosDate);
     bool patched = std::fseek(m_file, static_cast<long>(entry.offset), SEEK_SET) == 0 &&
                    std::fwrite(header.data(), 1, kLocalHeaderSize, m_file) == kLocalHeaderSize;
-    bool back = std::fseek(m_file, 0, SEEK_END) == 0;
-    if (!patched || !back) m_failed = true;
-    return !m_failed;
+    bool back = std::fseek(m_file, static_cast<long>(m_position), SEEK_SET) == 0;
+    if (!patched || !back) m_lost = true;
+    return !m_lost;
 }
 
 bool ZipWriter::AddEntry(const std::string& name, const std::string& content) {
@@ -225,7 +286,9 @@ bool ZipWriter::Close() {
                           .U16(0)
                           .Bytes();
     WriteRaw(end.data(), end.size());
+    // An entry that ended early may have left bytes beyond the directory.
+    if (!m_failed && m_end > m_position && !TruncateFile(m_file, m_position)) m_lost = true;
     bool closed = std::fclose(m_file) == 0;
     m_file = nullptr;
-    return closed && !m_failed && m_entries.size() <= 0xffff;
+    return closed && !m_failed && !m_lost && m_entries.size() <= 0xffff;
 }

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "diagnostics/CrashReportThread.h"
+
 CallbackTimer::~CallbackTimer() {
     Stop();
 }
@@ -40,6 +42,7 @@ void CallbackTimer::Stop() {
 }
 
 void CallbackTimer::Loop(int32_t intervalMs, const std::function<bool()>& callback) {
+    PrepareThreadForCrashReports();
     while (m_running) {
         const bool moreWork = callback();
         std::unique_lock<std::mutex> lock(m_wakeMutex);

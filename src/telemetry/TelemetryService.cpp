@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "diagnostics/CrashReportThread.h"
 #include "telemetry/HttpPost.h"
 #include "telemetry/MachineId.h"
 #include "telemetry/SystemSources.h"
@@ -169,6 +170,7 @@ std::string TelemetryService::BuildBody(const char* name, const nlohmann::json& 
 }
 
 void TelemetryService::WorkerThreadProc() {
+    PrepareThreadForCrashReports();
     State& state = *m_state;
     while (true) {
         std::function<void()> job;

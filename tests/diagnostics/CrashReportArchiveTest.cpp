@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 #include "diagnostics/CrashReportArchive.h"
@@ -138,6 +139,28 @@ TEST_F(ArchiveTest, HoldsTheManifestFirstThenEveryLogFileInPathOrderWithSubfolde
     EXPECT_EQ(contents.entries[4].content, "nested\n");
 }
 
+// Logs go into the archive byte for byte on every platform: a CR LF stays,
+// and a 0x1A (end of file to a text-mode reader) does not end the copy.
+TEST_F(ArchiveTest, LogFilesAreArchivedByteForByte) {
+    const std::string log =
+        std::string("first\r\nbefore \x1a after the end-of-file byte\r\n") + '\0' + "last\n";
+    WriteLog("rotating.txt", log);
+    ASSERT_TRUE(WriteCrashReportArchive(m_directory / "report.zip", m_directory / "logs"));
+    ZipContents contents = ReadZip(m_directory / "report.zip");
+    ASSERT_EQ(contents.error, "");
+    ASSERT_EQ(contents.entries.size(), 2u);
+    EXPECT_EQ(contents.entries[1].content, log);
+}
+
+TEST_F(ArchiveTest, WriterCreatesOnlyANewArchive) {
+    std::ofstream(m_directory / "taken.zip") << "someone else's file";
+    ZipWriter zip;
+    EXPECT_FALSE(zip.Open(m_directory / "taken.zip"));
+    std::ifstream kept(m_directory / "taken.zip");
+    std::string content((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "someone else's file");
+}
+
 TEST_F(ArchiveTest, EmptyOrMissingLogFolderGivesTheManifestAlone) {
     ASSERT_TRUE(WriteCrashReportArchive(m_directory / "empty.zip", m_directory / "logs"));
     ASSERT_TRUE(WriteCrashReportArchive(m_directory / "missing.zip", m_directory / "no-logs"));
@@ -162,6 +185,7 @@ TEST_F(ArchiveTest, BuildsUnderAUniqueNameInTheTemporaryFolder) {
         EXPECT_EQ(ReadZip(archive).entries.size(), 2u);
         fs::path reserved = archive;
         reserved.replace_extension();
+        EXPECT_FALSE(fs::exists(reserved)) << "the reserved name is left behind";
         std::error_code ignored;
         fs::remove(archive, ignored);
         fs::remove(reserved, ignored);

@@ -70,10 +70,11 @@ protected:
             {"TMPDIR", tmp},
             {"TMP", tmp},
             {"TEMP", tmp},
-            // AddressSanitizer leaves the fatal signals to the program's own handlers.
+            // AddressSanitizer leaves the fatal signals to the program's own
+            // handlers, and gives threads no alternate signal stack of its own.
             {"ASAN_OPTIONS",
              "handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:handle_abort=0:"
-             "allow_user_segv_handler=1:detect_leaks=0"},
+             "allow_user_segv_handler=1:detect_leaks=0:use_sigaltstack=0"},
         };
         ChildProcess child;
         ASSERT_TRUE(child.Start(BuiltProgramPath("crash-test-program"),
@@ -143,6 +144,20 @@ protected:
         }
     }
 
+    // POSIX: the report folder (and the folders made for it) are the user's
+    // alone, and so is every file in it.
+    void ExpectForTheUserAlone(const fs::path& folder) {
+        if (KESTREL_WIN32) return;  // the folder lies in the user's own profile
+        for (const fs::path& made : {folder, folder.parent_path(), folder.parent_path().parent_path()}) {
+            EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+        }
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            EXPECT_EQ(entry.status().permissions() & fs::perms::all,
+                      fs::perms::owner_read | fs::perms::owner_write)
+                << entry.path();
+        }
+    }
+
     void ExpectCrashEvent(const TestHttpServer& server, const std::string& crashText) {
         ASSERT_TRUE(server.WaitForRequests(1, 10s));
         bool found = false;
@@ -165,6 +180,33 @@ TEST_F(CrashReportingTest, NullWriteLeavesAReportWithDumpDescriptionAndLogArchiv
     TestHttpServer server;
     RunCrashProgram("null-write", server);
     ExpectFullReport("Unhandled exception: c0000005");
+    ExpectCrashEvent(server, "Unhandled exception: c0000005");
+    ExpectForTheUserAlone(ReportFolder());
+}
+
+// Every thread of the plug-in readies itself for crash reports, so a stack
+// overflow away from the main thread (a deep document on the pipe dispatch
+// thread, say) is reported like any other fault.
+TEST_F(CrashReportingTest, StackOverflowOnAnotherThreadLeavesAFullReport) {
+    if (kThreadSanitizer)
+        GTEST_SKIP() << "ThreadSanitizer takes over the fatal signals; the other builds cover this";
+    TestHttpServer server;
+    RunCrashProgram("stack-overflow-on-thread", server);
+    const std::string crashText =
+        KESTREL_WIN32 ? "Unhandled exception: c00000fd" : "Unhandled exception: c0000005";
+    ExpectFullReport(crashText);
+    ExpectCrashEvent(server, crashText);
+}
+
+// The callback cannot start the thread that writes its log record: that
+// record is lost, every other part of the report is not.
+TEST_F(CrashReportingTest, CallbackThatCannotStartAThreadStillLeavesTheReportAndSendsTheEvent) {
+    if (kThreadSanitizer)
+        GTEST_SKIP() << "ThreadSanitizer takes over the fatal signals; the other builds cover this";
+    if (KESTREL_WIN32) GTEST_SKIP() << "the test program cannot stop thread starts on Windows";
+    TestHttpServer server;
+    RunCrashProgram("null-write-without-threads", server);
+    ExpectFullReport("Unhandled exception: c0000005", false);
     ExpectCrashEvent(server, "Unhandled exception: c0000005");
 }
 
@@ -236,6 +278,55 @@ TEST_F(CrashReportingTest, PendingReportsAreUploadedAndRemovedOnlyWhenAccepted) 
     EXPECT_FALSE(fs::exists(root / "20240101-000000-1"));
     EXPECT_FALSE(fs::exists(root / "20240102-000000-2"));
     EXPECT_TRUE(fs::exists(root / "20240103-000000-3"));
+}
+
+// A report is a real folder with a regular report.ini, and only regular
+// files directly in it are posted: links planted there are never followed.
+TEST_F(CrashReportingTest, UploadFollowsNoLinkToAFileOrAFolder) {
+    if (KESTREL_WIN32) GTEST_SKIP() << "links need privileges on Windows";
+    fs::path root = m_directory / "state";
+    fs::path outside = m_directory / "outside";
+    fs::create_directories(outside / "planted");
+    std::ofstream(outside / "secret.txt") << "SECRET OF ANOTHER FILE";
+    std::ofstream(outside / "planted" / "report.ini") << "exception=1\n";
+    fs::create_directories(root / "20240101-000000-1");
+    std::ofstream(root / "20240101-000000-1" / "report.ini") << "exception=c0000005\n";
+    fs::create_symlink(outside / "secret.txt", root / "20240101-000000-1" / "secret.txt");
+    fs::create_directory_symlink(outside / "planted", root / "20240102-000000-2");
+    fs::create_directories(root / "20240103-000000-3");
+    fs::create_symlink(outside / "secret.txt", root / "20240103-000000-3" / "report.ini");
+
+    TestHttpServer accepting;
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(CrashReportUploader::UploadPending(root, accepting.Url("/post"), stop), 1);
+    auto requests = accepting.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].body.find("name=\"report\"\r\n\r\n20240101-000000-1\r\n"), std::string::npos);
+    EXPECT_NE(requests[0].body.find("exception=c0000005"), std::string::npos);
+    EXPECT_EQ(requests[0].body.find("SECRET"), std::string::npos);
+    EXPECT_EQ(requests[0].body.find("secret.txt"), std::string::npos);
+    EXPECT_EQ(ReadFile(outside / "secret.txt"), "SECRET OF ANOTHER FILE");
+    EXPECT_TRUE(fs::exists(outside / "planted" / "report.ini"));
+    EXPECT_TRUE(fs::exists(root / "20240103-000000-3"));
+}
+
+TEST_F(CrashReportingTest, AReportBeyondOnePostStaysAndTheOthersAreSent) {
+    fs::path root = m_directory / "state";
+    for (const char* name : {"20240101-000000-1", "20240102-000000-2"}) {
+        fs::create_directories(root / name);
+        std::ofstream(root / name / "report.ini") << "exception=c0000005\n";
+    }
+    // Sparse where the file system allows: no time goes into writing it.
+    std::ofstream(root / "20240101-000000-1" / "minidump.dmp").close();
+    fs::resize_file(root / "20240101-000000-1" / "minidump.dmp", CrashReportUploader::kMaxPostBytes);
+
+    TestHttpServer accepting;
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(CrashReportUploader::UploadPending(root, accepting.Url("/post"), stop), 1);
+    ASSERT_EQ(accepting.Requests().size(), 1u);
+    EXPECT_NE(accepting.Requests()[0].body.find("20240102-000000-2"), std::string::npos);
+    EXPECT_TRUE(fs::exists(root / "20240101-000000-1" / "minidump.dmp"));
+    EXPECT_FALSE(fs::exists(root / "20240102-000000-2"));
 }
 
 TEST_F(CrashReportingTest, WithoutAnUploadUrlReportsStay) {

@@ -1,26 +1,43 @@
 // A program that crashes on purpose, for the crash-reporting tests; never
 // part of the plug-in. It opens the log in the working directory given as its
 // first argument, registers the crash reporter the way the plug-in does, and
-// then faults as its second argument says: "null-write", "abort", or
+// then faults as its second argument says: "null-write", "abort",
 // "null-write-in-log" (a null write while the thread holds the log file's
-// lock, inside the writing of a record).
+// lock, inside the writing of a record), "null-write-without-threads" (no
+// thread can start any more, so the crash callback cannot start one either)
+// or "stack-overflow-on-thread" (endless recursion on a second thread, started
+// the way the plug-in starts its threads).
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
+#include <thread>
 
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/spdlog.h>
 
+#include "diagnostics/CrashReportThread.h"
 #include "diagnostics/CrashReporter.h"
 #include "diagnostics/Log.h"
+#include "diagnostics/ThreadStartLimit.h"
+#include "telemetry/TelemetryService.h"
 
 namespace {
 // The sanitizers' own null check would end the program before the fault.
 __attribute__((no_sanitize("undefined"))) void WriteThroughNull() {
     volatile int* nowhere = nullptr;
     *nowhere = 1;
+}
+
+volatile bool g_deeper = true;
+
+// Each call takes a kilobyte of stack until the stack runs out.
+__attribute__((noinline)) int Recurse(int depth) {
+    volatile char frame[1024];
+    frame[0] = static_cast<char>(depth);
+    if (!g_deeper) return frame[0];
+    return Recurse(depth + 1) + frame[0];
 }
 
 constexpr char kFaultMarker[] = "fault inside the log";
@@ -58,6 +75,15 @@ int main(int argc, char* argv[]) {
         LogTrace("%s", kFaultMarker);
     } else if (std::strcmp(argv[2], "abort") == 0) {
         std::abort();
+    } else if (std::strcmp(argv[2], "null-write-without-threads") == 0) {
+        TelemetryService::Instance();  // the plug-in has made it long before a crash
+        if (!ForbidNewThreads()) return 4;
+        WriteThroughNull();
+    } else if (std::strcmp(argv[2], "stack-overflow-on-thread") == 0) {
+        std::thread([] {
+            PrepareThreadForCrashReports();
+            Recurse(0);
+        }).join();
     }
     return 3;
 }

@@ -1,0 +1,3 @@
+#include "diagnostics/CrashReportThread.h"
+
+void PrepareThreadForCrashReports() {}

@@ -1,0 +1,5 @@
+#include "diagnostics/ThreadStartLimit.h"
+
+bool ForbidNewThreads() {
+    return false;
+}
