@@ -17,6 +17,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A report is a few files of some hundred kilobytes at most; a slow uplink
+// gets longer than a telemetry event, but not without end.
+constexpr std::chrono::seconds kPostLimit{60};
+
 std::string ReadFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     std::stringstream content;
@@ -53,17 +57,18 @@ int StatusOf(const std::wstring& headers) {
     return std::wcstol(headers.c_str() + space + 1, nullptr, 10);
 }
 
-bool Post(const fs::path& folder, const std::string& url) {
+bool Post(const fs::path& folder, const std::string& url, const HttpPostDeadline* deadline) {
     std::string boundary = Boundary();
     std::string body = MultipartBody(folder, boundary);
     std::wstring headers = L"Content-Type: multipart/form-data; boundary=" + Utf8ToWide(boundary) + L"\r\n";
     int status = 0;
-    bool answered =
-        HttpPostRaw(Utf8ToWide(url), L"kestrel-sdplugin", headers.c_str(), headers.size(), body.data(),
-                    body.size(), [&status](const std::wstring& responseHeaders, const char*, size_t) {
-                        status = StatusOf(responseHeaders);
-                        return false;  // the status is all we need
-                    });
+    bool answered = HttpPostRaw(
+        Utf8ToWide(url), L"kestrel-sdplugin", headers.c_str(), headers.size(), body.data(), body.size(),
+        [&status](const std::wstring& responseHeaders, const char*, size_t) {
+            status = StatusOf(responseHeaders);
+            return false;  // the status is all we need
+        },
+        HttpPostLimits{kPostLimit, deadline});
     return answered && status >= 200 && status < 300;
 }
 
@@ -71,12 +76,16 @@ bool Post(const fs::path& folder, const std::string& url) {
 
 CrashReportUploader::CrashReportUploader(fs::path root, std::string url) {
     if (url.empty()) return;
-    m_thread = std::thread(
-        [this, root = std::move(root), url = std::move(url)] { UploadPending(root, url, m_stop); });
+    m_thread = std::thread([this, root = std::move(root), url = std::move(url)] {
+        UploadPending(root, url, m_stop, &m_deadline);
+    });
 }
 
 CrashReportUploader::~CrashReportUploader() {
+    // The process is ending: the report under way is cut off and stays for
+    // the next start.
     m_stop = true;
+    m_deadline.BringForward(HttpPostDeadline::Clock::now());
     Join();
 }
 
@@ -90,7 +99,7 @@ std::string CrashReportUploader::ConfiguredUrl() {
 }
 
 int CrashReportUploader::UploadPending(const fs::path& root, const std::string& url,
-                                       const std::atomic<bool>& stop) {
+                                       const std::atomic<bool>& stop, const HttpPostDeadline* deadline) {
     std::vector<fs::path> reports;
     std::error_code error;
     for (fs::directory_iterator it(root, error); !error && it != fs::directory_iterator();
@@ -103,7 +112,7 @@ int CrashReportUploader::UploadPending(const fs::path& root, const std::string& 
     for (const fs::path& folder : reports) {
         if (stop) break;
         try {
-            if (!Post(folder, url)) continue;
+            if (!Post(folder, url, deadline)) continue;
         } catch (const std::exception&) {
             continue;  // a name or URL that cannot be converted: the folder stays
         }

@@ -2,20 +2,35 @@
 // windows.h first: wininet.h relies on its types.
 #include <wininet.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "telemetry/HttpPost.h"
 
+// WinINet's own time-outs bound each wait for the network but not a server
+// that sends a byte now and then, so a watch thread closes the request
+// handle when the post's deadline passes: the blocked call then fails and
+// the post ends. The per-operation time-outs are also cut to the time left,
+// so a silent server ends the post by its deadline even where closing a
+// handle does not wake a call blocked in it.
+
 namespace {
 
+using Clock = HttpPostDeadline::Clock;
 constexpr DWORD kTimeoutMilliseconds = 5000;
 constexpr DWORD kReadSize = 0x8000;
+constexpr auto kWatchInterval = std::chrono::milliseconds(100);  // how soon a shared deadline's move is seen
 constexpr wchar_t kDefaultUserAgent[] = L"NSIS HTTP Client";
+// Redirects are answers like any other, as with the libcurl back-end.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
+                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
 // Closes a WinINet handle when it goes out of scope. Declared in the order
-// Internet, connection, request, they close request first.
+// Internet, connection, they close the connection first.
 struct InternetHandle {
     HINTERNET handle = nullptr;
     ~InternetHandle() {
@@ -48,10 +63,67 @@ struct UrlParts {
     }
 };
 
-void SetTimeout(HINTERNET internet, DWORD option) {
-    DWORD value = kTimeoutMilliseconds;
+void SetTimeout(HINTERNET internet, DWORD option, DWORD milliseconds = kTimeoutMilliseconds) {
+    DWORD value = milliseconds;
     InternetSetOptionW(internet, option, &value, sizeof value);
 }
+
+// The request handle of one post, closed exactly once: by the watch thread
+// when the deadline passes, else when the post is done. The calling thread
+// makes every call on it through Run, which refuses once it is closed; a
+// call already blocked in it fails when it is closed.
+class RequestWatch {
+public:
+    RequestWatch(HINTERNET request, const HttpPostLimits& limits, Clock::time_point started)
+        : m_request(request), m_limits(limits), m_started(started), m_thread([this] { Watch(); }) {}
+
+    ~RequestWatch() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+        if (!m_closed) InternetCloseHandle(m_request);
+    }
+
+    // Calls |call| with the request handle; false when the handle was closed
+    // at the deadline or the call failed.
+    template <class Call>
+    bool Run(Call call) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_closed) return false;
+        }
+        return call(m_request) != FALSE;
+    }
+
+    RequestWatch(const RequestWatch&) = delete;
+    RequestWatch& operator=(const RequestWatch&) = delete;
+
+private:
+    void Watch() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_done) {
+            Clock::time_point end = HttpPostEnd(m_limits, m_started);
+            if (Clock::now() >= end) {
+                InternetCloseHandle(m_request);
+                m_closed = true;
+                return;
+            }
+            m_changed.wait_until(lock, std::min(end, Clock::now() + kWatchInterval));
+        }
+    }
+
+    HINTERNET m_request;
+    const HttpPostLimits& m_limits;
+    Clock::time_point m_started;
+    std::mutex m_mutex;  // guards m_done and m_closed
+    std::condition_variable m_changed;
+    bool m_done = false;
+    bool m_closed = false;
+    std::thread m_thread;  // last: starts once the members above exist
+};
 
 void SetOptions(HINTERNET internet) {
     SetTimeout(internet, INTERNET_OPTION_CONNECT_TIMEOUT);
@@ -66,23 +138,37 @@ void SetOptions(HINTERNET internet) {
     InternetSetOptionW(internet, INTERNET_OPTION_HTTP_DECODING, &decoding, sizeof decoding);
 }
 
-std::wstring RawHeaders(HINTERNET request) {
+std::wstring RawHeaders(RequestWatch& request) {
     DWORD size = 0;
-    HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
+    request.Run([&size](HINTERNET handle) {
+        return HttpQueryInfoW(handle, HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
+    });
     std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');  // the size plus 2 bytes, rounded up
-    if (!HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &size, nullptr)) return L"";
-    return std::wstring(buffer.data(), size / sizeof(wchar_t));
+    bool read = request.Run([&buffer, &size](HINTERNET handle) {
+        return HttpQueryInfoW(handle, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &size, nullptr);
+    });
+    return read ? std::wstring(buffer.data(), size / sizeof(wchar_t)) : L"";
 }
 
-void ReadResponse(HINTERNET request, const HttpResponseSink& sink) {
+// Hands the response to the sink in reads of 32768 bytes, up to kHttpResponseLimit.
+void ReadResponse(RequestWatch& request, const HttpResponseSink& sink) {
     std::wstring headers = RawHeaders(request);
     std::vector<char> buffer(kReadSize);
-    for (;;) {
+    for (size_t total = 0; total < kHttpResponseLimit; total += kReadSize) {
         DWORD read = 0;
-        if (!InternetReadFile(request, buffer.data(), kReadSize, &read)) return;
+        if (!request.Run([&buffer, &read](HINTERNET handle) {
+                return InternetReadFile(handle, buffer.data(), kReadSize, &read);
+            }))
+            return;
         if (!sink(headers, buffer.data(), read)) return;
         if (read < kReadSize) return;  // a short read is the end of the response
     }
+}
+
+// The time left until |end|, at most the per-operation time-out.
+DWORD OperationTimeout(Clock::time_point end) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    return static_cast<DWORD>(std::clamp<long long>(left, 1, kTimeoutMilliseconds));
 }
 
 }  // namespace
@@ -90,11 +176,14 @@ void ReadResponse(HINTERNET request, const HttpResponseSink& sink) {
 void HttpStartUp() {}  // WinINet keeps no process-wide state to set up
 
 bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
-                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink) {
+                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
+                 const HttpPostLimits& limits) {
+    Clock::time_point started = Clock::now();
     UrlParts parts;
     if (!parts.Crack(url)) return false;
+    if (started >= HttpPostEnd(limits, started)) return false;
 
-    InternetHandle internet, connection, request;
+    InternetHandle internet, connection;
     internet.handle = InternetOpenW(userAgent ? userAgent : kDefaultUserAgent, INTERNET_OPEN_TYPE_PRECONFIG,
                                     nullptr, nullptr, 0);
     if (!internet.handle) return false;
@@ -107,17 +196,22 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
     if (!connection.handle) return false;
 
     DWORD flags = kRequestFlags | (c.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
-    request.handle =
+    HINTERNET handle =
         HttpOpenRequestW(connection.handle, L"POST", c.lpszUrlPath, nullptr, nullptr, nullptr, flags, 0);
-    if (!request.handle) return false;
+    if (!handle) return false;
     // Windows hands the Internet handle's send and receive timeouts down to
     // its requests; Wine does not, and would wait for an answer forever.
     // Setting them on the request as well bounds the waits on both.
-    SetTimeout(request.handle, INTERNET_OPTION_SEND_TIMEOUT);
-    SetTimeout(request.handle, INTERNET_OPTION_RECEIVE_TIMEOUT);
+    DWORD timeout = OperationTimeout(HttpPostEnd(limits, started));
+    SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, timeout);
+    SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, timeout);
+    SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, timeout);
 
-    bool sent = HttpSendRequestW(request.handle, headers, static_cast<DWORD>(headersLength),
-                                 const_cast<void*>(body), static_cast<DWORD>(bodyLength)) != FALSE;
-    if (sent && sink) ReadResponse(request.handle, sink);
+    RequestWatch request(handle, limits, started);  // closes the handle before the connection's
+    bool sent = request.Run([&](HINTERNET h) {
+        return HttpSendRequestW(h, headers, static_cast<DWORD>(headersLength), const_cast<void*>(body),
+                                static_cast<DWORD>(bodyLength));
+    });
+    if (sent && sink) ReadResponse(request, sink);
     return sent;
 }
