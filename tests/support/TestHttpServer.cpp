@@ -69,7 +69,6 @@ struct TestHttpServer::State {
     std::string extraHeaders;
     bool neverAnswer = false;
     std::chrono::milliseconds trickle{0};
-    std::vector<size_t> answersWritten;
     std::function<void(const RecordedHttpRequest&)> observer;
     std::vector<RecordedHttpRequest> requests;
     std::vector<std::string> connectionBytes;
@@ -133,16 +132,16 @@ private:
     void Write(std::shared_ptr<std::string> text) {
         auto self = shared_from_this();
         asio::async_write(m_socket, asio::buffer(*text),
-                          [self, text](std::error_code, size_t written) { self->Ended(written); });
+                          [self, text](std::error_code, size_t) { self->Ended(); });
     }
 
     // Writes one byte of |text| per |interval| from |offset| on.
     void Trickle(std::shared_ptr<std::string> text, size_t offset, std::chrono::milliseconds interval) {
-        if (offset == text->size()) return Ended(offset);
+        if (offset == text->size()) return Ended();
         auto self = shared_from_this();
         asio::async_write(m_socket, asio::buffer(text->data() + offset, 1),
                           [self, text, offset, interval](std::error_code error, size_t) {
-                              if (error) return self->Ended(offset);
+                              if (error) return self->Ended();
                               self->m_timer.expires_after(interval);
                               self->m_timer.async_wait([self, text, offset, interval](std::error_code) {
                                   self->Trickle(text, offset + 1, interval);
@@ -150,13 +149,8 @@ private:
                           });
     }
 
-    // Records how much of the answer went out, then waits for the client to close.
-    void Ended(size_t written) {
-        {
-            std::lock_guard<std::mutex> lock(m_state->mutex);
-            m_state->answersWritten.push_back(written);
-            m_state->changed.notify_all();
-        }
+    // Ends the answer, then waits for the client to close.
+    void Ended() {
         std::error_code ignored;
         m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
         Drain();
@@ -254,11 +248,4 @@ std::vector<RecordedHttpRequest> TestHttpServer::Requests() const {
 std::vector<std::string> TestHttpServer::ConnectionBytes() const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->connectionBytes;
-}
-
-std::vector<size_t> TestHttpServer::WaitForAnswersEnded(size_t count,
-                                                        std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(m_state->mutex);
-    m_state->changed.wait_for(lock, timeout, [&] { return m_state->answersWritten.size() >= count; });
-    return m_state->answersWritten;
 }

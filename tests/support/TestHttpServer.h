@@ -1,8 +1,7 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 with a free port, for tests of
 // clients that post to a collector. It records every request (method, path,
-// headers, body), every connection's raw bytes and how much of each answer
-// it could write, and answers each request with a configurable status,
+// headers, body) and every connection's raw bytes, and answers each request with a configurable status,
 // headers and body, all at once, one byte at a time, or not at all.
 //
 // Threads: the server runs its asio event loop on its own thread; every
@@ -52,10 +51,6 @@ public:
     std::vector<RecordedHttpRequest> Requests() const;
     // The bytes received on each connection so far, in the order of acceptance.
     std::vector<std::string> ConnectionBytes() const;
-    // Waits until |count| answers have ended (written whole, or cut off by
-    // the client) and returns how many bytes of each were written, in the
-    // order they ended; fewer entries when the time ran out.
-    std::vector<size_t> WaitForAnswersEnded(size_t count, std::chrono::milliseconds timeout) const;
 
 private:
     struct State;
