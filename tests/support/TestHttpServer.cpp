@@ -94,6 +94,7 @@ private:
         bool complete = false;
         std::string response;
         std::chrono::milliseconds trickle{0};
+        size_t bodyLength = 0;
         {
             std::lock_guard<std::mutex> lock(m_state->mutex);
             m_state->connectionBytes[m_index] = m_bytes;
@@ -107,6 +108,7 @@ private:
                 m_state->requests.push_back(request);
                 if (m_state->neverAnswer) m_held = true;
                 trickle = m_state->trickle;
+                bodyLength = m_state->responseBody.size();
                 response = "HTTP/1.1 " + std::to_string(m_state->status) +
                            " Test\r\nContent-Type: text/plain\r\n" + m_state->extraHeaders +
                            "Content-Length: " + std::to_string(m_state->responseBody.size()) +
@@ -117,7 +119,7 @@ private:
         if (!complete) return Read();
         if (m_held) return Hold();
         auto text = std::make_shared<std::string>(std::move(response));
-        if (trickle.count() > 0) return Trickle(text, 0, trickle);
+        if (trickle.count() > 0) return WriteHeadThenTrickle(text, text->size() - bodyLength, trickle);
         Write(text);
     }
 
@@ -133,6 +135,17 @@ private:
         auto self = shared_from_this();
         asio::async_write(m_socket, asio::buffer(*text),
                           [self, text](std::error_code, size_t) { self->Ended(); });
+    }
+
+    // Writes the first |head| bytes of |text| at once, then the rest one byte per |interval|.
+    void WriteHeadThenTrickle(std::shared_ptr<std::string> text, size_t head,
+                              std::chrono::milliseconds interval) {
+        auto self = shared_from_this();
+        asio::async_write(m_socket, asio::buffer(text->data(), head),
+                          [self, text, head, interval](std::error_code error, size_t) {
+                              if (error) return self->Ended();
+                              self->Trickle(text, head, interval);
+                          });
     }
 
     // Writes one byte of |text| per |interval| from |offset| on.

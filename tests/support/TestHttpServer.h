@@ -2,7 +2,8 @@
 // A small HTTP/1.1 server on 127.0.0.1 with a free port, for tests of
 // clients that post to a collector. It records every request (method, path,
 // headers, body) and every connection's raw bytes, and answers each request with a configurable status,
-// headers and body, all at once, one byte at a time, or not at all.
+// headers and body, all at once, with the body one byte at a time, or not
+// at all.
 //
 // Threads: the server runs its asio event loop on its own thread; every
 // public operation may be called from the test thread. Recorded data and the
@@ -39,7 +40,8 @@ public:
     void SetResponse(int status, const std::string& body, const std::string& extraHeaders = "");
     // Keep later connections open without ever answering them.
     void SetNeverAnswer(bool neverAnswer);
-    // Write later answers one byte per |interval| (zero: all at once).
+    // Write the body of later answers one byte per |interval|, after the
+    // status line and headers at once (zero: everything at once).
     void SetTrickle(std::chrono::milliseconds interval);
 
     // Calls |observer| on the server's thread with each complete request, before
