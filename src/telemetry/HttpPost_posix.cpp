@@ -15,8 +15,9 @@
 // timeouts this bounds every wait without limiting a slow but steady
 // transfer; curl's own low-speed limit averages over a window and would let
 // an unanswered request hang for about twice as long. The overall limit is
-// curl's transfer timeout, and the progress callback also ends the transfer
-// once a shared deadline that another thread brought forward has passed.
+// curl's transfer timeout; the transfer runs on a multi handle that wakes at
+// least every 100 ms, so a shared deadline that another thread brought
+// forward ends it promptly, not only at curl's next idle progress call.
 // The response is handed to the sink in 32768-byte chunks with the same end
 // rule as the Windows reads: a last, shorter chunk, possibly empty.
 
@@ -27,6 +28,7 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kChunkSize = 0x8000;
 constexpr char kDefaultUserAgent[] = "NSIS HTTP Client";
 constexpr long kFollowNoRedirects = 0L;
+constexpr int kWakeMilliseconds = 100;  // how soon a shared deadline's move is seen
 
 // One transfer's response, filled by curl's callbacks on the calling thread.
 struct Response {
@@ -111,6 +113,20 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
     return now - response.lastActivity > std::chrono::milliseconds(kTimeoutMilliseconds) ? 1 : 0;
 }
 
+// Runs the transfer until it ends or the post's deadline passes.
+void Perform(CURL* curl, const Response& response) {
+    CURLM* multi = curl_multi_init();
+    if (!multi) return;
+    curl_multi_add_handle(multi, curl);
+    int running = 1;
+    while (curl_multi_perform(multi, &running) == CURLM_OK && running > 0 &&
+           Clock::now() < HttpPostEnd(*response.limits, response.started)) {
+        curl_multi_poll(multi, nullptr, 0, kWakeMilliseconds, nullptr);
+    }
+    curl_multi_remove_handle(multi, curl);
+    curl_multi_cleanup(multi);
+}
+
 bool IsParsableUrl(const std::string& url) {
     CURLU* parsed = curl_url();
     if (!parsed) return false;
@@ -189,7 +205,7 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
     curl_slist* headerList = HeaderList(extraHeaders);
     SetOptions(curl, narrowUrl, agent, headerList, body, bodyLength, static_cast<long>(remaining.count()),
                &response);
-    curl_easy_perform(curl);
+    Perform(curl, response);
     curl_easy_cleanup(curl);
     curl_slist_free_all(headerList);
     if (response.began && !response.full) response.Deliver(response.pending.data(), response.pending.size());
