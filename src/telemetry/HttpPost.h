@@ -1,7 +1,8 @@
 #pragma once
 // One blocking HTTP or HTTPS POST per call (WinINet on Windows, libcurl
-// elsewhere). Each call opens and closes its own handles, so calls are
-// reentrant. Connecting, sending and receiving are each limited to 5 seconds
+// elsewhere). Each call uses handles of its own, so calls are reentrant; on
+// Windows a request left at its deadline may close them on its own thread
+// after the call returned. Connecting, sending and receiving are each limited to 5 seconds
 // without progress, and the whole call to an overall limit (10 seconds by
 // default) and to the caller's shared deadline, so a server that trickles
 // its answer cannot hold the caller. Redirects are not followed: a 3xx
