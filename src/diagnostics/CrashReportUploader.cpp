@@ -1,6 +1,7 @@
 #include "diagnostics/CrashReportUploader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -19,6 +20,10 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// A report is a few files of some hundred kilobytes at most; a slow uplink
+// gets longer than a telemetry event, but not without end.
+constexpr std::chrono::seconds kPostLimit{60};
 
 constexpr size_t kReadChunk = 65536;
 
@@ -81,7 +86,7 @@ int StatusOf(const std::wstring& headers) {
     return std::wcstol(headers.c_str() + space + 1, nullptr, 10);
 }
 
-bool Post(const fs::path& folder, const std::string& url) {
+bool Post(const fs::path& folder, const std::string& url, const HttpPostDeadline* deadline) {
     std::string boundary = Boundary();
     std::optional<std::string> body = MultipartBody(folder, boundary);
     if (!body) {
@@ -94,12 +99,13 @@ bool Post(const fs::path& folder, const std::string& url) {
     }
     std::wstring headers = L"Content-Type: multipart/form-data; boundary=" + Utf8ToWide(boundary) + L"\r\n";
     int status = 0;
-    bool answered =
-        HttpPostRaw(Utf8ToWide(url), L"kestrel-sdplugin", headers.c_str(), headers.size(), body->data(),
-                    body->size(), [&status](const std::wstring& responseHeaders, const char*, size_t) {
-                        status = StatusOf(responseHeaders);
-                        return false;  // the status is all we need
-                    });
+    bool answered = HttpPostRaw(
+        Utf8ToWide(url), L"kestrel-sdplugin", headers.c_str(), headers.size(), body->data(), body->size(),
+        [&status](const std::wstring& responseHeaders, const char*, size_t) {
+            status = StatusOf(responseHeaders);
+            return false;  // the status is all we need
+        },
+        HttpPostLimits{kPostLimit, deadline});
     return answered && status >= 200 && status < 300;
 }
 
@@ -109,12 +115,15 @@ CrashReportUploader::CrashReportUploader(fs::path root, std::string url) {
     if (url.empty()) return;
     m_thread = std::thread([this, root = std::move(root), url = std::move(url)] {
         PrepareThreadForCrashReports();
-        UploadPending(root, url, m_stop);
+        UploadPending(root, url, m_stop, &m_deadline);
     });
 }
 
 CrashReportUploader::~CrashReportUploader() {
+    // The process is ending: the report under way is cut off and stays for
+    // the next start.
     m_stop = true;
+    m_deadline.BringForward(HttpPostDeadline::Clock::now());
     Join();
 }
 
@@ -128,7 +137,7 @@ std::string CrashReportUploader::ConfiguredUrl() {
 }
 
 int CrashReportUploader::UploadPending(const fs::path& root, const std::string& url,
-                                       const std::atomic<bool>& stop) {
+                                       const std::atomic<bool>& stop, const HttpPostDeadline* deadline) {
     std::vector<fs::path> reports;
     std::error_code error;
     for (fs::directory_iterator it(root, error); !error && it != fs::directory_iterator();
@@ -143,7 +152,7 @@ int CrashReportUploader::UploadPending(const fs::path& root, const std::string& 
     for (const fs::path& folder : reports) {
         if (stop) break;
         try {
-            if (!Post(folder, url)) continue;
+            if (!Post(folder, url, deadline)) continue;
         } catch (const std::exception& error) {
             // A name or URL that cannot be converted, or no memory: the folder stays.
             LogWarning("CrashReportUploader::UploadPending: a report is not sent: %s", error.what());

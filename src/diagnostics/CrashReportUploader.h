@@ -9,13 +9,16 @@
 //
 // Threads: the constructor starts one background thread that makes a single
 // pass over the folders, so start-up does not wait for the network; the
-// destructor asks it to stop after the current post and joins it.
-// m_stop is the only shared state.
+// destructor asks it to stop, ends the current post at once through the
+// shared post deadline and joins it. m_stop and m_deadline (both atomic) are
+// the only shared state.
 
 #include <atomic>
 #include <filesystem>
 #include <string>
 #include <thread>
+
+#include "telemetry/HttpPostDeadline.h"
 
 class CrashReportUploader {
 public:
@@ -34,13 +37,15 @@ public:
     static std::string ConfiguredUrl();
 
     // One pass on the caller's thread; returns how many reports were accepted.
+    // Each post ends by its own limit or by |deadline|, when given.
     static int UploadPending(const std::filesystem::path& root, const std::string& url,
-                             const std::atomic<bool>& stop);
+                             const std::atomic<bool>& stop, const HttpPostDeadline* deadline = nullptr);
 
     // Waits for the background pass to end (tests).
     void Join();
 
 private:
     std::atomic<bool> m_stop{false};
+    HttpPostDeadline m_deadline;  // brought forward to "now" by the destructor
     std::thread m_thread;
 };

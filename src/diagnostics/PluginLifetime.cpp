@@ -23,6 +23,9 @@ PluginLifetime::~PluginLifetime() {
     LogInfo("StreamDeck Kestrel plug-in stopped");
     TelemetryService::Instance()->SendEvent("streamdeck_kestrel_plugin_shutdown", false,
                                             nlohmann::json::object());
+    // The workers post what is queued, the shutdown event among it, for a
+    // bounded time; the log stays open for their count of dropped events.
+    TelemetryService::ShutDown();
     StopLogging();
     m_logger.reset();
 }

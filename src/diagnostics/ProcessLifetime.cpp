@@ -5,7 +5,6 @@
 #include "diagnostics/PluginLifetime.h"
 #include "graphics/GraphicsSession.h"
 #include "telemetry/HttpPost.h"
-#include "telemetry/TelemetryService.h"
 
 ProcessLifetime::ProcessLifetime() {
     LimitHeapArenas();
@@ -19,5 +18,4 @@ ProcessLifetime::~ProcessLifetime() {
     m_crashReporter.reset();
     m_plugin.reset();
     m_graphics.reset();
-    TelemetryService::ShutDown();
 }

@@ -7,10 +7,13 @@
 //          graphics session (GDI+ on Windows) -> PluginLifetime (working
 //          directory, log, start record, start event, which creates the
 //          telemetry service) -> crash reporter
-//   exit:  crash reporter -> PluginLifetime (shutdown event queued, stop
-//          record, log closed) -> graphics session -> telemetry service
-//          (its workers post what is still queued, the shutdown event
-//          among it, and are joined)
+//   exit:  crash reporter (its upload under way cut off) -> PluginLifetime
+//          (stop record, shutdown event queued, telemetry service shut
+//          down: its workers post what is still queued for at most 3 s and
+//          are joined; log closed) -> graphics session
+//
+// Each step of the exit is bounded, so the process ends within about 5 s
+// of the host closing the link whatever the collectors do.
 //
 // The HTTP library is set up first because it registers its own exit-time
 // clean-up (libcurl's TLS library does): registered before this object, it

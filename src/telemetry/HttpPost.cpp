@@ -1,10 +1,18 @@
 #include "telemetry/HttpPost.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "diagnostics/Platform.h"
 
-std::string HttpPost(const std::string& url, const std::string& contentType, const std::string& body) {
+HttpPostDeadline::Clock::time_point HttpPostEnd(const HttpPostLimits& limits,
+                                                HttpPostDeadline::Clock::time_point start) {
+    HttpPostDeadline::Clock::time_point end = start + limits.overall;
+    return limits.stop ? std::min(end, limits.stop->At()) : end;
+}
+
+std::string HttpPost(const std::string& url, const std::string& contentType, const std::string& body,
+                     const HttpPostLimits& limits) {
     if (url.empty() || contentType.empty() || body.empty()) return "";
     std::wstring wideUrl, header;
     try {
@@ -18,7 +26,8 @@ std::string HttpPost(const std::string& url, const std::string& contentType, con
         response.append(data, length);
         return true;
     };
-    if (!HttpPostRaw(wideUrl, nullptr, header.c_str(), header.size(), body.data(), body.size(), append))
+    if (!HttpPostRaw(wideUrl, nullptr, header.c_str(), header.size(), body.data(), body.size(), append,
+                     limits))
         return "";
     return response;
 }

@@ -1,33 +1,61 @@
 #pragma once
 // One blocking HTTP or HTTPS POST per call (WinINet on Windows, libcurl
-// elsewhere). Each call opens and closes its own handles, so calls are
-// reentrant. Connecting, sending and receiving are each limited to 5 seconds;
-// any HTTP status counts as a response.
+// elsewhere). Each call uses handles of its own, so calls are reentrant; on
+// Windows a request left at its deadline may close them on its own thread
+// after the call returned. Connecting, sending and receiving are each limited to 5 seconds
+// without progress, and the whole call to an overall limit (10 seconds by
+// default) and to the caller's shared deadline, so a server that trickles
+// its answer cannot hold the caller. Redirects are not followed: a 3xx
+// response is returned like any other. Any HTTP status counts as a response.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
 
+#include "telemetry/HttpPostDeadline.h"
+
+// At most this much of a response body is read; the rest is never received.
+constexpr size_t kHttpResponseLimit = 0x10000;
+
 // Receives the raw response headers (CR LF separated) and one chunk of the
 // response body; returns false to stop reading. The body arrives in chunks of
 // 32768 bytes; the last chunk is shorter, and is empty when the body is
-// empty or a whole multiple of 32768 bytes.
+// empty or a whole multiple of 32768 bytes. A body that reaches
+// kHttpResponseLimit ends with the chunk that reaches it.
 using HttpResponseSink = std::function<bool(const std::wstring& headers, const char* data, size_t length)>;
 
-// Posts |body| to |url| with the extra |headers| (|headersLength| characters)
-// and the user agent |userAgent| (null: "NSIS HTTP Client"). Returns true when
-// the request was sent and a response began; a URL that cannot be parsed
-// makes no request. The sink, when given, sees the whole response.
+// When a post must end at the latest: |overall| after the call began, or at
+// the |stop| deadline (when given) if that comes first, even when another
+// thread brings it forward while the post is under way.
+struct HttpPostLimits {
+    std::chrono::milliseconds overall{10000};
+    const HttpPostDeadline* stop = nullptr;
+};
+
+// The end of a post that began at |start|, as far as it is known now.
+HttpPostDeadline::Clock::time_point HttpPostEnd(const HttpPostLimits& limits,
+                                                HttpPostDeadline::Clock::time_point start);
+
 // Sets up the HTTP library's process-wide state (libcurl and its TLS library;
 // nothing for WinINet). HttpPostRaw does it on first use; the process calls
 // it before its static objects so that the library's own exit-time clean-up
 // runs after the last post of the exit sequence.
 void HttpStartUp();
 
+// Posts |body| to |url| with the extra |headers| (|headersLength| characters)
+// and the user agent |userAgent| (null: "NSIS HTTP Client"). Returns true when
+// the request was sent and a response began, also when the limits then cut
+// it short; a URL that cannot be parsed makes no request, and a post whose
+// deadline has already passed makes none either. The sink, when given, sees
+// the response up to kHttpResponseLimit or to the end of the limits.
 bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
-                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink);
+                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
+                 const HttpPostLimits& limits = {});
 
 // Posts |body| as |contentType| to the UTF-8 |url| and returns the response
-// body, whatever its status; an empty string when the request failed, when
-// any argument is empty, or when the URL or content type is not valid UTF-8.
-std::string HttpPost(const std::string& url, const std::string& contentType, const std::string& body);
+// body (at most kHttpResponseLimit bytes), whatever its status; an empty
+// string when the request failed, when any argument is empty, or when the
+// URL or content type is not valid UTF-8.
+std::string HttpPost(const std::string& url, const std::string& contentType, const std::string& body,
+                     const HttpPostLimits& limits = {});

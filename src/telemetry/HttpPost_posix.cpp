@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
@@ -13,8 +14,12 @@
 // curl calls about once a second or more). Like WinINet's per-operation
 // timeouts this bounds every wait without limiting a slow but steady
 // transfer; curl's own low-speed limit averages over a window and would let
-// an unanswered request hang for about twice as long. The response is handed to the sink in 32768-byte chunks
-// with the same end rule as the Windows reads: a last, shorter chunk, possibly empty.
+// an unanswered request hang for about twice as long. The overall limit is
+// curl's transfer timeout; the transfer runs on a multi handle that wakes at
+// least every 100 ms, so a shared deadline that another thread brought
+// forward ends it promptly, not only at curl's next idle progress call.
+// The response is handed to the sink in 32768-byte chunks with the same end
+// rule as the Windows reads: a last, shorter chunk, possibly empty.
 
 namespace {
 
@@ -22,13 +27,19 @@ constexpr long kTimeoutMilliseconds = 5000;
 using Clock = std::chrono::steady_clock;
 constexpr size_t kChunkSize = 0x8000;
 constexpr char kDefaultUserAgent[] = "NSIS HTTP Client";
+constexpr long kFollowNoRedirects = 0L;
+constexpr int kWakeMilliseconds = 100;  // how soon a shared deadline's move is seen
 
 // One transfer's response, filled by curl's callbacks on the calling thread.
 struct Response {
     CURL* curl = nullptr;
     const HttpResponseSink* sink = nullptr;
+    const HttpPostLimits* limits = nullptr;
+    Clock::time_point started = Clock::now();
     bool began = false;    // a status line arrived
     bool stopped = false;  // the sink asked to stop
+    bool full = false;     // kHttpResponseLimit bytes arrived
+    size_t received = 0;   // body bytes taken from curl
     std::string headers;   // the latest response's header block
     std::wstring wideHeaders;
     std::string pending;  // body bytes not yet handed to the sink
@@ -68,20 +79,25 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto& response = *static_cast<Response*>(user);
-    response.pending.append(data, size * count);
+    size_t taken = std::min(size * count, kHttpResponseLimit - response.received);
+    response.pending.append(data, taken);
+    response.received += taken;
+    response.full = response.received == kHttpResponseLimit;
     size_t offset = 0;
     while (response.pending.size() - offset >= kChunkSize) {
         if (!response.Deliver(response.pending.data() + offset, kChunkSize)) return 0;  // aborts the transfer
         offset += kChunkSize;
     }
     response.pending.erase(0, offset);
-    return size * count;
+    return response.full ? 0 : size * count;  // a full response ends the transfer
 }
 
-// Aborts the transfer (non-zero result) once it has stalled for the timeout.
+// Aborts the transfer (non-zero result) once it has stalled for the timeout
+// or its deadline has passed.
 int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
     auto& response = *static_cast<Response*>(user);
     Clock::time_point now = Clock::now();
+    if (now >= HttpPostEnd(*response.limits, response.started)) return 1;
     if (!response.connected) {
         // Until the connection stands, the connect timeout governs.
         curl_off_t connectTime = 0;
@@ -95,6 +111,20 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
         response.lastActivity = now;
     }
     return now - response.lastActivity > std::chrono::milliseconds(kTimeoutMilliseconds) ? 1 : 0;
+}
+
+// Runs the transfer until it ends or the post's deadline passes.
+void Perform(CURL* curl, const Response& response) {
+    CURLM* multi = curl_multi_init();
+    if (!multi) return;
+    curl_multi_add_handle(multi, curl);
+    int running = 1;
+    while (curl_multi_perform(multi, &running) == CURLM_OK && running > 0 &&
+           Clock::now() < HttpPostEnd(*response.limits, response.started)) {
+        curl_multi_poll(multi, nullptr, 0, kWakeMilliseconds, nullptr);
+    }
+    curl_multi_remove_handle(multi, curl);
+    curl_multi_cleanup(multi);
 }
 
 bool IsParsableUrl(const std::string& url) {
@@ -119,11 +149,13 @@ curl_slist* HeaderList(const std::string& headers) {
 }
 
 void SetOptions(CURL* curl, const std::string& url, const std::string& agent, curl_slist* headers,
-                const void* body, size_t bodyLength, Response* response) {
+                const void* body, size_t bodyLength, long overallMilliseconds, Response* response) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, kFollowNoRedirects);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kTimeoutMilliseconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, overallMilliseconds);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, response);
@@ -147,8 +179,14 @@ void HttpStartUp() {
 }
 
 bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
-                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink) {
+                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
+                 const HttpPostLimits& limits) {
     HttpStartUp();
+    Response response;
+    response.limits = &limits;
+    auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+        HttpPostEnd(limits, response.started) - response.started);
+    if (remaining.count() <= 0) return false;
 
     std::string narrowUrl, agent, extraHeaders;
     try {
@@ -162,14 +200,14 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
 
     CURL* curl = curl_easy_init();
     if (!curl) return false;
-    Response response;
     response.curl = curl;
     response.sink = &sink;
     curl_slist* headerList = HeaderList(extraHeaders);
-    SetOptions(curl, narrowUrl, agent, headerList, body, bodyLength, &response);
-    curl_easy_perform(curl);
+    SetOptions(curl, narrowUrl, agent, headerList, body, bodyLength, static_cast<long>(remaining.count()),
+               &response);
+    Perform(curl, response);
     curl_easy_cleanup(curl);
     curl_slist_free_all(headerList);
-    if (response.began) response.Deliver(response.pending.data(), response.pending.size());
+    if (response.began && !response.full) response.Deliver(response.pending.data(), response.pending.size());
     return response.began;
 }

@@ -1,15 +1,16 @@
 #include "telemetry/TelemetryService.h"
 
-#include <concurrentqueue/blockingconcurrentqueue.h>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <functional>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "diagnostics/CrashReportThread.h"
+#include "diagnostics/Log.h"
 #include "telemetry/HttpPost.h"
 #include "telemetry/MachineId.h"
 #include "telemetry/SystemSources.h"
@@ -17,6 +18,12 @@
 namespace {
 
 constexpr int kWorkerCount = 4;
+// Events are few (start, stop, controller link changes); a collector that
+// does not keep up must not make them pile up without end.
+constexpr size_t kQueueLimit = 64;
+// What the exit sequence gives the workers for the events still queued.
+constexpr auto kDrainLimit = std::chrono::seconds(3);
+using Clock = HttpPostDeadline::Clock;
 constexpr uint64_t kNanosecondsPerSecond = 1000000000ull;
 constexpr char kContentType[] = "application/json";
 
@@ -45,9 +52,9 @@ std::string SecondsText(uint64_t nanoseconds) {
     return std::to_string(static_cast<int32_t>(static_cast<uint32_t>(seconds)));
 }
 
-void Post(const std::string& url, const std::string& body) {
+void Post(const std::string& url, const std::string& body, const HttpPostLimits& limits) {
     try {
-        HttpPost(url, kContentType, body);
+        HttpPost(url, kContentType, body, limits);
     } catch (const std::exception&) {
         // Delivery is fire-and-forget: a failed post is dropped.
     }
@@ -61,8 +68,16 @@ struct TelemetryService::State {
     std::atomic<uint64_t> previousEventTime{0};  // read and replaced as one value
     std::string sessionId;
     std::string hostMachineId;
-    moodycamel::BlockingConcurrentQueue<std::function<void()>> jobs;
-    std::atomic<bool> running{false};
+
+    std::mutex mutex;  // guards the queue, stopping, drainEnd and the two counts
+    std::condition_variable wake;
+    std::deque<std::string> queue;  // bodies waiting for a worker, oldest first
+    bool stopping = false;
+    Clock::time_point drainEnd;     // once stopping: when the workers give up
+    size_t droppedFull = 0;         // pushed out of the full queue
+    size_t droppedLate = 0;         // not posted by the drain's end
+    HttpPostDeadline postDeadline;  // the workers' posts end by it; Stop brings it forward
+
     std::vector<std::thread> workers;
 };
 
@@ -102,7 +117,6 @@ TelemetryService::TelemetryService(const TelemetrySettings& settings) : m_state(
     if (!settings.enabled) return;
     state.sessionId = NewGuidText();
     state.hostMachineId = GetMachineId();
-    state.running = true;
     for (int i = 0; i < kWorkerCount; ++i) state.workers.emplace_back([this] { WorkerThreadProc(); });
 }
 
@@ -112,32 +126,58 @@ TelemetryService::~TelemetryService() {
 
 void TelemetryService::Stop() {
     State& state = *m_state;
-    state.running = false;
-    // One empty job per worker ends it; the workers sleep on the queue's
-    // semaphore until then, so an idle service costs no wake-ups.
-    for (size_t i = 0; i < state.workers.size(); ++i) state.jobs.enqueue(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.stopping) return;
+        state.stopping = true;
+        state.drainEnd = Clock::now() + kDrainLimit;
+        state.postDeadline.BringForward(state.drainEnd);  // cuts the posts under way short too
+    }
+    state.wake.notify_all();
     for (std::thread& worker : state.workers) {
         if (worker.joinable()) worker.join();
     }
-    // Posts queued by other threads may sort behind the end marks: they are
-    // still sent, here, before the service goes.
-    std::function<void()> job;
-    while (state.jobs.try_dequeue(job)) {
-        if (job) job();
+    size_t full = 0, late = 0;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.droppedLate += state.queue.size();
+        state.queue.clear();
+        full = state.droppedFull;
+        late = state.droppedLate;
     }
+    if (full + late == 0) return;
+    LogWarning(
+        "TelemetryService::Stop: %s events dropped: %s pushed out of the full queue, %s not posted "
+        "within the %d s given at exit",
+        std::to_string(full + late).c_str(), std::to_string(full).c_str(), std::to_string(late).c_str(),
+        static_cast<int>(kDrainLimit.count()));
 }
 
 void TelemetryService::SendEvent(const char* name, bool synchronous, const nlohmann::json& properties) {
     if (name == nullptr || !m_state->settings.enabled) return;
     std::string body = BuildBody(name, properties);
-    const std::string& url = m_state->settings.collectorUrl;
     if (synchronous) {
-        Post(url, body);
+        Post(m_state->settings.collectorUrl, body, HttpPostLimits{});
         return;
     }
-    // No worker takes jobs after the stop: drop rather than queue for nobody.
-    if (!m_state->running) return;
-    m_state->jobs.enqueue([url, body] { Post(url, body); });
+    Enqueue(std::move(body));
+}
+
+void TelemetryService::Enqueue(std::string body) {
+    State& state = *m_state;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.stopping) {
+            ++state.droppedLate;  // no worker takes new jobs once the drain began
+            return;
+        }
+        if (state.queue.size() >= kQueueLimit) {
+            state.queue.pop_front();
+            ++state.droppedFull;
+        }
+        state.queue.push_back(std::move(body));
+    }
+    state.wake.notify_one();
 }
 
 std::string TelemetryService::BuildBody(const char* name, const nlohmann::json& properties) {
@@ -172,10 +212,18 @@ std::string TelemetryService::BuildBody(const char* name, const nlohmann::json& 
 void TelemetryService::WorkerThreadProc() {
     PrepareThreadForCrashReports();
     State& state = *m_state;
-    while (true) {
-        std::function<void()> job;
-        state.jobs.wait_dequeue(job);
-        if (!job) return;  // the end mark of Stop
-        job();
+    HttpPostLimits limits;
+    limits.stop = &state.postDeadline;
+    for (;;) {
+        std::string body;
+        {
+            std::unique_lock<std::mutex> lock(state.mutex);
+            state.wake.wait(lock, [&state] { return state.stopping || !state.queue.empty(); });
+            if (state.queue.empty()) return;                               // stopping, and nothing left
+            if (state.stopping && Clock::now() >= state.drainEnd) return;  // Stop counts the rest
+            body = std::move(state.queue.front());
+            state.queue.pop_front();
+        }
+        Post(m_state->settings.collectorUrl, body, limits);
     }
 }

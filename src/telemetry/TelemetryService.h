@@ -4,12 +4,14 @@
 // since the previous event, a session identifier and the machine identifier,
 // and posts it either on the caller's thread or from its worker threads.
 //
-// Threads: SendEvent may be called from any thread. Four worker threads sleep
-// on the lock-free queue's semaphore and take queued posts; ShutDown (for the
-// process-wide service) and destruction queue one end mark per worker, join
-// them, then post whatever is still queued on their own thread. The
-// previous-event time is one
-// 64-bit atomic value; everything else is fixed after construction.
+// Threads: SendEvent may be called from any thread; it queues the body under
+// the queue mutex (at most 64 waiting, the oldest pushed out when full). Four
+// workers wait on the mutex's condition variable and post one body at a time
+// outside it. Stop (ShutDown, destruction) gives the workers 3 s for what is
+// still queued: it sets that end under the mutex, brings the posts' shared
+// deadline forward to it, joins the workers and counts what was left. The
+// previous-event time is one 64-bit atomic value; the settings and
+// identifiers are fixed after construction.
 
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -22,10 +24,13 @@ public:
     // read from the environment at that moment.
     static std::shared_ptr<TelemetryService> Instance();
 
-    // Ends the process-wide service at exit: every event queued so far is
-    // posted, then the workers end. The service itself is never destroyed:
-    // threads that still run during exit may go on calling Instance() and
-    // SendEvent; their queued events are dropped, synchronous ones still posted.
+    // Ends the process-wide service at exit: the events queued so far are
+    // posted for at most 3 seconds, posts under way included, then the
+    // workers end; what could not be posted is dropped and, with the events
+    // a full queue pushed out, counted in one log line. The service itself is
+    // never destroyed: threads that still run during exit may go on calling
+    // Instance() and SendEvent; their queued events are dropped, synchronous
+    // ones still posted.
     static void ShutDown();
 
     // A separate service with the given settings (the process-wide one is
@@ -34,7 +39,8 @@ public:
 
     // Posts the event |name| with the caller's extra |properties| (an object;
     // pass an empty one when there are none). A null name does nothing.
-    // Synchronous posts block the caller; others are queued for the workers.
+    // Synchronous posts block the caller (at most the 10 s limit of one post);
+    // others are queued for the workers.
     void SendEvent(const char* name, bool synchronous, const nlohmann::json& properties);
 
     ~TelemetryService();
@@ -44,8 +50,9 @@ public:
 private:
     explicit TelemetryService(const TelemetrySettings& settings);
     std::string BuildBody(const char* name, const nlohmann::json& properties);
+    void Enqueue(std::string body);
     void WorkerThreadProc();
-    void Stop();  // drains the queue and joins the workers; called once
+    void Stop();  // drains the queue until its deadline and joins the workers
 
     struct State;
     std::unique_ptr<State> m_state;

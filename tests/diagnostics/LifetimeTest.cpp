@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -68,13 +69,14 @@ protected:
 
     // Starts the plug-in against |host| and |collector|, from another working
     // directory, as the Stream Deck application may do.
-    bool Start(ChildProcess& child, const TestHostServer& host, const TestHttpServer& collector) {
+    bool Start(ChildProcess& child, const TestHostServer& host, const TestHttpServer& collector,
+               std::optional<std::string> crashUrl = std::nullopt) {
         std::string home = (m_directory / "home").string();
         EnvironmentOverrides environment = {
             {"KESTREL_TELEMETRY", std::nullopt},
             {"DO_NOT_TRACK", std::nullopt},
             {"KESTREL_TELEMETRY_URL", collector.Url("/science/insert/kestrel")},
-            {"KESTREL_CRASH_URL", std::nullopt},
+            {"KESTREL_CRASH_URL", crashUrl},
             {"XDG_STATE_HOME", home},
             {"XDG_CONFIG_HOME", home},
             {"LOCALAPPDATA", home},
@@ -156,10 +158,50 @@ TEST_F(LifetimeTest, ACollectorThatNeverAnswersHoldsUpNeitherTheStartNorTheExitB
     Clock::time_point closed = Clock::now();
     host.Close();
     EXPECT_EQ(child.Wait(60s), 0) << child.Output();
-    // The shutdown event is still posted; its wait is bounded by the 5 s
-    // connect, send and receive limits.
+    // The shutdown event is still posted; its wait is bounded by the 3 s
+    // the exit gives the telemetry workers.
     EXPECT_LT(Clock::now() - closed, 20s);
     EXPECT_TRUE(collector.WaitForRequests(2, 1s));
+}
+
+TEST_F(LifetimeTest, CollectorsThatTrickleOrNeverAnswerHoldTheExitForSecondsNotMinutes) {
+    using Clock = std::chrono::steady_clock;
+    // The telemetry collector answers one byte every 2 s: each byte comes
+    // well within the 5 s stall limit, and the whole answer would take minutes.
+    TestHttpServer collector;
+    collector.SetResponse(200, std::string(100, 'x'));
+    collector.SetTrickle(2s);
+    // The crash report server takes an upload left by an earlier run and never answers.
+    TestHttpServer crashServer;
+    crashServer.SetNeverAnswer(true);
+    fs::path report = m_directory / "home" / "Vantora" / "Kestrel" / "CrashReports" / "20240101-000000-1";
+    fs::create_directories(report);
+    std::ofstream(report / "report.ini") << "exception=c0000005\n";
+
+    TestHostServer host;
+    ChildProcess child;
+    ASSERT_TRUE(Start(child, host, collector, crashServer.Url("/post")));
+    ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
+    // Both posts are under way when the host goes.
+    ASSERT_TRUE(collector.WaitForRequests(1, 30s));
+    ASSERT_TRUE(crashServer.WaitForRequests(1, 30s));
+
+    Clock::time_point closed = Clock::now();
+    host.Close();
+    EXPECT_EQ(child.Wait(60s), 0) << child.Output();
+    auto took = Clock::now() - closed;
+    EXPECT_LT(took, 10s) << "exit took " << std::chrono::duration<double>(took).count() << " s";
+
+    // The shutdown event still went out within the time given at exit, and
+    // the report whose upload was cut off stays for the next start.
+    int shutdownEvents = 0;
+    for (const RecordedHttpRequest& request : collector.Requests())
+        shutdownEvents += request.body.find("streamdeck_kestrel_plugin_shutdown") != std::string::npos;
+    EXPECT_EQ(shutdownEvents, 1);
+    EXPECT_TRUE(fs::exists(report / "report.ini"));
+    std::vector<std::string> lines = Lines(ReadFile(LogFile()));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find(kStopLine), std::string::npos) << lines.back();
 }
 
 }  // namespace

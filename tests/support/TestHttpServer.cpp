@@ -66,7 +66,9 @@ struct TestHttpServer::State {
     mutable std::condition_variable changed;
     int status = 200;
     std::string responseBody = "ok";
+    std::string extraHeaders;
     bool neverAnswer = false;
+    std::chrono::milliseconds trickle{0};
     std::function<void(const RecordedHttpRequest&)> observer;
     std::vector<RecordedHttpRequest> requests;
     std::vector<std::string> connectionBytes;
@@ -76,7 +78,7 @@ struct TestHttpServer::State {
 class TestHttpServer::Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(State* state, asio::ip::tcp::socket socket, size_t index)
-        : m_state(state), m_socket(std::move(socket)), m_index(index) {}
+        : m_state(state), m_socket(std::move(socket)), m_timer(m_socket.get_executor()), m_index(index) {}
 
     void Read() {
         auto self = shared_from_this();
@@ -91,6 +93,8 @@ private:
         RecordedHttpRequest request;
         bool complete = false;
         std::string response;
+        std::chrono::milliseconds trickle{0};
+        size_t bodyLength = 0;
         {
             std::lock_guard<std::mutex> lock(m_state->mutex);
             m_state->connectionBytes[m_index] = m_bytes;
@@ -103,8 +107,10 @@ private:
                 if (m_state->observer) m_state->observer(request);
                 m_state->requests.push_back(request);
                 if (m_state->neverAnswer) m_held = true;
+                trickle = m_state->trickle;
+                bodyLength = m_state->responseBody.size();
                 response = "HTTP/1.1 " + std::to_string(m_state->status) +
-                           " Test\r\nContent-Type: text/plain\r\n" +
+                           " Test\r\nContent-Type: text/plain\r\n" + m_state->extraHeaders +
                            "Content-Length: " + std::to_string(m_state->responseBody.size()) +
                            "\r\nConnection: close\r\n\r\n" + m_state->responseBody;
             }
@@ -112,7 +118,9 @@ private:
         }
         if (!complete) return Read();
         if (m_held) return Hold();
-        Write(std::move(response));
+        auto text = std::make_shared<std::string>(std::move(response));
+        if (trickle.count() > 0) return WriteHeadThenTrickle(text, text->size() - bodyLength, trickle);
+        Write(text);
     }
 
     // Keeps the connection open, unanswered, until the peer or the server closes it.
@@ -123,14 +131,42 @@ private:
         });
     }
 
-    void Write(std::string response) {
+    void Write(std::shared_ptr<std::string> text) {
         auto self = shared_from_this();
-        auto text = std::make_shared<std::string>(std::move(response));
-        asio::async_write(m_socket, asio::buffer(*text), [self, text](std::error_code, size_t) {
-            std::error_code ignored;
-            self->m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
-            self->Drain();
-        });
+        asio::async_write(m_socket, asio::buffer(*text),
+                          [self, text](std::error_code, size_t) { self->Ended(); });
+    }
+
+    // Writes the first |head| bytes of |text| at once, then the rest one byte per |interval|.
+    void WriteHeadThenTrickle(std::shared_ptr<std::string> text, size_t head,
+                              std::chrono::milliseconds interval) {
+        auto self = shared_from_this();
+        asio::async_write(m_socket, asio::buffer(text->data(), head),
+                          [self, text, head, interval](std::error_code error, size_t) {
+                              if (error) return self->Ended();
+                              self->Trickle(text, head, interval);
+                          });
+    }
+
+    // Writes one byte of |text| per |interval| from |offset| on.
+    void Trickle(std::shared_ptr<std::string> text, size_t offset, std::chrono::milliseconds interval) {
+        if (offset == text->size()) return Ended();
+        auto self = shared_from_this();
+        asio::async_write(m_socket, asio::buffer(text->data() + offset, 1),
+                          [self, text, offset, interval](std::error_code error, size_t) {
+                              if (error) return self->Ended();
+                              self->m_timer.expires_after(interval);
+                              self->m_timer.async_wait([self, text, offset, interval](std::error_code) {
+                                  self->Trickle(text, offset + 1, interval);
+                              });
+                          });
+    }
+
+    // Ends the answer, then waits for the client to close.
+    void Ended() {
+        std::error_code ignored;
+        m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+        Drain();
     }
 
     // Reads until the client closes, so the response is not cut by a reset.
@@ -143,6 +179,7 @@ private:
 
     State* m_state;  // outlives every connection: its io_context owns them
     asio::ip::tcp::socket m_socket;
+    asio::steady_timer m_timer;
     size_t m_index;
     char m_buffer[16384];
     std::string m_bytes;
@@ -189,10 +226,16 @@ std::string TestHttpServer::Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(m_state->port) + path;
 }
 
-void TestHttpServer::SetResponse(int status, const std::string& body) {
+void TestHttpServer::SetResponse(int status, const std::string& body, const std::string& extraHeaders) {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->status = status;
     m_state->responseBody = body;
+    m_state->extraHeaders = extraHeaders;
+}
+
+void TestHttpServer::SetTrickle(std::chrono::milliseconds interval) {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->trickle = interval;
 }
 
 void TestHttpServer::SetNeverAnswer(bool neverAnswer) {

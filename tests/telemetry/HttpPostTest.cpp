@@ -1,11 +1,13 @@
 // The HTTP POST client against a real server on 127.0.0.1: what is sent,
-// what comes back whatever the status, how the response is chunked, and the
-// calls that must not reach the network at all.
+// what comes back whatever the status, how the response is chunked, the
+// calls that must not reach the network at all, and the limits that keep a
+// slow, silent, verbose or redirecting server from holding the caller.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/TestHttpServer.h"
@@ -13,7 +15,11 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 constexpr auto kWait = std::chrono::seconds(10);
+// Every answer the tests trickle would take minutes in full.
+const std::string kLongBody(200, 'x');
 const std::wstring kHeader = L"Content-Type: application/json";
 
 struct Chunks {
@@ -22,7 +28,8 @@ struct Chunks {
     std::wstring headers;
 };
 
-bool PostRaw(const std::string& url, const std::string& body, Chunks& chunks, size_t stopAfter = 1000) {
+bool PostRaw(const std::string& url, const std::string& body, Chunks& chunks, size_t stopAfter = 1000,
+             const HttpPostLimits& limits = {}) {
     std::wstring wideUrl(url.begin(), url.end());
     auto sink = [&chunks, stopAfter](const std::wstring& headers, const char* data, size_t length) {
         chunks.headers = headers;
@@ -30,7 +37,8 @@ bool PostRaw(const std::string& url, const std::string& body, Chunks& chunks, si
         chunks.bytes.append(data, length);
         return chunks.sizes.size() < stopAfter;
     };
-    return HttpPostRaw(wideUrl, nullptr, kHeader.c_str(), kHeader.size(), body.data(), body.size(), sink);
+    return HttpPostRaw(wideUrl, nullptr, kHeader.c_str(), kHeader.size(), body.data(), body.size(), sink,
+                       limits);
 }
 
 TEST(HttpPostTest, PostsTheBodyWithItsContentTypeAndReturnsTheResponseWhateverTheStatus) {
@@ -63,12 +71,12 @@ TEST(HttpPostTest, DeliversTheResponseInFullChunksEndedByAShorterOne) {
     EXPECT_NE(chunks.headers.find(L"HTTP/1.1 200"), std::wstring::npos);
     EXPECT_EQ(HttpPost(server.Url("/"), "application/json", "{}"), exact);
 
-    std::string longer(70000, 'b');
+    std::string longer(50000, 'b');  // below the 64 KiB the client reads at most
     server.SetResponse(200, longer);
     Chunks more;
     ASSERT_TRUE(PostRaw(server.Url("/"), "{}", more));
-    EXPECT_EQ(more.sizes, (std::vector<size_t>{32768, 32768, 4464}));
-    EXPECT_EQ(more.bytes, longer);
+    EXPECT_EQ(more.sizes, (std::vector<size_t>{32768, 17232}));
+    EXPECT_TRUE(more.bytes == longer);
 
     server.SetResponse(204, "");
     Chunks none;
@@ -123,6 +131,81 @@ TEST(HttpPostTest, ARefusedConnectionYieldsNothing) {
         port = closed.Port();
     }
     EXPECT_EQ(HttpPost("http://127.0.0.1:" + std::to_string(port) + "/", "application/json", "{}"), "");
+}
+
+TEST(HttpPostTest, ATricklingOrSilentServerHoldsAPostNoLongerThanItsOverallLimit) {
+    for (bool silent : {false, true}) {
+        TestHttpServer server;
+        server.SetResponse(200, kLongBody);
+        server.SetTrickle(1s);  // every byte within the 5 s stall limit
+        server.SetNeverAnswer(silent);
+        HttpPostLimits limits;
+        limits.overall = 3s;
+        Clock::time_point started = Clock::now();
+        std::string answer = HttpPost(server.Url("/science"), "application/json", "{}", limits);
+        Clock::duration took = Clock::now() - started;
+        EXPECT_GE(took, 2900ms) << (silent ? "silent" : "trickling") << ": ended before its limit";
+        EXPECT_LT(took, 3s + 5s) << (silent ? "silent" : "trickling");
+        EXPECT_LT(answer.size(), kLongBody.size());
+        EXPECT_EQ(server.Requests().size(), 1u);
+    }
+}
+
+TEST(HttpPostTest, ASharedDeadlineBroughtForwardEndsAPostUnderWayAndPreventsTheNext) {
+    TestHttpServer server;
+    server.SetResponse(200, kLongBody);
+    server.SetTrickle(1s);
+    HttpPostDeadline deadline;
+    HttpPostLimits limits;
+    limits.overall = 120s;
+    limits.stop = &deadline;
+    Clock::time_point started = Clock::now();
+    std::thread stopper([&deadline] {
+        std::this_thread::sleep_for(1500ms);
+        deadline.BringForward(Clock::now());
+    });
+    HttpPost(server.Url("/"), "application/json", "{}", limits);
+    Clock::duration took = Clock::now() - started;
+    stopper.join();
+    EXPECT_GE(took, 1500ms);
+    EXPECT_LT(took, 1500ms + 5s);
+
+    // Brought forward, it never moves back; a post after it makes no request.
+    deadline.BringForward(Clock::now() + 60s);
+    EXPECT_TRUE(deadline.Passed());
+    Chunks chunks;
+    EXPECT_FALSE(PostRaw(server.Url("/"), "{}", chunks, 1000, limits));
+    EXPECT_EQ(server.ConnectionBytes().size(), 1u);
+}
+
+TEST(HttpPostTest, ReadsAtMostTheFirst64KiBOfALargeAnswer) {
+    TestHttpServer server;
+    std::string large(4 << 20, 'L');
+    large[0] = 'F';
+    server.SetResponse(200, large);
+    Chunks chunks;
+    ASSERT_TRUE(PostRaw(server.Url("/"), "{}", chunks));
+    EXPECT_EQ(chunks.sizes, (std::vector<size_t>{32768, 32768}));
+    EXPECT_TRUE(chunks.bytes == large.substr(0, kHttpResponseLimit));
+
+    std::string answer = HttpPost(server.Url("/"), "application/json", "{}");
+    EXPECT_EQ(answer.size(), kHttpResponseLimit);
+    EXPECT_EQ(answer.front(), 'F');
+}
+
+TEST(HttpPostTest, ARedirectIsReturnedLikeAnyAnswerAndNotFollowed) {
+    TestHttpServer server;
+    for (int status : {301, 302, 303, 307, 308}) {
+        server.SetResponse(status, "moved", "Location: " + server.Url("/elsewhere") + "\r\n");
+        Chunks chunks;
+        EXPECT_TRUE(PostRaw(server.Url("/science"), "{}", chunks)) << status;
+        EXPECT_EQ(chunks.bytes, "moved") << status;
+        EXPECT_NE(chunks.headers.find(L" " + std::to_wstring(status) + L" "), std::wstring::npos) << status;
+        EXPECT_EQ(HttpPost(server.Url("/science"), "application/json", "{}"), "moved") << status;
+    }
+    std::vector<RecordedHttpRequest> requests = server.Requests();
+    EXPECT_EQ(requests.size(), 10u);
+    for (const RecordedHttpRequest& request : requests) EXPECT_EQ(request.path, "/science");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The telemetry service against a real collector on 127.0.0.1: the event
 // document, the time stamps, delivery by the workers up to destruction, the
-// opt-out and a collector that never answers.
+// opt-out, and a collector that never answers: the queue stays bounded and
+// the drain at the end keeps to its deadline, counting what it dropped.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/LogCapture.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestHttpServer.h"
 #include "telemetry/TelemetryService.h"
@@ -201,6 +203,34 @@ TEST_F(TelemetryServiceTest, ACollectorThatNeverAnswersDelaysOnlyTheExit) {
     service.reset();
     // Connect, send and receive are each limited to 5 s; allow a margin on top.
     EXPECT_LT(Clock::now() - destroyed, std::chrono::seconds(20));
+}
+
+TEST_F(TelemetryServiceTest, AStalledCollectorMeetsABoundedQueueAndADrainThatKeepsItsDeadline) {
+    LogCapture log;
+    m_server.SetNeverAnswer(true);
+    auto service = CreateFromEnvironment();
+    constexpr int kSent = 1000;
+    for (int i = 0; i < kSent; ++i) {
+        service->SendEvent(("event_" + std::to_string(i)).c_str(), false, nlohmann::json::object());
+    }
+    // Each of the four workers holds one unanswered post; the rest waits.
+    ASSERT_TRUE(m_server.WaitForRequests(4, kWait));
+
+    auto destroyed = Clock::now();
+    service.reset();
+    auto took = Clock::now() - destroyed;
+    // The posts under way get the 3 s of the drain, and not much more.
+    EXPECT_GE(took, std::chrono::milliseconds(2500));
+    EXPECT_LT(took, std::chrono::seconds(3 + 5));
+
+    EXPECT_EQ(m_server.Requests().size(), 4u);
+    std::vector<std::string> lines = log.LinesContaining("TelemetryService::Stop:");
+    ASSERT_EQ(lines.size(), 1u);
+    // Sent = posted + pushed out of the 64 places + left at the deadline.
+    EXPECT_NE(
+        lines[0].find("996 events dropped: 932 pushed out of the full queue, 64 not posted within the 3 s"),
+        std::string::npos)
+        << lines[0];
 }
 
 TEST(TelemetryServiceInstanceTest, ConcurrentFirstCallersShareOneService) {
