@@ -59,7 +59,7 @@ bool NamedPipesClient::Connect() {
 }
 
 void NamedPipesClient::RefuseServer(Handle handle) {
-    // Logged once while the same server keeps being met, not at every retry.
+    // Logged once per run of refusals, not at every retry of the controller client.
     if (!m_refusingServer) {
         LogWarning("NamedPipesClient::Connect: the server of '%s' runs as another user; refused",
                    m_pipeName.c_str());
