@@ -26,6 +26,10 @@ namespace {
 const std::regex kFallbackForm("VTID/[0-9A-F]{32}-[0-9A-F]{1,16}");
 const std::regex kHardwareForm("SWID/[^-]+-[0-9A-F]{32}-[0-9A-F]{1,16}");
 
+// For a UUID source that answers at once: the limit guards start-up against a
+// hung WMI service, not against a test machine too loaded to start a thread.
+constexpr std::chrono::milliseconds kPatientLimit = std::chrono::minutes(2);
+
 class MachineIdTest : public ::testing::Test {
 protected:
     MachineIdTest()
@@ -50,6 +54,7 @@ protected:
     MachineIdSources WithHardwareUuid(const std::string& uuid) {
         MachineIdSources sources = SystemMachineIdSources();
         sources.hardwareUuid = [uuid] { return uuid; };
+        sources.hardwareUuidLimit = kPatientLimit;
         sources.writeStored = [this](const std::string& text) {
             m_writes.push_back(text);
             return WriteStoredMachineId(MachineIdStore::Machine, text);
@@ -137,6 +142,7 @@ MachineIdSources InMemory(const std::shared_ptr<MemoryStores>& stores) {
         return true;
     };
     sources.hardwareUuid = [] { return std::string(); };
+    sources.hardwareUuidLimit = kPatientLimit;
     return sources;
 }
 
@@ -200,7 +206,7 @@ TEST(MachineIdStoresTest, AHardwareUuidThatDoesNotComeInTimeIsNotWaitedFor) {
     std::unique_lock<std::mutex> lock(gate->lock);
     gate->open = true;
     gate->changed.notify_all();
-    EXPECT_TRUE(gate->changed.wait_for(lock, std::chrono::seconds(30), [&gate] { return gate->answered; }));
+    EXPECT_TRUE(gate->changed.wait_for(lock, std::chrono::minutes(2), [&gate] { return gate->answered; }));
 }
 
 }  // namespace
