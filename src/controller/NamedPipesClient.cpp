@@ -39,6 +39,11 @@ bool NamedPipesClient::Connect() {
         Report(false);
         return false;
     }
+    if (!m_system->ServerIsOurUser(handle)) {
+        RefuseServer(handle);
+        return false;
+    }
+    m_refusingServer = false;
     if (!m_system->SetMessageMode(handle)) {
         m_system->Close(handle);
         Report(false);
@@ -52,6 +57,17 @@ bool NamedPipesClient::Connect() {
     m_dispatchThread = std::thread(&NamedPipesClient::DispatchThreadProc, this, connection);
     Report(true);
     return true;
+}
+
+void NamedPipesClient::RefuseServer(Handle handle) {
+    // Logged once per run of refusals, not at every retry of the controller client.
+    if (!m_refusingServer) {
+        LogWarning("NamedPipesClient::Connect: the server of '%s' runs as another user; refused",
+                   m_pipeName.c_str());
+    }
+    m_refusingServer = true;
+    m_system->Close(handle);
+    Report(false);
 }
 
 void NamedPipesClient::Disconnect() {

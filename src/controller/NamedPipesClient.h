@@ -74,6 +74,7 @@ private:
     void JoinThreads();
     void WakeIoThread();
     void Report(bool connected);
+    void RefuseServer(Handle handle);
 
     const std::string m_pipeName;
     const std::shared_ptr<PipeSystem> m_system;
@@ -83,6 +84,7 @@ private:
     std::atomic<uint64_t> m_connection{0};                     // changes with every connect and disconnect
     std::thread m_ioThread;                                    // guarded by m_lock
     std::thread m_dispatchThread;                              // guarded by m_lock
+    bool m_refusingServer = false;  // guarded by m_lock: the last server met ran as another user
 
     // Signalled by Write and Disconnect, waited for by the I/O thread only;
     // kInvalidHandle where the back-end cannot wait on its pipe, and the I/O

@@ -9,8 +9,9 @@
 // handles shut down but not yet closed, under its own lock. On one handle, the
 // client's I/O thread calls Peek, Read, Skip, Write, WaitForInput and at last
 // Close; any other thread may call Shutdown (to end those calls) and
-// SignalWakeup (to end a WaitForInput) meanwhile. Open, WaitUntilFree and
-// SetMessageMode run on the thread that connects, before the I/O thread starts.
+// SignalWakeup (to end a WaitForInput) meanwhile. Open, WaitUntilFree,
+// ServerIsOurUser and SetMessageMode run on the thread that connects, before
+// the I/O thread starts.
 
 #include <cstdint>
 #include <memory>
@@ -36,6 +37,11 @@ public:
     virtual OpenResult Open(const std::string& name, Handle& handle) = 0;
     // Waits up to |milliseconds| for a free instance of a busy pipe.
     virtual bool WaitUntilFree(const std::string& name, uint32_t milliseconds) = 0;
+    // Whether the process serving the opened pipe runs as the same user as
+    // this one; false also when that cannot be learnt. Any process may create
+    // the pipe first, and a server of another user would receive every key
+    // press. Windows: the server's process token; POSIX: SO_PEERCRED.
+    virtual bool ServerIsOurUser(Handle handle) = 0;
     virtual bool SetMessageMode(Handle handle) = 0;
     // Learns, without blocking or reading, about the next received message.
     virtual PeekResult Peek(Handle handle) = 0;

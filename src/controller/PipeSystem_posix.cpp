@@ -37,7 +37,7 @@ public:
         int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferRequest, sizeof kSendBufferRequest);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || !PeerIsOurUser(fd)) {
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             close(fd);
             return OpenResult::Failed;
         }
@@ -48,6 +48,14 @@ public:
     // A listening socket accepts as long as its backlog has room (connect
     // waits otherwise), so there is no busy state to wait for.
     bool WaitUntilFree(const std::string&, uint32_t) override { return false; }
+
+    // The credentials that the server had when it called listen().
+    bool ServerIsOurUser(Handle handle) override {
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (getsockopt(static_cast<int>(handle), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
+        return peer.uid == getuid();
+    }
 
     bool SetMessageMode(Handle) override { return true; }
 
@@ -117,15 +125,6 @@ public:
             ssize_t ignored = read(static_cast<int>(wakeup), &count, sizeof count);
             (void)ignored;
         }
-    }
-
-private:
-    // Another user's process listening on our name must not receive our commands.
-    static bool PeerIsOurUser(int fd) {
-        ucred peer{};
-        socklen_t length = sizeof peer;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
-        return peer.uid == getuid();
     }
 };
 

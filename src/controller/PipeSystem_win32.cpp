@@ -22,6 +22,24 @@ HANDLE ToHandle(PipeSystem::Handle handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
+// The TOKEN_USER of |process| (the user it runs as, with its SID) in a buffer
+// of its own; empty when it cannot be read.
+std::vector<unsigned char> ReadTokenUser(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    bool read = size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+    CloseHandle(token);
+    if (!read) buffer.clear();
+    return buffer;
+}
+
+PSID SidOf(std::vector<unsigned char>& tokenUser) {
+    return reinterpret_cast<TOKEN_USER*>(tokenUser.data())->User.Sid;
+}
+
 // One overlapped operation: its OVERLAPPED and the manual-reset event that
 // signals its completion.
 struct Operation {
@@ -58,6 +76,19 @@ public:
 
     bool WaitUntilFree(const std::string& name, uint32_t milliseconds) override {
         return WaitNamedPipeA(PipeAddress(name).c_str(), milliseconds) != FALSE;
+    }
+
+    // The user of the server's process token against ours. A server that we
+    // may not look at (another user's, or one that has gone) is refused.
+    bool ServerIsOurUser(Handle handle) override {
+        ULONG serverId = 0;
+        if (!GetNamedPipeServerProcessId(ToHandle(handle), &serverId)) return false;
+        HANDLE server = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverId);
+        if (!server) return false;
+        std::vector<unsigned char> theirs = ReadTokenUser(server);
+        CloseHandle(server);
+        std::vector<unsigned char> ours = ReadTokenUser(GetCurrentProcess());
+        return !theirs.empty() && !ours.empty() && EqualSid(SidOf(theirs), SidOf(ours));
     }
 
     bool SetMessageMode(Handle handle) override {

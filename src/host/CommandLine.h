@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 struct CommandLine {
     int port = 0;
@@ -12,6 +13,9 @@ struct CommandLine {
     std::string info;  // must be present; its content is not used
 
     // The values of a usable command line (exactly eight arguments after the
-    // program name, a non-zero port and three non-empty texts); nothing otherwise.
+    // program name, a non-zero port, three non-empty texts, and an identifier
+    // and event name in UTF-8, as the registration sends them to the host);
+    // nothing otherwise.
+    static std::optional<CommandLine> Parse(const std::vector<std::string>& arguments);
     static std::optional<CommandLine> Parse(int argc, const char* const argv[]);
 };

@@ -9,6 +9,7 @@
 #include "host/CommandLine.h"
 #include "host/ESDConnectionManager.h"
 #include "host/MyStreamDeckPlugin.h"
+#include "host/ProcessArguments.h"
 
 // Process-lifetime objects, held by globals with external linkage so that
 // they stay reachable (and are not reported as leaks) while they are
@@ -23,7 +24,8 @@ std::shared_ptr<ESDConnectionManager>* g_closedConnectionManager = nullptr;
 ProcessLifetime g_processLifetime;
 
 int main(int argc, const char* argv[]) {
-    std::optional<CommandLine> commandLine = CommandLine::Parse(argc, argv);
+    std::optional<std::vector<std::string>> arguments = ProcessArguments(argc, argv);
+    std::optional<CommandLine> commandLine = arguments ? CommandLine::Parse(*arguments) : std::nullopt;
     if (!commandLine) return 1;
 
     // The plug-in lives until the process ends; its threads until Run returns.

@@ -15,6 +15,18 @@ constexpr char kKey[] = "SOFTWARE\\Vantora";
 constexpr char kValue[] = "MachineUniqueIdentifier";
 constexpr DWORD kBufferSize = 16384;
 
+// Where Windows kept the HKLM writes of a standard user's process that ran
+// without a manifest (registry virtualisation); a 32-bit process's writes on
+// 64-bit Windows went through WOW6432Node first.
+const char* const kVirtualStoreKeys[] = {
+    "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\Vantora",
+    "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Vantora",
+};
+
+// WMI's own bounds, so that the thread that asks ends by itself even when the
+// caller has stopped waiting for it.
+constexpr LONG kEnumerationTimeoutMilliseconds = 2000;
+
 // Releases a COM interface pointer when it goes out of scope.
 template <typename T>
 struct ComRef {
@@ -47,8 +59,8 @@ std::string QueryWmiUuid() {
         return "";
     ComRef<IWbemServices> services;
     Bstr nameSpace(L"root\\cimv2");
-    if (FAILED(locator.p->ConnectServer(nameSpace.text, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                        &services.p)))
+    if (FAILED(locator.p->ConnectServer(nameSpace.text, nullptr, nullptr, nullptr,
+                                        WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr, &services.p)))
         return "";
     if (FAILED(CoSetProxyBlanket(services.p, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                  RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)))
@@ -61,7 +73,9 @@ std::string QueryWmiUuid() {
         return "";
     ComRef<IWbemClassObject> product;
     ULONG returned = 0;
-    if (FAILED(enumerator.p->Next(WBEM_INFINITE, 1, &product.p, &returned)) || returned == 0) return "";
+    if (enumerator.p->Next(kEnumerationTimeoutMilliseconds, 1, &product.p, &returned) != WBEM_S_NO_ERROR ||
+        returned == 0)
+        return "";
     VARIANT uuid;
     VariantInit(&uuid);
     std::string result;
@@ -77,25 +91,38 @@ std::string QueryWmiUuid() {
     return result;
 }
 
-}  // namespace
+HKEY Root(MachineIdStore store) {
+    return store == MachineIdStore::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
 
-std::string ReadStoredMachineId() {
+std::string ReadValue(HKEY root, const char* key) {
     std::vector<char> buffer(kBufferSize, '\0');
     DWORD size = kBufferSize;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_SZ, nullptr, buffer.data(), &size) !=
-        ERROR_SUCCESS)
+    if (RegGetValueA(root, key, kValue, RRF_RT_REG_SZ, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
         return "";
     return std::string(buffer.data(), strnlen(buffer.data(), std::min<size_t>(size, kBufferSize)));
 }
 
-void WriteStoredMachineId(const std::string& text) {
-    // REG_SZ data includes its terminating zero, so every reader sees a whole string.
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, kValue, REG_SZ, text.c_str(),
-                    static_cast<DWORD>(text.size() + 1));
+}  // namespace
+
+std::string ReadStoredMachineId(MachineIdStore store) {
+    std::string value = ReadValue(Root(store), kKey);
+    if (store == MachineIdStore::User) {
+        for (const char* key : kVirtualStoreKeys) {
+            if (value.empty()) value = ReadValue(HKEY_CURRENT_USER, key);
+        }
+    }
+    return value;
 }
 
-void DeleteStoredMachineId() {
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kKey, kValue);
+bool WriteStoredMachineId(MachineIdStore store, const std::string& text) {
+    // REG_SZ data includes its terminating zero, so every reader sees a whole string.
+    return RegSetKeyValueA(Root(store), kKey, kValue, REG_SZ, text.c_str(),
+                           static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
+void DeleteStoredMachineId(MachineIdStore store) {
+    RegDeleteKeyValueA(Root(store), kKey, kValue);
 }
 
 std::string ReadHardwareUuid() {

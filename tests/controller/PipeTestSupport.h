@@ -81,6 +81,7 @@ public:
         waits.push_back(milliseconds);
         return true;
     }
+    bool ServerIsOurUser(Handle handle) override { return m_native->ServerIsOurUser(handle); }
     bool SetMessageMode(Handle handle) override { return m_native->SetMessageMode(handle); }
     PeekResult Peek(Handle handle) override {
         ++peeks;

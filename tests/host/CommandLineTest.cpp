@@ -52,4 +52,23 @@ TEST(CommandLineTest, RefusesAnyOtherArgumentCount) {
     EXPECT_FALSE(Parse({}));
 }
 
+TEST(CommandLineTest, TheIdentifierAndEventMustBeUtf8) {
+    // Accepted byte for byte: two-, three- and four-byte characters.
+    const char* const kUtf8 = "\xC3\x9C-\xE2\x82\xAC-\xF0\x9F\x98\x80";
+    auto line = Parse({"-port", "1", "-pluginUUID", kUtf8, "-registerEvent", kUtf8, "-info", "x"});
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->pluginUUID, kUtf8);
+    EXPECT_EQ(line->registerEvent, kUtf8);
+
+    // Windows-1252 text, a stray continuation byte, a cut-off sequence, an
+    // overlong '/', an encoded surrogate, a code point above U+10FFFF.
+    for (const char* bad :
+         {"Caf\xE9", "U\x80", "U\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
+        EXPECT_FALSE(Parse({"-port", "1", "-pluginUUID", bad, "-registerEvent", "r", "-info", "x"})) << bad;
+        EXPECT_FALSE(Parse({"-port", "1", "-pluginUUID", "U", "-registerEvent", bad, "-info", "x"})) << bad;
+    }
+    // The information document is not used, so its bytes do not matter.
+    EXPECT_TRUE(Parse({"-port", "1", "-pluginUUID", "U", "-registerEvent", "r", "-info", "\xFF"}));
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "diagnostics/Platform.h"
 #include "support/ChildProcess.h"
 #include "support/TestHostServer.h"
 
@@ -48,6 +49,41 @@ TEST(ExecutableTest, RegistersWithTheHostAndExitsZeroSoonAfterTheHostCloses) {
     host.Close();
     EXPECT_EQ(child.Wait(2s), 0) << child.Output();
     EXPECT_EQ(child.Output(), "");
+}
+
+TEST(ExecutableTest, RegistersANonAsciiIdentifierByteForByteInUtf8) {
+    // Ü, the euro sign (not in every ANSI code page) and an emoji (in none).
+    const std::string kIdentifier = "\xC3\x9C-\xE2\x82\xAC-\xF0\x9F\x98\x80";
+    TestHostServer host;
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(BuiltProgramPath(kPlugin),
+                            {"-port", std::to_string(host.Port()), "-pluginUUID", kIdentifier,
+                             "-registerEvent", "registerPlugin", "-info", "{}"}));
+    ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
+    auto registration = host.NextMessage(30s);
+    ASSERT_TRUE(registration.has_value());
+    EXPECT_EQ(*registration, "{\"event\":\"registerPlugin\",\"uuid\":\"" + kIdentifier + "\"}");
+    host.Close();
+    EXPECT_EQ(child.Wait(60s), 0) << child.Output();
+}
+
+TEST(ExecutableTest, AnIdentifierOrEventThatIsNotUtf8IsUnusable) {
+    // Windows hands the plug-in its arguments in UTF-16: there the bytes
+    // below cannot arrive, and CommandLineTest covers the check.
+    if (KESTREL_WIN32) GTEST_SKIP() << "arguments arrive as UTF-16";
+    TestHostServer host;
+    const std::string port = std::to_string(host.Port());
+    const std::vector<std::vector<std::string>> cases = {
+        {"-port", port, "-pluginUUID", "Caf\xE9", "-registerEvent", "registerPlugin", "-info", "{}"},
+        {"-port", port, "-pluginUUID", "U", "-registerEvent", "register\xFF", "-info", "{}"},
+    };
+    for (const auto& arguments : cases) {
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(BuiltProgramPath(kPlugin), arguments));
+        EXPECT_EQ(child.Wait(60s), 1) << child.Output();
+        EXPECT_EQ(child.Output(), "");
+    }
+    EXPECT_FALSE(host.WaitForConnection(100ms)) << "nothing reached the host";
 }
 
 TEST(ExecutableTest, RefusedConnectionExitsZero) {

@@ -94,10 +94,13 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     }
     SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
 
+    // UTF-16 for the child, so that its arguments arrive whatever the ANSI code page holds.
     std::string commandLine = Quote(program);
     for (const auto& argument : arguments) commandLine += " " + Quote(argument);
+    std::wstring wideProgram = Utf8ToWide(program);
+    std::wstring wideCommandLine = Utf8ToWide(commandLine);
 
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = inputRead;
@@ -105,7 +108,7 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     startup.hStdError = output;
     std::string block = EnvironmentBlock(environment);
     BOOL created =
-        CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+        CreateProcessW(wideProgram.c_str(), wideCommandLine.data(), nullptr, nullptr, TRUE, 0,
                        environment.empty() ? nullptr : block.data(), nullptr, &startup, &m_handles->process);
     CloseHandle(output);
     CloseHandle(inputRead);
