@@ -34,6 +34,26 @@ NamedPipesClient::~NamedPipesClient() {
 }
 
 bool NamedPipesClient::Connect() {
+    // One attempt at a time: a second caller waits for the first (which ends
+    // within kBusyWaitLimit, or at once when interrupted) instead of opening
+    // a second connection that the server would see come and go.
+    const uint64_t interrupts = m_interrupts.load();
+    {
+        std::unique_lock<std::mutex> lock(m_connectLock);
+        m_connectDone.wait(lock, [&] { return !m_connecting || m_interrupts.load() != interrupts; });
+        if (m_connecting) return false;
+        m_connecting = true;
+    }
+    bool connected = ConnectOnce();
+    {
+        std::lock_guard<std::mutex> lock(m_connectLock);
+        m_connecting = false;
+    }
+    m_connectDone.notify_all();
+    return connected;
+}
+
+bool NamedPipesClient::ConnectOnce() {
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         if (m_handle.load() != PipeSystem::kInvalidHandle) return false;
@@ -179,7 +199,7 @@ void NamedPipesClient::DropIncoming() {
 bool NamedPipesClient::ReadOneMessage(uint64_t connection, Handle handle) {
     PipeSystem::PeekResult peek = m_system->Peek(handle);
     if (!peek.ok) {
-        DisconnectFromIoThread(connection);
+        DisconnectFromIoThread(connection, "the pipe broke");
         return false;
     }
     if (!peek.pending) return false;
@@ -190,12 +210,12 @@ bool NamedPipesClient::ReadOneMessage(uint64_t connection, Handle handle) {
             LogWarning("NamedPipesClient::IoThreadProc: message of %u bytes discarded (limit %u)", peek.size,
                        kMaxMessageSize);
         }
-        if (!m_system->Skip(handle)) DisconnectFromIoThread(connection);
+        if (!m_system->Skip(handle)) DisconnectFromIoThread(connection, "a message could not be skipped");
         return true;
     }
     std::string message(peek.size, '\0');
     if (!m_system->Read(handle, message.data(), peek.size)) {
-        DisconnectFromIoThread(connection);
+        DisconnectFromIoThread(connection, "a message could not be read");
         return true;
     }
     {
@@ -215,17 +235,16 @@ bool NamedPipesClient::WriteOneMessage(uint64_t connection, Handle handle) {
         request = m_requests.front();
         m_requests.pop_front();
     }
-    WriteResult result = WriteRequest(connection, handle, request);
+    // A request made for another connection fails without touching this one.
+    const bool ours = request->connection == connection;
+    WriteResult result = ours ? WriteRequest(connection, handle, request) : WriteResult::Failed;
     Settle(request, result);
-    if (result == WriteResult::Failed && IsCurrent(connection)) DisconnectFromIoThread(connection);
+    if (ours && result == WriteResult::Failed) DisconnectFromIoThread(connection, "a write failed");
     return true;
 }
 
 NetworkClientBase::WriteResult NamedPipesClient::WriteRequest(uint64_t connection, Handle handle,
                                                               const std::shared_ptr<Request>& request) {
-    // A request made for another connection is never written to this one:
-    // a command meant for a server that went away is not sent to the next.
-    if (request->connection != connection) return WriteResult::Failed;
     const uint32_t size = static_cast<uint32_t>(request->bytes.size());
     while (true) {
         {
@@ -302,7 +321,8 @@ void NamedPipesClient::DispatchThreadProc(uint64_t connection) {
     }
 }
 
-void NamedPipesClient::DisconnectFromIoThread(uint64_t connection) {
+void NamedPipesClient::DisconnectFromIoThread(uint64_t connection, const char* reason) {
+    if (IsCurrent(connection)) LogWarning("NamedPipesClient::IoThreadProc: link lost: %s", reason);
     // Never wait for m_lock: a Connect that holds it may be joining this thread.
     while (IsCurrent(connection)) {
         std::unique_lock<std::recursive_mutex> lock(m_lock, std::try_to_lock);

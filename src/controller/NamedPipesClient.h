@@ -16,10 +16,11 @@
 //   read m_handle and m_connection atomically, and the I/O thread's failure
 //   path only try-locks and gives up once the connection has changed. So
 //   Connect can join the previous connection's threads while holding m_lock.
-// - m_writeLock guards m_requests; WriteBefore waits on m_writeDone for the
-//   I/O thread to settle its request. m_incomingLock guards m_incoming; the
-//   dispatch thread waits on m_incomingChanged. Neither is held around a
-//   pipe call or a callback, and neither is taken inside the other.
+// - m_connectLock lets one Connect at a time open the pipe (a second one
+//   waits for it, boundedly, without m_lock). m_writeLock guards m_requests; WriteBefore waits on m_writeDone
+//   for the I/O thread to settle its request. m_incomingLock guards m_incoming; the dispatch thread waits on
+//   m_incomingChanged. Neither is held around a pipe call or a callback, and neither is taken inside the
+//   other.
 // - onDataReceived runs on the dispatch thread only, one message at a time.
 // - Idle threads sleep: the dispatch thread on m_incomingChanged, the I/O
 //   thread in WaitForInput on the pipe and m_wakeup (signalled by Write,
@@ -96,18 +97,21 @@ private:
         WriteResult result = WriteResult::Failed;
     };
 
+    bool ConnectOnce();
     bool OpenWithinLimit(Handle& handle);
     void IoThreadProc(uint64_t connection, Handle handle);
     void DispatchThreadProc(uint64_t connection);
     bool ReadOneMessage(uint64_t connection, Handle handle);
     bool WriteOneMessage(uint64_t connection, Handle handle);
+    // Writes a request made for |connection|; a command meant for a server
+    // that went away is never sent to the next one.
     WriteResult WriteRequest(uint64_t connection, Handle handle, const std::shared_ptr<Request>& request);
     void Settle(const std::shared_ptr<Request>& request, WriteResult result);
     void FailRequestsOf(uint64_t connection);
     bool IncomingHasRoom();
     void DropIncoming();
     bool IsCurrent(uint64_t connection) const { return m_connection.load() == connection; }
-    void DisconnectFromIoThread(uint64_t connection);
+    void DisconnectFromIoThread(uint64_t connection, const char* reason);
     void JoinThreads();
     void WakeIoThread();
     void Report(bool connected);
@@ -126,6 +130,12 @@ private:
     // waited for by the I/O thread only; kInvalidHandle where the back-end
     // cannot wait on its pipe, and the I/O thread then polls.
     const Handle m_wakeup;
+
+    // m_connecting is true while one Connect opens the pipe; others wait on
+    // m_connectDone. Taken before m_lock, never inside it.
+    std::mutex m_connectLock;
+    std::condition_variable m_connectDone;
+    bool m_connecting = false;  // guarded by m_connectLock
 
     std::mutex m_writeLock;
     std::condition_variable m_writeDone;
