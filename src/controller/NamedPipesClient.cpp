@@ -132,11 +132,16 @@ NetworkClientBase::WriteResult NamedPipesClient::WriteBefore(const char* bytes, 
     auto request = std::make_shared<Request>();
     request->bytes.assign(bytes, bytes + size);
     request->deadline = deadline;
+    {
+        // The handle and the number of one connection, read together.
+        std::lock_guard<std::recursive_mutex> link(m_lock);
+        if (m_handle.load() == PipeSystem::kInvalidHandle) return WriteResult::Failed;
+        request->connection = m_connection.load();
+    }
     std::unique_lock<std::mutex> lock(m_writeLock);
-    // Read under m_writeLock: Disconnect fails the requests of the old
-    // connection after changing the number, so none is left unsettled.
-    request->connection = m_connection.load();
-    if (m_handle.load() == PipeSystem::kInvalidHandle) return WriteResult::Failed;
+    // Disconnect changes the number before it fails the queued requests of
+    // the old connection (under m_writeLock), so none is left unsettled.
+    if (m_connection.load() != request->connection) return WriteResult::Failed;
     m_requests.push_back(request);
     lock.unlock();
     WakeIoThread();

@@ -132,7 +132,7 @@ private:
     const Handle m_wakeup;
 
     // m_connecting is true while one Connect opens the pipe; others wait on
-    // m_connectDone. Taken before m_lock, never inside it.
+    // m_connectDone. Held only to change or test m_connecting.
     std::mutex m_connectLock;
     std::condition_variable m_connectDone;
     bool m_connecting = false;  // guarded by m_connectLock
