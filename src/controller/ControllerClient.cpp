@@ -1,8 +1,11 @@
 #include "controller/ControllerClient.h"
 
 #include <chrono>
+#include <exception>
+#include <optional>
 #include <string>
 
+#include "diagnostics/BoundedJson.h"
 #include "diagnostics/CrashReportThread.h"
 #include "diagnostics/Log.h"
 #include "telemetry/TelemetryService.h"
@@ -71,6 +74,8 @@ void ControllerClient::Stop() {
     }
     m_stopSignal.notify_all();
     m_pending.Release();  // wakes an idle write thread
+    // Ends a wait for a busy pipe or for a stalled server to read.
+    if (m_transport) m_transport->Interrupt();
     if (m_housekeepingThread.joinable()) m_housekeepingThread.join();
     if (m_writeThread.joinable()) m_writeThread.join();
 }
@@ -99,7 +104,8 @@ void ControllerClient::WriteMessageAsync(std::shared_ptr<MessageBase> message, W
     }
     std::lock_guard<std::mutex> lock(m_queueLock);
     LogTrace("ControllerClient::WriteMessageAsync: %s", TextForLog(*message).c_str());
-    m_queue.push_back(Entry{std::move(message), std::move(completion)});
+    m_queue.push_back(
+        Entry{std::move(message), std::move(completion), std::chrono::steady_clock::now() + kWriteDeadline});
     m_pending.Release();
 }
 
@@ -119,28 +125,54 @@ void ControllerClient::WriteThreadProc() {
         }
         // The queue lock is free again: a connection made below may queue
         // the state query from this very thread.
-        if (!m_transport->IsConnected()) m_transport->Connect();
-        bool accepted = WriteWithAttempts(*entry.message);
-        m_freeSlots.Release();
-        if (entry.completion) {
-            try {
-                entry.completion(*entry.message, accepted);
-            } catch (...) {
-                // A failing completion must not end the write thread.
-            }
+        bool accepted = false;
+        if (std::chrono::steady_clock::now() < entry.deadline) {
+            if (!m_transport->IsConnected()) m_transport->Connect();
+            accepted = WriteWithAttempts(*entry.message, entry.deadline);
         }
+        if (!accepted) {
+            LogWarning(
+                "ControllerClient::WriteThreadProc: not written (link down, broken or not reading within "
+                "%lld ms): %s",
+                static_cast<long long>(kWriteDeadline.count()), TextForLog(*entry.message).c_str());
+        }
+        m_freeSlots.Release();
+        Complete(entry, accepted);
     }
 }
 
-bool ControllerClient::WriteWithAttempts(const MessageBase& message) {
-    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-        std::string text;
-        try {
-            text = message.Serialize();
-        } catch (const nlohmann::json::exception&) {
-            return false;  // not UTF-8: no attempt can succeed
+void ControllerClient::Complete(Entry& entry, bool accepted) {
+    if (!entry.completion) return;
+    // A failing completion must not end the write thread.
+    try {
+        entry.completion(*entry.message, accepted);
+    } catch (const std::exception& error) {
+        LogWarning("ControllerClient::WriteThreadProc: completion failed: %s", error.what());
+    } catch (...) {
+        LogWarning("ControllerClient::WriteThreadProc: completion failed with an unknown exception");
+    }
+}
+
+bool ControllerClient::WriteWithAttempts(const MessageBase& message, NetworkClientBase::Deadline deadline) {
+    std::string text;
+    try {
+        text = message.Serialize();
+    } catch (const nlohmann::json::exception& error) {
+        LogWarning("ControllerClient::WriteWithAttempts: cannot be written: %s", error.what());
+        return false;  // not UTF-8: no attempt can succeed
+    }
+    // A write that fails as the link breaks is tried again on a new
+    // connection, but only while the command is still within its deadline.
+    for (int attempt = 0; attempt < kWriteAttempts && m_running; ++attempt) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        switch (m_transport->WriteBefore(text.data(), static_cast<uint32_t>(text.size()), deadline)) {
+            case NetworkClientBase::WriteResult::Written:
+                return true;
+            case NetworkClientBase::WriteResult::Expired:
+                return false;
+            case NetworkClientBase::WriteResult::Failed:
+                break;
         }
-        if (m_transport->Write(text.data(), static_cast<uint32_t>(text.size()))) return true;
         m_transport->Disconnect();
         m_transport->Connect();
     }
@@ -212,10 +244,13 @@ void ControllerClient::OnConnected() {
     m_connected = true;
     if (auto listener = Listener()) {
         EventMessage event(SystemMessages::kConnected, m_ownAddress, nullptr);
+        // Runs inside the transport's Connect: nothing may escape.
         try {
             listener(event);
+        } catch (const std::exception& error) {
+            LogWarning("ControllerClient::OnConnected: listener failed: %s", error.what());
         } catch (...) {
-            // Runs inside the transport's Connect: nothing may escape.
+            LogWarning("ControllerClient::OnConnected: listener failed with an unknown exception");
         }
     }
     WriteMessageAsync(std::make_shared<CommandMessage>(SystemMessages::kQueryState, m_ownAddress, nullptr),
@@ -229,10 +264,13 @@ void ControllerClient::OnDisconnected() {
     if (m_connected.exchange(false)) {
         if (auto listener = Listener()) {
             EventMessage event(SystemMessages::kDisconnected, m_ownAddress, nullptr);
+            // Runs inside the transport's Connect or Disconnect: nothing may escape.
             try {
                 listener(event);
+            } catch (const std::exception& error) {
+                LogWarning("ControllerClient::OnDisconnected: listener failed: %s", error.what());
             } catch (...) {
-                // Runs inside the transport's Connect or Disconnect: nothing may escape.
+                LogWarning("ControllerClient::OnDisconnected: listener failed with an unknown exception");
             }
         }
         Notify(m_reported.exchange(true) ? "streamdeck_kestrel_disconnected"
@@ -243,20 +281,42 @@ void ControllerClient::OnDisconnected() {
 void ControllerClient::OnDataReceived(const char* bytes, uint32_t size) {
     if (!bytes) return;
     std::string text(bytes);  // up to the first zero byte; the size is not used
+    // Every refusal is one log line, and the message goes no further.
+    nlohmann::json document;
+    std::string reason, refused;
+    if (!BoundedJson::Parse(text, document, reason)) {
+        LogWarning("ControllerClient::OnDataReceived: message of %u bytes refused: %s", size, reason.c_str());
+        return;
+    }
+    std::optional<EventMessage> event = EventMessage::Receive(document, reason, refused);
+    if (!event) {
+        LogWarning("ControllerClient::OnDataReceived: event refused: %s", reason.c_str());
+        return;
+    }
+    if (!refused.empty()) {
+        LogWarning("ControllerClient::OnDataReceived: support not a boolean, kept as it was for: %s",
+                   refused.c_str());
+    }
+    auto listener = Listener();
+    if (!listener) return;
     try {
-        EventMessage event(nlohmann::json::parse(text));
-        auto listener = Listener();
-        if (listener && event.IsValid()) listener(event);
+        listener(*event);
+    } catch (const std::exception& error) {
+        LogWarning("ControllerClient::OnDataReceived: listener failed on '%s': %s", event->GetName().c_str(),
+                   error.what());
     } catch (...) {
-        // Not JSON, not an event, or the listener failed: drop this message only.
+        LogWarning("ControllerClient::OnDataReceived: listener failed on '%s'", event->GetName().c_str());
     }
 }
 
 void ControllerClient::Notify(const char* eventName) {
+    // Telemetry is best effort.
     try {
         m_telemetry(eventName);
+    } catch (const std::exception& error) {
+        LogWarning("ControllerClient::Notify: '%s' not sent: %s", eventName, error.what());
     } catch (...) {
-        // Telemetry is best effort.
+        LogWarning("ControllerClient::Notify: '%s' not sent: unknown exception", eventName);
     }
 }
 

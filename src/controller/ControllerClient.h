@@ -1,6 +1,7 @@
 #pragma once
 // The plug-in's one link to the controller server: writes command messages
-// in order from a write thread (up to three attempts each), keeps the link up
+// in order from a write thread (up to three attempts each, all within two
+// seconds of the command being queued; later it is dropped), keeps the link up
 // from a housekeeping thread, turns received messages into events for the
 // listener, reports the link going up and down, asks the server for its state
 // after every connection, and reports connection telemetry.
@@ -9,12 +10,15 @@
 // - Start, Stop, Close, destructor: the owner's thread (the plug-in's start-up and exit).
 // - WriteMessageAsync: any thread; an overflow completion runs on the caller.
 // - WriteThreadProc: writes, connects when needed, runs every other completion.
+//   Each write waits at most until the command's deadline; Stop interrupts it.
 // - HousekeepingThreadProc: while the link is up, sleeps until the transport
 //   reports a change; while it is down, polls every 250 ms and reconnects.
 // - OnConnected / OnDisconnected: inside the transport's Connect or Disconnect
 //   (housekeeping thread, write thread, transport I/O thread), or directly
 //   from Start. OnConnected queues the state query through WriteMessageAsync.
-// - OnDataReceived: the transport's dispatch thread.
+// - OnDataReceived: the transport's dispatch thread. Received text is parsed
+//   with a depth bound and decoded into EventMessage::Meaning here, once; a
+//   document that cannot be read is refused with one log line.
 // Locks (none is held while another of them is taken, except as noted):
 // - m_queueLock guards m_queue. It is held only to add or remove an entry and
 //   for the trace line, never around a transport call, so a connection
@@ -32,6 +36,7 @@
 // The transport must be owned by this client alone: its callbacks point here.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -47,8 +52,8 @@
 
 class ControllerClient {
 public:
-    // Called once per accepted message: true when the transport took it
-    // while connected, false when the queue was full or every attempt failed.
+    // Called once per accepted message: true when the pipe took it, false
+    // when the queue was full, every attempt failed, or its deadline passed.
     using WriteCompletion = std::function<void(const MessageBase& message, bool accepted)>;
     // Receives the server's valid events and the two connection events; the
     // event lives only for the call.
@@ -57,8 +62,13 @@ public:
     // queued through TelemetryService with no extra properties.
     using TelemetrySink = std::function<void(const char* eventName)>;
 
+    // The bound on commands between WriteMessageAsync and the pipe: a slot is
+    // held until the transport has taken the command or given it up.
     static constexpr uint32_t kQueueSlots = 256;
     static constexpr int kWriteAttempts = 3;
+    // A command not written within this time of being queued (its key press)
+    // is dropped, reported as not accepted, and never written later.
+    static constexpr std::chrono::milliseconds kWriteDeadline{2000};
 
     ControllerClient(std::shared_ptr<NetworkClientBase> transport, EventListener listener,
                      TelemetrySink telemetry = nullptr);
@@ -80,11 +90,13 @@ private:
     struct Entry {
         std::shared_ptr<MessageBase> message;
         WriteCompletion completion;
+        NetworkClientBase::Deadline deadline;
     };
 
     void WriteThreadProc();
     void HousekeepingThreadProc();
-    bool WriteWithAttempts(const MessageBase& message);
+    bool WriteWithAttempts(const MessageBase& message, NetworkClientBase::Deadline deadline);
+    void Complete(Entry& entry, bool accepted);
     bool SleepUnlessStopped();
     uint64_t LinkReports();
     void WaitForLinkReport(uint64_t seen);

@@ -21,10 +21,49 @@ CommandMessage::CommandMessage(const char* name, const std::shared_ptr<ElementAd
 EventMessage::EventMessage(const char* name, const std::shared_ptr<ElementAddress>& source, json data)
     : MessageBase(source, json{{"class", "event"}, {"event", {{"name", name}, {"data", std::move(data)}}}}) {
     Normalise();
+    DecodeMeaning();
 }
 
 EventMessage::EventMessage(const json& received) : MessageBase(received) {
     Normalise();
+    if (IsValid() && m_document["payload"]["event"]["name"].is_string()) DecodeMeaning();
+}
+
+std::optional<EventMessage> EventMessage::Receive(const json& received, std::string& reason,
+                                                  std::string& refused) {
+    refused.clear();
+    auto payload = received.is_object() ? received.find("payload") : received.end();
+    if (!received.is_object() || payload == received.end() || !payload->is_object()) {
+        reason = "not an object with an object \"payload\"";
+        return std::nullopt;
+    }
+    auto kind = payload->find("class");
+    auto event = payload->find("event");
+    if (kind == payload->end() || *kind != "event" || event == payload->end() || !event->is_object()) {
+        reason = "payload is not of class \"event\" with an \"event\" object";
+        return std::nullopt;
+    }
+    auto name = event->find("name");
+    if (name == event->end() || !name->is_string()) {
+        reason = "event without a string \"name\"";
+        return std::nullopt;
+    }
+    auto data = event->find("data");
+    ControllerEvent meaning;
+    if (!ControllerEvent::Decode(name->get<std::string>(), data == event->end() ? json() : *data, meaning,
+                                 reason, refused)) {
+        reason = "'" + name->get<std::string>() + "': " + reason;
+        return std::nullopt;
+    }
+    EventMessage message(received);
+    message.m_meaning = std::move(meaning);
+    return message;
+}
+
+void EventMessage::DecodeMeaning() {
+    std::string reason, refused;
+    if (!ControllerEvent::Decode(GetName(), GetData(), m_meaning, reason, refused))
+        m_meaning = ControllerEvent();
 }
 
 void EventMessage::Normalise() {

@@ -7,8 +7,10 @@
 
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
+#include "controller/ControllerEvent.h"
 #include "controller/ElementAddress.h"
 
 class MessageBase {
@@ -40,13 +42,27 @@ public:
     // is neither an object nor null raises nlohmann::json::type_error.
     explicit EventMessage(const nlohmann::json& received);
 
+    // A document received from the controller server, checked without
+    // raising: an object whose "payload" has "class" "event" and an "event"
+    // object with a string "name" ("data" may be missing), and whose meaning
+    // can be decoded (see ControllerEvent::Decode). Nothing, with the reason,
+    // for any other document; |refused| names the support members left out.
+    static std::optional<EventMessage> Receive(const nlohmann::json& received, std::string& reason,
+                                               std::string& refused);
+
     // True when the document is an event that may be delivered to a listener.
     bool IsValid() const;
     std::string GetName() const;
     nlohmann::json GetData() const;
+    // The decoded meaning; Other (carrying nothing) for a document built here
+    // whose data cannot be decoded.
+    const ControllerEvent& Meaning() const { return m_meaning; }
 
 private:
     void Normalise();
+    void DecodeMeaning();
+
+    ControllerEvent m_meaning;
 };
 
 // Names with fixed roles on the controller link.

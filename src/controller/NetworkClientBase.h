@@ -4,6 +4,7 @@
 // change. The owner assigns both callbacks before the first Connect; an empty
 // callback is skipped.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -22,6 +23,21 @@ public:
     // Closes the link if open and reports false in any case.
     virtual void Disconnect() = 0;
     virtual bool IsConnected() = 0;
-    // Accepts one whole message for sending; false when not connected.
+    // Sends one whole message; false when not connected or it could not be sent.
     virtual bool Write(const char* bytes, uint32_t size) = 0;
+
+    // Written: the pipe has taken the message. Expired: it could not be
+    // written before |deadline| (or Interrupt ended the wait) and never will
+    // be; the link stays as it was. Failed: not connected, or the link broke.
+    enum class WriteResult { Written, Expired, Failed };
+    using Deadline = std::chrono::steady_clock::time_point;
+    // The default, for a transport whose Write does not wait, ignores the deadline.
+    virtual WriteResult WriteBefore(const char* bytes, uint32_t size, Deadline deadline) {
+        (void)deadline;
+        return Write(bytes, size) ? WriteResult::Written : WriteResult::Failed;
+    }
+    // Ends at once the waits in progress (a Connect waiting for a busy pipe, a
+    // WriteBefore waiting for the pipe to take its message); they fail. Calls
+    // made afterwards work as usual.
+    virtual void Interrupt() {}
 };

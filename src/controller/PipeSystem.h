@@ -8,10 +8,10 @@
 // Threads: the POSIX back-end keeps no state; the Windows one keeps the set of
 // handles shut down but not yet closed, under its own lock. On one handle, the
 // client's I/O thread calls Peek, Read, Skip, Write, WaitForInput and at last
-// Close; any other thread may call Shutdown (to end those calls) and
-// SignalWakeup (to end a WaitForInput) meanwhile. Open, WaitUntilFree,
-// ServerIsOurUser and SetMessageMode run on the thread that connects, before
-// the I/O thread starts.
+// Close (and WriteWithin, WaitForWakeup); any other thread may call Shutdown
+// (to end those calls) and SignalWakeup (to end a WaitForInput, WriteWithin
+// or WaitForWakeup) meanwhile. Open, WaitUntilFree, ServerIsOurUser and
+// SetMessageMode run on the thread that connects, before the I/O thread starts.
 
 #include <cstdint>
 #include <memory>
@@ -70,6 +70,19 @@ public:
     // return early. Takes no message bytes: a message of zero bytes may be
     // consumed, nothing else.
     virtual void WaitForInput(Handle handle, Handle wakeup) {}
+
+    // Bounded waits. WriteWithin writes one whole message, waiting at most
+    // |milliseconds| for a pipe whose reader has stalled, and ends early when
+    // |wakeup| is signalled (the signal is consumed). TimedOut and Woken mean
+    // that no byte of the message went out; Failed means the link is broken
+    // or the message went out in part. WaitForWakeup sleeps until |wakeup| is
+    // signalled (consumed) or |milliseconds| pass, without looking at a pipe.
+    // The defaults suit a back-end without wake-ups: a blocking Write, and a
+    // short sleep.
+    enum class WriteResult { Written, TimedOut, Woken, Failed };
+    virtual WriteResult WriteWithin(Handle handle, const char* bytes, uint32_t size, uint32_t milliseconds,
+                                    Handle wakeup);
+    virtual void WaitForWakeup(Handle wakeup, uint32_t milliseconds);
 
     // The platform's implementation (shared; it keeps no state).
     static std::shared_ptr<PipeSystem> Native();

@@ -5,12 +5,15 @@
 #include "controller/PipeSystem.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 
@@ -32,12 +35,20 @@ public:
         handle = kInvalidHandle;
         sockaddr_un address;
         if (!MakeSocketAddress(PipeAddress(name), address)) return OpenResult::Failed;
-        int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        // Non-blocking while connecting: a server whose backlog is full (it
+        // does not accept) answers EAGAIN at once, which is the busy state,
+        // instead of holding the connecting thread for as long as it likes.
+        int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0) return OpenResult::Failed;
         int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferRequest, sizeof kSendBufferRequest);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            const bool busy = errno == EAGAIN;
+            close(fd);
+            return busy ? OpenResult::Busy : OpenResult::Failed;
+        }
+        if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
             close(fd);
             return OpenResult::Failed;
         }
@@ -45,9 +56,12 @@ public:
         return OpenResult::Opened;
     }
 
-    // A listening socket accepts as long as its backlog has room (connect
-    // waits otherwise), so there is no busy state to wait for.
-    bool WaitUntilFree(const std::string&, uint32_t) override { return false; }
+    // A socket cannot be watched for room in a listener's backlog: wait the
+    // slice (at most 100 ms) and let the caller try again.
+    bool WaitUntilFree(const std::string&, uint32_t milliseconds) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint32_t>(milliseconds, 100)));
+        return true;
+    }
 
     // The credentials that the server had when it called listen().
     bool ServerIsOurUser(Handle handle) override {
@@ -100,6 +114,42 @@ public:
         }
     }
 
+    // A SOCK_SEQPACKET send with MSG_DONTWAIT takes the whole message or
+    // nothing, so giving up after a time-out or a wake-up leaves the
+    // connection's message stream intact.
+    WriteResult WriteWithin(Handle handle, const char* bytes, uint32_t size, uint32_t milliseconds,
+                            Handle wakeup) override {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+        const int fd = static_cast<int>(handle);
+        while (true) {
+            ssize_t sent = send(fd, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent >= 0)
+                return static_cast<uint32_t>(sent) == size ? WriteResult::Written : WriteResult::Failed;
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return WriteResult::Failed;
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return WriteResult::TimedOut;
+            pollfd entries[2] = {{fd, POLLOUT, 0}, {static_cast<int>(wakeup), POLLIN, 0}};
+            const nfds_t count = wakeup == kInvalidHandle ? 1 : 2;
+            // A few ms at most when the socket says "writable" but the peer's
+            // queue is still full, so that this never spins.
+            int ready = poll(entries, count, static_cast<int>(std::min<long long>(left, 1000)));
+            if (ready < 0 && errno != EINTR) return WriteResult::Failed;
+            if (count == 2 && (entries[1].revents & POLLIN)) {
+                ConsumeWakeup(wakeup);
+                return WriteResult::Woken;
+            }
+            if (ready > 0 && (entries[0].revents & POLLOUT))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    void WaitForWakeup(Handle wakeup, uint32_t milliseconds) override {
+        pollfd entry{static_cast<int>(wakeup), POLLIN, 0};
+        if (poll(&entry, 1, static_cast<int>(milliseconds)) > 0) ConsumeWakeup(wakeup);
+    }
+
     void Shutdown(Handle handle) override { shutdown(static_cast<int>(handle), SHUT_RDWR); }
 
     void Close(Handle handle) override { close(static_cast<int>(handle)); }
@@ -120,11 +170,14 @@ public:
     void WaitForInput(Handle handle, Handle wakeup) override {
         pollfd entries[2] = {{static_cast<int>(handle), POLLIN, 0}, {static_cast<int>(wakeup), POLLIN, 0}};
         if (poll(entries, 2, -1) <= 0) return;  // EINTR: the caller looks again
-        if (entries[1].revents & POLLIN) {
-            uint64_t count = 0;
-            ssize_t ignored = read(static_cast<int>(wakeup), &count, sizeof count);
-            (void)ignored;
-        }
+        if (entries[1].revents & POLLIN) ConsumeWakeup(wakeup);
+    }
+
+private:
+    static void ConsumeWakeup(Handle wakeup) {
+        uint64_t count = 0;
+        ssize_t ignored = read(static_cast<int>(wakeup), &count, sizeof count);
+        (void)ignored;
     }
 };
 

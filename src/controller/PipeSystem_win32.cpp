@@ -134,6 +134,30 @@ public:
         return Finish(pipe, started, operation, written) == ERROR_SUCCESS && written == size;
     }
 
+    // The overlapped write is waited for with the time-out and the wake-up,
+    // then cancelled. A write cancelled before the server took any byte of it
+    // leaves the message stream intact (TimedOut or Woken); one that went out
+    // in part does not (Failed: the caller drops the connection).
+    WriteResult WriteWithin(Handle handle, const char* bytes, uint32_t size, uint32_t milliseconds,
+                            Handle wakeup) override {
+        HANDLE pipe = ToHandle(handle);
+        Operation operation;
+        if (IsShut(pipe) || !operation.Ready()) return WriteResult::Failed;
+        WriteResult unfinished = WriteResult::Failed;
+        if (!WriteFile(pipe, bytes, size, nullptr, &operation.overlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING) return WriteResult::Failed;
+            unfinished = AwaitWrite(pipe, operation, milliseconds, wakeup);
+        }
+        DWORD written = 0;
+        BOOL done = GetOverlappedResult(pipe, &operation.overlapped, &written, TRUE);
+        if (done && written == size) return WriteResult::Written;  // finished before the cancel
+        return written == 0 ? unfinished : WriteResult::Failed;
+    }
+
+    void WaitForWakeup(Handle wakeup, uint32_t milliseconds) override {
+        WaitForSingleObject(ToHandle(wakeup), milliseconds);
+    }
+
     // Cancels what any thread has pending on the pipe, and every operation
     // started later fails (see Finish); the caller's wake-up covers a wait
     // that has not started yet.
@@ -201,6 +225,22 @@ private:
     bool IsShut(HANDLE pipe) {
         std::lock_guard<std::mutex> lock(m_shutLock);
         return m_shut.count(pipe) > 0;
+    }
+
+    // Waits for a pending write, its time-out or the wake-up; cancels the
+    // write unless it completed. Gives what an unfinished write means.
+    WriteResult AwaitWrite(HANDLE pipe, Operation& operation, uint32_t milliseconds, Handle wakeup) {
+        if (IsShut(pipe)) {
+            CancelIoEx(pipe, &operation.overlapped);
+            return WriteResult::Failed;
+        }
+        HANDLE events[2] = {operation.overlapped.hEvent, ToHandle(wakeup)};
+        const DWORD count = wakeup == kInvalidHandle ? 1 : 2;
+        const DWORD waited = WaitForMultipleObjects(count, events, FALSE, milliseconds);
+        if (waited == WAIT_OBJECT_0) return WriteResult::Failed;  // completed: decided by its result
+        CancelIoEx(pipe, &operation.overlapped);
+        if (waited == WAIT_TIMEOUT) return WriteResult::TimedOut;
+        return waited == WAIT_OBJECT_0 + 1 ? WriteResult::Woken : WriteResult::Failed;
     }
 
     DWORD ReadPipe(HANDLE pipe, char* buffer, DWORD size, DWORD& transferred) {

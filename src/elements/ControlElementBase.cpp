@@ -232,21 +232,25 @@ bool ControlElementBase::HasTimerWork() const {
 
 void ControlElementBase::HandleEventMessage(const EventMessage& event) {
     WakeTimer();  // a reported status is drawn at the next tick
-    const std::string name = event.GetName();
-    if (name == SystemMessages::kConnected) {
-        m_connected = true;
-    } else if (name == SystemMessages::kDisconnected) {
-        m_connected = m_signedIn = m_supported = false;
-    } else if (name == SystemMessages::kReportState) {
-        // A missing or non-boolean "isSignedIn" raises the JSON type error and
-        // leaves the flags as they were.
-        json data = event.GetData();
-        const bool signedIn = data["isSignedIn"].get<bool>();
-        m_signedIn = signedIn;
-        if (!signedIn) m_supported = false;
-    } else if (name == SystemMessages::kSupportFunctions) {
-        const json data = event.GetData();
-        if (data.is_object() && data.contains(m_name)) m_supported = data[m_name].get<bool>();
+    const ControllerEvent& meaning = event.Meaning();
+    switch (meaning.kind) {
+        case ControllerEvent::Kind::LinkUp:
+            m_connected = true;
+            break;
+        case ControllerEvent::Kind::LinkDown:
+            m_connected = m_signedIn = m_supported = false;
+            break;
+        case ControllerEvent::Kind::SignInState:
+            m_signedIn = meaning.signedIn;
+            if (!meaning.signedIn) m_supported = false;
+            break;
+        case ControllerEvent::Kind::Support: {
+            auto found = meaning.support.find(m_name);
+            if (found != meaning.support.end()) m_supported = found->second;
+            break;
+        }
+        default:
+            break;
     }
     // An open property inspector follows every change.
     if (!m_propertyInspectorContext.empty()) {

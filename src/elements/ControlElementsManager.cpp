@@ -98,7 +98,16 @@ void ControlElementsManager::SignalEventMessage(const EventMessage& event) {
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (const auto& entry : m_elements) {
         std::shared_ptr<ControlElementBase> element = entry.second;
-        element->HandleEventMessage(event);
+        // One element's failure costs that key the event, not the keys after it.
+        try {
+            element->HandleEventMessage(event);
+        } catch (const std::exception& error) {
+            LogWarning("ControlElementsManager::SignalEventMessage: '%s': %s", entry.first.c_str(),
+                       error.what());
+        } catch (...) {
+            LogWarning("ControlElementsManager::SignalEventMessage: '%s': unknown exception",
+                       entry.first.c_str());
+        }
     }
     WakeTimer();
 }

@@ -38,13 +38,11 @@ void SimpleMultipleStateButton::OnCommandFinished(bool accepted) {
 
 void SimpleMultipleStateButton::HandleEventMessage(const EventMessage& event) {
     ControlElementBase::HandleEventMessage(event);
-    if (event.GetName() != SystemMessages::kReportFunctionState) return;
-    const json data = event.GetData();
-    if (!data.is_object() || !data.contains("function") || !data.contains("state")) return;
-    if (data["function"] != GetName()) return;
-    const std::string state = data["state"].get<std::string>();
+    const ControllerEvent& meaning = event.Meaning();
+    if (meaning.kind != ControllerEvent::Kind::FunctionState || meaning.function != GetName()) return;
+    // A state this key does not know changes nothing.
     for (size_t index = 0; index < m_states.size(); ++index) {
-        if (m_states[index] != state) continue;
+        if (m_states[index] != meaning.state) continue;
         if (static_cast<int32_t>(index) != m_stateIndex) {
             m_stateIndex = static_cast<int32_t>(index);
             SetImageFromFile(m_images.at(index));

@@ -31,7 +31,10 @@ void MyStreamDeckPlugin::StopThreads() {
 }
 
 void MyStreamDeckPlugin::OnControllerEvent(const EventMessage& event) {
-    LogTrace("EVENT '%s': %s", event.GetName().c_str(), event.GetData().dump().c_str());
+    // Received documents are at most 64 levels deep (ControllerClient refuses
+    // deeper ones), so the dump is bounded; bad UTF-8 is replaced.
+    LogTrace("EVENT '%s': %s", event.GetName().c_str(),
+             event.GetData().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     m_elementsManager->SignalEventMessage(event);
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <thread>
 
 #include "ControllerModel.h"
@@ -376,6 +377,78 @@ TEST_F(ControllerClientTest, FourWritersAgainstALinkThatKeepsDroppingFinishEvery
     client.reset();
     EXPECT_GE(server.Drops(), 3);
     for (size_t i = 0; i < calls.size(); ++i) ASSERT_EQ(calls[i].load(), 1) << "message " << i;
+}
+
+// Deeply nested text is refused before parsing, and a support report with
+// one mistyped member still gives every other action its support; each
+// refusal is one log line naming what was refused.
+TEST_F(ControllerClientTest, DeepAndMistypedEventsAreRefusedWithOneLogLineEach) {
+    LogRecords log;
+    std::vector<std::map<std::string, bool>> supports;
+    ControllerClient client(transport, [&](const EventMessage& event) {
+        if (event.Meaning().kind == ControllerEvent::Kind::Support)
+            supports.push_back(event.Meaning().support);
+    });
+    std::string deep = R"({"payload":{"class":"event","event":{"name":"SYS$SUPPORT:FUNCTIONS","data":)";
+    deep += std::string(80000, '[') + std::string(80000, ']') + "}}}";
+    transport->Deliver(deep);
+    transport->Deliver(R"({"payload":{"class":"event","event":{"name":"SYS$SUPPORT:FUNCTIONS","data":)"
+                       R"({"a":true,"com.vantora.kestrel.alerts-mute":"yes","z":false}}}})");
+    transport->Deliver(R"({"payload":{"class":"event","event":{"name":"SYS$REPORT:STATE","data":{}}}})");
+    ASSERT_EQ(supports.size(), 1u);
+    EXPECT_EQ(supports[0], (std::map<std::string, bool>{{"a", true}, {"z", false}}));
+    EXPECT_EQ(log.Count("nested deeper than 64 levels"), 1u) << log.Contents();
+    EXPECT_EQ(log.Count("kept as it was for: com.vantora.kestrel.alerts-mute"), 1u) << log.Contents();
+    EXPECT_EQ(log.Count("event refused: 'SYS$REPORT:STATE'"), 1u) << log.Contents();
+}
+
+// A server that stops reading while keys are pressed: every press finishes
+// (those the pipe could not take within two seconds with failure), the
+// server later finds exactly the accepted ones, and a new server instance
+// gets none of the old presses, only the new one.
+TEST_F(ControllerClientTest, StalledServerFailsPressesAtTheirDeadlineAndItsReplacementGetsNoneOfThem) {
+    const std::string name = PrivatePipeName();
+    auto server = std::make_unique<PipeServer>(name);
+    ASSERT_TRUE(server->Listen());
+    auto client = MakeClient(std::make_shared<NamedPipesClient>(name));
+    client->Start();
+    ASSERT_TRUE(server->WaitForClient(10s));
+    ASSERT_TRUE(server->Receive(10s));  // the state query; from now on nothing is read
+
+    // 16 MiB of presses: more than the system buffers for a socket.
+    const std::string pad(256 * 1024, 'p');
+    const int presses = 64;
+    for (int i = 0; i < presses; ++i) {
+        client->WriteMessageAsync(
+            std::make_shared<CommandMessage>("emberfall", kButton, json{{"i", i}, {"pad", pad}}),
+            completions.Callback());
+    }
+    ASSERT_TRUE(completions.WaitForCount(presses, 60s));
+    size_t accepted = 0;
+    {
+        std::lock_guard<std::mutex> lock(completions.mutex);
+        for (const auto& finished : completions.finished) accepted += finished.second;
+    }
+    EXPECT_LT(accepted, static_cast<size_t>(presses)) << "every press was reported accepted";
+
+    size_t read = 0;
+    while (auto message = server->Receive(1s))
+        read += json::parse(*message)["payload"]["command"]["name"] == "emberfall";
+    EXPECT_EQ(read, accepted);
+
+    server.reset();  // the stalled instance goes away, a new one takes its name
+    server = std::make_unique<PipeServer>(name);
+    ASSERT_TRUE(server->Listen());
+    ASSERT_TRUE(server->WaitForClient(20s));
+    client->WriteMessageAsync(Press(1000000), completions.Callback());
+    std::vector<int> received;
+    while (auto message = server->Receive(5s)) {
+        json command = json::parse(*message)["payload"]["command"];
+        if (command["name"] == "emberfall") received.push_back(command["data"]["i"]);
+        if (!received.empty() && received.back() == 1000000) break;
+    }
+    EXPECT_EQ(received, std::vector<int>{1000000}) << observed.Events().size() << " events";
+    client->Close();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "controller/NetworkClientBase.h"
@@ -77,8 +78,10 @@ public:
         }
         return m_native->Open(name, handle);
     }
+    // Waits the whole slice, as a pipe that stays busy does.
     bool WaitUntilFree(const std::string& name, uint32_t milliseconds) override {
         waits.push_back(milliseconds);
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
         return true;
     }
     bool ServerIsOurUser(Handle handle) override { return m_native->ServerIsOurUser(handle); }
@@ -101,6 +104,20 @@ public:
             changed.wait(lock, [this] { return gateOpen; });
         }
         return m_native->Write(handle, bytes, size);
+    }
+    WriteResult WriteWithin(Handle handle, const char* bytes, uint32_t size, uint32_t milliseconds,
+                            Handle wakeup) override {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ++writesStarted;
+            changed.notify_all();
+            changed.wait(lock, [this] { return gateOpen; });
+        }
+        return m_native->WriteWithin(handle, bytes, size, milliseconds, wakeup);
+    }
+    void WaitForWakeup(Handle wakeup, uint32_t milliseconds) override {
+        ++wakeupWaits;
+        m_native->WaitForWakeup(wakeup, milliseconds);
     }
     void Shutdown(Handle handle) override { m_native->Shutdown(handle); }
     void Close(Handle handle) override { m_native->Close(handle); }
@@ -126,6 +143,7 @@ public:
     bool gateOpen = true;
     int writesStarted = 0;
     std::atomic<int> peeks{0};
+    std::atomic<int> wakeupWaits{0};  // waits of the I/O thread while the incoming queue was full
 
 private:
     std::shared_ptr<PipeSystem> m_native = PipeSystem::Native();

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <thread>
 
@@ -19,6 +22,12 @@ namespace {
 
 const std::string kCounted = "com.vantora.kestrel.alerts-skip";
 const std::string kCountedContext = ContextOf(kCounted);
+// About 100 MB by default: far more than the pipe client may hold, few
+// enough for a sanitised plug-in to work through in well under a minute.
+int FloodReports() {
+    const char* configured = std::getenv("KESTREL_FLOOD_REPORTS");  // for measuring larger runs
+    return configured && std::atoi(configured) > 0 ? std::atoi(configured) : 1000;
+}
 
 std::string Event(const std::string& name, const json& data) {
     return json{{"version", 1},
@@ -165,6 +174,102 @@ TEST_F(ControllerFaultsTest, ServerThatStopsReadingHoldsNothingBackOnceItReadsAg
         std::this_thread::sleep_for(100ms);
     }
     EXPECT_EQ(sent + AlertMarks(m_plugin, kCountedContext), presses);
+    ExpectRecovered();
+}
+
+// A server that stops reading while a key is pressed hundreds of times: the
+// key's context is 40 000 characters long, so that its commands fill what the
+// system buffers for the socket after a few hundred presses. The presses
+// that the pipe cannot take within two seconds put the alert mark on the
+// key, memory stays flat, and the instance that replaces the stalled server
+// receives none of the old presses.
+TEST_F(ControllerFaultsTest, StalledServerReplacedByANewInstanceGetsNoneOfTheOldPresses) {
+    const std::string context = "ctx-long-" + std::string(40000, 'x');
+    m_plugin.Appear(kCounted, context);
+    m_plugin.Control("stall on");
+    const char* configured = std::getenv("KESTREL_STALL_PRESSES");  // for measuring larger runs
+    const int presses = configured && std::atoi(configured) > 0 ? std::atoi(configured) : 500;
+    for (int i = 0; i < presses; ++i) {
+        m_plugin.KeyDown(kCounted, context);
+        if (i % 100 == 99) m_plugin.HostCommands();  // the stand-in host keeps up
+    }
+    // The host's messages are handled in order: once the property inspector
+    // is answered, every press has been made.
+    m_plugin.SendToPlugin(
+        {{"event", "propertyInspectorDidAppear"}, {"action", kCounted}, {"context", kCountedContext}});
+    ASSERT_TRUE(m_plugin.WaitForHostCommand(
+        [](const json& command) {
+            return command.value("event", "") == "sendToPropertyInspector" &&
+                   command.value("context", "") == kCountedContext;
+        },
+        300s));
+    std::this_thread::sleep_for(4s);  // past every press's deadline
+    m_plugin.HostCommands();
+    auto during = m_plugin.PluginUsage();
+    ASSERT_TRUE(during) << "the plug-in has ended";
+    const size_t alerts = AlertMarks(m_plugin, context);
+    std::printf("stall: %d presses, resident %zu KiB before, %zu KiB after, %zu alert marks\n", presses,
+                m_before->residentBytes / 1024, during->residentBytes / 1024, alerts);
+    ExpectBounded(*m_before, *during, 64);
+    EXPECT_GT(alerts, 0u) << "no press was reported as failed";
+
+    m_plugin.KillController();
+    m_plugin.StartController(true);
+    ASSERT_TRUE(m_plugin.WaitForControllerCommand("SYS$QUERY:STATE"));  // the plug-in has reconnected
+    std::this_thread::sleep_for(3s);  // time for any old press to turn up late
+    const size_t late = CommandsFrom(m_plugin.ControllerCommands(), context);
+    std::printf("stall: %zu old presses reached the new server\n", late);
+    EXPECT_EQ(late, 0u) << "presses made before the new server started reached it";
+    m_plugin.SendToPlugin({{"event", "willDisappear"}, {"action", kCounted}, {"context", context}});
+    ExpectRecovered();  // new presses do reach it
+}
+
+// A controller event nested 80 000 levels deep is refused; nothing else changes.
+TEST_F(ControllerFaultsTest, DeeplyNestedEventIsRefused) {
+    std::string deep = R"({"payload":{"class":"event","event":{"name":"SYS$REPORT:STATE","data":)";
+    deep += std::string(80000, '[') + std::string(80000, ']') + "}}}";
+    m_plugin.Control("send " + deep);
+    PressAndAccount(1s, "a deeply nested event");
+    ExpectRecovered();
+}
+
+// A server that drops every connection as soon as it is made, then stalls,
+// while keys are pressed: the plug-in still exits soon after the host closes.
+TEST_F(ControllerFaultsTest, ExitIsQuickWhileTheServerDropsEveryConnectionAndStalls) {
+    for (auto end = std::chrono::steady_clock::now() + 3s; std::chrono::steady_clock::now() < end;) {
+        m_plugin.Control("drop");
+        m_plugin.KeyDown(kCounted, kCountedContext);
+        std::this_thread::sleep_for(20ms);
+    }
+    m_plugin.Control("stall on");
+    for (int i = 0; i < 500; ++i) m_plugin.KeyDown(kCounted, kCountedContext);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_plugin.CloseHost(QuickExitLimit() + 3s), 0) << "no exit with 0 in time after the host closed";
+    const auto exitMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    std::printf("exit after the host closed: %lld ms\n", static_cast<long long>(exitMs));
+    RecordProperty("exitMilliseconds", static_cast<int>(exitMs));
+}
+
+// 1 000 reports of 100 KB in a burst while the plug-in is busy with them:
+// the pipe client holds a bounded number, so memory stays flat, and the keys
+// work once the burst has been read.
+TEST_F(ControllerFaultsTest, FloodOfLargeReportsLeavesMemoryFlat) {
+    std::string burst;
+    const std::string report = Event("SYS$REPORT:STATE:FUNCTION", {{"function", "com.vantora.kestrel.none"},
+                                                                   {"state", std::string(100 * 1024, 'x')}});
+    const int reports = FloodReports();
+    for (int i = 0; i < reports; ++i) burst += "send " + report + "\n";
+    m_plugin.Control(burst.substr(0, burst.size() - 1));
+    size_t peak = 0;
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_for(250ms);
+        if (auto usage = m_plugin.PluginUsage()) peak = std::max(peak, usage->residentBytes);
+    }
+    std::printf("flood: %d reports, resident %zu KiB before, peak %zu KiB\n", reports,
+                m_before->residentBytes / 1024, peak / 1024);
+    EXPECT_LE(peak, m_before->residentBytes + 64u * 1024 * 1024) << "resident memory grew during the flood";
     ExpectRecovered();
 }
 

@@ -75,13 +75,25 @@ TEST(SoakTest, MixedActivityLeavesMemoryThreadsAndHandlesFlat) {
     std::optional<ChildProcess::Usage> baseline, last;
     auto nextSample = start;
     auto nextFault = start + 20s;
+    std::optional<std::chrono::steady_clock::time_point> stalledUntil;
     for (int step = 0;; ++step) {
         auto now = std::chrono::steady_clock::now();
         auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start);
         if (now - start >= length) break;
-        if (now >= nextFault) {
-            // A crashed server that comes back, or one that sends garbage.
-            if (random() % 2) {
+        if (stalledUntil && now >= *stalledUntil) {
+            // The stalled server is replaced by a new instance.
+            plugin.KillController();
+            plugin.StartController(true);
+            stalledUntil.reset();
+        }
+        if (now >= nextFault && !stalledUntil) {
+            // A crashed server that comes back, one that sends garbage, or
+            // one that stops reading for a while and is then replaced.
+            const auto fault = random() % 3;
+            if (fault == 2) {
+                plugin.Control("stall on");
+                stalledUntil = now + std::chrono::seconds(3 + random() % 5);
+            } else if (fault == 1) {
                 plugin.KillController();
                 std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1500));
                 plugin.StartController(true);
@@ -93,13 +105,14 @@ TEST(SoakTest, MixedActivityLeavesMemoryThreadsAndHandlesFlat) {
         }
         if (now >= nextSample) {
             // The baseline is taken with the link up, as the final sample is.
-            if (elapsed >= warmUp && !baseline) {
+            const bool takeBaseline = elapsed >= warmUp && !baseline && !stalledUntil;
+            if (takeBaseline) {
                 ASSERT_TRUE(EveryKeyUsable(plugin));
             }
             last = plugin.PluginUsage();
             ASSERT_TRUE(last) << "the plug-in has ended\n" << plugin.PluginOutput();
             Print(elapsed < warmUp ? "warm-up" : "", elapsed, *last);
-            if (elapsed >= warmUp && !baseline) baseline = last;
+            if (takeBaseline) baseline = last;
             nextSample = now + 10s;
         }
         Activity(plugin, random, step);
@@ -107,6 +120,10 @@ TEST(SoakTest, MixedActivityLeavesMemoryThreadsAndHandlesFlat) {
         std::this_thread::sleep_for(20ms);
     }
 
+    if (stalledUntil) {
+        plugin.KillController();
+        plugin.StartController(true);
+    }
     ASSERT_TRUE(EveryKeyUsable(plugin));
     last = plugin.PluginUsage();
     ASSERT_TRUE(baseline && last);

@@ -238,3 +238,28 @@ TEST_F(CatalogueTest, EmberfallPumpSendsTheLevelReachedByTwoPresses) {
 }
 
 }  // namespace
+
+namespace {
+
+// One mistyped member of a support report: that action keeps its support,
+// every other action takes the report, whatever their identifiers' order.
+TEST_F(CatalogueTest, OneMistypedSupportMemberLeavesTheOtherActionsTakingTheReport) {
+    const std::string mistyped = "com.vantora.kestrel.alerts-mute";
+    json support = json::object();
+    for (const auto& element : m_elements) support[element->GetName()] = false;
+    support[mistyped] = "yes";
+    EXPECT_NO_THROW(m_manager->SignalEventMessage(Event(SystemMessages::kSupportFunctions, support)));
+    std::lock_guard<std::recursive_mutex> lock(m_manager->GetMutex());
+    size_t revoked = 0;
+    for (const auto& element : m_elements) {
+        if (element->GetName() == mistyped) {
+            EXPECT_TRUE(element->IsSupported());
+        } else {
+            revoked += !element->IsSupported();
+        }
+    }
+    EXPECT_EQ(revoked, m_elements.size() - 1);
+    EXPECT_EQ(m_elements.size(), 22u);
+}
+
+}  // namespace

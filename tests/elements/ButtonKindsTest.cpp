@@ -97,7 +97,7 @@ TEST_F(ButtonKindsTest, MultiStateFollowsReportsOfItsOwnFunctionOnly) {
     m_host.Clear();
     m_manager->SignalEventMessage(FunctionState(name, "alerts-mute-on"));  // the current state
     m_manager->SignalEventMessage(FunctionState(name, "no-such-state"));
-    EXPECT_THROW(m_manager->SignalEventMessage(FunctionState(name, 1)), json::type_error);
+    EXPECT_NO_THROW(m_manager->SignalEventMessage(FunctionState(name, 1)));
     m_manager->SignalEventMessage(Event(SystemMessages::kReportFunctionState, {{"function", name}}));
     EXPECT_TRUE(m_host.Sent("setImage").empty());
     EXPECT_EQ(Locked([&] { return button->GetStateIndex(); }), 1);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <future>
+#include <stdexcept>
 #include <thread>
 
 #include "elements/ActionCatalogue.h"
@@ -27,10 +28,12 @@ public:
         : ControlElementBase(name, json::object()), m_events(events) {}
     void HandleEventMessage(const EventMessage& event) override {
         ControlElementBase::HandleEventMessage(event);
+        if (failing) throw std::runtime_error("failing element");
         m_events->push_back(GetName());
     }
     void HandleTimerTick() override { ++ticks; }
     std::atomic<int> ticks{0};
+    bool failing = false;
 
 private:
     std::vector<std::string>* m_events;
@@ -164,6 +167,11 @@ TEST(ControlElementsManagerTest, EventsReachEveryElementInIdentifierOrderAndName
     manager.SignalEventMessage(Event("anything"));
     EXPECT_EQ(events, (std::vector<std::string>{"com.vantora.kestrel.a", "com.vantora.kestrel.b",
                                                 "com.vantora.kestrel.c"}));
+    // An element that fails costs only its own key the event.
+    replacement->failing = true;
+    events.clear();
+    EXPECT_NO_THROW(manager.SignalEventMessage(Event("anything")));
+    EXPECT_EQ(events, (std::vector<std::string>{"com.vantora.kestrel.a", "com.vantora.kestrel.c"}));
     // Unknown actions are ignored and leave no entry behind.
     manager.SignalKeyDown("com.vantora.kestrel.none", "K", nullptr);
     manager.SignalReceivedSettings("com.vantora.kestrel.none", "K", {{"settings", json::object()}});
