@@ -2,6 +2,7 @@
 
 #include "controller/Messages.h"
 #include "diagnostics/Log.h"
+#include "diagnostics/LogText.h"
 
 #include <exception>
 
@@ -49,7 +50,7 @@ std::shared_ptr<ControlElementBase> ControlElementsManager::FindControlElement(c
 void ControlElementsManager::SignalKeyDown(const std::string& action, const std::string& context,
                                            const json& payload) {
     LogTrace("ControlElementsManager::SignalKeyDown: '%s' ('%s'): %s", context.c_str(), action.c_str(),
-             JsonText(payload).c_str());
+             LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
     if (element && element->IsActive()) element->HandleKeyDown(context, payload);
@@ -59,7 +60,7 @@ void ControlElementsManager::SignalKeyDown(const std::string& action, const std:
 void ControlElementsManager::SignalKeyUp(const std::string& action, const std::string& context,
                                          const json& payload) {
     LogTrace("ControlElementsManager::SignalKeyUp: '%s' ('%s'): %s", context.c_str(), action.c_str(),
-             JsonText(payload).c_str());
+             LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
     if (element && element->IsActive()) element->HandleKeyUp(context, payload);
@@ -114,7 +115,7 @@ void ControlElementsManager::SignalRequestPropertyInspectorDataFromPlugin(const 
 void ControlElementsManager::SignalReceivedSettings(const std::string& action, const std::string& context,
                                                     const json& payload) {
     LogTrace("ControlElementsManager::SignalReceivedSettings: '%s' ('%s'): %s", context.c_str(),
-             action.c_str(), JsonText(payload).c_str());
+             action.c_str(), LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     if (auto element = FindControlElement(action)) element->HandleReceivedSettings(context, payload);
     WakeTimer();
