@@ -324,7 +324,8 @@ void ControlElementBase::HandleReceivedSettings(const std::string& context, cons
     // A key whose settings were dropped starts again from the element's
     // defaults, as a key that appeared does: no setting a press reads goes missing.
     MergeSettings(*settings, payload);
-    FindEntry(context)->connection->SetSettings(*settings, context);
+    auto entry = FindEntry(context);
+    if (entry != m_sdContexts.end()) entry->connection->SetSettings(*settings, context);
     HandlePropertyInspectorRequest(context);
 }
 
