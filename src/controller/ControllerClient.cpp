@@ -8,6 +8,7 @@
 #include "diagnostics/BoundedJson.h"
 #include "diagnostics/CrashReportThread.h"
 #include "diagnostics/Log.h"
+#include "diagnostics/LogText.h"
 #include "telemetry/TelemetryService.h"
 
 namespace {
@@ -19,10 +20,10 @@ void SendTelemetryEvent(const char* eventName) {
     TelemetryService::Instance()->SendEvent(eventName, false, nlohmann::json::object());
 }
 
-// The message's text for a log line; a string that is not UTF-8 does not
-// stop the line from being written.
+// The message's text for a log line, cut at the record limit; a string that
+// is not UTF-8 does not stop the line from being written.
 std::string TextForLog(const MessageBase& message) {
-    return message.Document().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return LogText::Json(message.Document());
 }
 
 }  // namespace

@@ -3,11 +3,12 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+
+#include "diagnostics/LogText.h"
 
 namespace {
 
@@ -39,8 +40,11 @@ void Write(spdlog::level::level_enum level, const char* format, va_list args) {
     int length = std::vsnprintf(buffer, sizeof buffer, format, args);
     if (length < 0) return;
     size_t size = std::min(static_cast<size_t>(length), sizeof buffer - 1);
+    // Records hold peer text: with its control characters escaped, no text
+    // can end a record early and write a line that looks like another record.
+    const std::string record = LogText::EscapeControls(buffer, size);
     // The string_view overload writes the text as it is: no brace formatting.
-    logger->log(level, spdlog::string_view_t(buffer, size));
+    logger->log(level, spdlog::string_view_t(record.data(), record.size()));
 }
 
 }  // namespace
@@ -55,7 +59,8 @@ std::shared_ptr<spdlog::logger> StartLogging() {
     } catch (const spdlog::spdlog_ex&) {
         return nullptr;  // no file: records are dropped rather than raised
     }
-    spdlog::flush_every(std::chrono::seconds(1));
+    // Every record is flushed as it is written, so no periodic flusher (a
+    // thread that would wake the idle process every second) is needed.
     spdlog::flush_on(spdlog::level::trace);
     spdlog::set_level(spdlog::level::trace);
 

@@ -1,12 +1,14 @@
 #pragma once
 // The process log: one size-rotated file "logs/rotating.txt" relative to the
-// working directory (the executable's directory). printf-style functions,
-// each record cut to 8191 characters; braces are written unchanged.
+// working directory (the executable's directory). printf-style functions;
+// control characters are escaped ("\n", "\x1a") so each record is one line,
+// and each record is cut to 8191 characters; braces are written unchanged.
 //
 // Threads: every thread may log at any time, also before StartLogging and
 // after StopLogging; such records are dropped. The logger reference is
 // guarded by a private mutex that is held only to copy the reference, never
-// while writing.
+// while writing. The log starts no thread: every record is flushed by the
+// thread that writes it.
 
 #include <memory>
 

@@ -6,6 +6,7 @@
 #include "controller/ElementAddress.h"
 #include "controller/Messages.h"
 #include "diagnostics/Log.h"
+#include "diagnostics/LogText.h"
 #include "elements/StateImageFactory.h"
 #include "graphics/Graphics.h"
 #include "graphics/ResolveModulePath.h"
@@ -14,11 +15,6 @@
 using json = nlohmann::json;
 
 namespace {
-
-// Compact JSON for a log line; never raises (bad UTF-8 is replaced).
-std::string JsonText(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
 
 constexpr int32_t kSupportedBit = 4;
 constexpr int32_t kSignedInBit = 2;
@@ -72,9 +68,16 @@ void ControlElementBase::MergeSettings(json& target, const json& payload) {
 void ControlElementBase::AddSdContext(ESDConnectionManager* connection, const std::string& context,
                                       const json& payload) {
     LogTrace("ControlElementBase::AddSdContext: '%s' ('%s'): %s", context.c_str(), m_name.c_str(),
-             JsonText(payload).c_str());
+             LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_sdContexts.push_back(SdContextEntry{context, connection});
+    // One record per context: a context that appears again (without having
+    // disappeared) takes the new connection and starts again from its settings.
+    auto entry = FindEntry(context);
+    if (entry == m_sdContexts.end()) {
+        m_sdContexts.push_back(SdContextEntry{context, connection});
+    } else {
+        entry->connection = connection;
+    }
     if (!m_title.empty()) connection->SetTitle(m_title, context);
     json& settings = m_settings[context];
     settings = m_defaultSettings;
@@ -95,18 +98,46 @@ void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const
                        m_sdContexts.end());
     m_settings.erase(context);
     m_contextImages.erase(context);
+    if (m_propertyInspectorContext == context) m_propertyInspectorContext.clear();
 }
 
-json& ControlElementBase::SettingsEntry(const std::string& context) {
+std::vector<SdContextEntry>::iterator ControlElementBase::FindEntry(const std::string& context) {
+    return std::find_if(m_sdContexts.begin(), m_sdContexts.end(),
+                        [&](const SdContextEntry& entry) { return entry.context == context; });
+}
+
+bool ControlElementBase::IsShown(const std::string& context) const {
+    return std::any_of(m_sdContexts.begin(), m_sdContexts.end(),
+                       [&](const SdContextEntry& entry) { return entry.context == context; });
+}
+
+size_t ControlElementBase::RecordCount() const {
+    return m_sdContexts.size() + m_settings.size() + m_contextImages.size();
+}
+
+json* ControlElementBase::SettingsEntry(const std::string& context) {
     auto found = m_settings.find(context);
-    if (found == m_settings.end()) found = m_settings.emplace(context, m_defaultSettings).first;
-    return found->second;
+    if (found != m_settings.end()) return &found->second;
+    if (!IsShown(context)) return nullptr;
+    return &m_settings.emplace(context, m_defaultSettings).first->second;
 }
 
 json ControlElementBase::GetContextSettings(const std::string& context, const json& payload) {
-    json& settings = SettingsEntry(context);
-    MergeSettings(settings, payload);
-    return settings;
+    json* stored = SettingsEntry(context);
+    if (stored == nullptr) {
+        // Not on screen: the defaults with the payload's settings, kept nowhere.
+        json settings = m_defaultSettings;
+        MergeSettings(settings, payload);
+        return settings;
+    }
+    MergeSettings(*stored, payload);
+    return *stored;
+}
+
+bool ControlElementBase::SetContextImage(const std::string& context, std::shared_ptr<Graphics> image) {
+    if (!IsShown(context)) return false;
+    m_contextImages[context] = std::move(image);
+    return true;
 }
 
 void ControlElementBase::SetImageFromFile(const std::string& fileName) {
@@ -267,27 +298,38 @@ std::string ControlElementBase::GetStateName() {
 }
 
 void ControlElementBase::HandlePropertyInspectorRequest(const std::string& context) {
+    auto entry = FindEntry(context);
+    if (entry == m_sdContexts.end()) {
+        LogWarning(
+            "ControlElementBase::HandlePropertyInspectorRequest: '%s' ('%s') is not on screen; ignored",
+            context.c_str(), m_name.c_str());
+        return;
+    }
     auto found = m_settings.find(context);
     if (found == m_settings.end()) {
-        for (const SdContextEntry& entry : m_sdContexts)
-            if (entry.context == context) entry.connection->GetSettings(context);
+        entry->connection->GetSettings(context);
         return;
     }
     const json data = {{"settings", found->second}, {"state", {{"id", GetStateName()}}}};
-    for (const SdContextEntry& entry : m_sdContexts)
-        if (entry.context == context) entry.connection->SendToPropertyInspector(data, context);
+    entry->connection->SendToPropertyInspector(data, context);
     m_propertyInspectorContext = context;
 }
 
 void ControlElementBase::HandleReceivedSettings(const std::string& context, const json& payload) {
     if (!payload.is_object() || !payload.contains("settings")) return;
-    // A context without settings starts from the element's defaults, as a
-    // context that appeared does: the host's members are merged over them and
-    // no setting that a key press reads goes missing.
-    json& settings = SettingsEntry(context);
-    MergeSettings(settings, payload);
-    for (const SdContextEntry& entry : m_sdContexts)
-        if (entry.context == context) entry.connection->SetSettings(settings, context);
+    // Settings are kept only for keys on screen (the host sends them again
+    // with the next willAppear), so a flood for unknown keys costs nothing.
+    json* settings = SettingsEntry(context);
+    if (settings == nullptr) {
+        LogWarning("ControlElementBase::HandleReceivedSettings: '%s' ('%s') is not on screen; ignored",
+                   context.c_str(), m_name.c_str());
+        return;
+    }
+    // A key whose settings were dropped starts again from the element's
+    // defaults, as a key that appeared does: no setting a press reads goes missing.
+    MergeSettings(*settings, payload);
+    auto entry = FindEntry(context);
+    if (entry != m_sdContexts.end()) entry->connection->SetSettings(*settings, context);
     HandlePropertyInspectorRequest(context);
 }
 

@@ -3,7 +3,9 @@
 // key instances (contexts) of the action that are on screen, each context's
 // settings, the controller link status reported by the controller server,
 // and the pipeline that draws the element's base image with its status and
-// transient overlays into each context's "setImage".
+// transient overlays into each context's "setImage". Settings, images and
+// property-inspector data are kept only for contexts on screen, one record
+// each, so what the host sends for other contexts cannot make it grow.
 //
 // Threads and locks:
 // - Every operation except the completions is called with the control
@@ -83,11 +85,20 @@ public:
 
     const std::string& GetName() const { return m_name; }
 
+    // A key of this action appeared. A context has one record however often
+    // it appears; appearing again refreshes its connection and settings.
     void AddSdContext(ESDConnectionManager* connection, const std::string& context,
                       const nlohmann::json& payload);
     void RemoveSdContext(ESDConnectionManager* connection, const std::string& context);
     // The context's settings with the payload's "settings" merged in first.
+    // Only a context on screen keeps them; for any other the result is the
+    // defaults with the payload's settings, and nothing is stored.
     nlohmann::json GetContextSettings(const std::string& context, const nlohmann::json& payload);
+    // Whether |context| is on screen (has a record).
+    bool IsShown(const std::string& context) const;
+    // Records held: listed contexts plus stored settings and images. Tests
+    // use it to show that nothing is kept for keys that are not on screen.
+    size_t RecordCount() const;
 
     void SetImageFromFile(const std::string& fileName);
     void SetTitleForAllContexts(const std::string& title);
@@ -125,11 +136,15 @@ protected:
     // Tells the manager's timer that a tick has work again.
     void WakeTimer() const;
 
-    std::map<std::string, std::shared_ptr<Graphics>>& ContextImages() { return m_contextImages; }
+    // Gives a context on screen its own base image; false (and nothing kept)
+    // for any other context.
+    bool SetContextImage(const std::string& context, std::shared_ptr<Graphics> image);
 
 private:
-    // The context's settings, created from the defaults when it has none.
-    nlohmann::json& SettingsEntry(const std::string& context);
+    std::vector<SdContextEntry>::iterator FindEntry(const std::string& context);
+    // The context's stored settings, created from the defaults when a context
+    // on screen has none; null for a context that is not on screen.
+    nlohmann::json* SettingsEntry(const std::string& context);
     static void MergeSettings(nlohmann::json& target, const nlohmann::json& payload);
     int32_t StatusBits() const;
     std::shared_ptr<Graphics> ChooseStatusOverlay() const;
@@ -138,7 +153,7 @@ private:
 
     std::string m_name;
     std::recursive_mutex m_mutex;
-    std::vector<SdContextEntry> m_sdContexts;
+    std::vector<SdContextEntry> m_sdContexts;  // one entry per context
     bool m_supported = false;
     bool m_connected = false;
     bool m_signedIn = false;

@@ -2,18 +2,11 @@
 
 #include "controller/Messages.h"
 #include "diagnostics/Log.h"
+#include "diagnostics/LogText.h"
 
 #include <exception>
 
 using json = nlohmann::json;
-
-namespace {
-
-std::string JsonText(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-}  // namespace
 
 ControlElementsManager::ControlElementsManager()
     : m_mutex(std::make_shared<std::recursive_mutex>()), m_timer(std::make_shared<CallbackTimer>()) {
@@ -49,7 +42,7 @@ std::shared_ptr<ControlElementBase> ControlElementsManager::FindControlElement(c
 void ControlElementsManager::SignalKeyDown(const std::string& action, const std::string& context,
                                            const json& payload) {
     LogTrace("ControlElementsManager::SignalKeyDown: '%s' ('%s'): %s", context.c_str(), action.c_str(),
-             JsonText(payload).c_str());
+             LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
     if (element && element->IsActive()) element->HandleKeyDown(context, payload);
@@ -59,7 +52,7 @@ void ControlElementsManager::SignalKeyDown(const std::string& action, const std:
 void ControlElementsManager::SignalKeyUp(const std::string& action, const std::string& context,
                                          const json& payload) {
     LogTrace("ControlElementsManager::SignalKeyUp: '%s' ('%s'): %s", context.c_str(), action.c_str(),
-             JsonText(payload).c_str());
+             LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
     if (element && element->IsActive()) element->HandleKeyUp(context, payload);
@@ -94,7 +87,7 @@ void ControlElementsManager::SignalTimerTick() {
 }
 
 void ControlElementsManager::SignalEventMessage(const EventMessage& event) {
-    LogTrace("ControlElementsManager::SignalEventMessage: %s", JsonText(event.Document()).c_str());
+    LogTrace("ControlElementsManager::SignalEventMessage: %s", LogText::Json(event.Document()).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (const auto& entry : m_elements) {
         std::shared_ptr<ControlElementBase> element = entry.second;
@@ -123,7 +116,7 @@ void ControlElementsManager::SignalRequestPropertyInspectorDataFromPlugin(const 
 void ControlElementsManager::SignalReceivedSettings(const std::string& action, const std::string& context,
                                                     const json& payload) {
     LogTrace("ControlElementsManager::SignalReceivedSettings: '%s' ('%s'): %s", context.c_str(),
-             action.c_str(), JsonText(payload).c_str());
+             action.c_str(), LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     if (auto element = FindControlElement(action)) element->HandleReceivedSettings(context, payload);
     WakeTimer();

@@ -27,8 +27,9 @@ void SimpleDynamicImageButton::HandleKeyDown(const std::string& context, const n
 void SimpleDynamicImageButton::HandleReceivedSettings(const std::string& context,
                                                       const nlohmann::json& payload) {
     ControlElementBase::HandleReceivedSettings(context, payload);
+    if (!IsShown(context)) return;  // ignored (and logged) by the base
     const std::string file = m_imageChooser(GetContextSettings(context, payload));
     LogTrace("ControlElementBase::SetImageFromFile: '%s' ('%s')", file.c_str(), GetName().c_str());
-    ContextImages()[context] = std::make_shared<Graphics>(ResolveModulePath(file), Graphics::Keep::FileBytes);
+    SetContextImage(context, std::make_shared<Graphics>(ResolveModulePath(file), Graphics::Keep::FileBytes));
     UpdateGraphics(context);
 }

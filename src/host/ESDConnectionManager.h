@@ -5,12 +5,17 @@
 //
 // Threads: Run() and therefore every ESDBasePlugin call run on the thread that
 // calls Run (the event-loop thread), one message at a time. The send
-// operations may be called from any thread. There is no lock of our own: the
-// connection handle is written in Run before the open flag is raised and is
-// never changed afterwards; a send reads the handle only while the flag is
-// set, and the WebSocket library queues the message under its own lock for
-// the event-loop thread. Commands sent while the link is not open are dropped.
+// operations may be called from any thread: they put the command into our
+// outgoing queue (guarded by the transport's mutex) and post a drain to the
+// event-loop thread, which alone hands commands to the WebSocket library and
+// reads how much it holds unsent. When the host stops reading and more than
+// kSendBufferLimit bytes wait there, commands wait in our queue instead,
+// where a newer setImage of a context replaces its older unsent one (every
+// other command is kept, in order), and a short timer retries while that
+// backlog lasts; nothing wakes while idle. Commands sent while the link is not
+// open are dropped.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -20,6 +25,14 @@ class ESDBasePlugin;
 
 class ESDConnectionManager {
 public:
+    // Bytes that may wait unsent in the WebSocket library before further
+    // commands are held back in our own queue.
+    static constexpr size_t kSendBufferLimit = 2 * 1024 * 1024;
+    // Up to this many bytes in our queue, every command is sent as it came;
+    // beyond it (or while the library holds back), a newer image of a key
+    // replaces its older unsent one.
+    static constexpr size_t kUnmergedQueueLimit = 256 * 1024;
+
     using OutgoingSink = std::function<void(const std::string& text)>;
 
     ESDConnectionManager(int port, const std::string& pluginUUID, const std::string& registerEvent);
@@ -40,7 +53,8 @@ public:
     void Run();
 
     // Handles one text message from the host: the trace line, then parse and
-    // route it to the plug-in. Never raises.
+    // route it to the plug-in. Text that is not JSON or is nested deeper than
+    // BoundedJson allows is dropped with one warning line. Never raises.
     void HandleMessageText(const std::string& text);
 
     void SetTitle(const std::string& title, const std::string& context);
@@ -49,10 +63,22 @@ public:
     void GetSettings(const std::string& context);
     void SendToPropertyInspector(const nlohmann::json& payload, const std::string& context);
 
+    // Bytes of the commands waiting in our own queue (not yet handed to the
+    // WebSocket library); for tests and diagnostics.
+    size_t QueuedBytes() const;
+
 private:
     struct Transport;
 
-    void SendCommand(const nlohmann::json& command);
+    // Serialises |command| and sends it; |imageContext| names the context of
+    // a setImage, which a later image of that context may replace unsent.
+    void SendCommand(const nlohmann::json& command, const std::string& imageContext = "");
+    // Event-loop thread: hands queued commands to the WebSocket library while
+    // it holds less than kSendBufferLimit bytes; retries later otherwise.
+    void DrainQueue();
+    // Event-loop thread, transport's mutex held: drains again shortly.
+    void ArmRetry();
+    void ClearQueue();
     void Route(const nlohmann::json& message);
 
     int m_port = 0;

@@ -6,6 +6,7 @@
 #include "controller/Messages.h"
 #include "controller/NamedPipesClient.h"
 #include "diagnostics/Log.h"
+#include "diagnostics/LogText.h"
 #include "elements/ActionCatalogue.h"
 #include "elements/ControlElementsManager.h"
 
@@ -31,10 +32,7 @@ void MyStreamDeckPlugin::StopThreads() {
 }
 
 void MyStreamDeckPlugin::OnControllerEvent(const EventMessage& event) {
-    // Received documents are at most 64 levels deep (ControllerClient refuses
-    // deeper ones), so the dump is bounded; bad UTF-8 is replaced.
-    LogTrace("EVENT '%s': %s", event.GetName().c_str(),
-             event.GetData().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    LogTrace("EVENT '%s': %s", event.GetName().c_str(), LogText::Json(event.GetData()).c_str());
     m_elementsManager->SignalEventMessage(event);
 }
 
@@ -73,7 +71,7 @@ void MyStreamDeckPlugin::OnCustomEvent(const std::string& event, const std::stri
                                        const std::string& context, const nlohmann::json& payload,
                                        const std::string&) {
     LogTrace("CUSTOM EVENT '%s': %s (%s): %s", event.c_str(), action.c_str(), context.c_str(),
-             payload.dump().c_str());
+             LogText::Json(payload).c_str());
     if (event == "didReceiveSettings" || event == "titleParametersDidChange" || event == "sendToPlugin") {
         m_elementsManager->SignalReceivedSettings(action, context, payload);
     } else if (event == "propertyInspectorDidAppear") {

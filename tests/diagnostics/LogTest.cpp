@@ -1,5 +1,6 @@
-// The log file: location, appending, record cut, brace handling, rotation and
-// the records that arrive before the log is open or after it is closed.
+// The log file: location, appending, record cut, brace handling, escaped
+// control characters, rotation and the records that arrive before the log is
+// open or after it is closed; and the bounded JSON text of trace lines.
 
 #include <gtest/gtest.h>
 #include <spdlog/logger.h>
@@ -9,8 +10,11 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "diagnostics/BoundedJson.h"
 #include "diagnostics/Log.h"
+#include "diagnostics/LogText.h"
 #include "diagnostics/TextParsing.h"
 
 namespace fs = std::filesystem;
@@ -74,6 +78,58 @@ TEST_F(LogTest, KeepsBracesAndCutsLongRecordsTo8191Characters) {
     EXPECT_NE(content.find("doc {\"a\":{}} {} {0}\n"), std::string::npos) << content;
     EXPECT_NE(content.find(" " + std::string(8191, 'x') + "\n"), std::string::npos);
     EXPECT_EQ(content.find(std::string(8192, 'x')), std::string::npos);
+}
+
+TEST_F(LogTest, ControlCharactersAreEscapedSoThatEveryRecordIsOneLine) {
+    ASSERT_NE(StartLogging(), nullptr);
+    LogTrace("OnMessage: %s",
+             "x\n2026-12-07 10:00:00.000] [root] [critical] Unhandled exception: c0000005\r\n");
+    LogTrace("tab\there, eof\x1a, del\x7f, NEL\xc2\x85 LS\xe2\x80\xa8 h\xc3\xa9");
+    // Escaping makes a record longer; it is cut afterwards, never inside an escape.
+    LogTrace("%s", std::string(3000, '\x01').c_str());
+    StopLogging();
+    const std::string content = ReadFile(LogFile());
+    std::vector<std::string> lines;
+    std::istringstream stream(content);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u) << content;
+    // Each line is one trace record, whatever its text pretends.
+    for (const auto& line : lines) EXPECT_EQ(line.find("[root] ["), line.find("[root] [trace] ")) << line;
+    EXPECT_NE(lines[0].find("[trace] OnMessage: x\\n2026-12-07 10:00:00.000] [root] [critical] Unhandled "
+                            "exception: c0000005\\r\\n"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find("tab\\there, eof\\x1a, del\\x7f, NEL\\u0085 LS\\u2028 h\xc3\xa9"),
+              std::string::npos)
+        << lines[1];
+    const std::string escapes = lines[2].substr(lines[2].find("[trace] ") + 8);
+    EXPECT_EQ(escapes.size(), 8188u);  // 2047 whole escapes of four characters
+    EXPECT_EQ(escapes.substr(escapes.size() - 8), "\\x01\\x01");
+}
+
+TEST(LogTextTest, JsonIsWrittenAsTheLibraryWritesItUpToTheLimit) {
+    const nlohmann::json document = nlohmann::json::parse(
+        R"({"b":[1,-2.5,true,null,{}],"a":"q\"\\\n\t\u0001\u00e9","c":{"d":[[]]},"e":1e300})");
+    EXPECT_EQ(LogText::Json(document), document.dump());
+    EXPECT_EQ(LogText::Json(document, 10), document.dump().substr(0, 10));
+    EXPECT_EQ(LogText::Json(nlohmann::json("x")), "\"x\"");
+
+    // A megabyte string is cut at the record limit.
+    const std::string text = LogText::Json({{"filler", std::string(1 << 20, 'k')}});
+    EXPECT_EQ(text.size(), LogText::kMaxRecordLength);
+    EXPECT_EQ(text.substr(0, 12), "{\"filler\":\"k");
+}
+
+TEST(LogTextTest, DocumentsNestedPastTheBoundAreWrittenWithoutRecursingIntoThem) {
+    // Built in place (a copy or dump of it would recurse 100 000 levels).
+    nlohmann::json document = nlohmann::json::object();
+    nlohmann::json* level = &document;
+    for (int i = 0; i < 100000; ++i) level = &((*level)["a"] = nlohmann::json::object());
+    const std::string text = LogText::Json(document);
+    std::string expected;
+    for (size_t i = 0; i < BoundedJson::kMaxDepth; ++i) expected += "{\"a\":";
+    expected += "{...}" + std::string(BoundedJson::kMaxDepth, '}');
+    EXPECT_EQ(text, expected);
 }
 
 TEST_F(LogTest, SecondRunAppendsToTheSameFile) {

@@ -1,9 +1,13 @@
 // The real plug-in while the host misbehaves: floods of messages, very large
-// ones, events and actions it does not know, keys that appear twice, and a
-// close in the middle of a burst. The plug-in keeps answering, and it exits
-// with 0 within two seconds of the host closing the link.
+// and very deep ones, events and actions it does not know, keys that appear
+// many times, settings for keys never shown, a host that stops reading, and a
+// close in the middle of a burst. The plug-in keeps answering with bounded
+// memory, and it exits with 0 within two seconds of the host closing the link.
 
 #include <gtest/gtest.h>
+
+#include <iostream>
+#include <thread>
 
 #include "e2e/FaultSupport.h"
 
@@ -14,6 +18,7 @@ using namespace faults;
 namespace {
 
 const std::string kVolume = "com.vantora.kestrel.media-request-set-volume-level";
+const std::string kPump = "com.vantora.kestrel.emberfall-pump";
 
 json KeyMessage(const std::string& event, const std::string& action, const std::string& context,
                 const json& settings = json::object()) {
@@ -37,6 +42,37 @@ protected:
         EXPECT_EQ(m_plugin.CloseHost(QuickExitLimit()), 0) << "no exit with 0 in time after the host closed";
     }
 
+    ChildProcess::Usage Usage() {
+        auto usage = m_plugin.PluginUsage();
+        EXPECT_TRUE(usage) << "the plug-in has ended";
+        return usage.value_or(ChildProcess::Usage{});
+    }
+    static double Megabytes(const ChildProcess::Usage& usage) { return usage.residentBytes / 1048576.0; }
+
+    // Sends a settings change for the volume key and waits for its echo: every
+    // earlier host message has then been handled.
+    void Settle(std::chrono::milliseconds timeout = PluginHarness::kWait) {
+        static int marker = 0;
+        const int value = ++marker;
+        m_plugin.SendToPlugin(
+            KeyMessage("didReceiveSettings", kVolume, ContextOf(kVolume), {{"marker", value}}));
+        auto echo = m_plugin.WaitForHostCommand(
+            [value](const json& command) {
+                return command.value("event", "") == "setSettings" &&
+                       command["payload"].value("marker", 0) == value;
+            },
+            timeout);
+        ASSERT_TRUE(echo) << "the plug-in did not answer";
+    }
+
+    size_t HostCommandsFor(const std::string& event, const std::string& context) {
+        size_t count = 0;
+        for (const auto& command : m_plugin.HostCommands())
+            count += command.value("event", "") == event && command.value("context", "") == context;
+        return count;
+    }
+
+    SmallQuarantine m_quarantine;
     PluginHarness m_plugin;
 };
 
@@ -92,6 +128,105 @@ TEST_F(HostFaultsTest, DuplicateWillAppearKeepsOneKeyThatLeavesCompletely) {
         return command.value("event", "") == "getSettings" && command.value("context", "") == "ctx-twice";
     });
     EXPECT_TRUE(getSettings);
+    ExpectResponsiveAndQuickExit();
+}
+
+TEST_F(HostFaultsTest, DeeplyNestedDocumentsInEveryHostMessageKindAreDropped) {
+    // About 120 KB each, nested 60 000 levels deep.
+    const std::string deep = "{\"x\":" + std::string(60000, '[') + std::string(60000, ']') + "}";
+    const std::string context = ContextOf(kVolume);
+    m_plugin.SendHostText(R"({"event":"sendToPlugin","action":")" + kVolume + R"(","context":")" + context +
+                          R"(","payload":)" + deep + "}");
+    for (const std::string event : {"didReceiveSettings", "willAppear"}) {
+        m_plugin.SendHostText(R"({"event":")" + event + R"(","action":")" + kVolume + R"(","context":")" +
+                              context + R"(","payload":{"settings":)" + deep + "}}");
+    }
+    m_plugin.SendHostText(R"({"event":"deviceDidConnect","device":"DEV1","deviceInfo":)" + deep + "}");
+    Settle();
+    ExpectResponsiveAndQuickExit();
+}
+
+TEST_F(HostFaultsTest, KeyShownTwoHundredTimesIsOneKeyWithOneEchoPerChange) {
+    const std::string context = "ctx-shown-often";
+    for (int i = 0; i < 200; ++i) m_plugin.Appear(kVolume, context);
+    m_plugin.SendToPlugin(KeyMessage("didReceiveSettings", kVolume, context, {{"volume_value", 30}}));
+    Settle();
+    const size_t echoes = HostCommandsFor("setSettings", context);
+    const size_t inspector = HostCommandsFor("sendToPropertyInspector", context);
+    std::cout << "[ figures  ] 200 willAppear, one change: " << echoes << " setSettings, " << inspector
+              << " sendToPropertyInspector\n";
+    EXPECT_EQ(echoes, 1u);
+    EXPECT_EQ(inspector, 1u);
+    // Pressed, it is still the one key with the changed settings.
+    m_plugin.KeyDown(kVolume, context);
+    auto sent = WaitForCommandFrom(m_plugin, context);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ((*sent)["payload"]["command"]["data"]["value"], 30);
+    ExpectResponsiveAndQuickExit();
+}
+
+TEST_F(HostFaultsTest, SettingsForKeysNeverShownLeaveNothingBehind) {
+    Settle();
+    const ChildProcess::Usage before = Usage();
+    const std::string note(200, 'n');
+    for (int i = 0; i < 50000; ++i) {
+        const std::string& action = kActions[i % kActions.size()];
+        const std::string context = "never-shown-" + std::to_string(i);
+        const char* event = i % 4 == 0   ? "sendToPlugin"
+                            : i % 4 == 1 ? "titleParametersDidChange"
+                                         : "didReceiveSettings";
+        m_plugin.SendToPlugin(
+            KeyMessage(event, action, context, {{"volume_value", i % 100}, {"note", note}}));
+        if (i % 10 == 3)
+            m_plugin.SendToPlugin(
+                {{"event", "propertyInspectorDidAppear"}, {"action", action}, {"context", context}});
+    }
+    Settle(std::chrono::minutes(10));
+    const ChildProcess::Usage after = Usage();
+    std::cout << "[ figures  ] 50 000 settings for keys never shown: " << Megabytes(before) << " -> "
+              << Megabytes(after) << " MB resident\n";
+    ExpectBounded(before, after, 24);
+    ExpectResponsiveAndQuickExit();
+}
+
+TEST_F(HostFaultsTest, HostThatStopsReadingWhileThePumpIsPressedCostsBoundedMemory) {
+    Settle();
+    const ChildProcess::Usage before = Usage();
+    const std::string pump = ContextOf(kPump);
+    const std::string volume = ContextOf(kVolume);
+    const size_t pumpCommands = CommandsFrom(m_plugin.AllControllerCommands(), pump);
+    m_plugin.PauseHostReading();
+    constexpr int kPresses = 10000;
+    for (int i = 0; i < kPresses; ++i) {
+        m_plugin.KeyDown(kPump, pump);
+        // Settings changes in between: none may be lost or reordered.
+        if (i % 100 == 0) {
+            m_plugin.SendToPlugin(KeyMessage("didReceiveSettings", kVolume, volume, {{"change", i / 100}}));
+        }
+    }
+    // The pump's command, a second after the last press, shows that every press was handled.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+    while (CommandsFrom(m_plugin.AllControllerCommands(), pump) == pumpCommands) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the presses were never handled";
+        std::this_thread::sleep_for(200ms);
+    }
+    const ChildProcess::Usage stalled = Usage();
+    std::cout << "[ figures  ] " << kPresses << " pump presses, host not reading: " << Megabytes(before)
+              << " -> " << Megabytes(stalled) << " MB resident\n";
+    ExpectBounded(before, stalled, 32);
+
+    m_plugin.ResumeHostReading();
+    int nextChange = 0;
+    while (nextChange < kPresses / 100) {
+        auto echo = m_plugin.WaitForHostCommand([&](const json& command) {
+            return command.value("event", "") == "setSettings" && command.value("context", "") == volume &&
+                   command["payload"].contains("change");
+        });
+        ASSERT_TRUE(echo) << "settings change " << nextChange << " never arrived";
+        EXPECT_EQ((*echo)["payload"]["change"], nextChange++);
+    }
+    // The newest image arrives: the idle pump once its success mark has gone.
+    EXPECT_TRUE(m_plugin.WaitForImage(pump, ExpectedKeyImage("emberfall_pump.png")));
     ExpectResponsiveAndQuickExit();
 }
 

@@ -48,6 +48,10 @@ public:
     void SendToPlugin(const nlohmann::json& message);
     // Sends |text| to the plug-in as one text message, whatever it holds.
     void SendHostText(const std::string& text);
+    // The stand-in host stops reading the plug-in's commands, as a hung host
+    // would; resume only after the plug-in has sent something since.
+    void PauseHostReading() { m_host.PauseReading(); }
+    void ResumeHostReading() { m_host.ResumeReading(); }
     // Closes the host link and waits up to |timeout| for the plug-in to end;
     // its exit status, or nothing while it still runs.
     std::optional<int> CloseHost(std::chrono::milliseconds timeout);

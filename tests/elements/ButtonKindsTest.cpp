@@ -196,6 +196,14 @@ TEST_F(ButtonKindsTest, DynamicImageKeysShowTheImageTheirOwnSettingsChoose) {
         Command(m_rig.transport->Written()[0]),
         json::parse(
             R"({"data":{"auto_unmute":false,"value":25},"name":"media-request-set-volume-level-percent"})"));
+
+    // Settings for keys that are not on screen give them neither settings nor an image.
+    const size_t records = Locked([&] { return button->RecordCount(); });
+    for (int i = 0; i < 100; ++i)
+        m_manager->SignalReceivedSettings(name, "gone-" + std::to_string(i),
+                                          {{"settings", {{"volume_value", 25}}}});
+    EXPECT_EQ(Locked([&] { return button->RecordCount(); }), records);
+    EXPECT_TRUE(m_host.Sent("setImage", "gone-1").empty());
 }
 
 }  // namespace

@@ -53,14 +53,16 @@ TEST_F(ControlElementBaseTest, AppearingKeyStartsFromTheDefaultsWithItsOwnSettin
 
 TEST_F(ControlElementBaseTest, ReceivedSettingsAreMergedEchoedAndShownToThePropertyInspector) {
     auto element = MakeElement();
-    element->AddSdContext(&m_host.connection, "K1", json::object());
-    element->AddSdContext(&m_host.connection, "K1", json::object());  // listed twice
+    // A key that the host shows again without a willDisappear is still one
+    // key: one record, one echo and one inspector message per change.
+    for (int i = 0; i < 200; ++i) element->AddSdContext(&m_host.connection, "K1", json::object());
+    EXPECT_EQ(element->RecordCount(), 3u);  // its listing, settings and image
     element->HandleReceivedSettings("K1", {{"settings", {{"a", "7"}}}});
     auto stored = m_host.Sent("setSettings", "K1");
-    ASSERT_EQ(stored.size(), 2u);
+    ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0]["payload"], json({{"a", "7"}, {"b", 2}}));
     auto inspector = m_host.Sent("sendToPropertyInspector", "K1");
-    ASSERT_EQ(inspector.size(), 2u);
+    ASSERT_EQ(inspector.size(), 1u);
     EXPECT_EQ(inspector[0]["payload"],
               json::parse(R"({"settings":{"a":"7","b":2},"state":{"id":"offline"}})"));
 
@@ -70,14 +72,49 @@ TEST_F(ControlElementBaseTest, ReceivedSettingsAreMergedEchoedAndShownToThePrope
     element->HandleReceivedSettings("K1", nullptr);
     element->HandleReceivedSettings("K1", json::array({1}));
     EXPECT_EQ(m_host.Count(), 0u);
+
+    // Once it has gone, nothing of it is left.
+    element->RemoveSdContext(&m_host.connection, "K1");
+    EXPECT_EQ(element->RecordCount(), 0u);
+}
+
+TEST_F(ControlElementBaseTest, NothingIsKeptOrSentForKeysThatAreNotOnScreen) {
+    // The host sends the settings again with the key's willAppear, so events
+    // for other keys are ignored; a flood of them must not grow the element.
+    auto element = MakeElement();
+    element->AddSdContext(&m_host.connection, "shown", json::object());
+    const size_t records = element->RecordCount();
+    m_host.Clear();
+    for (int i = 0; i < 1000; ++i) {
+        const std::string context = "never-shown-" + std::to_string(i);
+        element->HandleReceivedSettings(context, {{"settings", {{"a", 1}}}});
+        element->HandlePropertyInspectorRequest(context);
+        element->GetContextSettings(context, {{"settings", {{"a", 1}}}});
+        element->RemoveSdContext(&m_host.connection, context);
+    }
+    EXPECT_EQ(element->RecordCount(), records);
+    EXPECT_EQ(m_host.Count(), 0u);
 }
 
 TEST_F(ControlElementBaseTest, SettingsForAContextWithoutSettingsStartFromTheDefaults) {
-    // The host may deliver settings for a key before (or after) the plug-in
-    // knows it; every setting that a press reads must still be there.
+    // Every setting that a press reads must be there, whatever the host has
+    // sent before: a key not on screen keeps nothing, but a press on it reads
+    // the defaults with its own settings on top.
     auto element = MakeElement({{"volume_step", 10}, {"auto_unmute", "1"}});
     element->HandleReceivedSettings("K9", {{"settings", {{"auto_unmute", "0"}}}});
-    EXPECT_EQ(element->GetContextSettings("K9", nullptr), json({{"auto_unmute", "0"}, {"volume_step", 10}}));
+    EXPECT_EQ(element->GetContextSettings("K9", nullptr), json({{"auto_unmute", "1"}, {"volume_step", 10}}));
+    EXPECT_EQ(element->GetContextSettings("K9", {{"settings", {{"auto_unmute", "0"}}}}),
+              json({{"auto_unmute", "0"}, {"volume_step", 10}}));
+    EXPECT_EQ(element->RecordCount(), 0u);
+
+    // A key on screen whose settings were dropped (a removal through another
+    // connection) starts again from the defaults.
+    element->AddSdContext(&m_host.connection, "K9", json::object());
+    ESDConnectionManager other([](const std::string&) {});
+    element->RemoveSdContext(&other, "K9");
+    element->HandleReceivedSettings("K9", {{"settings", {{"auto_unmute", "0"}}}});
+    EXPECT_EQ(m_host.Sent("setSettings", "K9").at(0)["payload"],
+              json({{"auto_unmute", "0"}, {"volume_step", 10}}));
 }
 
 TEST_F(ControlElementBaseTest, PropertyInspectorGetsSettingsAndStatusAndFollowsEveryEvent) {
@@ -193,16 +230,16 @@ TEST_F(ControlElementBaseTest, TransientOverlayLiesOnTopIsReplacedAndExpiresAfte
     EXPECT_EQ(m_host.Count(), 0u);
 }
 
-TEST_F(ControlElementBaseTest, EveryListingIsDrawnThroughTheFirstEntryAndTitlesReachAllKeys) {
+TEST_F(ControlElementBaseTest, EveryKeyIsDrawnOnceAndTitlesReachAllKeys) {
     auto element = MakeElement();
     element->SetTitleForAllContexts("T");
     element->AddSdContext(&m_host.connection, "K1", json::object());
     element->AddSdContext(&m_host.connection, "K2", json::object());
     EXPECT_EQ(m_host.Sent("setTitle", "K2").at(0)["payload"], json::parse(R"({"target":0,"title":"T"})"));
-    element->AddSdContext(&m_host.connection, "K1", json::object());
+    element->AddSdContext(&m_host.connection, "K1", json::object());  // again: still one key
     m_host.Clear();
     element->SetImageFromFile("cup_empty.png");
-    EXPECT_EQ(m_host.Sent("setImage", "K1").size(), 2u);
+    EXPECT_EQ(m_host.Sent("setImage", "K1").size(), 1u);
     EXPECT_EQ(m_host.Sent("setImage", "K2").size(), 1u);
     EXPECT_TRUE(SameImage(m_host.LastImage("K2"), Composed({"cup_empty.png"})));
 

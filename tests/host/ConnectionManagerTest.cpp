@@ -1,9 +1,11 @@
 // The host link against a real WebSocket server on 127.0.0.1: registration,
 // routing of every host event, the exact text of every command, and the
-// handling of bad input and of commands sent while the link is not open.
+// handling of bad input and of commands sent while the link is not open, and
+// a host that stops reading.
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
 
 #include "host/ESDConnectionManager.h"
@@ -19,7 +21,8 @@ namespace {
 class ConnectionManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_manager = std::make_unique<ESDConnectionManager>(m_server.Port(), "PLUGIN-UUID-1", "registerPlugin");
+        m_manager =
+            std::make_unique<ESDConnectionManager>(m_server.Port(), "PLUGIN-UUID-1", "registerPlugin");
         m_manager->SetPlugin(&m_plugin);
     }
     void TearDown() override {
@@ -67,7 +70,8 @@ TEST_F(ConnectionManagerTest, RoutesEveryHostEventWithItsMembers) {
     EXPECT_EQ(Deliver(R"({"event":"willAppear","context":"C"})", 2).operation, "OnWillAppear");
     EXPECT_EQ(Deliver(R"({"event":"willDisappear","context":"C"})", 3).operation, "OnWillDisappear");
 
-    call = Deliver(R"({"event":"deviceDidConnect","device":"D1","deviceInfo":{"type":2},"payload":{"x":1}})", 4);
+    call =
+        Deliver(R"({"event":"deviceDidConnect","device":"D1","deviceInfo":{"type":2},"payload":{"x":1}})", 4);
     EXPECT_EQ(call.operation, "OnDeviceConnected");
     EXPECT_EQ(call.device, "D1");
     EXPECT_EQ(call.payload, json({{"type", 2}})) << "device information comes from the root";
@@ -76,7 +80,8 @@ TEST_F(ConnectionManagerTest, RoutesEveryHostEventWithItsMembers) {
     EXPECT_EQ(call.operation, "OnDeviceDisconnected");
     EXPECT_EQ(call.device, "D1");
 
-    call = Deliver(R"({"event":"didReceiveSettings","action":"A","context":"C","payload":{"settings":{}}})", 6);
+    call =
+        Deliver(R"({"event":"didReceiveSettings","action":"A","context":"C","payload":{"settings":{}}})", 6);
     EXPECT_EQ(call.operation, "OnCustomEvent");
     EXPECT_EQ(call.event, "didReceiveSettings");
     EXPECT_EQ(call.payload, json({{"settings", json::object()}}));
@@ -132,6 +137,106 @@ TEST_F(ConnectionManagerTest, SurvivesBadInputAndHandlesTheNextMessage) {
     EXPECT_EQ(text(3), R"({"event":"keyUp","context":"after"})");
 }
 
+// A message whose "payload", settings or device information is nested
+// |depth| levels deep (about two bytes a level).
+std::string DeepMessage(const std::string& event, size_t depth) {
+    const std::string deep = std::string(depth, '[') + std::string(depth, ']');
+    if (event == "deviceDidConnect")
+        return R"({"event":"deviceDidConnect","device":"D","deviceInfo":{"x":)" + deep + "}}";
+    if (event == "willAppear" || event == "didReceiveSettings")
+        return R"({"event":")" + event + R"(","context":"C","payload":{"settings":{"x":)" + deep + "}}}";
+    return R"({"event":")" + event + R"(","context":"C","payload":{"x":)" + deep + "}}";
+}
+
+TEST_F(ConnectionManagerTest, DeeplyNestedMessagesOfEveryKindAreDroppedWithOneLineEach) {
+    LogCapture log;
+    Connect();
+    const std::vector<std::string> events = {"sendToPlugin", "didReceiveSettings", "willAppear",
+                                             "deviceDidConnect"};
+    // 60 000 levels: far past what a recursive copy or dump survives.
+    for (const auto& event : events) m_server.SendText(DeepMessage(event, 60000));
+    // Just within the bound, the same kinds are still delivered.
+    m_server.SendText(DeepMessage("sendToPlugin", 60));
+    m_server.SendText(R"({"event":"keyUp","context":"after"})");
+    auto calls = m_plugin.WaitForCalls(2, std::chrono::seconds(60));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].event, "sendToPlugin");
+    EXPECT_EQ(calls[1].context, "after");
+    std::vector<std::string> dropped =
+        log.LinesContaining("[warning] ESDConnectionManager::OnMessage: dropped");
+    ASSERT_EQ(dropped.size(), events.size());
+    EXPECT_NE(dropped[0].find("nested deeper than 64 levels"), std::string::npos) << dropped[0];
+}
+
+TEST_F(ConnectionManagerTest, HostTextCannotForgeALogRecord) {
+    LogCapture log;
+    Connect();
+    m_server.SendText(
+        "not json\n2026-12-07 10:00:00.000] [root] [critical] Unhandled exception: c0000005\r\n");
+    m_server.SendText(R"({"event":"keyUp","context":"after"})");
+    ASSERT_EQ(m_plugin.WaitForCalls(1).size(), 1u);
+    std::vector<std::string> lines = log.LinesContaining("Unhandled exception");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].find("[root] ["), lines[0].find("[root] [trace] ")) << "a forged level";
+    EXPECT_NE(lines[0].find("[trace] ESDConnectionManager::OnMessage: not json\\n2026"), std::string::npos)
+        << lines[0];
+}
+
+TEST_F(ConnectionManagerTest, HostThatStopsReadingGetsTheNewestImageOfEachKeyAndEveryOtherCommand) {
+    Connect();
+    m_manager->GetSettings("marker");
+    ASSERT_TRUE(m_server.NextMessage(10s).has_value());
+    m_server.PauseReading();
+    // Far more than the socket and the library's buffer hold: most images
+    // must wait in the plug-in, where only the newest of each key is kept.
+    constexpr int kRounds = 800;
+    const std::string image(32 * 1024, 'A');
+    std::vector<std::thread> senders;
+    for (const std::string key : {"K1", "K2"}) {
+        senders.emplace_back([this, key, &image] {
+            for (int i = 0; i < kRounds; ++i) {
+                m_manager->SetImage(std::to_string(i) + "-" + image, key);
+                m_manager->SetSettings({{"n", i}}, "S" + key);
+            }
+        });
+    }
+    for (auto& sender : senders) sender.join();
+    size_t queued = m_manager->QueuedBytes();
+    for (int wait = 0; wait < 50 && queued == 0; ++wait) {
+        std::this_thread::sleep_for(100ms);
+        queued = m_manager->QueuedBytes();
+    }
+    EXPECT_GT(queued, 0u) << "the host's backlog never reached the plug-in's queue";
+    // Besides the small commands, one image per key and what is passed on unmerged.
+    EXPECT_LE(queued,
+              ESDConnectionManager::kUnmergedQueueLimit + 2 * (image.size() + 200) + 2 * kRounds * 80);
+
+    m_server.ResumeReading();
+    std::map<std::string, std::string> lastImage;
+    std::map<std::string, int> nextSettings = {{"SK1", 0}, {"SK2", 0}};
+    size_t images = 0;
+    while (nextSettings["SK1"] < kRounds || nextSettings["SK2"] < kRounds ||
+           lastImage["K1"] != std::to_string(kRounds - 1) || lastImage["K2"] != std::to_string(kRounds - 1)) {
+        auto text = m_server.NextMessage(30s);
+        ASSERT_TRUE(text.has_value())
+            << "settings so far: " << nextSettings["SK1"] << ", " << nextSettings["SK2"];
+        json command = json::parse(*text);
+        const std::string context = command["context"];
+        if (command["event"] == "setSettings") {
+            EXPECT_EQ(command["payload"]["n"], nextSettings[context]++) << "settings lost or out of order";
+        } else {
+            ASSERT_EQ(command["event"], "setImage");
+            const std::string url = command["payload"]["image"];
+            const std::string number = url.substr(url.find(',') + 1, url.find('-') - url.find(',') - 1);
+            if (!lastImage[context].empty()) EXPECT_LT(std::stoi(lastImage[context]), std::stoi(number));
+            lastImage[context] = number;
+            ++images;
+        }
+    }
+    EXPECT_LT(images, 2u * kRounds) << "no image was replaced while the host did not read";
+    EXPECT_EQ(m_manager->QueuedBytes(), 0u);
+}
+
 TEST_F(ConnectionManagerTest, SendsEveryCommandByteForByte) {
     Connect();
     m_manager->SetTitle("", "C1");
@@ -147,7 +252,8 @@ TEST_F(ConnectionManagerTest, SendsEveryCommandByteForByte) {
 
     const std::vector<std::string> expected = {
         R"({"context":"C1","event":"setTitle","payload":{"target":0,"title":""}})",
-        "{\"context\":\"C1\",\"event\":\"setTitle\",\"payload\":{\"target\":0,\"title\":\"H\xc3\xa9 \\\"x\\\"\"}}",
+        "{\"context\":\"C1\",\"event\":\"setTitle\",\"payload\":{\"target\":0,\"title\":\"H\xc3\xa9 "
+        "\\\"x\\\"\"}}",
         R"({"context":"C2","event":"setImage","payload":{"image":"","target":0}})",
         R"({"context":"C2","event":"setImage","payload":{"image":"data:image/png;base64,AAAA","target":0}})",
         R"({"context":"C2","event":"setImage","payload":{"image":"data:image/png;base64,iVBORw0K","target":0}})",
@@ -231,7 +337,9 @@ TEST(ConnectionManagerSinkTest, BuildsTheSameTextsWithoutASocket) {
     manager.SetImage("abc", "K");
     manager.GetSettings("K");
     ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0], R"({"context":"K","event":"setImage","payload":{"image":"data:image/png;base64,abc","target":0}})");
+    EXPECT_EQ(
+        sent[0],
+        R"({"context":"K","event":"setImage","payload":{"image":"data:image/png;base64,abc","target":0}})");
     EXPECT_EQ(sent[1], R"({"context":"K","event":"getSettings"})");
 }
 

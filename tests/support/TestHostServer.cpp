@@ -22,6 +22,9 @@ struct TestHostServer::State {
     bool connected = false;
     std::deque<std::string> pending;
     std::vector<std::string> all;
+    // Holds the connection while reading is paused: no read then holds it,
+    // and the server itself keeps only weak handles.
+    Server::connection_ptr paused;
 };
 
 TestHostServer::TestHostServer() : m_state(std::make_unique<State>()) {
@@ -124,6 +127,19 @@ void TestHostServer::SendText(const std::string& text) {
 void TestHostServer::SendBinary(const std::string& bytes) {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     SendOn(m_state->server, m_state->connection, bytes, websocketpp::frame::opcode::binary);
+}
+
+void TestHostServer::PauseReading() {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    websocketpp::lib::error_code ignored;
+    m_state->paused = m_state->server.get_con_from_hdl(m_state->connection, ignored);
+    if (m_state->paused) m_state->paused->pause_reading();
+}
+
+void TestHostServer::ResumeReading() {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    if (m_state->paused) m_state->paused->resume_reading();
+    m_state->paused.reset();
 }
 
 void TestHostServer::Close() {

@@ -33,6 +33,12 @@ public:
 
     void SendText(const std::string& text);
     void SendBinary(const std::string& bytes);
+    // Stops reading from the plug-in (its messages pile up in the socket and
+    // then in the plug-in), as a host that hangs would; ResumeReading reads on.
+    // Call ResumeReading only after the plug-in has sent something since
+    // PauseReading: a read still waiting for data must finish first.
+    void PauseReading();
+    void ResumeReading();
     // Closes the current connection with a normal close frame.
     void Close();
 
