@@ -14,6 +14,7 @@
 #include "diagnostics/Platform.h"
 #include "diagnostics/ZipReader.h"
 #include "diagnostics/ZipWriter.h"
+#include "support/TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
 
@@ -21,20 +22,13 @@ namespace {
 
 class ArchiveTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device random;
-        m_directory = fs::temp_directory_path() / ("kestrel-zip-test-" + std::to_string(random()));
-        fs::create_directories(m_directory / "logs");
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_directory, ignored);
-    }
+    void SetUp() override { fs::create_directories(m_directory / "logs"); }
     void WriteLog(const fs::path& relative, const std::string& content) {
         fs::create_directories((m_directory / "logs" / relative).parent_path());
         std::ofstream(m_directory / "logs" / relative, std::ios::binary) << content;
     }
-    fs::path m_directory;
+    TemporaryDirectory m_temporary{"kestrel-zip-test"};
+    const fs::path m_directory = m_temporary.Path();
 };
 
 std::string RandomBytes(size_t size) {

@@ -19,6 +19,7 @@
 #include "diagnostics/MiniDmpSender.h"
 #include "diagnostics/ZipReader.h"
 #include "diagnostics/ZipWriter.h"
+#include "support/TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
 
@@ -26,19 +27,12 @@ namespace {
 
 class CrashReportPosixTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device random;
-        m_directory = fs::temp_directory_path() / ("kestrel-crash-posix-test-" + std::to_string(random()));
-        fs::create_directories(m_directory / "logs");
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_directory, ignored);
-    }
+    void SetUp() override { fs::create_directories(m_directory / "logs"); }
     void WriteLog(const std::string& name, const std::string& content) {
         std::ofstream(m_directory / "logs" / name, std::ios::binary) << content;
     }
-    fs::path m_directory;
+    TemporaryDirectory m_temporary{"kestrel-crash-posix-test"};
+    const fs::path m_directory = m_temporary.Path();
 };
 
 std::string RandomBytes(size_t size, unsigned seed) {
