@@ -53,7 +53,8 @@ size_t PressFor(PluginHarness& plugin, std::chrono::milliseconds duration, const
 std::chrono::milliseconds QuickExitLimit();
 
 // Checks that the plug-in's memory, threads and handles have not grown past
-// what a long-running process may hold: |after| against the |before| sample.
+// what a long-running process may hold: |after| against the |before| sample
+// (a thread-sanitised plug-in gets three times the memory).
 void ExpectBounded(const ChildProcess::Usage& before, const ChildProcess::Usage& after,
                    size_t extraMegabytes);
 
