@@ -107,7 +107,7 @@ std::chrono::milliseconds QuickExitLimit() {
 #if defined(__SANITIZE_THREAD__)
     return 10s;
 #else
-    return 2s;
+    return 5s;
 #endif
 }
 
