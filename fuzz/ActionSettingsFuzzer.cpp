@@ -1,8 +1,8 @@
 // One input is the settings object of one key: the first byte picks the
 // action, the rest is the JSON text of "settings". It goes, as the host sends
 // it, through "willAppear", "didReceiveSettings" and "keyDown" of that key
-// (the volume builders and the level image chooser included), then the key
-// leaves the deck again.
+// (the volume builders and the level image chooser included), then a timer
+// tick runs and the key leaves the deck again, keeping nothing.
 
 #include <cstdint>
 #include <string>
@@ -25,6 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* event : {"willAppear", "didReceiveSettings", "keyDown", "keyUp"}) {
         plugin.HostMessage(KeyMessage(event, action, settings));
     }
-    plugin.RemoveAppearedKeys();
+    plugin.FinishInput();
     return 0;
 }

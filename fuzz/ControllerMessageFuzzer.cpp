@@ -2,8 +2,9 @@
 // delivered through the transport's onDataReceived callback as the pipe
 // client delivers it: into ControllerClient::OnDataReceived, the plug-in's
 // listener and every element. One key of each action is on the deck, so
-// state reports redraw real keys. The controller's reports of sign-in and
-// support are restored after each input.
+// state reports redraw real keys at the timer tick that follows the input.
+// The controller's reports of sign-in and support are restored after each
+// input, and a second tick draws the keys as they were.
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -31,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return instance;
     }();
     ForEachLine(data, size, [&](const std::string& line) { plugin.ControllerMessage(line); });
+    plugin.Tick();
     plugin.RestoreControllerState();
+    plugin.Tick();
     return 0;
 }

@@ -1,10 +1,12 @@
 #include "FuzzPlugin.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "elements/ControlElementsManager.h"
 #include "host/JsonAccessors.h"
 #include "host/MyStreamDeckPlugin.h"
 
@@ -14,7 +16,29 @@ namespace {
 
 const std::string kImagePrefix = "data:image/png;base64,";
 
+// A setImage is by far the largest command, and parsing it would cost more
+// than the rest of an input. Its text is checked instead: the serialiser
+// escapes every quote inside a string, so the first "image":" is the member
+// itself, and the image is empty or a data URL of Base64 text.
+bool CheckImageCommand(const std::string& text) {
+    if (text.find(R"("event":"setImage")") == std::string::npos) return false;
+    const std::string member = R"("image":")";
+    const size_t start = text.find(member);
+    if (start == std::string::npos) std::abort();
+    const size_t at = start + member.size();
+    const size_t end = text.find('"', at);
+    if (end == std::string::npos) std::abort();
+    if (end == at) return true;
+    if (text.compare(at, kImagePrefix.size(), kImagePrefix) != 0) std::abort();
+    for (size_t i = at + kImagePrefix.size(); i < end; ++i) {
+        const char c = text[i];
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/' && c != '=') std::abort();
+    }
+    return true;
+}
+
 void CheckHostCommand(const std::string& text) {
+    if (CheckImageCommand(text)) return;
     json command = json::parse(text, nullptr, false);
     if (!command.is_object()) std::abort();
     if (!command.contains("event") || !command["event"].is_string()) std::abort();
@@ -30,14 +54,6 @@ void CheckControllerCommand(const std::string& text) {
     json command = json::parse(text, nullptr, false);
     if (!command.is_object() || command["payload"]["class"] != "command") std::abort();
     if (!command["payload"]["command"]["name"].is_string()) std::abort();
-}
-
-std::string ControllerEvent(const char* name, const json& data) {
-    return json{{"version", 1},
-                {"source", {{"class", "controller "}, {"element", {{"class", "server"}}}}},
-                {"target", {{"scope", "broadcast"}}},
-                {"payload", {{"class", "event"}, {"event", {{"name", name}, {"data", data}}}}}}
-        .dump();
 }
 
 }  // namespace
@@ -66,6 +82,14 @@ const char* const FuzzPlugin::kActions[22] = {
     "com.vantora.kestrel.media-request-mute",
     "com.vantora.kestrel.media-request-show-on-stream",
 };
+
+std::string FuzzPlugin::ControllerEventText(const std::string& name, const json& data) {
+    return json{{"version", 1},
+                {"source", {{"class", "controller "}, {"element", {{"class", "server"}}}}},
+                {"target", {{"scope", "broadcast"}}},
+                {"payload", {{"class", "event"}, {"event", {{"name", name}, {"data", data}}}}}}
+        .dump();
+}
 
 bool FuzzTransport::Connect() {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
@@ -109,7 +133,10 @@ FuzzPlugin::FuzzPlugin()
     m_plugin->SetConnectionManager(&m_connection);
     // The housekeeping thread connects at its first round.
     while (!m_transport->IsConnected()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // From here on the fuzzer's thread runs the ticks (Tick).
+    m_plugin->ElementsManager().StopTimer();
     RestoreControllerState();
+    Tick();
 }
 
 void FuzzPlugin::HostMessage(const std::string& text) {
@@ -121,11 +148,21 @@ void FuzzPlugin::ControllerMessage(const std::string& text) {
     m_transport->Deliver(text);
 }
 
+void FuzzPlugin::SetLinkUp(bool up) {
+    if (up) {
+        m_transport->Connect();
+    } else {
+        m_transport->Disconnect();
+    }
+}
+
 void FuzzPlugin::RestoreControllerState() {
+    // The housekeeping thread may have brought it up already.
+    m_transport->Connect();
     json supported = json::object();
     for (const char* action : kActions) supported[action] = true;
-    m_transport->Deliver(ControllerEvent("SYS$REPORT:STATE", {{"isSignedIn", true}}));
-    m_transport->Deliver(ControllerEvent("SYS$SUPPORT:FUNCTIONS", supported));
+    m_transport->Deliver(ControllerEventText("SYS$REPORT:STATE", {{"isSignedIn", true}}));
+    m_transport->Deliver(ControllerEventText("SYS$SUPPORT:FUNCTIONS", supported));
 }
 
 void FuzzPlugin::RemoveAppearedKeys() {
@@ -133,7 +170,29 @@ void FuzzPlugin::RemoveAppearedKeys() {
     m_appeared.clear();
 }
 
+void FuzzPlugin::Tick() {
+    m_plugin->ElementsManager().SignalTimerTick();
+}
+
+void FuzzPlugin::CheckNoKeyKept() {
+    ControlElementsManager& manager = m_plugin->ElementsManager();
+    std::lock_guard<std::recursive_mutex> lock(manager.GetMutex());
+    for (const char* action : kActions) {
+        auto element = manager.FindControlElement(action);
+        if (element && element->RecordCount() != 0) std::abort();
+    }
+}
+
+void FuzzPlugin::FinishInput() {
+    RemoveAppearedKeys();
+    Tick();
+    CheckNoKeyKept();
+}
+
 void FuzzPlugin::NoteAppearingKey(const std::string& text) {
+    // Parsing every message twice would halve the throughput; only a text
+    // that may name the event (directly or through an escape) is read.
+    if (text.find("willAppear") == std::string::npos && text.find('\\') == std::string::npos) return;
     json message = json::parse(text, nullptr, false);
     if (GetJsonString(message, "event") != "willAppear") return;
     m_appeared.emplace(GetJsonString(message, "action"), GetJsonString(message, "context"));

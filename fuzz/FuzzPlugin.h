@@ -1,18 +1,22 @@
 #pragma once
-// A fully built plug-in for the fuzz targets: the real MyStreamDeckPlugin
-// with every element of the catalogue, answering the host through a
-// connection manager without a socket, and linked to the controller server
-// through FuzzTransport, an in-process link that is always up. Received
-// controller messages are delivered the way the pipe client delivers them.
+// A fully built plug-in for the fuzz targets, made once per process: the
+// real MyStreamDeckPlugin with every element of the catalogue, answering the
+// host through a connection manager without a socket, and linked to the
+// controller server through FuzzTransport, an in-process link that is always
+// up. Received controller messages are delivered the way the pipe client
+// delivers them. The element timer is stopped once the plug-in is built; its
+// work runs inline (Tick), so an input's messages and ticks run on the
+// fuzzer's thread alone, without sleeps or hand-offs.
 //
 // Every command the plug-in sends is checked on the spot: a host command must
 // be a JSON object with a string "event" and "context" (a "setImage" one a PNG
-// data URL), a controller command a command document. A violation aborts, so
-// the fuzzer keeps the input.
+// data URL), a controller command a command document. After each input the
+// keys it showed are taken off again, and then no element may keep a record
+// of any key. A violation aborts, so the fuzzer keeps the input.
 //
-// Threads: the fuzzer's thread drives everything; the plug-in's own threads
-// (element timer, controller write and housekeeping threads) run beside it
-// and may send at any time, so the checks take no state of their own.
+// Threads: the fuzzer's thread drives everything; the controller client's
+// write and housekeeping threads run beside it (key presses queue commands
+// there) and may send at any time, so the checks take no state of their own.
 
 #include <memory>
 #include <mutex>
@@ -49,12 +53,27 @@ public:
     void HostMessage(const std::string& text);
     // One controller message, as the pipe client passes a received message.
     void ControllerMessage(const std::string& text);
-    // Reports sign-in and support of every action again, so that one input's
-    // controller messages do not change what the next input finds.
+    // Takes the controller link down (as a broken pipe does), or brings it
+    // up again when |up|; the client reports either on this thread.
+    void SetLinkUp(bool up);
+    // Brings the link up and reports sign-in and support of every action
+    // again, so that one input's controller messages do not change what the
+    // next input finds.
     void RestoreControllerState();
     // Takes every key that a host message made appear since the last call
     // off the deck again, so that keys do not pile up from input to input.
     void RemoveAppearedKeys();
+    // One tick of the element timer, on the calling thread.
+    void Tick();
+    // Aborts when an element still keeps a record (listing, settings, image)
+    // of a key although every key has left the deck.
+    void CheckNoKeyKept();
+    // The end of every input that shows keys: they leave, a tick draws what
+    // is pending, and nothing of them may remain.
+    void FinishInput();
+
+    // The document of a controller event |name| with |data|, as the server sends it.
+    static std::string ControllerEventText(const std::string& name, const nlohmann::json& data);
 
     static const char* const kActions[22];
 
