@@ -176,40 +176,44 @@ void ControlElementBase::ComposeOverlays(Graphics& image) const {
 }
 
 void ControlElementBase::UpdateGraphics(const std::string& context) {
+    // One composite per redraw, shared by every context that shows the base image.
+    std::shared_ptr<Graphics> cache;
+    ImageFactory defaultImageFactory = [this, &cache]() -> std::shared_ptr<Graphics> {
+        if (!cache) {
+            if (!m_base_image) {
+                LogWarning(
+                    "ControlElementBase::UpdateGraphics()::defaultImageFactory() called when m_base_image == "
+                    "nullptr");
+                return nullptr;
+            }
+            cache = std::make_shared<Graphics>(*m_base_image);
+            ComposeOverlays(*cache);
+        }
+        return cache;
+    };
     if (!context.empty()) {
-        RenderContext(context);
+        RenderContext(context, defaultImageFactory);
         return;
     }
-    for (const SdContextEntry& entry : m_sdContexts) RenderContext(entry.context);
+    for (const SdContextEntry& entry : m_sdContexts) RenderContext(entry.context, defaultImageFactory);
 }
 
-void ControlElementBase::RenderContext(const std::string& context) {
+void ControlElementBase::SendEncoded(const std::string& context, const Graphics& image) {
+    std::string text;
+    if (image.ToBase64Png(text)) SetImageBase64(context, text);
+}
+
+void ControlElementBase::RenderContext(const std::string& context, const ImageFactory& factory) {
     auto own = m_contextImages.find(context);
-    std::shared_ptr<Graphics> picture =
-        own != m_contextImages.end() && own->second ? own->second : m_base_image;
-    if (!picture) {
-        LogWarning(
-            "ControlElementBase::UpdateGraphics()::defaultImageFactory() called when m_base_image == "
-            "nullptr");
+    if (own != m_contextImages.end() && own->second) {
+        Graphics copy(*own->second);
+        ComposeOverlays(copy);
+        SendEncoded(context, copy);
         return;
     }
-    // The images are never drawn on once loaded, so the same pictures make
-    // the same key image: every key showing the base image, and every redraw
-    // that changed nothing, sends the text encoded last time. The pointers
-    // held here keep those images alive, so an address cannot come back as
-    // another image.
-    std::vector<std::shared_ptr<Graphics>> parts{picture};
-    parts.insert(parts.end(), m_stateOverlays.begin(), m_stateOverlays.end());
-    parts.insert(parts.end(), m_transientOverlays.begin(), m_transientOverlays.end());
-    if (parts != m_lastEncodedParts) {
-        Graphics copy(*picture);
-        ComposeOverlays(copy);
-        std::string text;
-        if (!copy.ToBase64Png(text)) return;
-        m_lastEncodedParts = std::move(parts);
-        m_lastEncoded = std::move(text);
-    }
-    SetImageBase64(context, m_lastEncoded);
+    if (!factory) return;
+    std::shared_ptr<Graphics> image = factory();
+    if (image) SendEncoded(context, *image);
 }
 
 bool ControlElementBase::SetImageBase64(const std::string& context, const std::string& image) {

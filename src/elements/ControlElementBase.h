@@ -51,6 +51,8 @@ struct SdContextEntry {
 
 class ControlElementBase : public std::enable_shared_from_this<ControlElementBase> {
 public:
+    // Produces the composed image of one redraw; may return null.
+    using ImageFactory = std::function<std::shared_ptr<Graphics>()>;
     using WriteCompletion = ControllerClient::WriteCompletion;
 
     ControlElementBase(const std::string& name, const nlohmann::json& defaultSettings);
@@ -106,9 +108,7 @@ public:
     void ShowSuccessOverlay();
     // Redraws one context, or every context when |context| is empty.
     void UpdateGraphics(const std::string& context);
-    // Sends the context's own image, or else the base image, with the
-    // overlays; a composite equal to the last one is not encoded again.
-    void RenderContext(const std::string& context);
+    void RenderContext(const std::string& context, const ImageFactory& factory);
     bool SetImageBase64(const std::string& context, const std::string& image);
 
     // Called by ControlElementsManager::AddControlElement: the lock that
@@ -149,6 +149,7 @@ private:
     int32_t StatusBits() const;
     std::shared_ptr<Graphics> ChooseStatusOverlay() const;
     void ComposeOverlays(Graphics& image) const;
+    void SendEncoded(const std::string& context, const Graphics& image);
 
     std::string m_name;
     std::recursive_mutex m_mutex;
@@ -165,10 +166,6 @@ private:
     std::shared_ptr<StateImageFactory> m_stateImageFactory;
     std::map<std::string, nlohmann::json> m_settings;
     std::map<std::string, std::shared_ptr<Graphics>> m_contextImages;
-    // The last image sent, as Base64 PNG text, and the pictures it was
-    // composed of (the picture first, then the overlays in drawing order).
-    std::vector<std::shared_ptr<Graphics>> m_lastEncodedParts;
-    std::string m_lastEncoded;
     nlohmann::json m_defaultSettings;
     std::string m_propertyInspectorContext;
     // The manager's lock once registered; until then a lock of the element's own.

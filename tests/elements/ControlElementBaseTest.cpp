@@ -8,8 +8,6 @@
 
 #include "elements/ControlElementBase.h"
 #include "elements/ElementTestRig.h"
-#include "graphics/Graphics.h"
-#include "graphics/ResolveModulePath.h"
 
 namespace {
 
@@ -249,51 +247,6 @@ TEST_F(ControlElementBaseTest, EveryKeyIsDrawnOnceAndTitlesReachAllKeys) {
     element->RemoveSdContext(&m_host.connection, "K1");
     EXPECT_FALSE(element->SetImageBase64("K1", "AAAA"));
     EXPECT_TRUE(element->SetImageBase64("K2", "AAAA"));
-}
-
-// An element whose keys may have pictures of their own, as the volume level key's do.
-class KeyImageElement : public ControlElementBase {
-public:
-    using ControlElementBase::ControlElementBase;
-    using ControlElementBase::SetContextImage;
-};
-
-TEST_F(ControlElementBaseTest, EachKeyGetsItsOwnCompositeThroughEveryChangeOfPictureAndOverlay) {
-    auto element = std::make_shared<KeyImageElement>(kName, json::object());
-    element->SetImageFromFile("alerts_skip.png");
-    for (const char* key : {"K1", "K2", "K3"}) element->AddSdContext(&m_host.connection, key, json::object());
-    element->SetContextImage("K2",
-                             std::make_shared<Graphics>(ResolveModulePath(std::string("cup_empty.png"))));
-    // Each step redraws every key, in list order, alternating between the
-    // base image and K2's own picture; each key must show its own.
-    auto expectKeys = [&](std::vector<const char*> overlays) {
-        std::vector<const char*> base{"alerts_skip.png"}, own{"cup_empty.png"};
-        base.insert(base.end(), overlays.begin(), overlays.end());
-        own.insert(own.end(), overlays.begin(), overlays.end());
-        for (const char* key : {"K1", "K3"}) {
-            EXPECT_TRUE(SameImage(m_host.LastImage(key), ComposedOf(base))) << key;
-        }
-        EXPECT_TRUE(SameImage(m_host.LastImage("K2"), ComposedOf(own)));
-    };
-    element->UpdateGraphics("");
-    expectKeys({});
-    element->HandleTimerTick();
-    expectKeys({"state_offline.png"});
-    element->ShowAlertOverlay();
-    expectKeys({"state_offline.png", "state_alert.png"});
-    // The same file loaded again is a new picture, with the same overlays.
-    m_host.Clear();
-    element->SetImageFromFile("alerts_skip.png");
-    EXPECT_EQ(m_host.Sent("setImage").size(), 3u);
-    expectKeys({"state_offline.png", "state_alert.png"});
-    Report(*element, true, true, true);
-    element->HandleTimerTick();
-    expectKeys({"state_alert.png"});
-    // Back to an earlier composite: drawn again, not left as it was.
-    element->SetImageFromFile("cup_empty.png");
-    EXPECT_TRUE(SameImage(m_host.LastImage("K1"), Composed({"cup_empty.png", "state_alert.png"})));
-    element->SetImageFromFile("alerts_skip.png");
-    expectKeys({"state_alert.png"});
 }
 
 }  // namespace

@@ -155,7 +155,7 @@ struct ControllerRig {
 
 // The picture of |files| drawn one over the other, as the elements compose
 // them, decoded from its PNG.
-inline RgbaImage ComposedOf(const std::vector<const char*>& files) {
+inline RgbaImage Composed(std::initializer_list<const char*> files) {
     auto it = files.begin();
     Graphics image(ResolveModulePath(std::string(*it)));
     for (++it; it != files.end(); ++it) image.Compose(Graphics(ResolveModulePath(std::string(*it))));
@@ -164,10 +164,6 @@ inline RgbaImage ComposedOf(const std::vector<const char*>& files) {
     auto decoded = DecodeBase64Png(text);
     EXPECT_TRUE(decoded.has_value());
     return decoded.value_or(RgbaImage());
-}
-
-inline RgbaImage Composed(std::initializer_list<const char*> files) {
-    return ComposedOf(files);
 }
 
 inline bool SameImage(const std::optional<RgbaImage>& a, const RgbaImage& b) {
