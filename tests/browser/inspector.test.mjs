@@ -10,6 +10,8 @@ const PREFIX = "com.vantora.kestrel.";
 const NUDGE = PREFIX + "media-request-nudge-volume-up";
 const LEVEL = PREFIX + "media-request-set-volume-level";
 const SKIP = PREFIX + "alerts-skip";
+// Every page carries the hold-to-confirm settings, off by default.
+const HOLD_OFF = { hold_to_confirm: false, hold_seconds: 0.6 };
 
 let host;
 before(async () => { host = await HostStandIn.start(); });
@@ -66,12 +68,12 @@ describe("nudge volume page", () => {
     assert.equal(await host.page.isChecked("#auto_unmute"), false);
 
     await host.page.fill("#volume_step", "25");
-    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "0", note: "kept" });
+    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "0", note: "kept", ...HOLD_OFF });
 
     await host.page.check("#auto_unmute");
-    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "1", note: "kept" });
+    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "1", note: "kept", ...HOLD_OFF });
     await host.page.uncheck("#auto_unmute");
-    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "0", note: "kept" });
+    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "0", note: "kept", ...HOLD_OFF });
   });
 
   test("marks invalid steps and does not send them", async () => {
@@ -85,7 +87,7 @@ describe("nudge volume page", () => {
     await host.screenshot("inspector-volume-nudge-invalid.png");
     // The first message after all that is the next valid value: nothing else was sent.
     await step.fill("100");
-    assert.deepEqual(await nextSettings(), { volume_step: 100, auto_unmute: "1" });
+    assert.deepEqual(await nextSettings(), { volume_step: 100, auto_unmute: "1", ...HOLD_OFF });
     assert.equal(await step.getAttribute("aria-invalid"), "false");
     assert.equal(await host.page.locator(".error.shown").count(), 0);
     await host.screenshot("inspector-volume-nudge.png");
@@ -110,7 +112,7 @@ describe("nudge volume page", () => {
     host.send("sendToPropertyInspector", { settings: { volume_step: 1, auto_unmute: "0" }, state: { id: "online" } }, NUDGE);
     await host.page.locator('#state[data-state="online"]').waitFor();
     assert.equal(await step.inputValue(), "15");
-    assert.deepEqual(await nextSettings(), { volume_step: 15, auto_unmute: "0" });
+    assert.deepEqual(await nextSettings(), { volume_step: 15, auto_unmute: "0", ...HOLD_OFF });
 
     // A stored value out of range is shown, flagged, and replaced only by a valid edit.
     host.send("didReceiveSettings", { settings: { volume_step: 250, auto_unmute: "1" } }, NUDGE);
@@ -128,23 +130,23 @@ describe("volume level page", () => {
 
     await host.page.locator("#volume_slider").focus();
     await host.page.keyboard.press("ArrowRight");
-    assert.deepEqual(await nextSettings(), { volume_value: 41, auto_unmute: "1" });
+    assert.deepEqual(await nextSettings(), { volume_value: 41, auto_unmute: "1", ...HOLD_OFF });
     assert.equal(await host.page.inputValue("#volume_value"), "41");
     await host.page.keyboard.press("End");
-    assert.deepEqual(await nextSettings(), { volume_value: 100, auto_unmute: "1" });
+    assert.deepEqual(await nextSettings(), { volume_value: 100, auto_unmute: "1", ...HOLD_OFF });
 
     await host.page.fill("#volume_value", "0");
-    assert.deepEqual(await nextSettings(), { volume_value: 0, auto_unmute: "1" });
+    assert.deepEqual(await nextSettings(), { volume_value: 0, auto_unmute: "1", ...HOLD_OFF });
     assert.equal(await host.page.inputValue("#volume_slider"), "0");
 
     await host.page.fill("#volume_value", "101");
     assert.equal(await host.page.getAttribute("#volume_value", "aria-invalid"), "true");
     assert.equal(await host.page.inputValue("#volume_slider"), "0", "slider followed an invalid value");
     await host.page.uncheck("#auto_unmute");
-    assert.deepEqual(await nextSettings(), { volume_value: 0, auto_unmute: "0" });
+    assert.deepEqual(await nextSettings(), { volume_value: 0, auto_unmute: "0", ...HOLD_OFF });
 
     await host.page.fill("#volume_value", "65");
-    assert.deepEqual(await nextSettings(), { volume_value: 65, auto_unmute: "0" });
+    assert.deepEqual(await nextSettings(), { volume_value: 65, auto_unmute: "0", ...HOLD_OFF });
     host.send("sendToPropertyInspector", { settings: { volume_value: 65, auto_unmute: "0" }, state: { id: "login" } }, LEVEL);
     await host.page.locator('#state[data-state="login"]').waitFor();
     await host.screenshot("inspector-volume-level.png");
