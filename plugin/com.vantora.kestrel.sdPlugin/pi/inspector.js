@@ -52,9 +52,9 @@
     return /^\d{1,9}$/.test(trimmed) ? parseInt(trimmed, 10) : null;
   }
 
-  // A number with up to two decimals typed by the streamer ("0.6", "1,5"), or null.
+  // A number with up to two decimals typed by the streamer ("0.6", "2"), or null.
   function parseDecimal(text) {
-    var trimmed = String(text).trim().replace(",", ".");
+    var trimmed = String(text).trim();
     return /^\d{1,3}(\.\d{1,2})?$/.test(trimmed) ? parseFloat(trimmed) : null;
   }
 
