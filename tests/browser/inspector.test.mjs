@@ -52,8 +52,13 @@ describe("status page", () => {
 
     // An unknown id or a malformed message does not leave a stale sentence
     // claiming the link is fine.
-    host.send("sendToPropertyInspector", { settings: {}, state: { id: "rebooting" } }, SKIP);
-    await host.page.locator('#state[data-state=""]').waitFor();
+    for (const id of ["rebooting", "constructor", "waiting", 7]) {
+      host.send("sendToPropertyInspector", { settings: {}, state: { id: "online" } }, SKIP);
+      await host.page.locator('#state[data-state="online"]').waitFor();
+      host.send("sendToPropertyInspector", { settings: {}, state: { id } }, SKIP);
+      await host.page.locator('#state[data-state=""]').waitFor();
+      assert.match(await stateText(), /Checking/, String(id));
+    }
     host.socket.send("not json");
     host.send("sendToPropertyInspector", null, SKIP);
     assert.match(await stateText(), /Checking/);

@@ -21,7 +21,6 @@
 (function () {
   "use strict";
 
-  var LINK_STATES = ["offline", "login", "unsupported", "online"];
   // A slider sends while it is dragged at most this often, and once more
   // with the value where the drag ends.
   var SLIDER_SEND_INTERVAL_MS = 250;
@@ -72,10 +71,14 @@
     this.english = tables.en;
   }
 
+  Texts.prototype.has = function (key) {
+    return Object.prototype.hasOwnProperty.call(this.english, key);
+  };
+
   Texts.prototype.get = function (key, values) {
-    var text = this.table[key];
-    if (typeof text !== "string") text = this.english[key];
-    if (typeof text !== "string") return key;
+    var own = Object.prototype.hasOwnProperty;
+    var text = own.call(this.table, key) ? this.table[key] : this.english[key];
+    if (typeof text !== "string") text = own.call(this.english, key) ? this.english[key] : key;
     return text.replace(/\{(\w+)\}/g, function (whole, name) {
       return values && name in values ? String(values[name]) : whole;
     });
@@ -281,8 +284,9 @@
     return valid;
   };
 
+  // A link state is known when the English table names it ("state.<id>").
   Inspector.prototype.showState = function (id) {
-    var known = LINK_STATES.indexOf(id) >= 0;
+    var known = typeof id === "string" && id !== "waiting" && this.texts.has("state." + id);
     this.stateId = known ? id : null;
     var name = known ? id : "waiting";
     var badge = this.doc.getElementById("state");
