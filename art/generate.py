@@ -463,7 +463,7 @@ def overlays():
 # cut-outs (the "off" slash) are masks, since there is no key background to
 # paint them with.
 
-ICON = "#eceef2"
+ICON = "#ffffff"  # the store asks for white action and category icons
 
 
 def icon_svg(body, view=100):

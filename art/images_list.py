@@ -110,7 +110,7 @@ ACTIONS = [
 # Images that only the host reads (through manifest.json), under images/ of
 # the plug-in folder: path without extension -> size in px. Each is rendered
 # at that size and at twice it as "<path>@2x.png".
-ICONS = {"images/plugin-icon": 256, "images/category-icon": 28}
+ICONS = {"images/plugin-icon": 288, "images/category-icon": 28}
 ICONS.update({f"images/actions/{short}": 20 for short, _ in ACTIONS})
 ICONS.update({f"images/keys/{key[:-4]}": 72 for key in sorted({k for _, k in ACTIONS})})
 

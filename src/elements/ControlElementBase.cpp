@@ -98,7 +98,7 @@ void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const
                        m_sdContexts.end());
     m_settings.erase(context);
     m_contextImages.erase(context);
-    if (m_propertyInspectorContext == context) m_propertyInspectorContext.clear();
+    m_shownInspectors.erase(context);
 }
 
 std::vector<SdContextEntry>::iterator ControlElementBase::FindEntry(const std::string& context) {
@@ -283,11 +283,8 @@ void ControlElementBase::HandleEventMessage(const EventMessage& event) {
         default:
             break;
     }
-    // An open property inspector follows every change.
-    if (!m_propertyInspectorContext.empty()) {
-        const std::string context = m_propertyInspectorContext;
-        HandlePropertyInspectorRequest(context);
-    }
+    // A shown property inspector follows every change; closed ones hear nothing.
+    for (const std::string& context : m_shownInspectors) SendPropertyInspectorData(context);
 }
 
 std::string ControlElementBase::GetStateName() {
@@ -298,21 +295,31 @@ std::string ControlElementBase::GetStateName() {
 }
 
 void ControlElementBase::HandlePropertyInspectorRequest(const std::string& context) {
-    auto entry = FindEntry(context);
-    if (entry == m_sdContexts.end()) {
+    if (!IsShown(context)) {
         LogWarning(
             "ControlElementBase::HandlePropertyInspectorRequest: '%s' ('%s') is not on screen; ignored",
             context.c_str(), m_name.c_str());
         return;
     }
+    m_shownInspectors.insert(context);  // bounded: only contexts on screen, erased when they go
+    SendPropertyInspectorData(context);
+}
+
+void ControlElementBase::HandlePropertyInspectorClosed(const std::string& context) {
+    m_shownInspectors.erase(context);
+}
+
+void ControlElementBase::SendPropertyInspectorData(const std::string& context) {
+    auto entry = FindEntry(context);
+    if (entry == m_sdContexts.end()) return;
     auto found = m_settings.find(context);
     if (found == m_settings.end()) {
+        // The answer comes back as "didReceiveSettings" and is shown then.
         entry->connection->GetSettings(context);
         return;
     }
     const json data = {{"settings", found->second}, {"state", {{"id", GetStateName()}}}};
     entry->connection->SendToPropertyInspector(data, context);
-    m_propertyInspectorContext = context;
 }
 
 void ControlElementBase::HandleReceivedSettings(const std::string& context, const json& payload) {
@@ -330,7 +337,7 @@ void ControlElementBase::HandleReceivedSettings(const std::string& context, cons
     MergeSettings(*settings, payload);
     auto entry = FindEntry(context);
     if (entry != m_sdContexts.end()) entry->connection->SetSettings(*settings, context);
-    HandlePropertyInspectorRequest(context);
+    if (m_shownInspectors.count(context) != 0) SendPropertyInspectorData(context);
 }
 
 std::shared_ptr<MessageBase> ControlElementBase::BuildCommand(const std::string& context,

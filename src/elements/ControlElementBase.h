@@ -32,6 +32,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,9 +70,12 @@ public:
     // Merges the payload's "settings" into the context's settings, stores the
     // result with the host and refreshes the property inspector.
     virtual void HandleReceivedSettings(const std::string& context, const nlohmann::json& payload);
-    // Sends {"settings": ..., "state": {"id": ...}} to the context's property
-    // inspector, or asks the host for the settings when none are known yet.
+    // The context's property inspector is shown: sends it {"settings": ...,
+    // "state": {"id": ...}} (or asks the host for the settings when none are
+    // known yet), and from now on every change, until it is closed.
     virtual void HandlePropertyInspectorRequest(const std::string& context);
+    // The context's property inspector was closed: nothing more is sent to it.
+    void HandlePropertyInspectorClosed(const std::string& context);
     // Every 250 ms: applies a changed status overlay, expires the transient one.
     virtual void HandleTimerTick();
     // Whether a later tick has something to do: a status change not yet
@@ -150,6 +154,7 @@ private:
     std::shared_ptr<Graphics> ChooseStatusOverlay() const;
     void ComposeOverlays(Graphics& image) const;
     void SendEncoded(const std::string& context, const Graphics& image);
+    void SendPropertyInspectorData(const std::string& context);
 
     std::string m_name;
     std::recursive_mutex m_mutex;
@@ -167,7 +172,8 @@ private:
     std::map<std::string, nlohmann::json> m_settings;
     std::map<std::string, std::shared_ptr<Graphics>> m_contextImages;
     nlohmann::json m_defaultSettings;
-    std::string m_propertyInspectorContext;
+    // Contexts on screen whose property inspector is shown now.
+    std::set<std::string> m_shownInspectors;
     // The manager's lock once registered; until then a lock of the element's own.
     std::shared_ptr<std::recursive_mutex> m_managerLock;
     std::function<void()> m_wakeTimer;  // empty until registered

@@ -113,6 +113,14 @@ void ControlElementsManager::SignalRequestPropertyInspectorDataFromPlugin(const 
     if (auto element = FindControlElement(action)) element->HandlePropertyInspectorRequest(context);
 }
 
+void ControlElementsManager::SignalPropertyInspectorClosed(const std::string& action,
+                                                           const std::string& context) {
+    LogTrace("ControlElementsManager::SignalPropertyInspectorClosed: '%s' ('%s')", context.c_str(),
+             action.c_str());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    if (auto element = FindControlElement(action)) element->HandlePropertyInspectorClosed(context);
+}
+
 void ControlElementsManager::SignalReceivedSettings(const std::string& action, const std::string& context,
                                                     const json& payload) {
     LogTrace("ControlElementsManager::SignalReceivedSettings: '%s' ('%s'): %s", context.c_str(),

@@ -59,6 +59,8 @@ public:
     virtual void SignalEventMessage(const EventMessage& event);
     virtual void SignalRequestPropertyInspectorDataFromPlugin(const std::string& action,
                                                               const std::string& context);
+    // The settings page of |context| was closed: the element stops updating it.
+    virtual void SignalPropertyInspectorClosed(const std::string& action, const std::string& context);
     virtual void SignalReceivedSettings(const std::string& action, const std::string& context,
                                         const nlohmann::json& payload);
 

@@ -76,5 +76,7 @@ void MyStreamDeckPlugin::OnCustomEvent(const std::string& event, const std::stri
         m_elementsManager->SignalReceivedSettings(action, context, payload);
     } else if (event == "propertyInspectorDidAppear") {
         m_elementsManager->SignalRequestPropertyInspectorDataFromPlugin(action, context);
+    } else if (event == "propertyInspectorDidDisappear") {
+        m_elementsManager->SignalPropertyInspectorClosed(action, context);
     }
 }

@@ -206,6 +206,40 @@ describe("deck-sim page with the real plug-in", { skip: !built && "build the lin
     await frame.locator('#state[data-state="online"]').waitFor();
   });
 
+  test("a closed settings page hears nothing more from the plug-in", async (t) => {
+    if (!needsDrawnKeys(t)) return;
+    await signIn();
+    // The activity list keeps its last 80 lines: count drops as they are listed.
+    await page.evaluate(() => {
+      window.droppedInspectorData = 0;
+      new MutationObserver((changes) => {
+        for (const change of changes)
+          for (const item of change.addedNodes)
+            if (/dropped settings-page data/.test(item.textContent)) window.droppedInspectorData++;
+      }).observe(document.getElementById("log"), { childList: true });
+    });
+    const dropped = () => page.evaluate(() => window.droppedInspectorData);
+    let frame = await openInspector("emberfall");
+    await frame.locator('#state[data-state="online"]').waitFor();
+    // Opening another key's page closes this one; the open page still follows the link.
+    frame = await openInspector("cup-empty");
+    await frame.locator('#state[data-state="online"]').waitFor();
+    await page.click('[data-controller="stop"]');
+    await frame.locator('#state[data-state="offline"]').waitFor();
+    await page.click('[data-controller="start"]');
+    await page.waitForSelector("#link-controller[data-ok=true]", { timeout: 10000 });
+    await frame.locator('#state[data-state="login"]').waitFor();
+    await signIn();
+    await frame.locator('#state[data-state="online"]').waitFor();
+    await frame.locator("#hold_to_confirm").check();
+    await page.locator("#log li", { hasText: /stored settings of .*"hold_to_confirm":true/ }).first().waitFor();
+    // Every settings echo and every report since then went to the open page only.
+    assert.equal(await dropped(), 0);
+    // A page opened again is updated again.
+    frame = await openInspector("emberfall");
+    await frame.locator('#state[data-state="online"]').waitFor();
+  });
+
   test("settings edited in the inspector are stored by the host", async () => {
     const frame = await openInspector("media-request-nudge-volume-up");
     await frame.locator("#volume_step").fill("7");

@@ -63,6 +63,7 @@ export class HostStandIn {
       executablePath: CHROMIUM,
       headless: true,
       viewport: { width: 360, height: 220 },
+      colorScheme: "dark", // as the Stream Deck application shows its pages
       args: [
         "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
         "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -75,13 +76,16 @@ export class HostStandIn {
   }
 
   // Loads a page of the plug-in folder and connects it as the host would.
-  async open(page, { uuid = "PI-CONTEXT-1", action, settings = {} } = {}) {
+  // |language| and |colors| are what the host's info says of itself;
+  // |prepare| runs in the page before the host connects it.
+  async open(page, { uuid = "PI-CONTEXT-1", action, settings = {}, language = "en", colors, prepare } = {}) {
     this.inbox.queue.length = 0; // what the previous page sent last
     await this.page.goto(pathToFileURL(path.join(pluginFolder, "pi", page)).href);
-    const info = { application: { language: "en", platform: "windows", version: "6.5.0" },
-      plugin: { uuid: "com.vantora.kestrel", version: "22.6.21.87" }, devicePixelRatio: 1 };
+    const info = { application: { language, platform: "windows", version: "6.5.0" },
+      plugin: { uuid: "com.vantora.kestrel", version: "22.6.21.87" }, devicePixelRatio: 1, colors };
     const actionInfo = { action, context: uuid, device: "DEV1",
       payload: { settings, coordinates: { column: 0, row: 0 } } };
+    if (prepare) await this.page.evaluate(prepare);
     await this.page.evaluate(
       ([port, id, infoText, actionText]) =>
         window.connectElgatoStreamDeckSocket(port, id, "registerPropertyInspector", infoText, actionText),

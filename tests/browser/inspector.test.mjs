@@ -10,13 +10,15 @@ const PREFIX = "com.vantora.kestrel.";
 const NUDGE = PREFIX + "media-request-nudge-volume-up";
 const LEVEL = PREFIX + "media-request-set-volume-level";
 const SKIP = PREFIX + "alerts-skip";
+// Every page carries the hold-to-confirm settings, off by default.
+const HOLD_OFF = { hold_to_confirm: false, hold_seconds: 0.6 };
 
 let host;
 before(async () => { host = await HostStandIn.start(); });
 after(async () => { await host?.stop(); });
 
-async function openAndRegister(page, action, settings) {
-  await host.open(page, { action, settings });
+async function openAndRegister(page, action, settings, options = {}) {
+  await host.open(page, { action, settings, ...options });
   assert.deepEqual(await host.next("registration"),
     { event: "registerPropertyInspector", uuid: "PI-CONTEXT-1" });
 }
@@ -50,8 +52,13 @@ describe("status page", () => {
 
     // An unknown id or a malformed message does not leave a stale sentence
     // claiming the link is fine.
-    host.send("sendToPropertyInspector", { settings: {}, state: { id: "rebooting" } }, SKIP);
-    await host.page.locator('#state[data-state=""]').waitFor();
+    for (const id of ["rebooting", "constructor", "waiting", 7]) {
+      host.send("sendToPropertyInspector", { settings: {}, state: { id: "online" } }, SKIP);
+      await host.page.locator('#state[data-state="online"]').waitFor();
+      host.send("sendToPropertyInspector", { settings: {}, state: { id } }, SKIP);
+      await host.page.locator('#state[data-state=""]').waitFor();
+      assert.match(await stateText(), /Checking/, String(id));
+    }
     host.socket.send("not json");
     host.send("sendToPropertyInspector", null, SKIP);
     assert.match(await stateText(), /Checking/);
@@ -66,12 +73,12 @@ describe("nudge volume page", () => {
     assert.equal(await host.page.isChecked("#auto_unmute"), false);
 
     await host.page.fill("#volume_step", "25");
-    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "0", note: "kept" });
+    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "0", note: "kept", ...HOLD_OFF });
 
     await host.page.check("#auto_unmute");
-    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "1", note: "kept" });
+    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "1", note: "kept", ...HOLD_OFF });
     await host.page.uncheck("#auto_unmute");
-    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "0", note: "kept" });
+    assert.deepEqual(await nextSettings(), { volume_step: 25, auto_unmute: "0", note: "kept", ...HOLD_OFF });
   });
 
   test("marks invalid steps and does not send them", async () => {
@@ -85,7 +92,7 @@ describe("nudge volume page", () => {
     await host.screenshot("inspector-volume-nudge-invalid.png");
     // The first message after all that is the next valid value: nothing else was sent.
     await step.fill("100");
-    assert.deepEqual(await nextSettings(), { volume_step: 100, auto_unmute: "1" });
+    assert.deepEqual(await nextSettings(), { volume_step: 100, auto_unmute: "1", ...HOLD_OFF });
     assert.equal(await step.getAttribute("aria-invalid"), "false");
     assert.equal(await host.page.locator(".error.shown").count(), 0);
     await host.screenshot("inspector-volume-nudge.png");
@@ -110,7 +117,7 @@ describe("nudge volume page", () => {
     host.send("sendToPropertyInspector", { settings: { volume_step: 1, auto_unmute: "0" }, state: { id: "online" } }, NUDGE);
     await host.page.locator('#state[data-state="online"]').waitFor();
     assert.equal(await step.inputValue(), "15");
-    assert.deepEqual(await nextSettings(), { volume_step: 15, auto_unmute: "0" });
+    assert.deepEqual(await nextSettings(), { volume_step: 15, auto_unmute: "0", ...HOLD_OFF });
 
     // A stored value out of range is shown, flagged, and replaced only by a valid edit.
     host.send("didReceiveSettings", { settings: { volume_step: 250, auto_unmute: "1" } }, NUDGE);
@@ -128,26 +135,168 @@ describe("volume level page", () => {
 
     await host.page.locator("#volume_slider").focus();
     await host.page.keyboard.press("ArrowRight");
-    assert.deepEqual(await nextSettings(), { volume_value: 41, auto_unmute: "1" });
+    assert.deepEqual(await nextSettings(), { volume_value: 41, auto_unmute: "1", ...HOLD_OFF });
     assert.equal(await host.page.inputValue("#volume_value"), "41");
     await host.page.keyboard.press("End");
-    assert.deepEqual(await nextSettings(), { volume_value: 100, auto_unmute: "1" });
+    assert.deepEqual(await nextSettings(), { volume_value: 100, auto_unmute: "1", ...HOLD_OFF });
 
     await host.page.fill("#volume_value", "0");
-    assert.deepEqual(await nextSettings(), { volume_value: 0, auto_unmute: "1" });
+    assert.deepEqual(await nextSettings(), { volume_value: 0, auto_unmute: "1", ...HOLD_OFF });
     assert.equal(await host.page.inputValue("#volume_slider"), "0");
 
     await host.page.fill("#volume_value", "101");
     assert.equal(await host.page.getAttribute("#volume_value", "aria-invalid"), "true");
     assert.equal(await host.page.inputValue("#volume_slider"), "0", "slider followed an invalid value");
     await host.page.uncheck("#auto_unmute");
-    assert.deepEqual(await nextSettings(), { volume_value: 0, auto_unmute: "0" });
+    assert.deepEqual(await nextSettings(), { volume_value: 0, auto_unmute: "0", ...HOLD_OFF });
 
     await host.page.fill("#volume_value", "65");
-    assert.deepEqual(await nextSettings(), { volume_value: 65, auto_unmute: "0" });
+    assert.deepEqual(await nextSettings(), { volume_value: 65, auto_unmute: "0", ...HOLD_OFF });
     host.send("sendToPropertyInspector", { settings: { volume_value: 65, auto_unmute: "0" }, state: { id: "login" } }, LEVEL);
     await host.page.locator('#state[data-state="login"]').waitFor();
     await host.screenshot("inspector-volume-level.png");
+    assert.deepEqual(host.pageErrors, []);
+  });
+});
+
+describe("languages", () => {
+  const text = (selector) => host.page.locator(selector).first().textContent();
+
+  test("a page in German and one in Japanese, in English where a text is missing", async () => {
+    await openAndRegister("volume-nudge.html", NUDGE, { hold_to_confirm: true }, { language: "de" });
+    assert.equal(await host.page.getAttribute("html", "lang"), "de");
+    assert.equal(await stateText(), "Wird geprüft…");
+    assert.equal(await text('label[for="volume_step"]'), "Schritt");
+    assert.equal(await text('label[for="hold_to_confirm"]'), "Zum Bestätigen gedrückt halten");
+    host.send("sendToPropertyInspector", { settings: { hold_to_confirm: true }, state: { id: "offline" } }, NUDGE);
+    await host.page.locator('#state[data-state="offline"]').waitFor();
+    assert.equal(await stateText(), "Kestrel ist offline");
+    await host.page.fill("#volume_step", "0");
+    assert.equal(await text(".error.shown"), "Gib eine ganze Zahl von 1 bis 100 ein.");
+    await host.page.fill("#volume_step", "12");
+    await nextSettings();
+    const german = await host.page.screenshot({ fullPage: true });
+
+    await openAndRegister("volume-level.html", LEVEL, { volume_value: 40, hold_to_confirm: true, hold_seconds: 1 }, {
+      language: "ja",
+      prepare: () => { delete window.KestrelTexts.ja["advice.online"]; },
+    });
+    assert.equal(await host.page.getAttribute("html", "lang"), "ja");
+    assert.equal(await stateText(), "確認中…");
+    assert.equal(await text('label[for="volume_value"]'), "音量");
+    assert.equal(await host.page.getAttribute("#volume_slider", "aria-label"), "音量スライダー");
+    host.send("sendToPropertyInspector", { settings: { volume_value: 40, hold_to_confirm: true }, state: { id: "online" } }, LEVEL);
+    await host.page.locator('#state[data-state="online"]').waitFor();
+    assert.equal(await stateText(), "接続済み");
+    assert.equal(await adviceText(), "Ready: press the key to use it.", "no English fallback");
+    const japanese = await host.page.screenshot({ fullPage: true });
+    await saveSideBySide("settings-de-ja.png", german, japanese);
+
+    // Languages the pages do not have are shown in English; "zh-TW" is zh_TW.
+    for (const [language, waiting] of [["pt", "Checking…"], ["zh-TW", "檢查中…"], ["zh_CN", "正在检查…"]]) {
+      await openAndRegister("status.html", SKIP, {}, { language });
+      assert.equal(await stateText(), waiting, language);
+    }
+    assert.deepEqual(host.pageErrors, []);
+  });
+});
+
+// Two screenshots next to each other, for the documentation.
+async function saveSideBySide(name, left, right) {
+  const image = (png) => `<img src="data:image/png;base64,${png.toString("base64")}">`;
+  await host.page.setContent(
+    `<body style="margin:0;display:flex;gap:12px;background:#1b1b1b;align-items:flex-start">${image(left)}${image(right)}</body>`);
+  await host.page.waitForFunction(() => [...document.images].every((img) => img.complete && img.naturalWidth > 0));
+  await host.screenshot(name);
+}
+
+describe("hold to confirm", () => {
+  test("off by default; ticking it shows the hold time, which takes 0.3 to 2 seconds", async () => {
+    await openAndRegister("status.html", SKIP, { note: "kept" });
+    const seconds = host.page.locator("#hold_seconds");
+    assert.equal(await seconds.isVisible(), false);
+    await host.page.check("#hold_to_confirm");
+    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: true, hold_seconds: 0.6 });
+    assert.equal(await seconds.isVisible(), true);
+    assert.equal(await seconds.inputValue(), "0.6");
+
+    await seconds.fill("1.5");
+    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: true, hold_seconds: 1.5 });
+    for (const typed of ["2.5", "0.2", "", "-1", "1.234"]) {
+      await seconds.fill(typed);
+      assert.equal(await seconds.getAttribute("aria-invalid"), "true", `"${typed}" accepted`);
+    }
+    assert.match(await host.page.locator(".error.shown").textContent(), /from 0\.3 to 2/);
+    await seconds.fill("0.8");
+    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: true, hold_seconds: 0.8 });
+    await host.page.uncheck("#hold_to_confirm");
+    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: false, hold_seconds: 0.8 });
+    assert.equal(await seconds.isVisible(), false);
+    assert.deepEqual(host.inbox.pending(), []);
+
+    // Stored settings (also as the text a hand edit may leave) open ticked.
+    await openAndRegister("volume-nudge.html", NUDGE, { hold_to_confirm: true, hold_seconds: "1.2" });
+    assert.equal(await host.page.isChecked("#hold_to_confirm"), true);
+    assert.equal(await seconds.inputValue(), "1.2");
+    assert.equal(await seconds.isVisible(), true);
+  });
+});
+
+describe("volume slider", () => {
+  test("a drag sends a few settings a second and the value where it ends", async () => {
+    await openAndRegister("volume-level.html", LEVEL, { volume_value: 0 });
+    await host.page.evaluate(() => {
+      window.inputEvents = 0;
+      document.querySelector("#volume_slider").addEventListener("input", () => window.inputEvents++);
+    });
+    const box = await host.page.locator("#volume_slider").boundingBox();
+    const y = box.y + box.height / 2;
+    await host.page.mouse.move(box.x + 2, y);
+    await host.page.mouse.down();
+    const started = Date.now();
+    const steps = 30;
+    for (let i = 1; i <= steps; i++) await host.page.mouse.move(box.x + 2 + ((box.width - 4) * i) / steps, y);
+    await host.page.mouse.up();
+    const elapsed = Date.now() - started;
+    const final = Number(await host.page.inputValue("#volume_slider"));
+    assert.equal(final, 100);
+
+    const sent = [];
+    do sent.push(await nextSettings());
+    while (sent.at(-1).volume_value !== final);
+    await new Promise((resolve) => setTimeout(resolve, 400)); // nothing comes after the last value
+    const inputs = await host.page.evaluate(() => window.inputEvents);
+    assert.ok(inputs >= 20, `only ${inputs} input events: the drag did not happen`);
+    assert.ok(sent.length >= 2, `${sent.length} messages`);
+    assert.ok(sent.length <= elapsed / 250 + 2, `${sent.length} messages in ${elapsed} ms for ${inputs} moves`);
+    assert.deepEqual(host.inbox.pending(), []);
+    assert.equal(await host.page.inputValue("#volume_value"), "100");
+  });
+});
+
+describe("look", () => {
+  const background = () => host.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+
+  test("dark like the host, light when the host's colours or the system ask for it", async () => {
+    const dark = { buttonPressedBackgroundColor: "#303030FF", highlightColor: "#F7821BFF" };
+    await openAndRegister("status.html", SKIP, {}, { colors: dark });
+    assert.equal(await background(), "rgb(45, 45, 45)");
+    const accent = await host.page.evaluate(() => getComputedStyle(document.documentElement).getPropertyValue("--focus"));
+    assert.equal(accent.trim().toLowerCase(), "#f7821b");
+
+    await openAndRegister("volume-level.html", LEVEL, {}, { colors: { buttonPressedBackgroundColor: "#E8E8E8FF" } });
+    assert.equal(await background(), "rgb(245, 245, 245)");
+    await host.screenshot("inspector-volume-level-light.png");
+
+    try {
+      await host.page.emulateMedia({ colorScheme: "light" });
+      await openAndRegister("status.html", SKIP, {});
+      assert.equal(await background(), "rgb(245, 245, 245)");
+      await openAndRegister("status.html", SKIP, {}, { colors: dark }); // the host's word counts first
+      assert.equal(await background(), "rgb(45, 45, 45)");
+    } finally {
+      await host.page.emulateMedia({ colorScheme: "dark" });
+    }
     assert.deepEqual(host.pageErrors, []);
   });
 });

@@ -142,10 +142,12 @@ TEST_F(VirtualDeckTest, RelaysBetweenTheOpenInspectorAndThePlugin) {
     ASSERT_EQ(toInspector.toInspector.size(), 1u);
     EXPECT_EQ(toInspector.toInspector[0]["event"], "sendToPropertyInspector");
     EXPECT_EQ(toInspector.toInspector[0]["payload"], data);
-    // Data for another key's inspector goes nowhere.
-    EXPECT_TRUE(
-        m_deck.FromPlugin({{"event", "sendToPropertyInspector"}, {"context", "CTX1"}, {"payload", data}})
-            .toInspector.empty());
+    // Data for another key's inspector goes nowhere, and the page lists the drop.
+    Outbox dropped =
+        m_deck.FromPlugin({{"event", "sendToPropertyInspector"}, {"context", "CTX1"}, {"payload", data}});
+    EXPECT_TRUE(dropped.toInspector.empty());
+    ASSERT_EQ(dropped.toPage.size(), 1u);
+    EXPECT_NE(dropped.toPage[0].dump().find("dropped settings-page data"), std::string::npos);
 
     Outbox pluginSettings =
         m_deck.FromPlugin({{"event", "setSettings"}, {"context", "CTX19"}, {"payload", edited}});

@@ -57,6 +57,8 @@ TEST_F(ControlElementBaseTest, ReceivedSettingsAreMergedEchoedAndShownToThePrope
     // key: one record, one echo and one inspector message per change.
     for (int i = 0; i < 200; ++i) element->AddSdContext(&m_host.connection, "K1", json::object());
     EXPECT_EQ(element->RecordCount(), 3u);  // its listing, settings and image
+    element->HandlePropertyInspectorRequest("K1");
+    m_host.Clear();
     element->HandleReceivedSettings("K1", {{"settings", {{"a", "7"}}}});
     auto stored = m_host.Sent("setSettings", "K1");
     ASSERT_EQ(stored.size(), 1u);
@@ -147,6 +149,40 @@ TEST_F(ControlElementBaseTest, PropertyInspectorGetsSettingsAndStatusAndFollowsE
     element->HandlePropertyInspectorRequest("K1");
     EXPECT_EQ(m_host.Sent("getSettings", "K1").size(), 1u);
     EXPECT_TRUE(m_host.Sent("sendToPropertyInspector").empty());
+}
+
+TEST_F(ControlElementBaseTest, OnlyShownPropertyInspectorsAreUpdated) {
+    auto element = MakeElement();
+    element->AddSdContext(&m_host.connection, "K1", json::object());
+    element->AddSdContext(&m_host.connection, "K2", json::object());
+    // Settings and reports for keys whose page is closed are stored, not shown.
+    element->HandleReceivedSettings("K1", {{"settings", {{"a", 1}}}});
+    Report(*element, true, true, true);
+    EXPECT_TRUE(m_host.Sent("sendToPropertyInspector").empty());
+    EXPECT_EQ(m_host.Sent("setSettings", "K1").size(), 1u);
+
+    // Two pages shown at once (two devices): each follows its own key only.
+    element->HandlePropertyInspectorRequest("K1");
+    element->HandlePropertyInspectorRequest("K2");
+    element->HandleReceivedSettings("K2", {{"settings", {{"b", 5}}}});
+    element->HandleEventMessage(SignedIn(false));
+    EXPECT_EQ(m_host.Sent("sendToPropertyInspector", "K1").size(), 2u);
+    auto second = m_host.Sent("sendToPropertyInspector", "K2");
+    ASSERT_EQ(second.size(), 3u);
+    EXPECT_EQ(second[1]["payload"]["settings"], json({{"a", 0}, {"b", 5}}));
+    EXPECT_EQ(second[2]["payload"]["state"]["id"], "login");
+
+    // Closed, or gone from the screen: silent, also when it appears again.
+    element->HandlePropertyInspectorClosed("K1");
+    element->RemoveSdContext(&m_host.connection, "K2");
+    element->AddSdContext(&m_host.connection, "K2", json::object());
+    m_host.Clear();
+    element->HandleReceivedSettings("K1", {{"settings", {{"a", 2}}}});
+    element->HandleReceivedSettings("K2", {{"settings", {{"a", 2}}}});
+    Report(*element, true, true, true);
+    element->HandlePropertyInspectorClosed("never-shown");
+    EXPECT_TRUE(m_host.Sent("sendToPropertyInspector").empty());
+    EXPECT_EQ(m_host.Sent("setSettings").size(), 2u);
 }
 
 TEST_F(ControlElementBaseTest, StatusOverlayFollowsEveryFlagCombinationAtTheNextTick) {

@@ -176,6 +176,7 @@ TEST(ControlElementsManagerTest, EventsReachEveryElementInIdentifierOrderAndName
     manager.SignalKeyDown("com.vantora.kestrel.none", "K", nullptr);
     manager.SignalReceivedSettings("com.vantora.kestrel.none", "K", {{"settings", json::object()}});
     manager.SignalRequestPropertyInspectorDataFromPlugin("com.vantora.kestrel.none", "K");
+    manager.SignalPropertyInspectorClosed("com.vantora.kestrel.none", "K");
     EXPECT_EQ(manager.FindControlElement("com.vantora.kestrel.none"), nullptr);
 }
 

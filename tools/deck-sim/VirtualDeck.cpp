@@ -143,6 +143,11 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
                                        {"context", key->context},
                                        {"event", "sendToPropertyInspector"},
                                        {"payload", payload}});
+        } else {
+            // The host drops it; listed so that a plug-in that keeps talking
+            // to closed settings pages is seen.
+            out.toPage.push_back(PageLog(
+                "host", "dropped settings-page data of " + key->action.name + ": its page is closed"));
         }
     } else if (event == "showOk" || event == "showAlert") {
         out.toPage.push_back(

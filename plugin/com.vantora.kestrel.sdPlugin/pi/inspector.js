@@ -5,41 +5,25 @@
  * connectElgatoStreamDeckSocket(). The page then registers on the host's
  * WebSocket, shows the key's settings in the inputs marked with
  * data-setting="<key>", and sends the whole settings object with "setSettings"
- * whenever the streamer changes a valid value. The plug-in answers every change
- * (and every change of the controller link) with "sendToPropertyInspector"
- * holding {"settings": ..., "state": {"id": ...}}, which updates the inputs and
- * the link state shown on every page.
+ * whenever the streamer changes a valid value. While the page is shown the
+ * plug-in answers every change (and every change of the controller link) with
+ * "sendToPropertyInspector" holding {"settings": ..., "state": {"id": ...}},
+ * which updates the inputs and the link state shown on every page.
  *
- * Values are stored the way the plug-in reads them: numbers as JSON integers,
- * check boxes as the strings "1" and "0". Values the plug-in would reject or
- * misread (empty, not a whole number, out of range) are marked and not sent.
+ * Values are stored the way the plug-in reads them: whole numbers as JSON
+ * integers, check boxes as the strings "1" and "0" (data-format="bool": JSON
+ * booleans), data-format="decimal" as JSON numbers. Values the plug-in would
+ * reject or misread (empty, malformed, out of range) are marked and not sent.
+ *
+ * Texts come from texts.js in the language the host names in its info
+ * (application.language), English where a language lacks one.
  */
 (function () {
   "use strict";
 
-  // What each link state means for the streamer and what to do about it.
-  var STATES = {
-    offline: {
-      title: "Kestrel is offline",
-      advice: "Start your streaming software with the Kestrel controller running.",
-    },
-    login: {
-      title: "Signed out",
-      advice: "Sign in to Kestrel in your streaming software.",
-    },
-    unsupported: {
-      title: "Not supported",
-      advice: "Your Kestrel controller does not offer this action. Update Kestrel in your streaming software.",
-    },
-    online: {
-      title: "Connected",
-      advice: "Ready: press the key to use it.",
-    },
-  };
-  var WAITING = {
-    title: "Checking…",
-    advice: "Waiting for the plug-in. If this stays, restart the Stream Deck application.",
-  };
+  // A slider sends while it is dragged at most this often, and once more
+  // with the value where the drag ends.
+  var SLIDER_SEND_INTERVAL_MS = 250;
 
   // Reads a stored setting as the plug-in does: strings like C's atoi
   // (leading blanks, optional sign, digits up to the first non-digit),
@@ -54,11 +38,51 @@
     return match[1] === "-" ? -number : number;
   }
 
+  // A stored decimal: a finite number, or text holding one; otherwise null.
+  function settingToDecimal(value) {
+    if (typeof value === "number") return isFinite(value) ? value : null;
+    if (typeof value === "string" && /^\s*\d+(\.\d+)?\s*$/.test(value)) return parseFloat(value);
+    return null;
+  }
+
   // A whole decimal number typed by the streamer, or null.
   function parseWholeNumber(text) {
     var trimmed = String(text).trim();
     return /^\d{1,9}$/.test(trimmed) ? parseInt(trimmed, 10) : null;
   }
+
+  // A number with up to two decimals typed by the streamer ("0.6", "2"), or null.
+  function parseDecimal(text) {
+    var trimmed = String(text).trim();
+    return /^\d{1,3}(\.\d{1,2})?$/.test(trimmed) ? parseFloat(trimmed) : null;
+  }
+
+  // The host names its language as "de", "zh_CN", …; OpenDeck may use "zh-CN".
+  function chooseLanguage(info, tables) {
+    var application = (info && info.application) || {};
+    var name = String(application.language || "").replace("-", "_");
+    return Object.prototype.hasOwnProperty.call(tables, name) ? name : "en";
+  }
+
+  function Texts(language) {
+    var tables = window.KestrelTexts || { en: {} };
+    this.language = chooseLanguage({ application: { language: language } }, tables);
+    this.table = tables[this.language];
+    this.english = tables.en;
+  }
+
+  Texts.prototype.has = function (key) {
+    return Object.prototype.hasOwnProperty.call(this.english, key);
+  };
+
+  Texts.prototype.get = function (key, values) {
+    var own = Object.prototype.hasOwnProperty;
+    var text = own.call(this.table, key) ? this.table[key] : this.english[key];
+    if (typeof text !== "string") text = own.call(this.english, key) ? this.english[key] : key;
+    return text.replace(/\{(\w+)\}/g, function (whole, name) {
+      return values && name in values ? String(values[name]) : whole;
+    });
+  };
 
   function Inspector(doc) {
     this.doc = doc;
@@ -66,6 +90,10 @@
     this.context = "";
     this.action = "";
     this.settings = {};
+    this.stateId = null;
+    this.texts = new Texts("en");
+    this.lastSentAt = 0;
+    this.sendTimer = null;
     this.fields = {}; // setting key -> list of inputs showing it
     var inputs = doc.querySelectorAll("[data-setting]");
     for (var i = 0; i < inputs.length; i++) {
@@ -74,13 +102,15 @@
     }
   }
 
-  Inspector.prototype.connect = function (port, uuid, registerEvent, actionInfoText) {
+  Inspector.prototype.connect = function (port, uuid, registerEvent, infoText, actionInfoText) {
     this.context = uuid;
+    var info = parseJson(infoText) || {};
+    this.useLanguage(chooseLanguage(info, window.KestrelTexts || { en: {} }));
+    applyTheme(this.doc, info);
     var actionInfo = parseJson(actionInfoText) || {};
     this.action = actionInfo.action || "";
     var payload = actionInfo.payload || {};
     this.applySettings(payload.settings);
-    this.showState(null);
     this.bindInputs();
 
     var self = this;
@@ -93,10 +123,44 @@
     };
   };
 
+  // Puts every text of the page in |language| and shows the state again.
+  Inspector.prototype.useLanguage = function (language) {
+    this.texts = new Texts(language);
+    var root = this.doc.documentElement;
+    root.setAttribute("lang", this.texts.language.replace("_", "-"));
+    var self = this;
+    forEach(this.doc.querySelectorAll("[data-text]"), function (element) {
+      element.textContent = self.texts.get(element.getAttribute("data-text"));
+    });
+    forEach(this.doc.querySelectorAll("[data-text-label]"), function (element) {
+      element.setAttribute("aria-label", self.texts.get(element.getAttribute("data-text-label")));
+    });
+    this.showState(this.stateId);
+  };
+
   Inspector.prototype.send = function (document) {
     if (this.socket && this.socket.readyState === WebSocket.OPEN) {
       this.socket.send(JSON.stringify(document));
     }
+  };
+
+  Inspector.prototype.sendSettings = function () {
+    clearTimeout(this.sendTimer);
+    this.sendTimer = null;
+    this.lastSentAt = Date.now();
+    this.send({ event: "setSettings", context: this.context, payload: this.settings });
+  };
+
+  // A dragged slider: the first move is sent at once, later ones at most
+  // every SLIDER_SEND_INTERVAL_MS, always ending with the latest value.
+  Inspector.prototype.sendSettingsSoon = function () {
+    var wait = this.lastSentAt + SLIDER_SEND_INTERVAL_MS - Date.now();
+    if (wait <= 0) return this.sendSettings();
+    if (this.sendTimer) return;
+    var self = this;
+    this.sendTimer = setTimeout(function () {
+      self.sendSettings();
+    }, wait);
   };
 
   Inspector.prototype.receive = function (message) {
@@ -125,21 +189,28 @@
 
   // Puts a setting into its inputs, except into the one being edited: the
   // plug-in echoes every change, and an echo of an older value must not
-  // overwrite what the streamer is typing.
+  // overwrite what the streamer is typing or dragging.
   Inspector.prototype.showSetting = function (key) {
     var value = this.settings[key];
     var inputs = this.fields[key];
     for (var i = 0; i < inputs.length; i++) {
       var input = inputs[i];
-      if (input === this.doc.activeElement) continue;
       if (input.type === "checkbox") {
-        input.checked = settingToInt(value) !== 0;
-      } else {
-        var number = settingToInt(value);
+        if (input !== this.doc.activeElement) input.checked = settingToInt(value) !== 0;
+        this.showDependentRows(key, input.checked);
+      } else if (input !== this.doc.activeElement) {
+        var number = readNumber(input, value);
         input.value = number === null ? "" : String(number);
         this.markValidity(key, input, number);
       }
     }
+  };
+
+  // Rows marked data-shown-with="<key>" appear only while that box is ticked.
+  Inspector.prototype.showDependentRows = function (key, shown) {
+    forEach(this.doc.querySelectorAll('[data-shown-with="' + key + '"]'), function (row) {
+      row.hidden = !shown;
+    });
   };
 
   Inspector.prototype.bindInputs = function () {
@@ -150,6 +221,12 @@
         input.addEventListener(event, function () {
           self.edited(key, input);
         });
+        // The end of a drag (or a key press on the slider) sends what waits.
+        if (input.type === "range") {
+          input.addEventListener("change", function () {
+            if (self.sendTimer) self.sendSettings();
+          });
+        }
         // Leaving a valid field shows the stored value in it again. An
         // invalid one keeps its text and its error, so the streamer sees
         // what was not taken (and the rows below do not jump under a click).
@@ -163,16 +240,17 @@
   Inspector.prototype.edited = function (key, input) {
     var value;
     if (input.type === "checkbox") {
-      value = input.checked ? "1" : "0";
+      value = input.getAttribute("data-format") === "bool" ? input.checked : input.checked ? "1" : "0";
     } else {
-      var number = parseWholeNumber(input.value);
+      var number = isDecimal(input) ? parseDecimal(input.value) : parseWholeNumber(input.value);
       if (!this.markValidity(key, input, number)) return;
       value = number;
     }
     this.settings[key] = value;
     this.normaliseSettings();
     this.showSetting(key);
-    this.send({ event: "setSettings", context: this.context, payload: this.settings });
+    if (input.type === "range") this.sendSettingsSoon();
+    else this.sendSettings();
   };
 
   // Older or hand-edited settings may hold a flag as a number or a boolean, or
@@ -181,50 +259,90 @@
   Inspector.prototype.normaliseSettings = function () {
     for (var key in this.fields) {
       var input = this.fields[key][0];
-      var number = settingToInt(this.settings[key]);
       if (input.type === "checkbox") {
-        this.settings[key] = number ? "1" : "0";
-      } else if (number !== null && inRange(input, number)) {
-        this.settings[key] = number;
+        var on = settingToInt(this.settings[key]) ? true : false;
+        this.settings[key] = input.getAttribute("data-format") === "bool" ? on : on ? "1" : "0";
+        continue;
       }
+      var number = readNumber(input, this.settings[key]);
+      if (number !== null && inRange(input, number)) this.settings[key] = number;
     }
   };
 
   // Marks a number input valid or not and shows why; returns whether valid.
   Inspector.prototype.markValidity = function (key, input, number) {
     var valid = number !== null && inRange(input, number);
-    var min = input.getAttribute("min");
-    var max = input.getAttribute("max");
     input.classList.toggle("invalid", !valid);
     input.setAttribute("aria-invalid", valid ? "false" : "true");
     var error = this.doc.querySelector('[data-error-for="' + key + '"]');
     if (error && (input.type !== "range" || !valid)) {
-      error.textContent = valid ? "" : "Enter a whole number from " + min + " to " + max + ".";
+      var limits = { min: input.getAttribute("min"), max: input.getAttribute("max") };
+      var sentence = isDecimal(input) ? "numberRange" : "wholeNumberRange";
+      error.textContent = valid ? "" : this.texts.get(sentence, limits);
       error.classList.toggle("shown", !valid);
     }
     return valid;
   };
 
+  // A link state is known when the English table names it ("state.<id>").
   Inspector.prototype.showState = function (id) {
-    var known = Object.prototype.hasOwnProperty.call(STATES, id);
-    var text = known ? STATES[id] : WAITING;
+    var known = typeof id === "string" && id !== "waiting" && this.texts.has("state." + id);
+    this.stateId = known ? id : null;
+    var name = known ? id : "waiting";
     var badge = this.doc.getElementById("state");
     var advice = this.doc.getElementById("advice");
     if (badge) {
-      badge.textContent = text.title;
+      badge.textContent = this.texts.get("state." + name);
       badge.setAttribute("data-state", known ? id : "");
     }
-    if (advice) advice.textContent = text.advice;
+    if (advice) advice.textContent = this.texts.get("advice." + name);
   };
 
+  // The host's colours, when it passes them, decide between the dark and the
+  // light look (OpenDeck can run light); without them the system's choice does.
+  function applyTheme(doc, info) {
+    var colors = (info && info.colors) || {};
+    var background = parseColor(colors.buttonPressedBackgroundColor);
+    if (background) doc.documentElement.setAttribute("data-theme", luminance(background) > 0.5 ? "light" : "dark");
+    var highlight = parseColor(colors.highlightColor);
+    if (highlight) doc.documentElement.style.setProperty("--focus", "#" + colors.highlightColor.slice(1, 7));
+  }
+
+  // "#RRGGBB" or "#RRGGBBAA" as [r, g, b] from 0 to 1, or null.
+  function parseColor(text) {
+    if (typeof text !== "string" || !/^#[0-9a-fA-F]{6}([0-9a-fA-F]{2})?$/.test(text)) return null;
+    return [1, 3, 5].map(function (at) {
+      return parseInt(text.slice(at, at + 2), 16) / 255;
+    });
+  }
+
+  function luminance(rgb) {
+    return 0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
+  }
+
+  function isDecimal(input) {
+    return input.getAttribute("data-format") === "decimal";
+  }
+
+  function readNumber(input, value) {
+    return isDecimal(input) ? settingToDecimal(value) : settingToInt(value);
+  }
+
   function inRange(input, number) {
-    return number >= parseInt(input.getAttribute("min"), 10) && number <= parseInt(input.getAttribute("max"), 10);
+    return number >= parseFloat(input.getAttribute("min")) && number <= parseFloat(input.getAttribute("max"));
   }
 
   function defaultOf(input) {
     var text = input.getAttribute("data-default");
-    if (input.type === "checkbox") return text === "0" ? "0" : "1";
-    return parseInt(text, 10);
+    if (input.type === "checkbox") {
+      if (input.getAttribute("data-format") === "bool") return text === "true";
+      return text === "0" ? "0" : "1";
+    }
+    return isDecimal(input) ? parseFloat(text) : parseInt(text, 10);
+  }
+
+  function forEach(list, visit) {
+    for (var i = 0; i < list.length; i++) visit(list[i]);
   }
 
   function parseJson(text) {
@@ -235,7 +353,10 @@
     }
   }
 
+  var inspector = new Inspector(document);
+  inspector.useLanguage("en"); // until the host names its own
+
   window.connectElgatoStreamDeckSocket = function (inPort, inUUID, inRegisterEvent, inInfo, inActionInfo) {
-    new Inspector(document).connect(inPort, inUUID, inRegisterEvent, inActionInfo);
+    inspector.connect(inPort, inUUID, inRegisterEvent, inInfo, inActionInfo);
   };
 })();
