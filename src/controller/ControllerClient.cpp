@@ -4,6 +4,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "diagnostics/BoundedJson.h"
 #include "diagnostics/CrashReportThread.h"
@@ -90,7 +91,8 @@ void ControllerClient::Close() {
         std::lock_guard<std::mutex> lock(m_listenerLock);
         m_listener = nullptr;
     }
-    // Only the write and housekeeping threads read m_transport, and both have
+    // Only the write and housekeeping threads (and ReconnectNow, whose host
+    // thread has ended) read m_transport, and both threads have
     // ended; a dispatch call still in progress ends inside this release.
     std::shared_ptr<NetworkClientBase> transport = std::move(m_transport);
     transport.reset();
@@ -202,7 +204,7 @@ void ControllerClient::HousekeepingThreadProc() {
             LogTrace("ControllerClient::HousekeepingThreadProc: disconnect detected");
             linkUp = false;
         }
-        if (sinceAttempt < kReconnectSeconds) {
+        if (sinceAttempt < kReconnectSeconds && !TakeReconnectRequest()) {
             SleepUnlessStopped();
             continue;
         }
@@ -224,7 +226,27 @@ void ControllerClient::WaitForLinkReport(uint64_t seen) {
 
 bool ControllerClient::SleepUnlessStopped() {
     std::unique_lock<std::mutex> lock(m_stopLock);
-    return !m_stopSignal.wait_for(lock, kHousekeepingPoll, [this] { return !m_running; });
+    return !m_stopSignal.wait_for(lock, kHousekeepingPoll, [this] { return !m_running || m_reconnectNow; });
+}
+
+bool ControllerClient::TakeReconnectRequest() {
+    std::lock_guard<std::mutex> lock(m_stopLock);
+    return std::exchange(m_reconnectNow, false);
+}
+
+void ControllerClient::ReconnectNow() {
+    LogTrace("ControllerClient::ReconnectNow");
+    if (!m_running) return;
+    if (m_transport->IsConnected()) {
+        WriteMessageAsync(
+            std::make_shared<CommandMessage>(SystemMessages::kQueryState, m_ownAddress, nullptr), nullptr);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_stopLock);
+        m_reconnectNow = true;
+    }
+    m_stopSignal.notify_all();
 }
 
 void ControllerClient::OnConnectionChanged(bool connected) {

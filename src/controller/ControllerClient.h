@@ -9,6 +9,7 @@
 // Threads:
 // - Start, Stop, Close, destructor: the owner's thread (the plug-in's start-up and exit).
 // - WriteMessageAsync: any thread; an overflow completion runs on the caller.
+// - ReconnectNow: the host's event-loop thread, which ends before Close.
 // - WriteThreadProc: writes, connects when needed, runs every other completion.
 //   Each write waits at most until the command's deadline; Stop interrupts it.
 // - HousekeepingThreadProc: while the link is up, sleeps until the transport
@@ -29,8 +30,8 @@
 //   semaphore's mutex), nothing takes them in the other order.
 // - m_listenerLock guards m_listener; the listener is copied under it and
 //   called without it.
-// - m_stopLock with m_stopSignal lets Stop, and every connection report of the
-//   transport (m_linkReports), cut the housekeeping sleeps short. It is taken
+// - m_stopLock with m_stopSignal lets Stop, ReconnectNow and every connection
+//   report of the transport (m_linkReports), cut the housekeeping sleeps short. It is taken
 //   inside the transport's lock by the reports and never held around a
 //   transport call.
 // The transport must be owned by this client alone: its callbacks point here.
@@ -85,6 +86,11 @@ public:
     // completion again; a later Start does nothing.
     void Close();
     void WriteMessageAsync(std::shared_ptr<MessageBase> message, WriteCompletion completion);
+    // After the computer wakes from sleep: a link that looks up is checked
+    // by asking the server for its state (a write on a dead link replaces
+    // it); a link that is down is tried again at once, not at the next
+    // attempt. Does nothing once stopped.
+    void ReconnectNow();
 
 private:
     struct Entry {
@@ -98,6 +104,8 @@ private:
     bool WriteWithAttempts(const MessageBase& message, NetworkClientBase::Deadline deadline);
     void Complete(Entry& entry, bool accepted);
     bool SleepUnlessStopped();
+    // Whether ReconnectNow asked for an attempt since the last call.
+    bool TakeReconnectRequest();
     uint64_t LinkReports();
     void WaitForLinkReport(uint64_t seen);
     void OnConnectionChanged(bool connected);
@@ -123,7 +131,8 @@ private:
 
     std::mutex m_stopLock;
     std::condition_variable m_stopSignal;
-    uint64_t m_linkReports = 0;  // guarded by m_stopLock: connection reports of the transport
+    uint64_t m_linkReports = 0;   // guarded by m_stopLock: connection reports of the transport
+    bool m_reconnectNow = false;  // guarded by m_stopLock: ReconnectNow asked for an attempt
 
     std::thread m_writeThread;
     std::thread m_housekeepingThread;

@@ -1,5 +1,6 @@
 #include "elements/CallbackTimer.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "diagnostics/CrashReportThread.h"
@@ -16,10 +17,15 @@ void CallbackTimer::Start(int32_t intervalMs, std::function<void()> callback) {
 }
 
 void CallbackTimer::StartOnDemand(int32_t intervalMs, std::function<bool()> callback) {
+    StartPaced([intervalMs, callback = std::move(callback)] {
+        return callback() ? std::max<int32_t>(intervalMs, 0) : kUntilWoken;
+    });
+}
+
+void CallbackTimer::StartPaced(std::function<int32_t()> callback) {
     Stop();
     m_running = true;
-    m_thread =
-        std::thread([this, intervalMs, callback = std::move(callback)] { Loop(intervalMs, callback); });
+    m_thread = std::thread([this, callback = std::move(callback)] { Loop(callback); });
 }
 
 void CallbackTimer::Wake() {
@@ -41,16 +47,16 @@ void CallbackTimer::Stop() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-void CallbackTimer::Loop(int32_t intervalMs, const std::function<bool()>& callback) {
+void CallbackTimer::Loop(const std::function<int32_t()>& callback) {
     PrepareThreadForCrashReports();
     while (m_running) {
-        const bool moreWork = callback();
+        const int32_t waitMs = callback();
         std::unique_lock<std::mutex> lock(m_wakeMutex);
-        if (!moreWork) {
+        if (waitMs < 0) {
             // A Wake made during the call is still pending here, so none is lost.
             m_wake.wait(lock, [this] { return !m_running || m_wakeRequested; });
-        } else if (intervalMs > 0) {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(intervalMs);
+        } else if (waitMs > 0) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
             m_wake.wait_until(lock, deadline, [this] { return !m_running; });
         }
         // The call that follows sees everything that asked for it.

@@ -3,7 +3,8 @@
 // started, then again each time the interval has passed after the previous
 // call returned (so the period is the interval plus the callback's time).
 // Started on demand, the timer sleeps without limit after a call that
-// reports no further work, until Wake calls it again at once.
+// reports no further work, until Wake calls it again at once. Started paced,
+// each call says how long to wait before the next one.
 //
 // Threads: Start, Stop and the destructor are called by the owner's thread;
 // the callback runs on the timer thread; Wake may be called from any thread,
@@ -34,6 +35,10 @@ public:
     // Like Start, but |callback| returns whether it has more work: after a
     // call that returns false the timer waits for Wake instead of the interval.
     void StartOnDemand(int32_t intervalMs, std::function<bool()> callback);
+    // Like StartOnDemand, but |callback| returns the milliseconds to wait
+    // before the next call (0: none), or kUntilWoken to wait for Wake.
+    static constexpr int32_t kUntilWoken = -1;
+    void StartPaced(std::function<int32_t()> callback);
     // Makes a timer that waits for work call its callback at once. A timer
     // that is counting its interval keeps its pace.
     void Wake();
@@ -43,7 +48,7 @@ public:
     void Stop();
 
 private:
-    void Loop(int32_t intervalMs, const std::function<bool()>& callback);
+    void Loop(const std::function<int32_t()>& callback);
 
     std::atomic<bool> m_running{false};
     std::thread m_thread;

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "controller/ElementAddress.h"
 #include "controller/Messages.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
+#include "elements/KeyTexts.h"
 #include "elements/StateImageFactory.h"
 #include "graphics/Graphics.h"
 #include "graphics/ResolveModulePath.h"
@@ -41,6 +43,105 @@ bool ControlElementBase::IsSupported() {
 }
 
 void ControlElementBase::HandleKeyDown(const std::string&, const json&) {}
+
+void ControlElementBase::KeyDown(const std::string& context, const json& payload) {
+    if (!AllowsHoldToConfirm()) {
+        HandleKeyDown(context, payload);
+        return;
+    }
+    const HoldToConfirm::Choice choice =
+        HoldToConfirm::Read(GetContextSettings(context, payload), m_name, context);
+    if (!choice.enabled) {
+        HandleKeyDown(context, payload);
+        return;
+    }
+    if (!IsShown(context)) {
+        // A hold is drawn and timed on a key on screen; a press elsewhere must not act at once.
+        LogWarning("ControlElementBase::KeyDown: '%s' ('%s') holds to confirm but is not on screen; ignored",
+                   context.c_str(), m_name.c_str());
+        return;
+    }
+    const bool hadHint = m_hold.ShowsHint(context);
+    m_hold.Press(context, choice.seconds, payload, HoldToConfirm::Clock::now());
+    if (hadHint) RestoreTitle(context);
+    UpdateGraphics(context);  // the empty bar shows at once that the hold began
+    WakeTimer();
+}
+
+void ControlElementBase::KeyUp(const std::string& context, const json& payload) {
+    const auto now = HoldToConfirm::Clock::now();
+    // Held for the whole time but released before the tick saw it: it counts.
+    ActOnConfirmedHolds(now);
+    if (!m_hold.Release(context, now)) {
+        HandleKeyUp(context, payload);
+        return;
+    }
+    if (!m_hold.ShowsHint(context)) return;  // the key up after a completed hold
+    for (const SdContextEntry& entry : m_sdContexts)
+        if (entry.context == context)
+            entry.connection->SetTitle(KeyTexts::Get(KeyTexts::Text::HoldHint), context);
+    UpdateGraphics(context);
+    WakeTimer();  // the hint ends at a tick
+}
+
+void ControlElementBase::ActOnConfirmedHolds(HoldToConfirm::Clock::time_point now) {
+    for (HoldToConfirm::Confirmed& confirmed : m_hold.TakeConfirmed(now)) {
+        UpdateGraphics(confirmed.context);  // the fill goes as the command leaves
+        if (!IsActive()) {
+            // As for a press while the link is down or the action unavailable.
+            LogTrace("ControlElementBase::ActOnConfirmedHolds: '%s' ('%s') not active; nothing sent",
+                     confirmed.context.c_str(), m_name.c_str());
+            continue;
+        }
+        try {
+            HandleKeyDown(confirmed.context, confirmed.payload);
+        } catch (const std::exception& error) {
+            // One key's faulty settings must not hold back the other keys' holds.
+            LogWarning("ControlElementBase::ActOnConfirmedHolds: '%s' ('%s'): %s", confirmed.context.c_str(),
+                       m_name.c_str(), error.what());
+        }
+    }
+}
+
+void ControlElementBase::TickHolds() {
+    const auto now = HoldToConfirm::Clock::now();
+    ActOnConfirmedHolds(now);
+    for (const std::string& context : m_hold.TakeEndedHints(now)) {
+        RestoreTitle(context);
+        UpdateGraphics(context);
+    }
+    for (const std::string& context : m_hold.HoldingKeys()) UpdateGraphics(context);
+}
+
+void ControlElementBase::CancelHold(const std::string& context) {
+    const bool hint = m_hold.ShowsHint(context);
+    if (!m_hold.Cancel(context)) return;
+    if (hint) RestoreTitle(context);
+    UpdateGraphics(context);
+}
+
+void ControlElementBase::RestoreTitle(const std::string& context) {
+    for (const SdContextEntry& entry : m_sdContexts) {
+        if (entry.context != context) continue;
+        // Without a title of the plug-in's own, the host shows the user's title again.
+        if (m_title.empty()) {
+            entry.connection->ResetTitle(context);
+        } else {
+            entry.connection->SetTitle(m_title, context);
+        }
+    }
+}
+
+bool ControlElementBase::WantsQuickTicks() const {
+    return !m_hold.HoldingKeys().empty();
+}
+
+void ControlElementBase::RedrawAll() {
+    for (const SdContextEntry& entry : m_sdContexts)
+        if (!m_title.empty()) entry.connection->SetTitle(m_title, entry.context);
+    m_lastStateBits = -1;  // the next tick draws every key with its status
+    WakeTimer();
+}
 
 void ControlElementBase::HandleKeyUp(const std::string&, const json&) {}
 
@@ -99,6 +200,7 @@ void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const
     m_settings.erase(context);
     m_contextImages.erase(context);
     m_shownInspectors.erase(context);
+    m_hold.Cancel(context);
 }
 
 std::vector<SdContextEntry>::iterator ControlElementBase::FindEntry(const std::string& context) {
@@ -200,7 +302,19 @@ void ControlElementBase::UpdateGraphics(const std::string& context) {
 
 void ControlElementBase::SendEncoded(const std::string& context, const Graphics& image) {
     std::string text;
-    if (image.ToBase64Png(text)) SetImageBase64(context, text);
+    const std::optional<double> progress = m_hold.Progress(context, HoldToConfirm::Clock::now());
+    if (!progress && !m_hold.ShowsHint(context)) {
+        if (image.ToBase64Png(text)) SetImageBase64(context, text);
+        return;
+    }
+    // Drawn over the key's current image, on a copy of its own.
+    Graphics marked(image);
+    if (progress) {
+        HoldToConfirm::DrawProgress(marked, *progress);
+    } else {
+        HoldToConfirm::DrawHint(marked);
+    }
+    if (marked.ToBase64Png(text)) SetImageBase64(context, text);
 }
 
 void ControlElementBase::RenderContext(const std::string& context, const ImageFactory& factory) {
@@ -240,6 +354,7 @@ std::shared_ptr<Graphics> ControlElementBase::ChooseStatusOverlay() const {
 }
 
 void ControlElementBase::HandleTimerTick() {
+    TickHolds();
     const int32_t bits = StatusBits();
     if (bits != m_lastStateBits) {
         m_stateOverlays.clear();
@@ -258,7 +373,7 @@ void ControlElementBase::HandleTimerTick() {
 }
 
 bool ControlElementBase::HasTimerWork() const {
-    return StatusBits() != m_lastStateBits || !m_transientOverlays.empty();
+    return StatusBits() != m_lastStateBits || !m_transientOverlays.empty() || m_hold.Busy();
 }
 
 void ControlElementBase::HandleEventMessage(const EventMessage& event) {
@@ -283,6 +398,9 @@ void ControlElementBase::HandleEventMessage(const EventMessage& event) {
         default:
             break;
     }
+    // A key that can no longer act lets go of its holds, as it would refuse a press.
+    if (!IsActive())
+        for (const SdContextEntry& entry : m_sdContexts) CancelHold(entry.context);
     // A shown property inspector follows every change; closed ones hear nothing.
     for (const std::string& context : m_shownInspectors) SendPropertyInspectorData(context);
 }
@@ -334,7 +452,10 @@ void ControlElementBase::HandleReceivedSettings(const std::string& context, cons
     }
     // A key whose settings were dropped starts again from the element's
     // defaults, as a key that appeared does: no setting a press reads goes missing.
+    const json before = *settings;
     MergeSettings(*settings, payload);
+    // Changed settings (not the same ones sent again) end a hold in progress.
+    if (*settings != before) CancelHold(context);
     auto entry = FindEntry(context);
     if (entry != m_sdContexts.end()) entry->connection->SetSettings(*settings, context);
     if (m_shownInspectors.count(context) != 0) SendPropertyInspectorData(context);

@@ -25,6 +25,8 @@
 //   write thread. Consequence for owners: never stop or destroy the controller
 //   client while holding the manager's lock (its write thread may be waiting
 //   for that lock inside a completion).
+// - Holds to confirm complete on the timer thread, in HandleTimerTick (manager's
+//   lock held), which then acts as HandleKeyDown would have at the press.
 
 #include <chrono>
 #include <functional>
@@ -38,6 +40,7 @@
 
 #include "controller/ControllerClient.h"
 #include "elements/CommandBuilder.h"
+#include "elements/HoldToConfirm.h"
 
 class ESDConnectionManager;
 class EventMessage;
@@ -65,6 +68,12 @@ public:
     // Signed in and supported: only then do key presses reach the element.
     virtual bool IsActive();
     virtual bool IsSupported();
+    // The manager's entry points for key events. A key whose settings ask
+    // for hold to confirm acts only once it has been held for its time (the
+    // press then reaches HandleKeyDown from the timer tick); any other key
+    // goes straight to HandleKeyDown / HandleKeyUp.
+    void KeyDown(const std::string& context, const nlohmann::json& payload);
+    void KeyUp(const std::string& context, const nlohmann::json& payload);
     virtual void HandleKeyDown(const std::string& context, const nlohmann::json& payload);
     virtual void HandleKeyUp(const std::string& context, const nlohmann::json& payload);
     // Merges the payload's "settings" into the context's settings, stores the
@@ -82,6 +91,12 @@ public:
     // drawn, or a transient overlay waiting to expire. The manager's timer
     // sleeps while no element has work.
     virtual bool HasTimerWork() const;
+    // Whether a key is being held to confirm: its fill is drawn, and its
+    // command sent, at the quick pace of ticks rather than every 250 ms.
+    bool WantsQuickTicks() const;
+    // Draws every key again from the current state at the next tick, and
+    // sends the title again (after the computer wakes from sleep).
+    void RedrawAll();
     // Records the link, sign-in and support reports of the controller.
     virtual void HandleEventMessage(const EventMessage& event);
     // "offline", "login", "unsupported" or "online".
@@ -123,6 +138,10 @@ public:
     void ShareTimerWake(std::function<void()> wake);
 
 protected:
+    // Whether this kind of key can hold to confirm (a key whose presses
+    // count, like the pump, keeps its own rules).
+    virtual bool AllowsHoldToConfirm() const { return true; }
+
     // The message of |builder| for a press of |context|: its source address
     // names the context and this element.
     std::shared_ptr<MessageBase> BuildCommand(const std::string& context, const CommandBuilder& builder,
@@ -155,6 +174,14 @@ private:
     void ComposeOverlays(Graphics& image) const;
     void SendEncoded(const std::string& context, const Graphics& image);
     void SendPropertyInspectorData(const std::string& context);
+    // Hold to confirm: acts on the holds whose time has come, ends hints,
+    // and draws the fill of the keys still held.
+    void TickHolds();
+    void ActOnConfirmedHolds(HoldToConfirm::Clock::time_point now);
+    // Drops the key's hold or hint and shows the key as it is.
+    void CancelHold(const std::string& context);
+    // The key's own title again after the hint.
+    void RestoreTitle(const std::string& context);
 
     std::string m_name;
     std::recursive_mutex m_mutex;
@@ -177,4 +204,5 @@ private:
     // The manager's lock once registered; until then a lock of the element's own.
     std::shared_ptr<std::recursive_mutex> m_managerLock;
     std::function<void()> m_wakeTimer;  // empty until registered
+    HoldToConfirm m_hold;
 };

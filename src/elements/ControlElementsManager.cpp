@@ -10,7 +10,7 @@ using json = nlohmann::json;
 
 ControlElementsManager::ControlElementsManager()
     : m_mutex(std::make_shared<std::recursive_mutex>()), m_timer(std::make_shared<CallbackTimer>()) {
-    m_timer->StartOnDemand(kTickIntervalMs, [this] { return TickAndCheckWork(); });
+    m_timer->StartPaced([this] { return TickAndPace(); });
 }
 
 ControlElementsManager::~ControlElementsManager() {
@@ -45,7 +45,7 @@ void ControlElementsManager::SignalKeyDown(const std::string& action, const std:
              LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
-    if (element && element->IsActive()) element->HandleKeyDown(context, payload);
+    if (element && element->IsActive()) element->KeyDown(context, payload);
     WakeTimer();
 }
 
@@ -55,16 +55,18 @@ void ControlElementsManager::SignalKeyUp(const std::string& action, const std::s
              LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
-    if (element && element->IsActive()) element->HandleKeyUp(context, payload);
+    if (element && element->IsActive()) element->KeyUp(context, payload);
 }
 
-bool ControlElementsManager::TickAndCheckWork() {
+int32_t ControlElementsManager::TickAndPace() {
     SignalTimerTick();
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    int32_t pace = CallbackTimer::kUntilWoken;
     for (const auto& entry : m_elements) {
-        if (entry.second->HasTimerWork()) return true;
+        if (entry.second->WantsQuickTicks()) return kQuickTickIntervalMs;
+        if (entry.second->HasTimerWork()) pace = kTickIntervalMs;
     }
-    return false;
+    return pace;
 }
 
 void ControlElementsManager::WakeTimer() {
@@ -127,5 +129,12 @@ void ControlElementsManager::SignalReceivedSettings(const std::string& action, c
              action.c_str(), LogText::Json(payload).c_str());
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     if (auto element = FindControlElement(action)) element->HandleReceivedSettings(context, payload);
+    WakeTimer();
+}
+
+void ControlElementsManager::RedrawAll() {
+    LogTrace("ControlElementsManager::RedrawAll");
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    for (const auto& entry : m_elements) entry.second->RedrawAll();
     WakeTimer();
 }

@@ -13,9 +13,9 @@
 // Lock order: m_mutex first, then an element's own lock, then the timer's
 // wake mutex (Wake is called with m_mutex held; the timer thread holds its
 // wake mutex only while it waits, never around a tick).
-// The timer ticks every 250 ms while some element has work (HasTimerWork)
-// and sleeps otherwise; key presses, events, settings and the elements
-// themselves (new contexts, transient overlays) wake it.
+// The timer ticks every 250 ms while some element has work (HasTimerWork),
+// every 40 ms while a key is held to confirm, and sleeps otherwise; key presses, events, settings and the
+// elements themselves (new contexts, transient overlays) wake it.
 
 #include <map>
 #include <memory>
@@ -31,6 +31,8 @@ class EventMessage;
 class ControlElementsManager {
 public:
     static constexpr int32_t kTickIntervalMs = 250;
+    // While a key is held to confirm: its fill moves and its command leaves on time.
+    static constexpr int32_t kQuickTickIntervalMs = 40;
 
     // Starts the timer; its first tick runs at once.
     ControlElementsManager();
@@ -63,13 +65,16 @@ public:
     virtual void SignalPropertyInspectorClosed(const std::string& action, const std::string& context);
     virtual void SignalReceivedSettings(const std::string& action, const std::string& context,
                                         const nlohmann::json& payload);
+    // Every key is drawn again from the current state (after sleep).
+    void RedrawAll();
 
     // The lock that serialises every call into an element.
     std::recursive_mutex& GetMutex() { return *m_mutex; }
 
 private:
-    // One tick of the timer; whether any element has work for a later one.
-    bool TickAndCheckWork();
+    // One tick of the timer; the milliseconds until the next one, or
+    // CallbackTimer::kUntilWoken when no element has work.
+    int32_t TickAndPace();
     void WakeTimer();
 
     std::shared_ptr<std::recursive_mutex> m_mutex;

@@ -32,6 +32,11 @@ public:
     // -1 when idle.
     int32_t GetLevel() const { return m_level; }
 
+protected:
+    // Presses add up to a level, so a hold would change what a press means:
+    // the pump acts on every press whatever its key's settings say.
+    bool AllowsHoldToConfirm() const override { return false; }
+
 private:
     void SendLevel();
 

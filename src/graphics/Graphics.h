@@ -12,6 +12,7 @@
 // also lets several threads read one image at once (copy it, draw it as an
 // overlay, encode it). Objects are held by std::shared_ptr.
 
+#include <cstdint>
 #include <string>
 
 struct IStream;
@@ -41,6 +42,11 @@ public:
     // Draws `overlay` over this image, stretched or shrunk to cover all of it,
     // alpha-blended. Does nothing when either side holds no image.
     void Compose(const Graphics& overlay);
+
+    // Fills a rectangle, given in fractions of the image's width and height
+    // (0 to 1, cut to the image), with the colour |argb| (alpha in the top
+    // byte) blended over what is there. Does nothing when there is no image.
+    void FillRect(double left, double top, double width, double height, uint32_t argb);
 
     // PNG-encodes the image and writes its Base64 text (standard alphabet,
     // padded, no line breaks, no data-URL prefix) into `output`. Returns false

@@ -90,6 +90,15 @@ cairo_surface_t* AcquirePixels(cairo_surface_t* surface, const std::vector<unsig
     return DecodePng(png);
 }
 
+// Drawn on, an image holds its pixels from then on; false when they do not decode.
+bool HoldPixels(cairo_surface_t*& surface, std::vector<unsigned char>& png) {
+    if (surface) return true;
+    surface = DecodePng(png);
+    if (!surface) return false;
+    std::vector<unsigned char>().swap(png);
+    return true;
+}
+
 cairo_status_t AppendToBuffer(void* closure, const unsigned char* data, unsigned int length) {
     auto* buffer = static_cast<std::vector<unsigned char>*>(closure);
     buffer->insert(buffer->end(), data, data + length);
@@ -139,13 +148,7 @@ unsigned Graphics::Height() const {
 
 void Graphics::Compose(const Graphics& overlay) {
     if (!m_image || !overlay.m_image || overlay.Width() == 0 || overlay.Height() == 0) return;
-    // Drawn on: the image holds its pixels from now on.
-    if (!m_image->surface) {
-        cairo_surface_t* pixels = DecodePng(m_image->png);
-        if (!pixels) return;
-        m_image->surface = pixels;
-        std::vector<unsigned char>().swap(m_image->png);
-    }
+    if (!HoldPixels(m_image->surface, m_image->png)) return;
     cairo_surface_t* over = AcquirePixels(overlay.m_image->surface, overlay.m_image->png);
     if (!over) return;
     cairo_t* cr = cairo_create(m_image->surface);
@@ -159,6 +162,18 @@ void Graphics::Compose(const Graphics& overlay) {
     cairo_paint(cr);
     cairo_destroy(cr);
     cairo_surface_destroy(over);
+    cairo_surface_flush(m_image->surface);
+}
+
+void Graphics::FillRect(double left, double top, double width, double height, uint32_t argb) {
+    if (!m_image || !HoldPixels(m_image->surface, m_image->png)) return;
+    cairo_t* cr = cairo_create(m_image->surface);
+    cairo_rectangle(cr, left * Width(), top * Height(), width * Width(), height * Height());
+    cairo_set_source_rgba(cr, ((argb >> 16) & 0xFF) / 255.0, ((argb >> 8) & 0xFF) / 255.0,
+                          (argb & 0xFF) / 255.0, ((argb >> 24) & 0xFF) / 255.0);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    cairo_fill(cr);
+    cairo_destroy(cr);
     cairo_surface_flush(m_image->surface);
 }
 

@@ -107,6 +107,24 @@ void Graphics::Compose(const Graphics& overlay) {
     }
 }
 
+void Graphics::FillRect(double left, double top, double width, double height, uint32_t argb) {
+    if (!m_image) return;
+    Gdiplus::GpGraphics* context = nullptr;
+    if (GdipGetImageGraphicsContext(m_image->handle, &context) != Gdiplus::Ok || !context) return;
+    Gdiplus::GpSolidFill* brush = nullptr;
+    if (GdipCreateSolidFill(static_cast<Gdiplus::ARGB>(argb), &brush) == Gdiplus::Ok && brush) {
+        const auto imageWidth = static_cast<Gdiplus::REAL>(ImageWidth(m_image->handle));
+        const auto imageHeight = static_cast<Gdiplus::REAL>(ImageHeight(m_image->handle));
+        GdipFillRectangle(context, brush, static_cast<Gdiplus::REAL>(left) * imageWidth,
+                          static_cast<Gdiplus::REAL>(top) * imageHeight,
+                          static_cast<Gdiplus::REAL>(width) * imageWidth,
+                          static_cast<Gdiplus::REAL>(height) * imageHeight);
+        GdipDeleteBrush(brush);
+    }
+    GdipFlush(context, Gdiplus::FlushIntentionFlush);
+    GdipDeleteGraphics(context);
+}
+
 bool Graphics::SaveToStream(IStream* stream, const wchar_t* mimeType) const {
     CLSID encoder;
     if (!m_image || !FindEncoderClsid(mimeType, encoder)) return false;

@@ -10,7 +10,7 @@ struct CommandLine {
     int port = 0;
     std::string pluginUUID;
     std::string registerEvent;
-    std::string info;  // must be present; its content is not used
+    std::string info;  // must be present; read for the host's language
 
     // The values of a usable command line (exactly eight arguments after the
     // program name, a non-zero port, three non-empty texts, and an identifier

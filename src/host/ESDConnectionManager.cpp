@@ -262,6 +262,10 @@ void ESDConnectionManager::SetTitle(const std::string& title, const std::string&
         {{"event", "setTitle"}, {"context", context}, {"payload", {{"target", 0}, {"title", title}}}});
 }
 
+void ESDConnectionManager::ResetTitle(const std::string& context) {
+    SendCommand({{"event", "setTitle"}, {"context", context}, {"payload", {{"target", 0}}}});
+}
+
 void ESDConnectionManager::SetImage(const std::string& image, const std::string& context) {
     SendCommand({{"event", "setImage"},
                  {"context", context},

@@ -58,6 +58,8 @@ public:
     void HandleMessageText(const std::string& text);
 
     void SetTitle(const std::string& title, const std::string& context);
+    // A "setTitle" without a title: the host shows the user's own title again.
+    void ResetTitle(const std::string& context);
     void SetImage(const std::string& image, const std::string& context);
     void SetSettings(const nlohmann::json& settings, const std::string& context);
     void GetSettings(const std::string& context);

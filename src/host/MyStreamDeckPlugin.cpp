@@ -78,5 +78,10 @@ void MyStreamDeckPlugin::OnCustomEvent(const std::string& event, const std::stri
         m_elementsManager->SignalRequestPropertyInspectorDataFromPlugin(action, context);
     } else if (event == "propertyInspectorDidDisappear") {
         m_elementsManager->SignalPropertyInspectorClosed(action, context);
+    } else if (event == "systemDidWakeUp") {
+        // The controller may have restarted or changed state while the
+        // computer slept: check the link now and draw every key afresh.
+        m_controllerClient->ReconnectNow();
+        m_elementsManager->RedrawAll();
     }
 }

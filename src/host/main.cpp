@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "diagnostics/ProcessLifetime.h"
+#include "elements/KeyTexts.h"
 #include "host/CommandLine.h"
 #include "host/ESDConnectionManager.h"
 #include "host/MyStreamDeckPlugin.h"
@@ -27,6 +28,9 @@ int main(int argc, const char* argv[]) {
     std::optional<std::vector<std::string>> arguments = ProcessArguments(argc, argv);
     std::optional<CommandLine> commandLine = arguments ? CommandLine::Parse(*arguments) : std::nullopt;
     if (!commandLine) return 1;
+
+    // Titles set at run time speak the host's language; set before any thread reads it.
+    KeyTexts::SetLanguage(KeyTexts::LanguageOfInfo(commandLine->info));
 
     // The plug-in lives until the process ends; its threads until Run returns.
     g_plugin = new MyStreamDeckPlugin();

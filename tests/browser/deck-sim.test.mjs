@@ -250,6 +250,61 @@ describe("deck-sim page with the real plug-in", { skip: !built && "build the lin
     assert.match(await stored.first().textContent(), /"auto_unmute":"1"/);
   });
 
+  test("a key set to hold to confirm acts only when held, and shows the hint when let go early", async (t) => {
+    if (!needsDrawnKeys(t)) return;
+    await signIn();
+    const action = "alerts-skip";
+    const key = page.locator(keySelector(action));
+    // The settings page's registration names the host endpoint and the key.
+    let registration;
+    const seen = (socket) =>
+      socket.on("framesent", ({ payload }) => {
+        const message = typeof payload === "string" && payload.startsWith("{") ? JSON.parse(payload) : {};
+        if (message.event === "registerPropertyInspector") registration = { url: socket.url(), uuid: message.uuid };
+      });
+    page.on("websocket", seen);
+    await openInspector(action);
+    await eventually("the settings page registered", async () => registration !== undefined);
+    page.off("websocket", seen);
+    // Store the key's settings the way its settings page does.
+    await page.evaluate(async ({ url, uuid }) => {
+      const socket = new WebSocket(url);
+      await new Promise((resolve) => (socket.onopen = resolve));
+      socket.send(JSON.stringify({ event: "registerPropertyInspector", uuid }));
+      const settings = { hold_to_confirm: true, hold_seconds: 0.5 };
+      socket.send(JSON.stringify({ event: "setSettings", context: uuid, payload: settings }));
+    }, registration);
+    await page.locator("#log li", { hasText: /stored settings of .*"hold_to_confirm":true/ }).first().waitFor();
+    await eventually("skip-alert shows its own picture", () => showsPicture(page, action, "alerts_skip.png"));
+
+    const sent = /^controller-sim: \{.*"name":"alerts-skip"/;
+    const count = () => sim.log.lines.filter((line) => sent.test(line)).length;
+    const before = count();
+
+    // Pressed and let go at once: the key asks to be held, and nothing is sent.
+    await key.hover();
+    await page.mouse.down();
+    await page.mouse.up();
+    await eventually("the key asks to be held", async () => (await key.locator(".title").textContent()) === "Hold");
+    assert.ok((await differenceFromFile(page, action, "alerts_skip.png")) >= BADGE, "the hint dims the key");
+    await eventually("the hint goes after about a second", () => showsPicture(page, action, "alerts_skip.png"));
+    assert.equal(count(), before);
+
+    // Held: the time fills up over the key, and the command leaves while it is still down.
+    const from = sim.log.lines.length;
+    const pressed = Date.now();
+    await page.mouse.down();
+    await eventually("the key fills up while held", async () => {
+      const difference = await differenceFromFile(page, action, "alerts_skip.png");
+      return difference > SAME || difference;
+    });
+    await sim.log.waitFor(sent, { from });
+    assert.ok(Date.now() - pressed >= 500, "not before the hold time");
+    await page.mouse.up();
+    await new Promise((resolve) => setTimeout(resolve, 800));
+    assert.equal(count(), before + 1);
+  });
+
   test("Quit ends the plug-in as the host does: it exits with status 0", async () => {
     await page.click("#quit");
     assert.equal(await sim.exited, 0);

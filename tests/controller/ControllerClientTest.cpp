@@ -135,6 +135,32 @@ TEST_F(ControllerClientTest, ReportsEachLinkChangeOnceWithItsTelemetry) {
     client->Stop();
 }
 
+TEST_F(ControllerClientTest, WakingUpTriesALinkThatIsDownAtOnceAndChecksOneThatLooksUp) {
+    auto client = MakeClient(transport);
+    client->Start();
+    size_t connects = 0;
+    ASSERT_TRUE(
+        transport->WaitFor([&](FakeTransport& t) { return (connects = t.CountCalls("Connect")) >= 1; }));
+    const auto start = std::chrono::steady_clock::now();
+    for (int wake = 0; wake < 8; ++wake) {
+        client->ReconnectNow();
+        ASSERT_TRUE(transport->WaitFor([&](FakeTransport& t) { return t.CountCalls("Connect") > connects; }));
+        transport->WaitFor([&](FakeTransport& t) { return (connects = t.CountCalls("Connect")) > 0; });
+    }
+    // Spaced as usual, eight attempts would take at least eight seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+
+    // Up: the link is checked with a state query, which also refreshes every key.
+    transport->SetServerUp(true);
+    const std::string query = QueryText();
+    ASSERT_TRUE(transport->WaitFor([&](FakeTransport& t) { return t.Written().size() == 1; }));
+    client->ReconnectNow();
+    ASSERT_TRUE(transport->WaitFor([&](FakeTransport& t) { return t.Written().size() == 2; }));
+    EXPECT_TRUE(transport->WaitFor([&](FakeTransport& t) { return t.Written()[1] == query; }));
+    client->Stop();
+    client->ReconnectNow();  // stopped: nothing happens
+}
+
 TEST_F(ControllerClientTest, PressWithTheServerAbsentFailsAfterThreeAttempts) {
     auto client = MakeClient(transport);
     client->Start();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <set>
 #include <thread>
 
 #include "e2e/PluginHarness.h"
@@ -44,23 +46,32 @@ const std::vector<ActionCase> kActions = {
     {"media-request-pause", "media_request_pause_off.png", "media-request-pause-on", nullptr},
     {"media-request-next-item", "media_request_next_item.png", "media-request-next-item", nullptr},
     {"media-request-prev-item", "media_request_prev_item.png", "media-request-prev-item", nullptr},
-    {"media-request-nudge-volume-up", "media_request_nudge_volume_up.png", "media-request-nudge-volume-up",
+    {"media-request-nudge-volume-up",
+     "media_request_nudge_volume_up.png",
+     "media-request-nudge-volume-up",
      {{"auto_unmute", true}, {"step", 10}}},
-    {"media-request-nudge-volume-down", "media_request_nudge_volume_down.png",
-     "media-request-nudge-volume-down", {{"auto_unmute", true}, {"step", 10}}},
-    {"media-request-set-volume-level", "media_request_set_volume_level_percent_70.png",
-     "media-request-set-volume-level-percent", {{"auto_unmute", true}, {"value", 70}}},
+    {"media-request-nudge-volume-down",
+     "media_request_nudge_volume_down.png",
+     "media-request-nudge-volume-down",
+     {{"auto_unmute", true}, {"step", 10}}},
+    {"media-request-set-volume-level",
+     "media_request_set_volume_level_percent_70.png",
+     "media-request-set-volume-level-percent",
+     {{"auto_unmute", true}, {"value", 70}}},
     {"media-request-mute", "media_request_mute_off.png", "media-request-mute-on", nullptr},
     {"media-request-show-on-stream", "media_request_widget_off.png", "media-request-widget-on", nullptr},
 };
 
-std::string Context(const ActionCase& action) { return "ctx-" + action.name; }
+std::string Context(const ActionCase& action) {
+    return "ctx-" + action.name;
+}
 
 json ExpectedCommand(const std::string& action, const std::string& context, const std::string& name,
                      const json& data) {
     return {{"version", 1},
             {"source",
-             {{"class", "controller "}, {"element", {{"class", "button"}, {"id", context}, {"function", action}}}}},
+             {{"class", "controller "},
+              {"element", {{"class", "button"}, {"id", context}, {"function", action}}}}},
             {"target", {{"scope", "broadcast"}}},
             {"payload", {{"class", "command"}, {"command", {{"name", name}, {"data", data}}}}}};
 }
@@ -72,7 +83,8 @@ protected:
         for (const auto& action : kActions) m_plugin.Appear(kPrefix + action.name, Context(action));
         m_plugin.StartController(true);
         for (const auto& action : kActions) {
-            ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image))) << action.name;
+            ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image)))
+                << action.name;
         }
     }
 
@@ -101,7 +113,8 @@ TEST_F(ActionsEndToEndTest, EveryKeyGoesFromOfflineToUsableAndSendsItsExactComma
         m_plugin.KeyDown(kPrefix + action.name, Context(action));
         auto command = m_plugin.WaitForControllerCommand(action.command);
         ASSERT_TRUE(command) << action.name << "\n" << m_plugin.PluginOutput();
-        EXPECT_EQ(*command, ExpectedCommand(kPrefix + action.name, Context(action), action.command, action.data));
+        EXPECT_EQ(*command,
+                  ExpectedCommand(kPrefix + action.name, Context(action), action.command, action.data));
     }
 }
 
@@ -118,8 +131,8 @@ TEST_F(ActionsEndToEndTest, MultiStateKeysFollowTheReportedStateAndSendTheNextSt
 
     // A state changed elsewhere reaches the key without a press.
     m_plugin.Control("state com.vantora.kestrel.media-request-video media-request-video-single-state");
-    EXPECT_TRUE(
-        m_plugin.WaitForImage("ctx-media-request-video", ExpectedKeyImage("media_request_hide_this_video.png")));
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-media-request-video",
+                                      ExpectedKeyImage("media_request_hide_this_video.png")));
     m_plugin.KeyDown(kPrefix + "media-request-video", "ctx-media-request-video");
     auto command = m_plugin.WaitForControllerCommand("media-request-video-off");
     ASSERT_TRUE(command);
@@ -135,7 +148,8 @@ TEST_F(ActionsEndToEndTest, PumpSendsOneCommandAboutASecondAfterTheLastPressAndS
     ASSERT_TRUE(command);
     EXPECT_GE(std::chrono::steady_clock::now() - firstPress, 900ms);
     EXPECT_EQ((*command)["payload"]["command"]["data"], json({{"value", 3}}));
-    EXPECT_TRUE(m_plugin.WaitForImage("ctx-emberfall-pump", ExpectedKeyImage("emberfall_pump.png", {kSuccess})));
+    EXPECT_TRUE(
+        m_plugin.WaitForImage("ctx-emberfall-pump", ExpectedKeyImage("emberfall_pump.png", {kSuccess})));
     // The mark goes away again.
     EXPECT_TRUE(m_plugin.WaitForImage("ctx-emberfall-pump", ExpectedKeyImage("emberfall_pump.png")));
     std::this_thread::sleep_for(1500ms);
@@ -187,8 +201,8 @@ TEST_F(ActionsEndToEndTest, PropertyInspectorGetsTheSettingsAndTheLinkState) {
         [](const json& command) { return command.value("event", "") == "sendToPropertyInspector"; });
     ASSERT_TRUE(sent);
     EXPECT_EQ((*sent)["context"], "ctx-media-request-nudge-volume-up");
-    EXPECT_EQ((*sent)["payload"],
-              json({{"settings", {{"volume_step", 10}, {"auto_unmute", "1"}}}, {"state", {{"id", "online"}}}}));
+    EXPECT_EQ((*sent)["payload"], json({{"settings", {{"volume_step", 10}, {"auto_unmute", "1"}}},
+                                        {"state", {{"id", "online"}}}}));
 
     // The open inspector follows the link.
     m_plugin.StopController();
@@ -220,5 +234,125 @@ TEST_F(ActionsEndToEndTest, KeysComeBackByThemselvesAfterTheControllerRestarts) 
         EXPECT_NE(sent["payload"]["command"]["name"], "alerts-skip") << "a press made offline was sent later";
     }
 }
+
+}  // namespace
+
+namespace {
+
+const std::string kStreaming = kPrefix + "streaming-state";
+const json kHoldSettings = {{"hold_to_confirm", true}, {"hold_seconds", 0.3}};
+
+size_t CountCommands(const std::vector<json>& commands, const std::string& name) {
+    size_t count = 0;
+    for (const auto& sent : commands) count += sent["payload"]["command"]["name"] == name;
+    return count;
+}
+
+// The mean of the colour channels: the hint dims the key.
+double Brightness(const RgbaImage& image) {
+    double sum = 0;
+    for (size_t i = 0; i < image.pixels.size(); ++i)
+        if (i % 4 != 3) sum += image.pixels[i];
+    return image.pixels.empty() ? 0 : sum / (image.pixels.size() * 3 / 4);
+}
+
+bool IsTitle(const json& command, const std::string& title) {
+    return command.value("event", "") == "setTitle" && command["payload"].value("title", "") == title;
+}
+
+TEST_F(ActionsEndToEndTest, HoldToConfirmSendsOnceWhenHeldAndNothingButTheHintWhenReleasedEarly) {
+    m_plugin.Appear(kStreaming, "ctx-live", kHoldSettings);
+    m_plugin.StartController(true);
+    ASSERT_TRUE(m_plugin.WaitForImage("ctx-live", ExpectedKeyImage("streaming_state_off.png")));
+
+    const auto pressed = std::chrono::steady_clock::now();
+    m_plugin.PressKey(kStreaming, "ctx-live");
+    ASSERT_TRUE(m_plugin.WaitForControllerCommand("streaming-state-on")) << m_plugin.PluginOutput();
+    EXPECT_GE(std::chrono::steady_clock::now() - pressed, 300ms);
+    // Sent while the key is still down; the controller's report moves the key on.
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-live", ExpectedKeyImage("streaming_state_on.png")));
+    m_plugin.ReleaseKey(kStreaming, "ctx-live");
+
+    // Pressed and let go at once: the hint, and no command.
+    m_plugin.PressKey(kStreaming, "ctx-live");
+    m_plugin.ReleaseKey(kStreaming, "ctx-live");
+    ASSERT_TRUE(m_plugin.WaitForHostCommand([](const json& command) { return IsTitle(command, "Hold"); }));
+    auto hint = m_plugin.LatestImage("ctx-live");
+    ASSERT_TRUE(hint);
+    const RgbaImage plain = ExpectedKeyImage("streaming_state_on.png");
+    EXPECT_LT(Brightness(*hint), Brightness(plain) * 0.8);
+    // About a second later the key is as it was and the user's title is back.
+    EXPECT_TRUE(m_plugin.WaitForHostCommand([](const json& command) {
+        return command.value("event", "") == "setTitle" && !command["payload"].contains("title");
+    }));
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-live", plain));
+    std::this_thread::sleep_for(500ms);
+    const auto sent = m_plugin.ControllerCommands();
+    EXPECT_EQ(CountCommands(sent, "streaming-state-on"), 1u);
+    EXPECT_EQ(CountCommands(sent, "streaming-state-off"), 0u);
+}
+
+TEST_F(ActionsEndToEndTest, AfterSleepTheLinkComesBackAtOnceAndEveryKeyIsDrawnFromTheCurrentState) {
+    // A few keys of each kind keep the test short.
+    const std::vector<ActionCase> keys = {kActions[1], kActions[5], kActions[11], kActions[19]};
+    for (const auto& action : keys) m_plugin.Appear(kPrefix + action.name, Context(action));
+    m_plugin.StartController(true);
+    for (const auto& action : keys)
+        ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image)));
+    m_plugin.StopController();
+    for (const auto& action : keys)
+        ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image, {kOffline})));
+
+    // The controller came back signed out while the computer slept.
+    m_plugin.StartController(false);
+    const auto woken = std::chrono::steady_clock::now();
+    m_plugin.SendToPlugin({{"event", "systemDidWakeUp"}});
+    for (const auto& action : keys) {
+        ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image, {kLoggedOut})))
+            << action.name;
+    }
+    std::cout << "[ figures ] every key current "
+              << std::chrono::duration<double>(std::chrono::steady_clock::now() - woken).count()
+              << " s after waking (the test's own image checks included)\n";
+
+    // Nothing changed during a second sleep: still every key is drawn again.
+    const size_t before = m_plugin.HostCommands().size();
+    m_plugin.SendToPlugin({{"event", "systemDidWakeUp"}});
+    std::set<std::string> redrawn;
+    const auto deadline = std::chrono::steady_clock::now() + PluginHarness::kWait;
+    while (redrawn.size() < keys.size() && std::chrono::steady_clock::now() < deadline) {
+        const auto& commands = m_plugin.HostCommands();
+        for (size_t i = before; i < commands.size(); ++i)
+            if (commands[i].value("event", "") == "setImage")
+                redrawn.insert(commands[i].value("context", ""));
+        std::this_thread::sleep_for(50ms);
+    }
+    for (const auto& action : keys) {
+        EXPECT_TRUE(redrawn.count(Context(action))) << action.name;
+        EXPECT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image, {kLoggedOut})));
+    }
+}
+
+// A plug-in started by a host in another language.
+struct LanguageCase {
+    std::string language;
+    std::string hint;
+};
+
+class LocalisedPluginTest : public ::testing::TestWithParam<LanguageCase> {};
+
+TEST_P(LocalisedPluginTest, TheHoldHintIsInTheHostsLanguage) {
+    PluginHarness plugin(GetParam().language);
+    plugin.Appear(kStreaming, "ctx-live", kHoldSettings);
+    plugin.StartController(true);
+    ASSERT_TRUE(plugin.WaitForImage("ctx-live", ExpectedKeyImage("streaming_state_off.png")));
+    plugin.KeyDown(kStreaming, "ctx-live");
+    const std::string hint = GetParam().hint;
+    EXPECT_TRUE(plugin.WaitForHostCommand([&](const json& command) { return IsTitle(command, hint); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(HostLanguages, LocalisedPluginTest,
+                         ::testing::Values(LanguageCase{"de", "Halten"}, LanguageCase{"ja", "長押し"}),
+                         [](const auto& info) { return info.param.language; });
 
 }  // namespace

@@ -26,12 +26,13 @@ const std::string kImagePrefix = "data:image/png;base64,";
 
 }  // namespace
 
-PluginHarness::PluginHarness()
+PluginHarness::PluginHarness(const std::string& language)
     : m_pipeName(PrivatePipeName()), m_pipeOverride("KESTREL_CONTROLLER_PIPE", m_pipeName) {
+    const json info = {
+        {"application", {{"language", language}, {"platform", "windows"}, {"version", "6.5.0"}}}};
     EXPECT_TRUE(m_plugin.Start(BuiltProgramPath("kestrel-sdplugin"),
                                {"-port", std::to_string(m_host.Port()), "-pluginUUID", "E2E-PLUGIN",
-                                "-registerEvent", "registerPlugin", "-info",
-                                R"({"application":{"platform":"windows","version":"6.5.0"}})"}));
+                                "-registerEvent", "registerPlugin", "-info", info.dump()}));
     EXPECT_TRUE(m_host.WaitForConnection(kWait)) << m_plugin.Output();
     auto registration = m_host.NextMessage(kWait);
     EXPECT_EQ(registration.value_or(""), R"({"event":"registerPlugin","uuid":"E2E-PLUGIN"})");
@@ -79,7 +80,9 @@ const std::vector<json>& PluginHarness::HostCommands() {
     return m_hostCommands;
 }
 
-void PluginHarness::SendHostText(const std::string& text) { m_host.SendText(text); }
+void PluginHarness::SendHostText(const std::string& text) {
+    m_host.SendText(text);
+}
 
 std::optional<int> PluginHarness::CloseHost(std::chrono::milliseconds timeout) {
     m_hostClosed = true;
@@ -107,16 +110,32 @@ void PluginHarness::Appear(const std::string& action, const std::string& context
 }
 
 void PluginHarness::KeyDown(const std::string& action, const std::string& context, const json& settings) {
-    json payload = {{"settings", settings}, {"coordinates", {{"column", 0}, {"row", 0}}}, {"state", 0}};
-    m_host.SendText(json{{"event", "keyDown"}, {"action", action}, {"context", context}, {"device", "DEV1"},
-                         {"payload", payload}}
-                        .dump());
-    m_host.SendText(json{{"event", "keyUp"}, {"action", action}, {"context", context}, {"device", "DEV1"},
-                         {"payload", payload}}
-                        .dump());
+    PressKey(action, context, settings);
+    ReleaseKey(action, context, settings);
 }
 
-void PluginHarness::SendToPlugin(const json& message) { m_host.SendText(message.dump()); }
+namespace {
+
+json KeyEvent(const char* event, const std::string& action, const std::string& context,
+              const json& settings) {
+    json payload = {{"settings", settings}, {"coordinates", {{"column", 0}, {"row", 0}}}, {"state", 0}};
+    return {
+        {"event", event}, {"action", action}, {"context", context}, {"device", "DEV1"}, {"payload", payload}};
+}
+
+}  // namespace
+
+void PluginHarness::PressKey(const std::string& action, const std::string& context, const json& settings) {
+    m_host.SendText(KeyEvent("keyDown", action, context, settings).dump());
+}
+
+void PluginHarness::ReleaseKey(const std::string& action, const std::string& context, const json& settings) {
+    m_host.SendText(KeyEvent("keyUp", action, context, settings).dump());
+}
+
+void PluginHarness::SendToPlugin(const json& message) {
+    m_host.SendText(message.dump());
+}
 
 void PluginHarness::DrainHost(std::chrono::milliseconds wait) {
     for (auto text = m_host.NextMessage(wait); text; text = m_host.NextMessage(0ms)) {

@@ -27,8 +27,9 @@ public:
     static constexpr std::chrono::milliseconds kWait{30000};
 
     // Starts the plug-in (the controller simulator is not running yet) and
-    // waits for its registration.
-    PluginHarness();
+    // waits for its registration. |language| goes into -info as the host
+    // application's language.
+    explicit PluginHarness(const std::string& language = "en");
     // Closes the host link and expects the plug-in to exit with 0.
     ~PluginHarness();
 
@@ -45,6 +46,11 @@ public:
                 const nlohmann::json& settings = nlohmann::json::object());
     void KeyDown(const std::string& action, const std::string& context,
                  const nlohmann::json& settings = nlohmann::json::object());
+    // A key down alone, and its key up: a key held for as long as the test waits.
+    void PressKey(const std::string& action, const std::string& context,
+                  const nlohmann::json& settings = nlohmann::json::object());
+    void ReleaseKey(const std::string& action, const std::string& context,
+                    const nlohmann::json& settings = nlohmann::json::object());
     void SendToPlugin(const nlohmann::json& message);
     // Sends |text| to the plug-in as one text message, whatever it holds.
     void SendHostText(const std::string& text);

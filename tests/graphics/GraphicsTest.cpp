@@ -136,6 +136,28 @@ TEST_F(GraphicsTest, BlendsATranslucentOverlayOverTheBase) {
     EXPECT_TRUE(Near(Decode(key).At(10, 10), {128, 128, 128, 255}, 6));
 }
 
+TEST_F(GraphicsTest, FillsAShareOfTheImageBlendedOverItAndOnlyThere) {
+    for (Graphics::Keep keep : {Graphics::Keep::Pixels, Graphics::Keep::FileBytes}) {
+        auto base = Load("base.png", RgbaImage(40, 20, kBlack), keep);
+        Graphics key(*base);
+        key.FillRect(0.5, 0.5, 0.5, 0.5, 0xFF00FF00);  // the bottom right quarter, opaque green
+        key.FillRect(0, 0, 1, 0.5, 0x80FFFFFF);        // the top half, half-transparent white
+        key.FillRect(-1, 0.9, 9, 9, 0xFF0000FF);       // cut to the image: the bottom row band, blue
+        RgbaImage result = Decode(key);
+        ASSERT_EQ(result.width, 40u);
+        EXPECT_TRUE(Near(result.At(30, 14), kGreen));
+        EXPECT_TRUE(Near(result.At(10, 14), kBlack));
+        EXPECT_TRUE(Near(result.At(10, 4), {128, 128, 128, 255}, 6));
+        EXPECT_TRUE(Near(result.At(5, 19), kBlue));
+        EXPECT_TRUE(Near(result.At(35, 19), kBlue));
+        // The kept image is not drawn on.
+        EXPECT_TRUE(Near(Decode(*base).At(30, 14), kBlack));
+    }
+    auto missing = Missing();
+    missing->FillRect(0, 0, 1, 1, 0xFFFFFFFF);  // nothing to draw on, and no fault
+    EXPECT_FALSE(missing->HasImage());
+}
+
 TEST_F(GraphicsTest, LaterOverlaysLieOnTopOfEarlierOnes) {
     auto base = Load("base.png", RgbaImage(20, 20, kRed));
     auto blue = Load("blue.png", RgbaImage(20, 20, kBlue));

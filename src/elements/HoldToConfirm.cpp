@@ -1,0 +1,136 @@
+#include "elements/HoldToConfirm.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "diagnostics/Log.h"
+#include "graphics/Graphics.h"
+
+using json = nlohmann::json;
+
+namespace {
+
+constexpr double kBarTop = 0.88;  // the bar covers the bottom eighth
+constexpr uint32_t kVeilColour = 0x55FFFFFF;
+constexpr uint32_t kTrackColour = 0xB0000000;
+constexpr uint32_t kFillColour = 0xFFFFB020;
+constexpr uint32_t kDimColour = 0x99000000;
+
+HoldToConfirm::Clock::duration Seconds(double seconds) {
+    return std::chrono::duration_cast<HoldToConfirm::Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+}  // namespace
+
+HoldToConfirm::Choice HoldToConfirm::Read(const json& settings, const std::string& owner,
+                                          const std::string& context) {
+    Choice choice;
+    if (!settings.is_object()) return choice;
+    const auto enabled = settings.find("hold_to_confirm");
+    if (enabled != settings.end() && !enabled->is_null()) {
+        if (enabled->is_boolean()) {
+            choice.enabled = enabled->get<bool>();
+        } else {
+            LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_to_confirm is not a boolean; off",
+                       context.c_str(), owner.c_str());
+        }
+    }
+    const auto seconds = settings.find("hold_seconds");
+    if (seconds != settings.end() && !seconds->is_null()) {
+        const bool usable = seconds->is_number() && std::isfinite(seconds->get<double>());
+        if (usable) {
+            choice.seconds = std::clamp(seconds->get<double>(), kShortestSeconds, kLongestSeconds);
+        } else if (choice.enabled) {
+            LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_seconds is not a number; %.1f s",
+                       context.c_str(), owner.c_str(), kDefaultSeconds);
+        }
+    }
+    return choice;
+}
+
+void HoldToConfirm::Press(const std::string& context, double seconds, json payload, Clock::time_point now) {
+    m_keys[context] = Key{Phase::Holding, now, Seconds(seconds), std::move(payload)};
+}
+
+bool HoldToConfirm::Release(const std::string& context, Clock::time_point now) {
+    auto found = m_keys.find(context);
+    if (found == m_keys.end()) return false;
+    Key& key = found->second;
+    switch (key.phase) {
+        case Phase::Holding:
+            // Released early: nothing is sent, the key says how to use it.
+            key = Key{Phase::Hint, now, Clock::duration::zero(), json()};
+            return true;
+        case Phase::Done:
+            m_keys.erase(found);
+            return true;
+        case Phase::Hint:
+            return false;  // a key up without its key down: not ours
+    }
+    return false;
+}
+
+std::vector<HoldToConfirm::Confirmed> HoldToConfirm::TakeConfirmed(Clock::time_point now) {
+    std::vector<Confirmed> confirmed;
+    for (auto& [context, key] : m_keys) {
+        if (key.phase != Phase::Holding || now - key.since < key.length) continue;
+        key.phase = Phase::Done;
+        confirmed.push_back(Confirmed{context, std::move(key.payload)});
+    }
+    return confirmed;
+}
+
+std::vector<std::string> HoldToConfirm::TakeEndedHints(Clock::time_point now) {
+    std::vector<std::string> ended;
+    for (auto it = m_keys.begin(); it != m_keys.end();) {
+        if (it->second.phase == Phase::Hint && now - it->second.since >= Seconds(kHintSeconds)) {
+            ended.push_back(it->first);
+            it = m_keys.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return ended;
+}
+
+bool HoldToConfirm::Cancel(const std::string& context) {
+    return m_keys.erase(context) > 0;
+}
+
+std::optional<double> HoldToConfirm::Progress(const std::string& context, Clock::time_point now) const {
+    auto found = m_keys.find(context);
+    if (found == m_keys.end() || found->second.phase != Phase::Holding) return std::nullopt;
+    const Key& key = found->second;
+    if (key.length <= Clock::duration::zero()) return 1.0;
+    const double done = std::chrono::duration<double>(now - key.since) / key.length;
+    return std::clamp(done, 0.0, 1.0);
+}
+
+bool HoldToConfirm::ShowsHint(const std::string& context) const {
+    auto found = m_keys.find(context);
+    return found != m_keys.end() && found->second.phase == Phase::Hint;
+}
+
+bool HoldToConfirm::Busy() const {
+    return std::any_of(m_keys.begin(), m_keys.end(),
+                       [](const auto& entry) { return entry.second.phase != Phase::Done; });
+}
+
+std::vector<std::string> HoldToConfirm::HoldingKeys() const {
+    std::vector<std::string> holding;
+    for (const auto& [context, key] : m_keys)
+        if (key.phase == Phase::Holding) holding.push_back(context);
+    return holding;
+}
+
+void HoldToConfirm::DrawProgress(Graphics& image, double progress) {
+    progress = std::clamp(progress, 0.0, 1.0);
+    image.FillRect(0, 1 - progress, 1, progress, kVeilColour);
+    image.FillRect(0, kBarTop, 1, 1 - kBarTop, kTrackColour);
+    image.FillRect(0, kBarTop, progress, 1 - kBarTop, kFillColour);
+}
+
+void HoldToConfirm::DrawHint(Graphics& image) {
+    image.FillRect(0, 0, 1, 1, kDimColour);
+    image.FillRect(0, kBarTop, 1, 1 - kBarTop, kTrackColour);
+}

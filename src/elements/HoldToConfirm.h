@@ -1,0 +1,86 @@
+#pragma once
+// Hold to confirm for the keys of one element: a press that must be held for
+// a set time before it acts. It keeps, per key (context), the hold in
+// progress, the press that completed and waits for its key up, or the short
+// hint shown after an early release, and draws the marks of both over a key
+// image. The element asks it what to draw and when to act, and passes the
+// time in, so that the timing can be followed step by step.
+//
+// Threads: none of its own; the owning element calls it with the control
+// elements manager's lock held.
+
+#include <chrono>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Graphics;
+
+class HoldToConfirm {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    static constexpr double kDefaultSeconds = 0.6;
+    static constexpr double kShortestSeconds = 0.3;
+    static constexpr double kLongestSeconds = 2.0;
+    static constexpr double kHintSeconds = 1.0;
+
+    // The key's choice, from its settings "hold_to_confirm" (bool, default
+    // false) and "hold_seconds" (number, default 0.6, kept within 0.3 to 2).
+    struct Choice {
+        bool enabled = false;
+        double seconds = kDefaultSeconds;
+    };
+    // A value of the wrong type counts as its default and costs one log line
+    // naming |owner| and |context|.
+    static Choice Read(const nlohmann::json& settings, const std::string& owner, const std::string& context);
+
+    // A press that completed its hold: the key and the payload of its key down.
+    struct Confirmed {
+        std::string context;
+        nlohmann::json payload;
+    };
+
+    // Key down on a key that holds to confirm: starts a hold of |seconds|
+    // (a hint on the key ends).
+    void Press(const std::string& context, double seconds, nlohmann::json payload, Clock::time_point now);
+    // Key up. Returns false when this object had nothing for the key (the
+    // press was not a hold: the element handles the key up itself). Released
+    // before the time, the hold turns into the hint.
+    bool Release(const std::string& context, Clock::time_point now);
+    // The holds whose time has come by |now|; each is returned once and then
+    // waits for its key up.
+    std::vector<Confirmed> TakeConfirmed(Clock::time_point now);
+    // The keys whose hint has ended by |now|; each is returned once.
+    std::vector<std::string> TakeEndedHints(Clock::time_point now);
+    // Forgets the key: a hold in progress is cancelled, its hint ends. True
+    // when something was dropped.
+    bool Cancel(const std::string& context);
+
+    // How far the key's hold has come (0 to 1), or nothing when it is not holding.
+    std::optional<double> Progress(const std::string& context, Clock::time_point now) const;
+    bool ShowsHint(const std::string& context) const;
+    // Whether a hold or a hint is running: the timer must keep ticking.
+    bool Busy() const;
+    // The keys being held now.
+    std::vector<std::string> HoldingKeys() const;
+
+    // The time filling up: a light veil rising from the bottom and a bar
+    // along the bottom edge, both at |progress| (0 to 1).
+    static void DrawProgress(Graphics& image, double progress);
+    // Released too early: the key dimmed, with the empty bar.
+    static void DrawHint(Graphics& image);
+
+private:
+    enum class Phase { Holding, Done, Hint };
+    struct Key {
+        Phase phase;
+        Clock::time_point since;  // the press, or the start of the hint
+        Clock::duration length;   // the hold's time
+        nlohmann::json payload;
+    };
+
+    std::map<std::string, Key> m_keys;
+};

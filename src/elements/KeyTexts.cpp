@@ -1,0 +1,64 @@
+#include "elements/KeyTexts.h"
+
+#include <atomic>
+#include <nlohmann/json.hpp>
+
+#include "diagnostics/BoundedJson.h"
+#include "diagnostics/Log.h"
+
+namespace {
+
+constexpr const char* kLanguages[] = {"en", "de", "es", "fr", "ja", "ko", "zh_CN", "zh_TW"};
+constexpr size_t kLanguageCount = sizeof kLanguages / sizeof kLanguages[0];
+
+// One row per text, one column per language in the order of kLanguages.
+constexpr const char* kTable[][kLanguageCount] = {
+    // HoldHint: short enough for a key, as a request to hold the key down.
+    {"Hold", "Halten", "Mantén", "Maintenir", "長押し", "길게 누르기", "长按", "長按"},
+};
+
+std::atomic<size_t> g_language{0};
+
+// The index of |language| in kLanguages, or the first (English).
+size_t LanguageIndex(const std::string& language) {
+    for (size_t index = 0; index < kLanguageCount; ++index)
+        if (language == kLanguages[index]) return index;
+    const std::string primary = language.substr(0, language.find_first_of("_-"));
+    if (primary == "zh") {
+        const bool traditional = language.find("TW") != std::string::npos ||
+                                 language.find("HK") != std::string::npos ||
+                                 language.find("Hant") != std::string::npos;
+        return LanguageIndex(traditional ? "zh_TW" : "zh_CN");
+    }
+    for (size_t index = 0; index < kLanguageCount; ++index)
+        if (primary == kLanguages[index]) return index;
+    return 0;
+}
+
+}  // namespace
+
+void KeyTexts::SetLanguage(const std::string& language) {
+    g_language.store(LanguageIndex(language));
+}
+
+std::string KeyTexts::Language() {
+    return kLanguages[g_language.load()];
+}
+
+const char* KeyTexts::Get(Text text) {
+    return kTable[static_cast<size_t>(text)][g_language.load()];
+}
+
+std::string KeyTexts::LanguageOfInfo(const std::string& info) {
+    nlohmann::json document;
+    std::string reason;
+    if (!BoundedJson::Parse(info, document, reason)) {
+        LogWarning("KeyTexts::LanguageOfInfo: -info is not readable (%s); English", reason.c_str());
+        return "en";
+    }
+    const auto application = document.find("application");
+    if (!document.is_object() || application == document.end() || !application->is_object()) return "en";
+    const auto language = application->find("language");
+    if (language == application->end() || !language->is_string()) return "en";
+    return kLanguages[LanguageIndex(language->get<std::string>())];
+}
