@@ -48,7 +48,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 constexpr char kPluginUUID[] = "BENCHPLUGIN0000000000000000000000";
-constexpr auto kLong = std::chrono::milliseconds(5000);
+// Generous: node starts in seconds on a loaded 2-core machine.
+constexpr auto kLong = std::chrono::milliseconds(20000);
+// How long a plug-in may take to leave after the host closed its connection.
+constexpr auto kLeaveGrace = std::chrono::milliseconds(2000);
 constexpr int kHandOffHops = 4;
 
 // One plug-in under measurement and how it is started.
@@ -200,10 +203,10 @@ struct Bench {
 };
 
 // The Stream Deck application closes the connection, then ends a plug-in
-// that does not leave by itself.
+// that does not leave by itself (the Node SDK's does not).
 void StopPlugin(Bench& bench, PluginProcess& process) {
     bench.host.CloseConnection();
-    if (!process.Wait(kLong)) process.Kill();
+    if (!process.Wait(kLeaveGrace)) process.Kill();
 }
 
 // One start of the current subject: spawn to the registration text received.
