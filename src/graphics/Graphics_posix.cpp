@@ -111,6 +111,21 @@ bool EncodePng(cairo_surface_t* pixels, std::vector<unsigned char>& png) {
     return cairo_surface_write_to_png_stream(pixels, AppendToBuffer, &png) == CAIRO_STATUS_SUCCESS;
 }
 
+// Replaces kept file bytes with cairo's encoding of their pixels, once; the
+// caller holds bytesLock. False when the bytes do not decode or encode.
+bool KeepOwnEncoding(std::vector<unsigned char>& png, bool& canonical) {
+    if (canonical) return true;
+    cairo_surface_t* pixels = DecodePng(png);
+    std::vector<unsigned char> encoded;
+    bool done = pixels && EncodePng(pixels, encoded);
+    if (pixels) cairo_surface_destroy(pixels);
+    if (!done) return false;
+    encoded.shrink_to_fit();
+    png.swap(encoded);
+    canonical = true;
+    return true;
+}
+
 }  // namespace
 
 Graphics::Graphics(const std::wstring& path, Keep keep) {
@@ -139,7 +154,10 @@ Graphics::Graphics(const Graphics& other) {
             m_image = new Image(copy, {}, false, source.width, source.height);
         return;
     }
+    // The kept image takes its own encoding first, so that neither it nor its
+    // copies encode again for a plain key.
     std::lock_guard<std::mutex> lock(source.bytesLock);
+    KeepOwnEncoding(source.png, source.canonical);
     m_image = new Image(nullptr, source.png, source.canonical, source.width, source.height);
 }
 
@@ -191,15 +209,7 @@ bool Graphics::ToBase64Png(std::string& output) const {
         // pixels: the first encoding keeps cairo's, so that the output is the
         // same whichever way the image is kept, and later ones cost no work.
         std::lock_guard<std::mutex> lock(m_image->bytesLock);
-        if (!m_image->canonical) {
-            cairo_surface_t* pixels = DecodePng(m_image->png);
-            bool encoded = pixels && EncodePng(pixels, png);
-            if (pixels) cairo_surface_destroy(pixels);
-            if (!encoded) return false;
-            png.shrink_to_fit();
-            m_image->png.swap(png);
-            m_image->canonical = true;
-        }
+        if (!KeepOwnEncoding(m_image->png, m_image->canonical)) return false;
         output = EncodeBase64(m_image->png.data(), m_image->png.size());
         return true;
     }
