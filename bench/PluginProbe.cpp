@@ -2,12 +2,18 @@
 // application and the controller server see it, and prints one table:
 // start -> registration, key press -> command on the controller pipe,
 // controller report -> "setImage" (multi-state key, status overlay), idle CPU
-// and wake-ups with 22 keys shown and the controller connected, resident
-// memory, and compose-and-encode of one key with the size of a "setImage".
+// and wake-ups with 22 keys shown and the controller connected, private,
+// proportional and resident memory, the machine's own hand-off floor measured
+// in the same run, and compose-and-encode of one key with the size of a "setImage".
+//
+// With --peer SCRIPT the same rows are measured, alternating in one run, for a
+// plug-in written on the official Node SDK (bench/peer), and the table shows
+// both and their ratio.
 //
 // Usage: plugin_probe [--plugin PATH] [--idle-seconds N] [--starts N]
 //                     [--presses N] [--reports N] [--overlays N] [--encodes N]
-//                     [--launcher "PROGRAM ARGS..."]
+//                     [--launcher "PROGRAM ARGS..."] [--peer SCRIPT] [--node PROGRAM]
+//                     [--rounds N]
 // --launcher runs the plug-in through another program, e.g. the win32 build
 // under Wine: --launcher "cmake/wine-run /tmp/prefix" --plugin .../kestrel-sdplugin.exe
 // (then the controller pipe of this probe is out of the plug-in's reach, and
@@ -17,6 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +35,7 @@
 
 #include "ActionTable.h"
 #include "ControllerModel.h"
+#include "HandOffChain.h"
 #include "HostStandIn.h"
 #include "KeyImageWork.h"
 #include "PipeServer.h"
@@ -40,11 +48,25 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 constexpr char kPluginUUID[] = "BENCHPLUGIN0000000000000000000000";
-constexpr auto kLong = std::chrono::milliseconds(5000);
+// Generous: node starts in seconds on a loaded 2-core machine.
+constexpr auto kLong = std::chrono::milliseconds(20000);
+// How long a plug-in may take to leave after the host closed its connection.
+constexpr auto kLeaveGrace = std::chrono::milliseconds(2000);
+constexpr int kHandOffHops = 4;
+
+// One plug-in under measurement and how it is started.
+struct Subject {
+    std::string name;
+    std::vector<std::string> launcher;  // the program and its own arguments before the plug-in
+    std::string plugin;
+};
 
 struct Options {
     std::string plugin;
     std::vector<std::string> launcher;
+    std::string peer;  // the Node SDK peer's script; empty: the native plug-in alone
+    std::string node = "node";
+    int rounds = 0;  // sessions per plug-in; 0: 2 with a peer, else 1
     int idleSeconds = 60;
     int starts = 30;
     int presses = 300;
@@ -54,12 +76,11 @@ struct Options {
 };
 
 struct Results {
-    Samples start, press, multiState, overlay, encode, setImageBytes;
-    double idleCpuPercent = -1, idleWakeups = -1, idleSeconds = 0;
+    Samples start, press, multiState, overlay, setImageBytes;
+    double idleCpuSeconds = 0, idleSwitches = 0, idleSeconds = 0;
     int idleThreads = 0;
     size_t idleHostMessages = 0;
-    double residentMiB = -1;
-    double anonymousMiB = -1, fileMiB = -1;
+    std::optional<PluginProcess::Usage> memory;  // at the end of the last idle run
     std::string failure;
 };
 
@@ -91,36 +112,44 @@ std::vector<std::string> SplitWords(const std::string& text) {
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     options.plugin = ExecutableDirectory() + "/kestrel-sdplugin";
+    std::map<std::string, int*> counts = {{"--idle-seconds", &options.idleSeconds},
+                                          {"--starts", &options.starts},
+                                          {"--presses", &options.presses},
+                                          {"--reports", &options.reports},
+                                          {"--overlays", &options.overlays},
+                                          {"--encodes", &options.encodes},
+                                          {"--rounds", &options.rounds}};
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         if (i + 1 >= argc) return false;
         std::string value = argv[++i];
-        if (name == "--plugin")
+        if (auto count = counts.find(name); count != counts.end())
+            *count->second = std::stoi(value);
+        else if (name == "--plugin")
             options.plugin = value;
-        else if (name == "--idle-seconds")
-            options.idleSeconds = std::stoi(value);
-        else if (name == "--starts")
-            options.starts = std::stoi(value);
-        else if (name == "--presses")
-            options.presses = std::stoi(value);
-        else if (name == "--reports")
-            options.reports = std::stoi(value);
-        else if (name == "--overlays")
-            options.overlays = std::stoi(value);
-        else if (name == "--encodes")
-            options.encodes = std::stoi(value);
         else if (name == "--launcher")
             options.launcher = SplitWords(value);
+        else if (name == "--peer")
+            options.peer = value;
+        else if (name == "--node")
+            options.node = value;
         else
             return false;
     }
+    if (options.rounds <= 0) options.rounds = options.peer.empty() ? 1 : 2;
     return true;
+}
+
+// This round's share of |total|: the rounds together make exactly |total|.
+int Share(int total, int round, int rounds) {
+    return total * (round + 1) / rounds - total * round / rounds;
 }
 
 // Everything one plug-in run needs: the host stand-in, the controller pipe
 // and the environment that points the plug-in at them.
 struct Bench {
     Options options;
+    const Subject* subject = nullptr;
     std::string folder;  // private temporary folder
     HostStandIn host;
     unsigned short port = 0;
@@ -132,15 +161,15 @@ struct Bench {
         : options(given), deck(actions, contexts, kPluginUUID, "bench") {}
 
     const std::string& Program() const {
-        return options.launcher.empty() ? options.plugin : options.launcher.front();
+        return subject->launcher.empty() ? subject->plugin : subject->launcher.front();
     }
 
     // The launcher's own arguments and the plug-in, then the host's four option pairs.
     std::vector<std::string> Arguments() const {
         std::vector<std::string> words;
-        if (!options.launcher.empty()) {
-            words.assign(options.launcher.begin() + 1, options.launcher.end());
-            words.push_back(options.plugin);
+        if (!subject->launcher.empty()) {
+            words.assign(subject->launcher.begin() + 1, subject->launcher.end());
+            words.push_back(subject->plugin);
         }
         for (auto& word : PluginArguments()) words.push_back(word);
         return words;
@@ -173,25 +202,26 @@ struct Bench {
     }
 };
 
+// The Stream Deck application closes the connection, then ends a plug-in
+// that does not leave by itself (the Node SDK's does not).
 void StopPlugin(Bench& bench, PluginProcess& process) {
     bench.host.CloseConnection();
-    if (!process.Wait(kLong)) process.Kill();
+    if (!process.Wait(kLeaveGrace)) process.Kill();
 }
 
-void MeasureStarts(Bench& bench, Results& results) {
-    for (int run = 0; run < bench.options.starts; ++run) {
-        bench.host.Clear();
-        PluginProcess process;
-        auto startedAt = Clock::now();
-        if (!process.Start(bench.Program(), bench.Arguments(), bench.environment)) {
-            results.failure = "cannot start " + bench.options.plugin;
-            return;
-        }
-        auto registration = bench.WaitForEvent("registerPlugin", kLong);
-        if (registration) results.start.Add(Millis(registration->at - startedAt));
-        StopPlugin(bench, process);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+// One start of the current subject: spawn to the registration text received.
+void MeasureStart(Bench& bench, Results& results) {
+    bench.host.Clear();
+    PluginProcess process;
+    auto startedAt = Clock::now();
+    if (!process.Start(bench.Program(), bench.Arguments(), bench.environment)) {
+        results.failure = "cannot start " + bench.subject->plugin;
+        return;
     }
+    auto registration = bench.WaitForEvent("registerPlugin", kLong);
+    if (registration) results.start.Add(Millis(registration->at - startedAt));
+    StopPlugin(bench, process);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 size_t IndexOf(const std::vector<ActionEntry>& actions, const std::string& shortName) {
@@ -201,9 +231,9 @@ size_t IndexOf(const std::vector<ActionEntry>& actions, const std::string& short
     return 0;
 }
 
-void MeasurePresses(Bench& bench, PipeServer& pipe, size_t key, Results& results) {
+void MeasurePresses(Bench& bench, PipeServer& pipe, size_t key, int count, Results& results) {
     std::mt19937 random(7);
-    for (int press = 0; press < bench.options.presses; ++press) {
+    for (int press = 0; press < count; ++press) {
         Outbox down = bench.deck.KeyDown(key);
         auto sentAt = bench.host.Send(down.toPlugin.front());
         if (!sentAt) break;
@@ -217,12 +247,13 @@ void MeasurePresses(Bench& bench, PipeServer& pipe, size_t key, Results& results
     }
 }
 
-void MeasureMultiState(Bench& bench, PipeServer& pipe, ControllerModel& model, size_t key, Results& results) {
+void MeasureMultiState(Bench& bench, PipeServer& pipe, ControllerModel& model, size_t key, int count,
+                       Results& results) {
     const std::string& action = bench.deck.Keys()[key].action.uuid;
     const std::string& context = bench.deck.Keys()[key].context;
     const char* states[] = {"streaming-state-on", "streaming-state-off"};
     std::mt19937 random(11);
-    for (int report = 0; report < bench.options.reports; ++report) {
+    for (int report = 0; report < count; ++report) {
         model.SetState(action, states[report % 2]);
         bench.host.Clear();
         auto sentAt = Clock::now();
@@ -237,10 +268,11 @@ void MeasureMultiState(Bench& bench, PipeServer& pipe, ControllerModel& model, s
 }
 
 // Signs out and back in: each report is timed to the first new image of |key|.
-void MeasureOverlays(Bench& bench, PipeServer& pipe, ControllerModel& model, size_t key, Results& results) {
+void MeasureOverlays(Bench& bench, PipeServer& pipe, ControllerModel& model, size_t key, int count,
+                     Results& results) {
     const std::string& context = bench.deck.Keys()[key].context;
     std::mt19937 random(13);
-    for (int change = 0; change < bench.options.overlays; ++change) {
+    for (int change = 0; change < count; ++change) {
         bool signIn = change % 2 == 1;
         model.SetSignedIn(signIn);
         bench.host.Clear();
@@ -253,30 +285,32 @@ void MeasureOverlays(Bench& bench, PipeServer& pipe, ControllerModel& model, siz
     }
 }
 
-void MeasureIdle(Bench& bench, PluginProcess& process, Results& results) {
+void MeasureIdle(Bench& bench, PluginProcess& process, int seconds, Results& results) {
     // Let the transient marks of the last commands expire first.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     bench.host.Clear();
     auto before = process.Sample();
     auto startedAt = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(bench.options.idleSeconds));
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
     auto after = process.Sample();
-    double seconds = std::chrono::duration<double>(Clock::now() - startedAt).count();
+    double measured = std::chrono::duration<double>(Clock::now() - startedAt).count();
     if (!before || !after) return;
-    results.idleSeconds = seconds;
-    results.idleCpuPercent = 100.0 * (after->cpuSeconds - before->cpuSeconds) / seconds;
-    results.idleWakeups = static_cast<double>(after->contextSwitches - before->contextSwitches) / seconds;
+    results.idleSeconds += measured;
+    results.idleCpuSeconds += after->cpuSeconds - before->cpuSeconds;
+    results.idleSwitches += static_cast<double>(after->contextSwitches - before->contextSwitches);
     results.idleThreads = after->threads;
-    results.residentMiB = static_cast<double>(after->residentKiB) / 1024.0;
-    results.anonymousMiB = static_cast<double>(after->anonymousKiB) / 1024.0;
-    results.fileMiB = static_cast<double>(after->fileKiB) / 1024.0;
+    results.memory = after;
     while (
         bench.host.WaitFor([](const HostStandIn::Received&) { return true; }, std::chrono::milliseconds(0))) {
         ++results.idleHostMessages;
     }
 }
 
-void MeasureSession(Bench& bench, Results& results) {
+// One session of the current subject: registration, the 22 keys laid out,
+// the controller signed in; then presses, reports and the idle run, each this
+// round's share of the counts.
+void MeasureSession(Bench& bench, int round, Results& results) {
+    const Options& options = bench.options;
     std::string pipeName = bench.folder + "/controller";
     PipeServer pipe(pipeName);
     if (!pipe.Listen()) {
@@ -288,7 +322,7 @@ void MeasureSession(Bench& bench, Results& results) {
     PluginProcess process;
     if (!process.Start(bench.Program(), bench.Arguments(), bench.environment) ||
         !bench.WaitForEvent("registerPlugin", kLong)) {
-        results.failure = "the plug-in did not register";
+        results.failure = bench.subject->name + " did not register";
         return;
     }
     bool accepted = false;
@@ -298,10 +332,11 @@ void MeasureSession(Bench& bench, Results& results) {
         bench.host.Send(message);
     }
     ControllerModel model(true);
+    int idleSeconds = Share(options.idleSeconds, round, options.rounds);
     if (!pipe.WaitForClient(kLong)) {
         // Without the controller only the idle and memory rows mean anything.
-        results.failure = "the plug-in did not connect to the controller pipe";
-        MeasureIdle(bench, process, results);
+        results.failure = bench.subject->name + " did not connect to the controller pipe";
+        MeasureIdle(bench, process, idleSeconds, results);
         StopPlugin(bench, process);
         return;
     }
@@ -310,71 +345,126 @@ void MeasureSession(Bench& bench, Results& results) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // every key drawn, signed in
 
-    const auto& actions = bench.deck.Keys();
     std::vector<ActionEntry> entries;
-    for (const auto& key : actions) entries.push_back(key.action);
-    MeasurePresses(bench, pipe, IndexOf(entries, "alerts-skip"), results);
-    MeasureMultiState(bench, pipe, model, IndexOf(entries, "streaming-state"), results);
-    MeasureOverlays(bench, pipe, model, IndexOf(entries, "alerts-skip"), results);
+    for (const auto& key : bench.deck.Keys()) entries.push_back(key.action);
+    size_t skip = IndexOf(entries, "alerts-skip");
+    MeasurePresses(bench, pipe, skip, Share(options.presses, round, options.rounds), results);
+    MeasureMultiState(bench, pipe, model, IndexOf(entries, "streaming-state"),
+                      Share(options.reports, round, options.rounds), results);
+    MeasureOverlays(bench, pipe, model, skip, Share(options.overlays, round, options.rounds), results);
     // Drain what the commands produced on the pipe, so the idle run starts quiet.
     while (pipe.Receive(std::chrono::milliseconds(0))) {
     }
-    MeasureIdle(bench, process, results);
+    MeasureIdle(bench, process, idleSeconds, results);
     StopPlugin(bench, process);
 }
 
-void MeasureEncoding(const Options& options, Results& results) {
+void MeasureEncoding(const Options& options, Samples& encode) {
     KeyImageWork work;
     if (!work.Ready()) return;
     work.ComposeAndEncode();  // warm-up
     for (int round = 0; round < options.encodes; ++round) {
         auto startedAt = Clock::now();
         work.ComposeAndEncode();
-        results.encode.Add(Millis(Clock::now() - startedAt));
+        encode.Add(Millis(Clock::now() - startedAt));
     }
 }
 
-void Row(const char* what, const Samples& samples, const char* unit, const char* goal, const char* anchor) {
-    if (samples.Count() == 0) {
-        std::printf("| %-44s | %5s | %11s | %11s | %-12s | %-14s |\n", what, "0", "-", "-", goal, anchor);
-        return;
-    }
-    std::printf("| %-44s | %5zu | %8.3f %-2s | %8.3f %-2s | %-12s | %-14s |\n", what, samples.Count(),
-                samples.Median(), unit, samples.Percentile(99), unit, goal, anchor);
+std::string Figure(const Samples& samples, const char* unit) {
+    if (samples.Count() == 0) return "-";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f / %.3f %s", samples.Median(), samples.Percentile(99), unit);
+    return text;
 }
 
-void PrintTable(const Options& options, const Results& results, const std::string& loadBefore) {
+std::string Ratio(double ours, double peer) {
+    if (ours <= 0 || peer <= 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1fx", peer / ours);
+    return text;
+}
+
+void Line(const std::string& what, const std::string& ours, const std::string& peer, const std::string& ratio,
+          const std::string& goal) {
+    std::printf("| %-44s | %-26s | %-26s | %-7s | %-22s |\n", what.c_str(), ours.c_str(), peer.c_str(),
+                ratio.c_str(), goal.c_str());
+}
+
+void LatencyRow(const std::string& what, const Samples& ours, const Samples& peer, const char* goal) {
+    Line(what + " (" + std::to_string(ours.Count()) + ")", Figure(ours, "ms"), Figure(peer, "ms"),
+         Ratio(ours.Median(), peer.Median()), goal);
+}
+
+std::string Quantity(double value, const char* format) {
+    if (value < 0) return "-";
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// The idle and memory rows of one plug-in: -1 where it was not measured.
+struct Footprint {
+    double cpuPercent = -1, wakeups = -1, privateMiB = -1, proportionalMiB = -1, residentMiB = -1;
+    int threads = 0;
+};
+
+Footprint FootprintOf(const Results& results) {
+    Footprint footprint;
+    if (results.idleSeconds > 0) {
+        footprint.cpuPercent = 100.0 * results.idleCpuSeconds / results.idleSeconds;
+        footprint.wakeups = results.idleSwitches / results.idleSeconds;
+        footprint.threads = results.idleThreads;
+    }
+    if (results.memory) {
+        footprint.privateMiB = static_cast<double>(results.memory->privateKiB) / 1024.0;
+        footprint.proportionalMiB = static_cast<double>(results.memory->proportionalKiB) / 1024.0;
+        footprint.residentMiB = static_cast<double>(results.memory->residentKiB) / 1024.0;
+    }
+    return footprint;
+}
+
+void PrintTable(const Options& options, const std::vector<Results>& results, const Samples& floor,
+                const Samples& encode, const std::string& loadBefore) {
+    static const Results none;
+    const Results& ours = results.front();
+    const Results& peer = results.size() > 1 ? results[1] : none;
     std::printf("plug-in: %s\n", options.plugin.c_str());
-    std::printf("machine: %ld cores; load average before %s, after %s\n", sysconf(_SC_NPROCESSORS_ONLN),
-                loadBefore.c_str(), LoadAverage().c_str());
-    std::printf("| %-44s | %5s | %11s | %11s | %-12s | %-14s |\n", "measure", "n", "median", "p99", "goal",
-                "Node.js anchor");
-    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(7, '-').c_str(),
-                std::string(13, '-').c_str(), std::string(13, '-').c_str(), std::string(14, '-').c_str(),
-                std::string(16, '-').c_str());
-    Row("start -> registration received", results.start, "ms", "< 50 ms", "~130 ms");
-    Row("keyDown written -> command on the pipe", results.press, "ms", "p99 < 1 ms", "0.8 / 1.5 ms");
-    Row("state report -> setImage (multi-state key)", results.multiState, "ms", "p99 < 20 ms", "");
-    Row("sign-in report -> setImage (status overlay)", results.overlay, "ms", "<= 250 ms", "");
-    Row("compose-and-encode of one key (in process)", results.encode, "ms", "", "");
-    Row("setImage message size", results.setImageBytes, "B", "", "");
-    char line[128];
-    std::snprintf(line, sizeof line, "%.3f %% of a core", results.idleCpuPercent);
-    std::printf("| %-44s | %5.0f | %-25s | %-12s | %-14s |\n", "idle, 22 keys, controller up: CPU",
-                results.idleSeconds, line, "none", "none");
-    std::snprintf(line, sizeof line, "%.2f /s (%d threads)", results.idleWakeups, results.idleThreads);
-    std::printf("| %-44s | %5.0f | %-25s | %-12s | %-14s |\n", "idle: context switches (wake-ups)",
-                results.idleSeconds, line, "<= 2 /s", "0.1-0.2 /s");
-    std::snprintf(line, sizeof line, "%zu", results.idleHostMessages);
-    std::printf("| %-44s | %5.0f | %-25s | %-12s | %-14s |\n", "idle: messages to the host",
-                results.idleSeconds, line, "0", "");
-    std::snprintf(line, sizeof line, "%.1f MiB", results.residentMiB);
-    std::printf("| %-44s | %5s | %-25s | %-12s | %-14s |\n", "resident memory (VmRSS), 22 keys", "1", line,
-                "< 10 MB", "~55 MB");
-    std::snprintf(line, sizeof line, "%.1f / %.1f MiB", results.anonymousMiB, results.fileMiB);
-    std::printf("| %-44s | %5s | %-25s | %-12s | %-14s |\n", "  of it anonymous / file-backed (libraries)",
-                "1", line, "", "");
-    if (!results.failure.empty()) std::printf("FAILED: %s\n", results.failure.c_str());
+    if (!options.peer.empty()) std::printf("peer: %s %s\n", options.node.c_str(), options.peer.c_str());
+    std::printf("machine: %ld cores; load average before %s, after %s; %d round(s) each, alternating\n",
+                sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), LoadAverage().c_str(), options.rounds);
+    Line("measure (samples), median / p99", "Kestrel", "Node SDK peer", "peer/us", "goal");
+    std::printf("|%s|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(28, '-').c_str(),
+                std::string(28, '-').c_str(), std::string(9, '-').c_str(), std::string(24, '-').c_str());
+    LatencyRow("start -> registration received", ours.start, peer.start, "median < 25 ms");
+    LatencyRow("keyDown written -> command on the pipe", ours.press, peer.press, "p99 <= floor p99 + 0.2");
+    Line("  floor: " + std::to_string(kHandOffHops) + " hand-offs, same run (" +
+             std::to_string(floor.Count()) + ")",
+         Figure(floor, "ms"), "", "", "");
+    LatencyRow("state report -> setImage (multi-state key)", ours.multiState, peer.multiState,
+               "ahead of peer");
+    LatencyRow("sign-in report -> setImage (status overlay)", ours.overlay, peer.overlay, "ahead of peer");
+    Line("setImage message size (" + std::to_string(ours.setImageBytes.Count()) + ")",
+         Figure(ours.setImageBytes, "B"), Figure(peer.setImageBytes, "B"), "", "");
+    Line("compose-and-encode of one key (in process)", Figure(encode, "ms"), "-", "", "");
+    Footprint us = FootprintOf(ours), them = FootprintOf(peer);
+    std::string seconds = Quantity(ours.idleSeconds, "%.0f s");
+    Line("idle " + seconds + ", 22 keys, controller up: CPU", Quantity(us.cpuPercent, "%.3f %% of a core"),
+         Quantity(them.cpuPercent, "%.3f %% of a core"), Ratio(us.cpuPercent, them.cpuPercent), "none");
+    Line("idle: wake-ups (context switches)",
+         Quantity(us.wakeups, "%.2f /s") + " (" + std::to_string(us.threads) + " threads)",
+         Quantity(them.wakeups, "%.2f /s") + " (" + std::to_string(them.threads) + " threads)",
+         Ratio(us.wakeups, them.wakeups), "0 /s");
+    Line("idle: messages to the host", std::to_string(ours.idleHostMessages),
+         options.peer.empty() ? "-" : std::to_string(peer.idleHostMessages), "", "0");
+    Line("private memory (USS), 22 keys", Quantity(us.privateMiB, "%.2f MiB"),
+         Quantity(them.privateMiB, "%.2f MiB"), Ratio(us.privateMiB, them.privateMiB), "< 4 MiB");
+    Line("proportional memory (Pss)", Quantity(us.proportionalMiB, "%.2f MiB"),
+         Quantity(them.proportionalMiB, "%.2f MiB"), Ratio(us.proportionalMiB, them.proportionalMiB), "");
+    Line("resident memory (VmRSS)", Quantity(us.residentMiB, "%.2f MiB"),
+         Quantity(them.residentMiB, "%.2f MiB"), Ratio(us.residentMiB, them.residentMiB), "");
+    for (const Results& each : results) {
+        if (!each.failure.empty()) std::printf("FAILED: %s\n", each.failure.c_str());
+    }
 }
 
 }  // namespace
@@ -384,12 +474,16 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: plugin_probe [--plugin PATH] [--idle-seconds N] [--starts N] [--presses N] "
-                     "[--reports N] [--overlays N] [--encodes N] [--launcher \"PROGRAM ARGS\"]\n");
+                     "[--reports N] [--overlays N] [--encodes N] [--launcher \"PROGRAM ARGS\"] "
+                     "[--peer SCRIPT] [--node PROGRAM] [--rounds N]\n");
         return 2;
     }
     std::string loadBefore = LoadAverage();
     char folderTemplate[] = "/tmp/kestrel-bench-XXXXXX";
     if (!mkdtemp(folderTemplate)) return 1;
+
+    std::vector<Subject> subjects = {{"Kestrel", options.launcher, options.plugin}};
+    if (!options.peer.empty()) subjects.push_back({"the Node SDK peer", {options.node}, options.peer});
 
     ActionTable table;
     table.LoadManifest(ExecutableDirectory());
@@ -401,17 +495,37 @@ int main(int argc, char** argv) {
                          {"XDG_RUNTIME_DIR", bench.folder},
                          // Telemetry stays on (its workers are part of the cost) but goes nowhere.
                          {"KESTREL_TELEMETRY_URL", "http://127.0.0.1:9/science/insert/kestrel"},
-                         {"KESTREL_CONTROLLER_PIPE", bench.folder + "/absent"}};
+                         {"KESTREL_CONTROLLER_PIPE", bench.folder + "/absent"},
+                         // The peer's folder: the key images and manifest beside this probe.
+                         {"KESTREL_PLUGIN_FOLDER", ExecutableDirectory()}};
     bench.port = bench.host.Listen();
     if (bench.port == 0) return 1;
 
-    Results results;
-    MeasureStarts(bench, results);
-    if (results.failure.empty()) MeasureSession(bench, results);
-    MeasureEncoding(options, results);
-    PrintTable(options, results, loadBefore);
+    // Alternating, so that both plug-ins meet the same load of the machine.
+    std::vector<Results> results(subjects.size());
+    auto failed = [&results] {
+        return std::any_of(results.begin(), results.end(),
+                           [](const Results& each) { return !each.failure.empty(); });
+    };
+    for (int run = 0; run < options.starts && !failed(); ++run) {
+        for (size_t i = 0; i < subjects.size(); ++i) {
+            bench.subject = &subjects[i];
+            MeasureStart(bench, results[i]);
+        }
+    }
+    Samples floor;
+    for (int round = 0; round < options.rounds && !failed(); ++round) {
+        for (size_t i = 0; i < subjects.size(); ++i) {
+            bench.subject = &subjects[i];
+            MeasureSession(bench, round, results[i]);
+        }
+        floor.Append(MeasureHandOffs(kHandOffHops, Share(options.presses, round, options.rounds)));
+    }
+    Samples encode;
+    MeasureEncoding(options, encode);
+    PrintTable(options, results, floor, encode, loadBefore);
     std::string cleanup = "rm -rf '" + bench.folder + "'";
     if (std::system(cleanup.c_str()) != 0)
         std::fprintf(stderr, "could not remove %s\n", bench.folder.c_str());
-    return results.failure.empty() ? 0 : 1;
+    return failed() ? 1 : 0;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // One run of the plug-in executable as the Stream Deck application starts it,
 // and what the kernel says about it while it runs: CPU time, context
-// switches of all its threads, resident memory. Back-end:
+// switches of all its threads, private, proportional and resident memory. Back-end:
 // PluginProcess_posix.cpp (the figures come from /proc).
 //
 // Threads: not thread-safe; the benchmark's main thread owns it.
@@ -21,6 +21,8 @@ public:
         uint64_t residentKiB = 0;      // VmRSS
         uint64_t anonymousKiB = 0;     // RssAnon: heaps, stacks, the process's own pages
         uint64_t fileKiB = 0;          // RssFile: pages of the executable and shared libraries
+        uint64_t privateKiB = 0;       // USS: Private_Clean + Private_Dirty (smaps_rollup)
+        uint64_t proportionalKiB = 0;  // Pss: private pages plus a share of the shared ones
         int threads = 0;
     };
 

@@ -76,6 +76,9 @@ std::optional<PluginProcess::Usage> PluginProcess::Sample() const {
     usage.residentKiB = StatusValue(base + "/status", "VmRSS");
     usage.anonymousKiB = StatusValue(base + "/status", "RssAnon");
     usage.fileKiB = StatusValue(base + "/status", "RssFile");
+    usage.privateKiB = StatusValue(base + "/smaps_rollup", "Private_Clean") +
+                       StatusValue(base + "/smaps_rollup", "Private_Dirty");
+    usage.proportionalKiB = StatusValue(base + "/smaps_rollup", "Pss");
     if (DIR* tasks = opendir((base + "/task").c_str())) {
         while (dirent* task = readdir(tasks)) {
             if (task->d_name[0] == '.') continue;

@@ -8,6 +8,9 @@
 class Samples {
 public:
     void Add(double value) { m_values.push_back(value); }
+    void Append(const Samples& other) {
+        m_values.insert(m_values.end(), other.m_values.begin(), other.m_values.end());
+    }
     size_t Count() const { return m_values.size(); }
     // The nearest-rank |percent| percentile; 0 for an empty series.
     double Percentile(double percent) const;

@@ -36,6 +36,15 @@ void CallbackTimer::Wake() {
     m_wake.notify_all();
 }
 
+void CallbackTimer::WakeNow() {
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_wakeRequested = true;
+        m_wakeNowRequested = true;
+    }
+    m_wake.notify_all();
+}
+
 void CallbackTimer::Stop() {
     {
         // Cleared under the wake mutex so that a timer thread between its test
@@ -49,17 +58,23 @@ void CallbackTimer::Stop() {
 
 void CallbackTimer::Loop(const std::function<int32_t()>& callback) {
     PrepareThreadForCrashReports();
+    bool mayCutShort = true;  // false right after an interval that WakeNow cut short
     while (m_running) {
         const int32_t waitMs = callback();
         std::unique_lock<std::mutex> lock(m_wakeMutex);
         if (waitMs < 0) {
             // A Wake made during the call is still pending here, so none is lost.
             m_wake.wait(lock, [this] { return !m_running || m_wakeRequested; });
+            mayCutShort = true;
         } else if (waitMs > 0) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-            m_wake.wait_until(lock, deadline, [this] { return !m_running; });
+            const bool cut = m_wake.wait_until(lock, deadline, [this, mayCutShort] {
+                return !m_running || (mayCutShort && m_wakeNowRequested);
+            });
+            mayCutShort = !cut;
         }
         // The call that follows sees everything that asked for it.
         m_wakeRequested = false;
+        m_wakeNowRequested = false;
     }
 }

@@ -9,8 +9,8 @@
 // Threads: Start, Stop and the destructor are called by the owner's thread;
 // the callback runs on the timer thread; Wake may be called from any thread,
 // the callback's included. m_running is read by the timer thread without a
-// lock; m_wakeMutex guards m_wakeRequested and pairs with m_wake, so that Stop
-// and Wake reach a waiting timer thread at once. The
+// lock; m_wakeMutex guards m_wakeRequested and m_wakeNowRequested and pairs
+// with m_wake, so that Stop and Wake reach a waiting timer thread at once. The
 // callback must not call Start or Stop of its own timer (it would join itself).
 
 #include <atomic>
@@ -42,6 +42,11 @@ public:
     // Makes a timer that waits for work call its callback at once. A timer
     // that is counting its interval keeps its pace.
     void Wake();
+    // Like Wake, but a timer that is counting its interval calls at once too,
+    // for a change the user should see without waiting for the pace. At most
+    // one interval a call is cut short this way, so a flood of WakeNow still
+    // makes no more than two calls an interval.
+    void WakeNow();
 
     // Ends the timer thread and waits for it; a callback that is running
     // finishes first. No call starts after Stop has returned.
@@ -54,5 +59,6 @@ private:
     std::thread m_thread;
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
-    bool m_wakeRequested = false;  // guarded by m_wakeMutex
+    bool m_wakeRequested = false;     // guarded by m_wakeMutex
+    bool m_wakeNowRequested = false;  // guarded by m_wakeMutex
 };

@@ -244,8 +244,13 @@ bool ControlElementBase::SetContextImage(const std::string& context, std::shared
 
 void ControlElementBase::SetImageFromFile(const std::string& fileName) {
     LogTrace("ControlElementBase::SetImageFromFile: '%s' ('%s')", fileName.c_str(), m_name.c_str());
-    // Kept as the compressed file: every redraw copies it anyway.
-    m_base_image = std::make_shared<Graphics>(ResolveModulePath(fileName), Graphics::Keep::FileBytes);
+    // Kept compressed (every redraw copies it anyway), and kept per file: a
+    // multi-state key or the pump switches between its few files again and
+    // again. A file that did not load is tried again next time.
+    std::shared_ptr<Graphics>& kept = m_fileImages[fileName];
+    if (!kept || !kept->HasImage())
+        kept = std::make_shared<Graphics>(ResolveModulePath(fileName), Graphics::Keep::FileBytes);
+    m_base_image = kept;
     UpdateGraphics("");
 }
 

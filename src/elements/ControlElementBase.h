@@ -192,6 +192,7 @@ private:
     int32_t m_lastStateBits = -1;
     std::string m_title;
     std::shared_ptr<Graphics> m_base_image;
+    std::map<std::string, std::shared_ptr<Graphics>> m_fileImages;  // file name -> its kept image
     std::vector<std::shared_ptr<Graphics>> m_stateOverlays;
     std::vector<std::shared_ptr<Graphics>> m_transientOverlays;
     std::chrono::steady_clock::time_point m_transientSince;

@@ -104,7 +104,8 @@ void ControlElementsManager::SignalEventMessage(const EventMessage& event) {
                        entry.first.c_str());
         }
     }
-    WakeTimer();
+    // A reported status is drawn at once, not at the timer's next tick.
+    if (m_timer) m_timer->WakeNow();
 }
 
 void ControlElementsManager::SignalRequestPropertyInspectorDataFromPlugin(const std::string& action,

@@ -14,8 +14,10 @@
 // wake mutex (Wake is called with m_mutex held; the timer thread holds its
 // wake mutex only while it waits, never around a tick).
 // The timer ticks every 250 ms while some element has work (HasTimerWork),
-// every 40 ms while a key is held to confirm, and sleeps otherwise; key presses, events, settings and the
-// elements themselves (new contexts, transient overlays) wake it.
+// every 40 ms while a key is held to confirm, and sleeps otherwise; key
+// presses, events, settings and the elements themselves (new contexts,
+// transient overlays) wake it. A controller event also cuts a running
+// interval short (at most one in two), so that a reported status is drawn at once.
 
 #include <map>
 #include <memory>

@@ -21,10 +21,10 @@ class Graphics {
 public:
     // How an image loaded from a file is held while it is kept. Pixels: decoded
     // once, quick to copy and to draw as an overlay. FileBytes: only the
-    // compressed file, a fraction of the memory, decoded again for every copy
-    // and every use as an overlay; for images that are only copied for a
-    // redraw now and then. The result of every operation is the same either
-    // way; a back-end may hold pixels in both cases (GDI+ does).
+    // compressed image, a fraction of the memory, decoded again for every use
+    // as an overlay and when a copy is drawn on; for images that are only
+    // copied for a redraw now and then. The result of every operation is the
+    // same either way; a back-end may hold pixels in both cases (GDI+ does).
     enum class Keep { Pixels, FileBytes };
 
     // Loads the image file at `path`; on failure logs the critical line

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -9,15 +10,23 @@
 #include "graphics/Base64.h"
 #include "graphics/Graphics.h"
 
-// The cairo back-end. An image kept as Keep::FileBytes holds the file's PNG
-// bytes (about 5 KB for a key) instead of its decoded pixels (83 KB at
-// 144x144); each copy and each use as an overlay decodes them afresh, which
-// gives exactly the pixels of a file load. Once drawn on, an image holds a
-// cairo image surface. Reading a kept image never changes it, so one kept
-// image may be read by several threads at once.
+// The cairo back-end. An image kept as Keep::FileBytes holds PNG bytes
+// (about 6 KB for a key) instead of its decoded pixels (83 KB at 144x144);
+// each use as an overlay, and drawing on a copy, decodes them afresh, which
+// gives exactly the pixels of a file load. Copies of such an image hold the
+// bytes too until they are drawn on; from then on an image holds a cairo image
+// surface. The first encoding replaces the file's bytes with cairo's own
+// encoding of the same pixels (it decodes to the same pixels), so that every
+// later encoding of a plain key is the kept bytes as they are. bytesLock makes
+// that one change safe while several threads read one kept image.
 struct Graphics::Image {
+    Image(cairo_surface_t* pixels, std::vector<unsigned char> bytes, bool ownEncoding, int w, int h)
+        : surface(pixels), png(std::move(bytes)), canonical(ownEncoding), width(w), height(h) {}
+
     cairo_surface_t* surface = nullptr;  // the pixels; null while only the PNG bytes are kept
-    std::vector<unsigned char> png;      // the file's bytes while there is no surface
+    std::mutex bytesLock;                // guards png and canonical while there is no surface
+    std::vector<unsigned char> png;      // the PNG bytes while there is no surface
+    bool canonical = false;              // png is cairo's encoding of the pixels, not the file's
     int width = 0;
     int height = 0;
 };
@@ -83,26 +92,47 @@ cairo_surface_t* CopySurface(cairo_surface_t* source) {
     return copy;
 }
 
-// A surface of the image's pixels that the caller owns a reference to: the
+cairo_status_t AppendToBuffer(void* closure, const unsigned char* data, unsigned int length) {
+    auto* buffer = static_cast<std::vector<unsigned char>*>(closure);
+    buffer->insert(buffer->end(), data, data + length);
+    return CAIRO_STATUS_SUCCESS;
+}
+
+// A surface of an image's pixels that the caller owns a reference to: the
 // image's own surface, or one decoded from its bytes. Null when decoding fails.
-cairo_surface_t* AcquirePixels(cairo_surface_t* surface, const std::vector<unsigned char>& png) {
+cairo_surface_t* AcquirePixels(cairo_surface_t* surface, const std::vector<unsigned char>& png,
+                               std::mutex& bytesLock) {
     if (surface) return cairo_surface_reference(surface);
+    std::lock_guard<std::mutex> lock(bytesLock);
     return DecodePng(png);
 }
 
 // Drawn on, an image holds its pixels from then on; false when they do not decode.
-bool HoldPixels(cairo_surface_t*& surface, std::vector<unsigned char>& png) {
+bool HoldPixels(cairo_surface_t*& surface, std::vector<unsigned char>& png, std::mutex& bytesLock) {
     if (surface) return true;
-    surface = DecodePng(png);
+    surface = AcquirePixels(nullptr, png, bytesLock);
     if (!surface) return false;
     std::vector<unsigned char>().swap(png);
     return true;
 }
 
-cairo_status_t AppendToBuffer(void* closure, const unsigned char* data, unsigned int length) {
-    auto* buffer = static_cast<std::vector<unsigned char>*>(closure);
-    buffer->insert(buffer->end(), data, data + length);
-    return CAIRO_STATUS_SUCCESS;
+bool EncodePng(cairo_surface_t* pixels, std::vector<unsigned char>& png) {
+    return cairo_surface_write_to_png_stream(pixels, AppendToBuffer, &png) == CAIRO_STATUS_SUCCESS;
+}
+
+// Replaces kept file bytes with cairo's encoding of their pixels, once; the
+// caller holds bytesLock. False when the bytes do not decode or encode.
+bool KeepOwnEncoding(std::vector<unsigned char>& png, bool& canonical) {
+    if (canonical) return true;
+    cairo_surface_t* pixels = DecodePng(png);
+    std::vector<unsigned char> encoded;
+    bool done = pixels && EncodePng(pixels, encoded);
+    if (pixels) cairo_surface_destroy(pixels);
+    if (!done) return false;
+    encoded.shrink_to_fit();
+    png.swap(encoded);
+    canonical = true;
+    return true;
 }
 
 }  // namespace
@@ -117,19 +147,27 @@ Graphics::Graphics(const std::wstring& path, Keep keep) {
     int width = cairo_image_surface_get_width(surface);
     int height = cairo_image_surface_get_height(surface);
     if (keep == Keep::Pixels) {
-        m_image = new Image{surface, {}, width, height};
+        m_image = new Image(surface, {}, false, width, height);
         return;
     }
     cairo_surface_destroy(surface);
     bytes.shrink_to_fit();
-    m_image = new Image{nullptr, std::move(bytes), width, height};
+    m_image = new Image(nullptr, std::move(bytes), false, width, height);
 }
 
 Graphics::Graphics(const Graphics& other) {
     if (!other.m_image) return;
-    const Image& source = *other.m_image;
-    cairo_surface_t* copy = source.surface ? CopySurface(source.surface) : DecodePng(source.png);
-    if (copy) m_image = new Image{copy, {}, source.width, source.height};
+    Image& source = *other.m_image;
+    if (source.surface) {
+        if (cairo_surface_t* copy = CopySurface(source.surface))
+            m_image = new Image(copy, {}, false, source.width, source.height);
+        return;
+    }
+    // The kept image takes its own encoding first, so that neither it nor its
+    // copies encode again for a plain key.
+    std::lock_guard<std::mutex> lock(source.bytesLock);
+    KeepOwnEncoding(source.png, source.canonical);
+    m_image = new Image(nullptr, source.png, source.canonical, source.width, source.height);
 }
 
 Graphics::~Graphics() {
@@ -148,8 +186,9 @@ unsigned Graphics::Height() const {
 
 void Graphics::Compose(const Graphics& overlay) {
     if (!m_image || !overlay.m_image || overlay.Width() == 0 || overlay.Height() == 0) return;
-    if (!HoldPixels(m_image->surface, m_image->png)) return;
-    cairo_surface_t* over = AcquirePixels(overlay.m_image->surface, overlay.m_image->png);
+    if (!HoldPixels(m_image->surface, m_image->png, m_image->bytesLock)) return;
+    Image& source = *overlay.m_image;
+    cairo_surface_t* over = AcquirePixels(source.surface, source.png, source.bytesLock);
     if (!over) return;
     cairo_t* cr = cairo_create(m_image->surface);
     cairo_scale(cr, static_cast<double>(Width()) / overlay.Width(),
@@ -166,7 +205,7 @@ void Graphics::Compose(const Graphics& overlay) {
 }
 
 void Graphics::FillRect(double left, double top, double width, double height, uint32_t argb) {
-    if (!m_image || !HoldPixels(m_image->surface, m_image->png)) return;
+    if (!m_image || !HoldPixels(m_image->surface, m_image->png, m_image->bytesLock)) return;
     cairo_t* cr = cairo_create(m_image->surface);
     cairo_rectangle(cr, left * Width(), top * Height(), width * Width(), height * Height());
     cairo_set_source_rgba(cr, ((argb >> 16) & 0xFF) / 255.0, ((argb >> 8) & 0xFF) / 255.0,
@@ -179,14 +218,17 @@ void Graphics::FillRect(double left, double top, double width, double height, ui
 
 bool Graphics::ToBase64Png(std::string& output) const {
     if (!m_image) return false;
-    // The kept bytes are the file as it was written, not cairo's encoding of
-    // its pixels: decode and encode so that the output is the same either way.
-    cairo_surface_t* pixels = AcquirePixels(m_image->surface, m_image->png);
-    if (!pixels) return false;
     std::vector<unsigned char> png;
-    cairo_status_t status = cairo_surface_write_to_png_stream(pixels, AppendToBuffer, &png);
-    cairo_surface_destroy(pixels);
-    if (status != CAIRO_STATUS_SUCCESS) return false;
+    if (!m_image->surface) {
+        // The file's own bytes may differ from cairo's encoding of the same
+        // pixels: the first encoding keeps cairo's, so that the output is the
+        // same whichever way the image is kept, and later ones cost no work.
+        std::lock_guard<std::mutex> lock(m_image->bytesLock);
+        if (!KeepOwnEncoding(m_image->png, m_image->canonical)) return false;
+        output = EncodeBase64(m_image->png.data(), m_image->png.size());
+        return true;
+    }
+    if (!EncodePng(m_image->surface, png)) return false;
     output = EncodeBase64(png.data(), png.size());
     return true;
 }

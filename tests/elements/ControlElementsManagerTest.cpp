@@ -93,6 +93,37 @@ TEST(CallbackTimerTest, OnDemandTimerSleepsAfterACallWithoutWorkUntilWoken) {
     more = false;
 }
 
+TEST(CallbackTimerTest, WakeNowCutsARunningIntervalShortAtMostEveryOtherCall) {
+    std::mutex mutex;
+    std::condition_variable called;
+    std::vector<Clock::time_point> calls;
+    CallbackTimer timer;
+    timer.StartOnDemand(60000, [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        calls.push_back(Clock::now());
+        called.notify_all();
+        return true;  // always work: the timer counts its minute
+    });
+    ASSERT_TRUE(WaitUntil(mutex, called, 10s, [&] { return calls.size() == 1; }));
+    timer.Wake();  // keeps the pace
+    std::this_thread::sleep_for(200ms);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(calls.size(), 1u);
+    }
+    timer.WakeNow();
+    EXPECT_TRUE(WaitUntil(mutex, called, 10s, [&] { return calls.size() == 2; }));
+    // A flood of WakeNow right after: the next interval is not cut short.
+    for (int i = 0; i < 50; ++i) {
+        timer.WakeNow();
+        std::this_thread::sleep_for(2ms);
+    }
+    std::this_thread::sleep_for(200ms);
+    timer.Stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(calls.size(), 2u);
+}
+
 // An element whose tick work is switched by the test.
 class QuietElement : public ControlElementBase {
 public:

@@ -358,4 +358,50 @@ TEST_F(GraphicsTest, KeptImagesServeRedrawsOnSeveralThreadsAtOnce) {
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
 }
 
+// Every alpha value with colours from dark to bright: whatever a back-end
+// keeps instead of the file must decode to exactly the file's pixels.
+RgbaImage EveryAlpha() {
+    RgbaImage picture(256, 8, kClear);
+    for (unsigned x = 0; x < 256; ++x) {
+        for (unsigned y = 0; y < 8; ++y) {
+            picture.Set(x, y,
+                        {uint8_t(y * 36), uint8_t(255 - x), uint8_t((x * 7 + y * 31) % 256), uint8_t(x)});
+        }
+    }
+    return picture;
+}
+
+TEST_F(GraphicsTest, AKeptFileEncodesAndDrawsTheSameAtEveryUseAndOnSeveralThreads) {
+    using Keep = Graphics::Keep;
+    auto pixels = Load("every-alpha-pixels.png", EveryAlpha(), Keep::Pixels);
+    auto overlay = Load("overlay.png", QuadrantOverlay(16), Keep::Pixels);
+    const std::string plain = EncodeText(*pixels);
+    const std::string drawn = Redraw(*pixels, *overlay, *overlay);
+
+    // Threads encode and draw one kept file at once, from its very first use.
+    auto file = Load("every-alpha-file.png", EveryAlpha(), Keep::FileBytes);
+    constexpr int kThreads = KESTREL_WIN32 ? 1 : 4;
+    std::vector<int> mismatches(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 5; ++i) {
+                if (EncodeText(*file) != plain) ++mismatches[t];
+                if (EncodeText(Graphics(*file)) != plain) ++mismatches[t];
+                if (Redraw(*file, *overlay, *overlay) != drawn) ++mismatches[t];
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+
+    // A plain copy drawn on later draws on the file's pixels, and leaves the kept image plain.
+    Graphics copy(*file);
+    EXPECT_EQ(EncodeText(copy), plain);
+    copy.Compose(*overlay);
+    copy.Compose(*overlay);
+    EXPECT_EQ(EncodeText(copy), drawn);
+    EXPECT_EQ(EncodeText(*file), plain);
+}
+
 }  // namespace

@@ -1,0 +1,352 @@
+// The Kestrel keys written on the official Node SDK, as a plug-in developer
+// would write them: the peer that `scripts/bench --peer` measures beside the
+// native plug-in. The same 22 actions, the same controller socket and command
+// documents, the same key images and overlays from the plug-in folder. Not
+// shipped; see docs/performance.md.
+//
+// The plug-in folder is KESTREL_PLUGIN_FOLDER (the Stream Deck application
+// starts a plug-in in its folder, where the SDK finds manifest.json).
+import { readFileSync } from "node:fs";
+
+import { SeqpacketSocket } from "node-unix-socket";
+
+process.chdir(process.env.KESTREL_PLUGIN_FOLDER ?? process.cwd());
+const { default: streamDeck, SingletonAction } = await import("@elgato/streamdeck");
+
+const PREFIX = "com.vantora.kestrel.";
+const TRANSIENT_MS = 1500; // how long an alert or success mark stays
+const PUMP_BURST_MS = 1000; // quiet time after the last press that ends a pump burst
+const RECONNECT_MS = 1250;
+
+// ---- key images: each file read once, drawn as PNG or as an SVG of layers ----
+
+const pngs = new Map();
+function png(file) {
+  if (!pngs.has(file)) pngs.set(file, `data:image/png;base64,${readFileSync(file).toString("base64")}`);
+  return pngs.get(file);
+}
+
+function compose(file, overlays) {
+  if (overlays.length === 0) return png(file);
+  const layers = [file, ...overlays].map((layer) => `<image href="${png(layer)}" width="144" height="144"/>`);
+  return `<svg xmlns="http://www.w3.org/2000/svg" width="144" height="144">${layers.join("")}</svg>`;
+}
+
+// ---- the controller link ----
+
+const status = { connected: false, signedIn: false, support: {} };
+const listeners = new Set(); // keys that follow the controller's reports
+
+function pipeAddress(name) {
+  if (name.includes("/")) return name;
+  const runtime = process.env.XDG_RUNTIME_DIR;
+  return runtime ? `${runtime}/${name}` : `/tmp/${name}-${process.getuid()}`;
+}
+
+function document(element, payload) {
+  // Members in sorted order, as the controller's other clients write them.
+  return { payload, source: { class: "controller ", element }, target: { scope: "broadcast" }, version: 1 };
+}
+
+function command(name, element, data = null) {
+  return document(element, { class: "command", command: { data, name } });
+}
+
+class ControllerLink {
+  #socket = null;
+
+  start() {
+    const socket = new SeqpacketSocket();
+    socket.on("connect", () => {
+      this.#socket = socket;
+      status.connected = true;
+      this.#changed();
+      this.send(command("SYS$QUERY:STATE", { class: "networkClient", function: "controllerClient", id: "controllerClient" }));
+    });
+    socket.on("data", (buffer) => this.#receive(buffer));
+    socket.on("error", (error) => streamDeck.logger.warn(`ControllerLink: ${error.message}`));
+    socket.on("close", () => this.#lost());
+    try {
+      socket.connect(pipeAddress(process.env.KESTREL_CONTROLLER_PIPE ?? "VantoraKestrelControllerServer"));
+    } catch {
+      socket.destroy?.();
+      setTimeout(() => this.start(), RECONNECT_MS);
+    }
+  }
+
+  // Resolves true once the command is handed to the system, false when the link is down or the write fails.
+  send(message) {
+    return new Promise((resolve) => {
+      if (!this.#socket) return resolve(false);
+      const bytes = Buffer.from(JSON.stringify(message));
+      try {
+        this.#socket.write(bytes, 0, bytes.length, () => resolve(true));
+      } catch {
+        resolve(false);
+      }
+    });
+  }
+
+  #lost() {
+    const wasUp = this.#socket !== null;
+    this.#socket = null;
+    Object.assign(status, { connected: false, signedIn: false, support: {} });
+    if (wasUp) this.#changed();
+    setTimeout(() => this.start(), RECONNECT_MS);
+  }
+
+  #receive(buffer) {
+    let event;
+    try {
+      event = JSON.parse(buffer.toString("utf8"))?.payload?.event;
+    } catch {
+      streamDeck.logger.warn("ControllerLink: a message that is not JSON; ignored");
+      return;
+    }
+    const data = event?.data;
+    switch (event?.name) {
+      case "SYS$REPORT:STATE":
+        if (typeof data?.isSignedIn !== "boolean") return;
+        status.signedIn = data.isSignedIn;
+        if (!status.signedIn) status.support = {};
+        break;
+      case "SYS$SUPPORT:FUNCTIONS":
+        if (typeof data !== "object" || data === null) return;
+        for (const [id, on] of Object.entries(data)) if (typeof on === "boolean") status.support[id] = on;
+        break;
+      case "SYS$REPORT:STATE:FUNCTION":
+        for (const key of listeners) key.onFunctionState?.(data?.function, data?.state);
+        return;
+      default:
+        return;
+    }
+    this.#changed();
+  }
+
+  #changed() {
+    for (const key of listeners) key.redraw();
+  }
+}
+
+const link = new ControllerLink();
+
+// ---- the keys ----
+
+class KestrelKey extends SingletonAction {
+  manifestId;
+  image;
+  #mark = null; // the transient overlay
+  #markTimer = null;
+
+  constructor(shortName, image, defaults = {}) {
+    super();
+    this.manifestId = PREFIX + shortName;
+    this.image = image;
+    this.defaults = defaults;
+    listeners.add(this);
+  }
+
+  statusOverlay() {
+    if (!status.connected) return "state_offline.png";
+    if (!status.signedIn) return "state_logged_out.png";
+    if (!status.support[this.manifestId]) return "state_not_supported.png";
+    return null;
+  }
+
+  redraw() {
+    for (const action of this.actions) this.draw(action);
+  }
+
+  draw(action, image = this.image) {
+    const overlays = [this.statusOverlay(), this.#mark].filter(Boolean);
+    return action.setImage(compose(image, overlays));
+  }
+
+  mark(file) {
+    this.#mark = file;
+    clearTimeout(this.#markTimer);
+    this.#markTimer = setTimeout(() => {
+      this.#mark = null;
+      this.redraw();
+    }, TRANSIENT_MS);
+    this.redraw();
+  }
+
+  settings(ev) {
+    return { ...this.defaults, ...ev.payload.settings };
+  }
+
+  // The command a press sends; null sends nothing.
+  commandFor() {
+    return null;
+  }
+
+  async send(context, name, data) {
+    const sent = await link.send(command(name, { class: "button", function: this.manifestId, id: context }, data));
+    if (!sent) this.mark("state_alert.png");
+    return sent;
+  }
+
+  onWillAppear(ev) {
+    return this.draw(ev.action);
+  }
+
+  async onKeyDown(ev) {
+    const [name, data] = this.commandFor(this.settings(ev)) ?? [];
+    if (name) await this.send(ev.action.id, name, data);
+  }
+
+  onPropertyInspectorDidAppear(ev) {
+    const state = !status.connected ? "offline" : !status.signedIn ? "login" : this.statusOverlay() ? "unsupported" : "online";
+    return streamDeck.ui.sendToPropertyInspector({ settings: this.settings(ev), state: { id: state } });
+  }
+}
+
+class SingleKey extends KestrelKey {
+  constructor(shortName, image, name, data = () => null, defaults = {}) {
+    super(shortName, image, defaults);
+    this.name = name;
+    this.data = data;
+  }
+
+  commandFor(settings) {
+    return [this.name, this.data(settings)];
+  }
+}
+
+// One row per state: [reported state, image, command a press sends].
+class MultiStateKey extends KestrelKey {
+  constructor(shortName, rows) {
+    super(shortName, rows[0][1]);
+    this.rows = rows;
+    this.index = 0;
+  }
+
+  onFunctionState(functionId, state) {
+    const index = this.rows.findIndex((row) => row[0] === state);
+    if (functionId !== this.manifestId || index < 0 || index === this.index) return;
+    this.index = index;
+    this.image = this.rows[index][1];
+    this.redraw();
+  }
+
+  commandFor() {
+    return [this.rows[this.index][2]];
+  }
+}
+
+class PumpKey extends KestrelKey {
+  level = -1;
+  timer = null;
+
+  constructor() {
+    super("emberfall-pump", "emberfall_pump.png");
+  }
+
+  onKeyDown(ev) {
+    this.level = Math.min(this.level + 1, 3);
+    clearTimeout(this.timer);
+    const context = ev.action.id;
+    this.timer = setTimeout(() => this.burstEnded(context), PUMP_BURST_MS);
+    return this.draw(ev.action, `emberfall_pump${this.level + 1}.png`);
+  }
+
+  async burstEnded(context) {
+    const value = this.level + 1;
+    this.level = -1;
+    this.redraw();
+    if (await this.send(context, "emberfall", { value })) this.mark("state_success.png");
+  }
+}
+
+const toInt = (value) => (typeof value === "boolean" ? Number(value) : Math.trunc(parseInt(value, 10)) || 0);
+const volumeStep = (settings) => ({ auto_unmute: toInt(settings.auto_unmute) !== 0, step: toInt(settings.volume_step) });
+const volumeLevelImage = (settings) => {
+  const level = Math.min(100, Math.max(10, Math.trunc(toInt(settings.volume_value) / 10) * 10));
+  return `media_request_set_volume_level_percent_${level}.png`;
+};
+
+class VolumeLevelKey extends SingleKey {
+  #settings = new Map(); // context -> the settings the host last gave
+
+  constructor() {
+    const defaults = { volume_value: 70, auto_unmute: "1" };
+    super("media-request-set-volume-level", volumeLevelImage(defaults), "media-request-set-volume-level-percent",
+      (settings) => ({ auto_unmute: toInt(settings.auto_unmute) !== 0, value: toInt(settings.volume_value) >>> 0 }),
+      defaults);
+  }
+
+  draw(action) {
+    return super.draw(action, volumeLevelImage({ ...this.defaults, ...this.#settings.get(action.id) }));
+  }
+
+  onWillAppear(ev) {
+    this.#settings.set(ev.action.id, ev.payload.settings);
+    return this.draw(ev.action);
+  }
+
+  onWillDisappear(ev) {
+    this.#settings.delete(ev.action.id);
+  }
+
+  onDidReceiveSettings(ev) {
+    return this.onWillAppear(ev);
+  }
+}
+
+const volumeDefaults = { volume_step: 10, auto_unmute: "1" };
+const keys = [
+  new SingleKey("overlays-reload", "overlays_reload.png", "overlays-reload"),
+  new SingleKey("emberfall", "emberfall.png", "emberfall"),
+  new SingleKey("cup-empty", "cup_empty.png", "cup-empty"),
+  new SingleKey("alerts-skip", "alerts_skip.png", "alerts-skip"),
+  new MultiStateKey("alerts-mute", [
+    ["alerts-mute-off", "alerts_mute_on.png", "alerts-mute-on"],
+    ["alerts-mute-on", "alerts_mute_off.png", "alerts-mute-off"],
+  ]),
+  new MultiStateKey("streaming-state", [
+    ["streaming-state-off", "streaming_state_off.png", "streaming-state-on"],
+    ["streaming-state-on", "streaming_state_on.png", "streaming-state-off"],
+  ]),
+  new MultiStateKey("alerts-pause", [
+    ["alerts-pause-off", "alerts_pause_on.png", "alerts-pause-on"],
+    ["alerts-pause-on", "alerts_pause_off.png", "alerts-pause-off"],
+  ]),
+  new SingleKey("alerts-pause-on", "alerts_pause_on_now.png", "alerts-pause-on"),
+  new SingleKey("alerts-pause-off", "alerts_pause_off_now.png", "alerts-pause-off"),
+  new MultiStateKey("media-request", [
+    ["media-request-on", "media_request_on.png", "media-request-off"],
+    ["media-request-off", "media_request_off.png", "media-request-on"],
+  ]),
+  new MultiStateKey("media-request-video", [
+    ["media-request-video-off", "media_request_video_on.png", "media-request-video-off"],
+    ["media-request-video-on", "media_request_video_off.png", "media-request-video-on"],
+    ["media-request-video-single-state", "media_request_hide_this_video.png", "media-request-video-off"],
+  ]),
+  new PumpKey(),
+  new MultiStateKey("media-request-play-pause", [
+    ["media-request-pause-on", "media_request_pause_on.png", "media-request-pause-off"],
+    ["media-request-pause-off", "media_request_pause_off.png", "media-request-pause-on"],
+  ]),
+  new SingleKey("media-request-play", "media_request_pause_on.png", "media-request-pause-off"),
+  new SingleKey("media-request-pause", "media_request_pause_off.png", "media-request-pause-on"),
+  new SingleKey("media-request-next-item", "media_request_next_item.png", "media-request-next-item"),
+  new SingleKey("media-request-prev-item", "media_request_prev_item.png", "media-request-prev-item"),
+  new SingleKey("media-request-nudge-volume-up", "media_request_nudge_volume_up.png", "media-request-nudge-volume-up",
+    volumeStep, volumeDefaults),
+  new SingleKey("media-request-nudge-volume-down", "media_request_nudge_volume_down.png",
+    "media-request-nudge-volume-down", volumeStep, volumeDefaults),
+  new VolumeLevelKey(),
+  new MultiStateKey("media-request-mute", [
+    ["media-request-mute-off", "media_request_mute_off.png", "media-request-mute-on"],
+    ["media-request-mute-on", "media_request_mute_on.png", "media-request-mute-off"],
+  ]),
+  new MultiStateKey("media-request-show-on-stream", [
+    ["media-request-widget-off", "media_request_widget_off.png", "media-request-widget-on"],
+    ["media-request-widget-on", "media_request_widget_on.png", "media-request-widget-off"],
+  ]),
+];
+
+for (const key of keys) streamDeck.actions.registerAction(key);
+link.start();
+await streamDeck.connect();
