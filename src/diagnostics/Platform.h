@@ -27,6 +27,13 @@ std::wstring Utf8ToWide(const std::string& text);
 // The platform's wide text to UTF-8. Ill-formed input raises std::range_error.
 std::string WideToUtf8(const std::wstring& text);
 
+// A path from the platform's wide text and back, without the locale that
+// std::filesystem's own conversion uses on POSIX (there, paths are UTF-8
+// bytes; the C locale would refuse every name that is not ASCII). Ill-formed
+// text raises std::range_error.
+std::filesystem::path PathFromWide(const std::wstring& text);
+std::wstring WideFromPath(const std::filesystem::path& path);
+
 // fopen with a path that may hold any character (_wfopen on Windows).
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 

@@ -26,12 +26,15 @@ const std::string kImagePrefix = "data:image/png;base64,";
 
 }  // namespace
 
-PluginHarness::PluginHarness()
+PluginHarness::PluginHarness() : PluginHarness(BuiltProgramPath("kestrel-sdplugin"), {}) {}
+
+PluginHarness::PluginHarness(const std::string& program, const EnvironmentOverrides& environment)
     : m_pipeName(PrivatePipeName()), m_pipeOverride("KESTREL_CONTROLLER_PIPE", m_pipeName) {
-    EXPECT_TRUE(m_plugin.Start(BuiltProgramPath("kestrel-sdplugin"),
+    EXPECT_TRUE(m_plugin.Start(program,
                                {"-port", std::to_string(m_host.Port()), "-pluginUUID", "E2E-PLUGIN",
                                 "-registerEvent", "registerPlugin", "-info",
-                                R"({"application":{"platform":"windows","version":"6.5.0"}})"}));
+                                R"({"application":{"platform":"windows","version":"6.5.0"}})"},
+                               environment));
     EXPECT_TRUE(m_host.WaitForConnection(kWait)) << m_plugin.Output();
     auto registration = m_host.NextMessage(kWait);
     EXPECT_EQ(registration.value_or(""), R"({"event":"registerPlugin","uuid":"E2E-PLUGIN"})");

@@ -29,6 +29,9 @@ public:
     // Starts the plug-in (the controller simulator is not running yet) and
     // waits for its registration.
     PluginHarness();
+    // The same with the executable at |program| (an installed copy) and the
+    // plug-in's environment changed by |environment|.
+    PluginHarness(const std::string& program, const EnvironmentOverrides& environment);
     // Closes the host link and expects the plug-in to exit with 0.
     ~PluginHarness();
 
