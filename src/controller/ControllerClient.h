@@ -77,6 +77,9 @@ public:
     ControllerClient(const ControllerClient&) = delete;
     ControllerClient& operator=(const ControllerClient&) = delete;
 
+    // Logged as a warning when the first connection attempt fails: what the
+    // streamer can do about a link that cannot come up. Set before Start.
+    void SetUnreachableAdvice(std::string advice);
     void Start();
     void Stop();
     // Ends the link for good (the plug-in's exit): stops both threads, then
@@ -111,6 +114,7 @@ private:
     EventListener m_listener;  // guarded by m_listenerLock
     const TelemetrySink m_telemetry;
     const std::shared_ptr<ElementAddress> m_ownAddress;
+    std::string m_unreachableAdvice;  // written before Start only
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_connected{false};

@@ -14,10 +14,15 @@
 #define KESTREL_WIN32 1
 inline constexpr wchar_t kPathSeparatorW = L'\\';
 inline constexpr char kExecutableSuffix[] = ".exe";
+// The Stream Deck application shows nothing of what a plug-in writes.
+inline constexpr bool kNamesLogFileOnStderr = false;
 #else
 #define KESTREL_WIN32 0
 inline constexpr wchar_t kPathSeparatorW = L'/';
 inline constexpr char kExecutableSuffix[] = "";
+// Linux hosts (OpenDeck) keep a plug-in's stderr as its log in their own log
+// folder: one line there tells the streamer where the plug-in's log is.
+inline constexpr bool kNamesLogFileOnStderr = true;
 #endif
 
 // UTF-8 to the platform's wide text (UTF-16 on Windows, UTF-32 elsewhere).

@@ -290,8 +290,13 @@ void ControlElementBase::HandleEventMessage(const EventMessage& event) {
     }
 }
 
+void ControlElementBase::SetSandboxGrantCommand(const std::string& grantCommand) {
+    m_sandboxGrantCommand = grantCommand;
+}
+
 std::string ControlElementBase::GetStateName() {
-    if (!m_connected) return "offline";
+    // In a sandbox the link may be down only because the socket is hidden.
+    if (!m_connected) return m_sandboxGrantCommand.empty() ? "offline" : "sandboxed";
     if (!m_signedIn) return "login";
     if (!m_supported) return "unsupported";
     return "online";
@@ -310,7 +315,9 @@ void ControlElementBase::HandlePropertyInspectorRequest(const std::string& conte
         entry->connection->GetSettings(context);
         return;
     }
-    const json data = {{"settings", found->second}, {"state", {{"id", GetStateName()}}}};
+    json state = {{"id", GetStateName()}};
+    if (state["id"] == "sandboxed") state["command"] = m_sandboxGrantCommand;
+    const json data = {{"settings", found->second}, {"state", state}};
     entry->connection->SendToPropertyInspector(data, context);
     m_propertyInspectorContext = context;
 }

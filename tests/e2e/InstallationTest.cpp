@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
+#include "diagnostics/Platform.h"
 #include "e2e/PluginHarness.h"
 #include "support/TemporaryDirectory.h"
 
@@ -38,6 +40,26 @@ std::string ReadFile(const fs::path& path) {
     return text.str();
 }
 
+// Waits until the file at |path| holds |text|; false on time-out.
+bool WaitForFileText(const fs::path& path, const std::string& text) {
+    auto deadline = std::chrono::steady_clock::now() + PluginHarness::kWait;
+    while (ReadFile(path).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+// Opens the settings page of the emberfall key; what the plug-in sends it.
+std::optional<json> OpenSettingsPage(PluginHarness& plugin) {
+    plugin.SendToPlugin({{"event", "propertyInspectorDidAppear"},
+                         {"action", kEmberfall},
+                         {"context", "ctx-emberfall"},
+                         {"device", "DEV1"}});
+    return plugin.WaitForHostCommand(
+        [](const json& command) { return command.value("event", "") == "sendToPropertyInspector"; });
+}
+
 TEST(InstallationTest, RunsFromAFolderWhoseNameIsNotAscii) {
     // A home folder named after its user, in three scripts, and a space.
     TemporaryDirectory root("kestrel-install");
@@ -51,9 +73,49 @@ TEST(InstallationTest, RunsFromAFolderWhoseNameIsNotAscii) {
     EXPECT_TRUE(
         plugin.WaitForImage("ctx-emberfall", ExpectedKeyImage("emberfall.png", {"state_offline.png"})));
     ASSERT_EQ(plugin.CloseHost(60s), 0) << plugin.PluginOutput();
+    EXPECT_EQ(plugin.PluginOutput(), RegisteredPluginOutput(program));
 
     const fs::path log = folder / "logs" / "rotating.txt";
     EXPECT_NE(ReadFile(log).find("StreamDeck Kestrel plug-in started"), std::string::npos);
+}
+
+// A host installed as a Flatpak runs the plug-in inside its sandbox, where
+// the streaming software's socket is hidden until the streamer grants access.
+TEST(InstallationTest, InsideAFlatpakSandboxWithoutTheSocketThePageAndTheLogNameTheGrant) {
+    if (KESTREL_WIN32) GTEST_SKIP() << "Flatpak runs Linux programs";
+    TemporaryDirectory root("kestrel-flatpak");
+    const fs::path folder = root.Path() / "com.vantora.kestrel.sdPlugin";
+    const std::string program = InstallPlugin(folder);
+    fs::create_directories(root.Path() / "run");
+    // The product's socket name, looked for in an empty runtime folder.
+    PluginHarness plugin(program, {{"FLATPAK_ID", "org.example.DeckHost"},
+                                   {"KESTREL_CONTROLLER_PIPE", std::nullopt},
+                                   {"XDG_RUNTIME_DIR", (root.Path() / "run").string()}});
+    const std::string command =
+        "flatpak override --user --filesystem=xdg-run/VantoraKestrelControllerServer org.example.DeckHost";
+
+    plugin.Appear(kEmberfall, "ctx-emberfall");
+    EXPECT_TRUE(
+        plugin.WaitForImage("ctx-emberfall", ExpectedKeyImage("emberfall.png", {"state_offline.png"})));
+    auto page = OpenSettingsPage(plugin);
+    ASSERT_TRUE(page);
+    EXPECT_EQ((*page)["payload"]["state"], json({{"id", "sandboxed"}, {"command", command}}));
+    EXPECT_TRUE(WaitForFileText(folder / "logs" / "rotating.txt", "Flatpak sandbox"));
+    EXPECT_NE(ReadFile(folder / "logs" / "rotating.txt").find(command), std::string::npos);
+}
+
+TEST(InstallationTest, InsideAFlatpakSandboxWithTheSocketGrantedTheKeysJustWork) {
+    if (KESTREL_WIN32) GTEST_SKIP() << "Flatpak runs Linux programs";
+    TemporaryDirectory root("kestrel-flatpak");
+    const fs::path folder = root.Path() / "com.vantora.kestrel.sdPlugin";
+    PluginHarness plugin(InstallPlugin(folder), {{"FLATPAK_ID", "org.example.DeckHost"}});
+    plugin.StartController(true);
+
+    plugin.Appear(kEmberfall, "ctx-emberfall");
+    EXPECT_TRUE(plugin.WaitForImage("ctx-emberfall", ExpectedKeyImage("emberfall.png")));
+    auto page = OpenSettingsPage(plugin);
+    ASSERT_TRUE(page);
+    EXPECT_EQ((*page)["payload"]["state"], json({{"id", "online"}}));
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
  * whenever the streamer changes a valid value. The plug-in answers every change
  * (and every change of the controller link) with "sendToPropertyInspector"
  * holding {"settings": ..., "state": {"id": ...}}, which updates the inputs and
- * the link state shown on every page.
+ * the link state shown on every page. Inside a Flatpak sandbox the state also
+ * carries "command", the one command that grants access, shown under the advice.
  *
  * Values are stored the way the plug-in reads them: numbers as JSON integers,
  * check boxes as the strings "1" and "0". Values the plug-in would reject or
@@ -34,6 +35,12 @@
     online: {
       title: "Connected",
       advice: "Ready: press the key to use it.",
+    },
+    sandboxed: {
+      title: "Kestrel is out of reach",
+      advice:
+        "Your Stream Deck app runs in a Flatpak sandbox that hides Kestrel. Start your streaming software; " +
+        "if this stays, run this command once, then restart the Stream Deck app:",
     },
   };
   var WAITING = {
@@ -107,7 +114,7 @@
       this.applySettings(payload.settings);
     } else if (message.event === "sendToPropertyInspector") {
       this.applySettings(payload.settings);
-      if (payload.state && typeof payload.state === "object") this.showState(payload.state.id);
+      if (payload.state && typeof payload.state === "object") this.showState(payload.state.id, payload.state.command);
     }
   };
 
@@ -205,7 +212,7 @@
     return valid;
   };
 
-  Inspector.prototype.showState = function (id) {
+  Inspector.prototype.showState = function (id, command) {
     var known = Object.prototype.hasOwnProperty.call(STATES, id);
     var text = known ? STATES[id] : WAITING;
     var badge = this.doc.getElementById("state");
@@ -215,6 +222,22 @@
       badge.setAttribute("data-state", known ? id : "");
     }
     if (advice) advice.textContent = text.advice;
+    this.showCommand(id === "sandboxed" && typeof command === "string" ? command : "");
+  };
+
+  // The command to copy, as text (never markup), in its own line after the advice.
+  Inspector.prototype.showCommand = function (command) {
+    var shown = this.doc.getElementById("command");
+    var advice = this.doc.getElementById("advice");
+    if (!shown && command && advice) {
+      shown = this.doc.createElement("code");
+      shown.id = "command";
+      shown.className = "command";
+      advice.parentNode.insertBefore(shown, advice.nextSibling);
+    }
+    if (!shown) return;
+    shown.textContent = command;
+    shown.hidden = !command;
   };
 
   function inRange(input, number) {
