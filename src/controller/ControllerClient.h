@@ -7,7 +7,8 @@
 // after every connection, and reports connection telemetry.
 //
 // Threads:
-// - Start, Stop, Close, destructor: the owner's thread (the plug-in's start-up and exit).
+// - SetUnreachableAdvice, Start, Stop, Close, destructor: the owner's thread
+//   (the plug-in's start-up and exit); the advice is set before Start.
 // - WriteMessageAsync: any thread; an overflow completion runs on the caller.
 // - WriteThreadProc: writes, connects when needed, runs every other completion.
 //   Each write waits at most until the command's deadline; Stop interrupts it.
