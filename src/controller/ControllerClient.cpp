@@ -53,6 +53,10 @@ ControllerClient::~ControllerClient() {
     }
 }
 
+void ControllerClient::SetUnreachableAdvice(std::string advice) {
+    m_unreachableAdvice = std::move(advice);
+}
+
 void ControllerClient::Start() {
     LogTrace("ControllerClient::Start");
     if (!m_transport || m_running.exchange(true)) return;
@@ -189,6 +193,9 @@ void ControllerClient::HousekeepingThreadProc() {
     if (!m_transport->IsConnected()) {
         linkUp = m_transport->Connect();
         LogTrace("ControllerClient::HousekeepingThreadProc:Connect: %s", linkUp ? "success" : "failure");
+        if (!linkUp && !m_unreachableAdvice.empty()) {
+            LogWarning("ControllerClient::HousekeepingThreadProc: %s", m_unreachableAdvice.c_str());
+        }
     }
     auto lastAttempt = Clock::now();
     while (m_running) {

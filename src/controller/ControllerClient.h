@@ -7,7 +7,8 @@
 // after every connection, and reports connection telemetry.
 //
 // Threads:
-// - Start, Stop, Close, destructor: the owner's thread (the plug-in's start-up and exit).
+// - SetUnreachableAdvice, Start, Stop, Close, destructor: the owner's thread
+//   (the plug-in's start-up and exit); the advice is set before Start.
 // - WriteMessageAsync: any thread; an overflow completion runs on the caller.
 // - ReconnectNow: the host's event-loop thread, which ends before Close.
 // - WriteThreadProc: writes, connects when needed, runs every other completion.
@@ -78,6 +79,9 @@ public:
     ControllerClient(const ControllerClient&) = delete;
     ControllerClient& operator=(const ControllerClient&) = delete;
 
+    // Logged as a warning when the first connection attempt fails: what the
+    // streamer can do about a link that cannot come up. Set before Start.
+    void SetUnreachableAdvice(std::string advice);
     void Start();
     void Stop();
     // Ends the link for good (the plug-in's exit): stops both threads, then
@@ -119,6 +123,7 @@ private:
     EventListener m_listener;  // guarded by m_listenerLock
     const TelemetrySink m_telemetry;
     const std::shared_ptr<ElementAddress> m_ownAddress;
+    std::string m_unreachableAdvice;  // written before Start only
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_connected{false};

@@ -133,7 +133,7 @@ bool CrashReporter::OnCrash(unsigned int code, void* record, void* context) {
     parts.Run("the log archive", [&] {
         std::error_code noDirectory;
         auto archive = BuildCrashReportArchive(std::filesystem::current_path(noDirectory) / "logs");
-        if (sender && archive) sender->sendAdditionalFile(archive->wstring().c_str());
+        if (sender && archive) sender->sendAdditionalFile(WideFromPath(*archive).c_str());
         return archive.has_value();
     });
     parts.Run("the crash event", [&] {

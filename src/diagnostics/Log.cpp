@@ -15,11 +15,13 @@ namespace {
 constexpr size_t kRecordBufferSize = 8192;
 constexpr size_t kMaxFileSize = 5242880;
 constexpr size_t kRotatedFiles = 3;
+constexpr char kLogFile[] = "logs/rotating.txt";
 
 // Never destroyed: threads that outlive main() may still log during exit.
 struct LogState {
-    std::mutex mutex;                        // guards logger
+    std::mutex mutex;                        // guards logger and path
     std::shared_ptr<spdlog::logger> logger;  // null before start and after stop
+    std::string path;                        // the open file, empty without one
 };
 
 LogState& State() {
@@ -55,7 +57,7 @@ std::shared_ptr<spdlog::logger> StartLogging() {
 
     std::shared_ptr<spdlog::logger> logger;
     try {
-        logger = spdlog::rotating_logger_mt("root", "logs/rotating.txt", kMaxFileSize, kRotatedFiles);
+        logger = spdlog::rotating_logger_mt("root", kLogFile, kMaxFileSize, kRotatedFiles);
     } catch (const spdlog::spdlog_ex&) {
         return nullptr;  // no file: records are dropped rather than raised
     }
@@ -64,10 +66,20 @@ std::shared_ptr<spdlog::logger> StartLogging() {
     spdlog::flush_on(spdlog::level::trace);
     spdlog::set_level(spdlog::level::trace);
 
+    // u8string: the path as UTF-8 whatever the locale (the wide form on Windows).
+    const std::string path = std::filesystem::absolute(kLogFile, ignored).u8string();
+
     LogState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.logger = logger;
+    state.path = path;
     return logger;
+}
+
+std::string LogFilePath() {
+    LogState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.path;
 }
 
 void StopLogging() {
@@ -75,6 +87,7 @@ void StopLogging() {
         LogState& state = State();
         std::lock_guard<std::mutex> lock(state.mutex);
         state.logger.reset();
+        state.path.clear();
     }
     spdlog::shutdown();
 }

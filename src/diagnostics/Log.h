@@ -11,6 +11,7 @@
 // thread that writes it.
 
 #include <memory>
+#include <string>
 
 namespace spdlog {
 class logger;
@@ -27,6 +28,9 @@ class logger;
 // Opens the log; returns the logger "root" (null when the file cannot be
 // created, in which case every record is dropped).
 std::shared_ptr<spdlog::logger> StartLogging();
+
+// The open log file's absolute path in UTF-8; empty while no file is open.
+std::string LogFilePath();
 
 // Shuts the log library down; later records are dropped.
 void StopLogging();

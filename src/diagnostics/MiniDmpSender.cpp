@@ -77,8 +77,14 @@ void MiniDmpSender::setCallback(Callback callback) {
 
 bool MiniDmpSender::sendAdditionalFile(const wchar_t* path) {
     if (!path || !*path) return false;
+    std::filesystem::path file;
+    try {
+        file = PathFromWide(path);
+    } catch (const std::range_error&) {
+        return false;  // not a name the platform can hold
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_additionalFiles.emplace_back(path);
+    m_additionalFiles.push_back(std::move(file));
     return true;
 }
 

@@ -23,6 +23,7 @@
 
 #include "diagnostics/CrashReportThread.h"
 #include "diagnostics/MiniDmpSender.h"
+#include "diagnostics/Platform.h"
 
 namespace fs = std::filesystem;
 
@@ -285,5 +286,5 @@ fs::path MiniDmpSender::ReportRoot(const std::wstring& database) {
         if (home.empty()) return fs::path();
         base = home / ".local" / "state";
     }
-    return base / "Vantora" / fs::path(database) / "CrashReports";
+    return base / "Vantora" / PathFromWide(database) / "CrashReports";
 }

@@ -11,3 +11,7 @@ std::wstring GetModuleDirectory() {
     auto cut = path.find_last_of(L'\\');
     return cut == std::wstring::npos ? path : path.substr(0, cut);
 }
+
+std::filesystem::path GetModuleDirectoryPath() {
+    return GetModuleDirectory();
+}

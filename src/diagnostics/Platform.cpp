@@ -47,6 +47,22 @@ std::string WideToUtf8(const std::wstring& text) {
 
 #pragma GCC diagnostic pop
 
+std::filesystem::path PathFromWide(const std::wstring& text) {
+#if KESTREL_WIN32
+    return std::filesystem::path(text);
+#else
+    return std::filesystem::u8path(WideToUtf8(text));
+#endif
+}
+
+std::wstring WideFromPath(const std::filesystem::path& path) {
+#if KESTREL_WIN32
+    return path.wstring();
+#else
+    return Utf8ToWide(path.u8string());
+#endif
+}
+
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
 #if KESTREL_WIN32
     std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));

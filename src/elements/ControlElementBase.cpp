@@ -410,8 +410,13 @@ void ControlElementBase::HandleEventMessage(const EventMessage& event) {
     for (const std::string& context : m_shownInspectors) SendPropertyInspectorData(context);
 }
 
+void ControlElementBase::SetSandboxGrantCommand(const std::string& grantCommand) {
+    m_sandboxGrantCommand = grantCommand;
+}
+
 std::string ControlElementBase::GetStateName() {
-    if (!m_connected) return "offline";
+    // In a sandbox the link may be down only because the socket is hidden.
+    if (!m_connected) return m_sandboxGrantCommand.empty() ? "offline" : "sandboxed";
     if (!m_signedIn) return "login";
     if (!m_supported) return "unsupported";
     return "online";
@@ -441,7 +446,9 @@ void ControlElementBase::SendPropertyInspectorData(const std::string& context) {
         entry->connection->GetSettings(context);
         return;
     }
-    const json data = {{"settings", found->second}, {"state", {{"id", GetStateName()}}}};
+    json state = {{"id", GetStateName()}};
+    if (state["id"] == "sandboxed") state["command"] = m_sandboxGrantCommand;
+    const json data = {{"settings", found->second}, {"state", state}};
     entry->connection->SendToPropertyInspector(data, context);
 }
 

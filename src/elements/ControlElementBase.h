@@ -99,8 +99,13 @@ public:
     void RedrawAll();
     // Records the link, sign-in and support reports of the controller.
     virtual void HandleEventMessage(const EventMessage& event);
-    // "offline", "login", "unsupported" or "online".
+    // "offline", "login", "unsupported" or "online"; "sandboxed" instead of
+    // "offline" inside a sandbox that may hide the controller's socket.
     virtual std::string GetStateName();
+    // Marks the plug-in as running inside a sandbox: while the link is down,
+    // the property inspector gets the state "sandboxed" with |grantCommand|,
+    // the command that opens the sandbox to the controller's socket.
+    void SetSandboxGrantCommand(const std::string& grantCommand);
 
     const std::string& GetName() const { return m_name; }
 
@@ -202,6 +207,7 @@ private:
     nlohmann::json m_defaultSettings;
     // Contexts on screen whose property inspector is shown now.
     std::set<std::string> m_shownInspectors;
+    std::string m_sandboxGrantCommand;  // empty outside a sandbox
     // The manager's lock once registered; until then a lock of the element's own.
     std::shared_ptr<std::recursive_mutex> m_managerLock;
     std::function<void()> m_wakeTimer;  // empty until registered

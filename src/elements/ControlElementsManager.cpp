@@ -33,6 +33,11 @@ void ControlElementsManager::AddControlElement(const std::shared_ptr<ControlElem
     WakeTimer();
 }
 
+void ControlElementsManager::SetSandboxGrantCommand(const std::string& grantCommand) {
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    for (auto& [name, element] : m_elements) element->SetSandboxGrantCommand(grantCommand);
+}
+
 std::shared_ptr<ControlElementBase> ControlElementsManager::FindControlElement(const std::string& action) {
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto found = m_elements.find(action);

@@ -50,6 +50,9 @@ public:
 
     // Registers |element| under its name, replacing one of the same name.
     void AddControlElement(const std::shared_ptr<ControlElementBase>& element);
+    // Tells every element registered so far that the plug-in runs in a sandbox
+    // (see ControlElementBase::SetSandboxGrantCommand).
+    void SetSandboxGrantCommand(const std::string& grantCommand);
     // The element of |action| or null; the caller holds GetMutex().
     std::shared_ptr<ControlElementBase> FindControlElement(const std::string& action);
 

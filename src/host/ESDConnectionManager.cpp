@@ -73,6 +73,10 @@ void ESDConnectionManager::SetPlugin(ESDBasePlugin* plugin) {
     m_plugin = plugin;
 }
 
+void ESDConnectionManager::SetRegisteredHandler(std::function<void()> handler) {
+    m_registered = std::move(handler);
+}
+
 void ESDConnectionManager::Run() {
     if (!m_transport) return;
     Transport& transport = *m_transport;
@@ -88,6 +92,7 @@ void ESDConnectionManager::Run() {
             websocketpp::lib::error_code ignored;
             transport.client.send(handle, registration.dump(), websocketpp::frame::opcode::text, ignored);
             transport.open.store(true, std::memory_order_release);
+            if (m_registered) m_registered();
         });
         client.set_fail_handler([this](websocketpp::connection_hdl) { ClearQueue(); });
         client.set_close_handler([this, &transport](websocketpp::connection_hdl) {

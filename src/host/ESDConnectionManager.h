@@ -47,6 +47,9 @@ public:
 
     // Receives the host's events; set once before Run.
     void SetPlugin(ESDBasePlugin* plugin);
+    // Runs on the event-loop thread once the registration has been sent; set
+    // once before Run.
+    void SetRegisteredHandler(std::function<void()> handler);
 
     // Connects, registers and runs the event loop until the connection fails or
     // closes. Called once.
@@ -87,6 +90,7 @@ private:
     std::string m_pluginUUID;
     std::string m_registerEvent;
     ESDBasePlugin* m_plugin = nullptr;
+    std::function<void()> m_registered;
     OutgoingSink m_sink;
     std::unique_ptr<Transport> m_transport;
 };

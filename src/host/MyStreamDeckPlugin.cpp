@@ -3,21 +3,42 @@
 #include <mutex>
 
 #include "controller/ControllerClient.h"
+#include "controller/FlatpakSandbox.h"
 #include "controller/Messages.h"
 #include "controller/NamedPipesClient.h"
+#include "controller/PipeSystem.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
 #include "elements/ActionCatalogue.h"
 #include "elements/ControlElementsManager.h"
 
-MyStreamDeckPlugin::MyStreamDeckPlugin() : MyStreamDeckPlugin(std::make_shared<NamedPipesClient>()) {}
+namespace {
 
-MyStreamDeckPlugin::MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport) {
+// Empty outside a Flatpak sandbox.
+std::string SandboxGrantCommand() {
+    FlatpakSandbox sandbox = FlatpakSandbox::Detect();
+    return sandbox.Inside() ? sandbox.GrantCommand(DefaultControllerPipeName()) : "";
+}
+
+}  // namespace
+
+MyStreamDeckPlugin::MyStreamDeckPlugin()
+    : MyStreamDeckPlugin(std::make_shared<NamedPipesClient>(), SandboxGrantCommand()) {}
+
+MyStreamDeckPlugin::MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport,
+                                       const std::string& sandboxGrantCommand) {
     // The manager's timer starts ticking at once, over an empty map.
     m_elementsManager = std::make_shared<ControlElementsManager>();
     m_controllerClient = std::make_shared<ControllerClient>(
         std::move(transport), [this](const EventMessage& event) { OnControllerEvent(event); });
     BuildActionCatalogue(*m_elementsManager, m_controllerClient);
+    if (!sandboxGrantCommand.empty()) {
+        m_elementsManager->SetSandboxGrantCommand(sandboxGrantCommand);
+        m_controllerClient->SetUnreachableAdvice(
+            "the controller's socket is out of reach: the host runs this plug-in in a Flatpak sandbox. "
+            "Start the streaming software; if the keys stay offline, grant access with \"" +
+            sandboxGrantCommand + "\" and restart the host");
+    }
     // Reports the initial link state through the listener on this thread.
     m_controllerClient->Start();
 }

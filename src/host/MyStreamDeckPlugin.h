@@ -22,11 +22,15 @@ class NetworkClientBase;
 
 class MyStreamDeckPlugin : public ESDBasePlugin {
 public:
-    // Talks to the controller server over its named pipe.
+    // Talks to the controller server over its named pipe; inside a Flatpak
+    // sandbox, says how to open it to the pipe's socket.
     MyStreamDeckPlugin();
     // Talks to the controller server over |transport| (tests and fuzzing
-    // use a fake one).
-    explicit MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport);
+    // use a fake one). A non-empty |sandboxGrantCommand| means the plug-in
+    // runs in a sandbox that this command opens to the controller's socket:
+    // the log and the property inspectors name it while the link is down.
+    explicit MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport,
+                                const std::string& sandboxGrantCommand = "");
     ~MyStreamDeckPlugin() override;
 
     void OnKeyDown(const std::string& action, const std::string& context, const nlohmann::json& payload,

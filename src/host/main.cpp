@@ -1,10 +1,14 @@
 // Entry routine: the Stream Deck application starts the plug-in with four
 // option pairs. Process-wide set-up (working directory, log, telemetry, crash
 // reporting) has already run during static initialisation, through
-// g_processLifetime; nothing is written to stdout or stderr here.
+// g_processLifetime. Nothing goes to stdout; stderr gets one line on Linux
+// once registered (the log file's path), and nothing on unusable arguments.
 
+#include <cstdio>
 #include <memory>
 
+#include "diagnostics/Log.h"
+#include "diagnostics/Platform.h"
 #include "diagnostics/ProcessLifetime.h"
 #include "elements/KeyTexts.h"
 #include "host/CommandLine.h"
@@ -24,6 +28,18 @@ std::shared_ptr<ESDConnectionManager>* g_closedConnectionManager = nullptr;
 // is therefore loaded, drawn and released while the image library runs.
 ProcessLifetime g_processLifetime;
 
+namespace {
+
+void NameLogFile() {
+    if (!kNamesLogFileOnStderr) return;
+    const std::string path = LogFilePath();
+    if (path.empty()) return;
+    std::fprintf(stderr, "kestrel-sdplugin: log file: %s\n", path.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace
+
 int main(int argc, const char* argv[]) {
     std::optional<std::vector<std::string>> arguments = ProcessArguments(argc, argv);
     std::optional<CommandLine> commandLine = arguments ? CommandLine::Parse(*arguments) : std::nullopt;
@@ -39,6 +55,7 @@ int main(int argc, const char* argv[]) {
     auto connectionManager = std::make_shared<ESDConnectionManager>(
         commandLine->port, commandLine->pluginUUID, commandLine->registerEvent);
     connectionManager->SetPlugin(plugin);
+    connectionManager->SetRegisteredHandler(&NameLogFile);
     plugin->SetConnectionManager(connectionManager.get());
 
     connectionManager->Run();

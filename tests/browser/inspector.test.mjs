@@ -64,6 +64,22 @@ describe("status page", () => {
     assert.match(await stateText(), /Checking/);
     assert.deepEqual(host.pageErrors, []);
   });
+
+  test("inside a Flatpak sandbox shows the one command that grants access, as text", async () => {
+    await openAndRegister("status.html", SKIP, {});
+    const command = "flatpak override --user --filesystem=xdg-run/VantoraKestrelControllerServer <b>x</b>";
+    host.send("sendToPropertyInspector", { settings: {}, state: { id: "sandboxed", command } }, SKIP);
+    await host.page.locator('#state[data-state="sandboxed"]').waitFor();
+    assert.match(await adviceText(), /Flatpak sandbox/);
+    assert.equal(await host.page.locator("#command").textContent(), command);
+    assert.equal(await host.page.locator("#command b").count(), 0);
+
+    // Once the link is up the command goes away.
+    host.send("sendToPropertyInspector", { settings: {}, state: { id: "online" } }, SKIP);
+    await host.page.locator('#state[data-state="online"]').waitFor();
+    assert.equal(await host.page.locator("#command").isVisible(), false);
+    assert.deepEqual(host.pageErrors, []);
+  });
 });
 
 describe("nudge volume page", () => {

@@ -64,7 +64,7 @@ protected:
         ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
         host.Close();
         EXPECT_EQ(child.Wait(60s), 0) << child.Output();
-        EXPECT_EQ(child.Output(), "");
+        EXPECT_EQ(child.Output(), RegisteredPluginOutput(m_plugin.u8string()));
     }
 
     // Starts the plug-in against |host| and |collector|, from another working

@@ -27,12 +27,17 @@ const std::string kImagePrefix = "data:image/png;base64,";
 }  // namespace
 
 PluginHarness::PluginHarness(const std::string& language)
+    : PluginHarness(BuiltProgramPath("kestrel-sdplugin"), {}, language) {}
+
+PluginHarness::PluginHarness(const std::string& program, const EnvironmentOverrides& environment,
+                             const std::string& language)
     : m_pipeName(PrivatePipeName()), m_pipeOverride("KESTREL_CONTROLLER_PIPE", m_pipeName) {
     const json info = {
         {"application", {{"language", language}, {"platform", "windows"}, {"version", "6.5.0"}}}};
-    EXPECT_TRUE(m_plugin.Start(BuiltProgramPath("kestrel-sdplugin"),
+    EXPECT_TRUE(m_plugin.Start(program,
                                {"-port", std::to_string(m_host.Port()), "-pluginUUID", "E2E-PLUGIN",
-                                "-registerEvent", "registerPlugin", "-info", info.dump()}));
+                                "-registerEvent", "registerPlugin", "-info", info.dump()},
+                               environment));
     EXPECT_TRUE(m_host.WaitForConnection(kWait)) << m_plugin.Output();
     auto registration = m_host.NextMessage(kWait);
     EXPECT_EQ(registration.value_or(""), R"({"event":"registerPlugin","uuid":"E2E-PLUGIN"})");

@@ -30,6 +30,10 @@ public:
     // waits for its registration. |language| goes into -info as the host
     // application's language.
     explicit PluginHarness(const std::string& language = "en");
+    // The same with the executable at |program| (an installed copy) and the
+    // plug-in's environment changed by |environment|.
+    PluginHarness(const std::string& program, const EnvironmentOverrides& environment,
+                  const std::string& language = "en");
     // Closes the host link and expects the plug-in to exit with 0.
     ~PluginHarness();
 

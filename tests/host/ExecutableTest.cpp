@@ -48,7 +48,7 @@ TEST(ExecutableTest, RegistersWithTheHostAndExitsZeroSoonAfterTheHostCloses) {
     host.SendText("garbage");
     host.Close();
     EXPECT_EQ(child.Wait(2s), 0) << child.Output();
-    EXPECT_EQ(child.Output(), "");
+    EXPECT_EQ(child.Output(), RegisteredPluginOutput(BuiltProgramPath(kPlugin)));
 }
 
 TEST(ExecutableTest, RegistersANonAsciiIdentifierByteForByteInUtf8) {

@@ -19,6 +19,12 @@ std::string BuiltProgramPath(const std::string& name) {
            kExecutableSuffix;
 }
 
+std::string RegisteredPluginOutput(const std::string& program) {
+    if (KESTREL_WIN32) return "";
+    const std::string folder = program.substr(0, program.find_last_of('/'));
+    return "kestrel-sdplugin: log file: " + folder + "/logs/rotating.txt\n";
+}
+
 bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (Output().find(text) == std::string::npos) {

@@ -54,3 +54,7 @@ private:
 
 // Full path of a program built beside the running test (adds ".exe" on Windows).
 std::string BuiltProgramPath(const std::string& name);
+
+// Everything the plug-in executable at |program| (UTF-8) writes once it has
+// registered: on Linux one line naming its log file, on Windows nothing.
+std::string RegisteredPluginOutput(const std::string& program);

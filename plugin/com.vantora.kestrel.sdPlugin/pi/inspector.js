@@ -8,7 +8,9 @@
  * whenever the streamer changes a valid value. While the page is shown the
  * plug-in answers every change (and every change of the controller link) with
  * "sendToPropertyInspector" holding {"settings": ..., "state": {"id": ...}},
- * which updates the inputs and the link state shown on every page.
+ * which updates the inputs and the link state shown on every page. Inside a
+ * Flatpak sandbox the state also carries "command", the one command that
+ * grants access, shown under the advice.
  *
  * Values are stored the way the plug-in reads them: whole numbers as JSON
  * integers, check boxes as the strings "1" and "0" (data-format="bool": JSON
@@ -135,7 +137,7 @@
     forEach(this.doc.querySelectorAll("[data-text-label]"), function (element) {
       element.setAttribute("aria-label", self.texts.get(element.getAttribute("data-text-label")));
     });
-    this.showState(this.stateId);
+    this.showState(this.stateId, this.stateCommand);
   };
 
   Inspector.prototype.send = function (document) {
@@ -171,7 +173,7 @@
       this.applySettings(payload.settings);
     } else if (message.event === "sendToPropertyInspector") {
       this.applySettings(payload.settings);
-      if (payload.state && typeof payload.state === "object") this.showState(payload.state.id);
+      if (payload.state && typeof payload.state === "object") this.showState(payload.state.id, payload.state.command);
     }
   };
 
@@ -285,9 +287,10 @@
   };
 
   // A link state is known when the English table names it ("state.<id>").
-  Inspector.prototype.showState = function (id) {
+  Inspector.prototype.showState = function (id, command) {
     var known = typeof id === "string" && id !== "waiting" && this.texts.has("state." + id);
     this.stateId = known ? id : null;
+    this.stateCommand = known && id === "sandboxed" && typeof command === "string" ? command : "";
     var name = known ? id : "waiting";
     var badge = this.doc.getElementById("state");
     var advice = this.doc.getElementById("advice");
@@ -296,6 +299,22 @@
       badge.setAttribute("data-state", known ? id : "");
     }
     if (advice) advice.textContent = this.texts.get("advice." + name);
+    this.showCommand(this.stateCommand);
+  };
+
+  // The command to copy, as text (never markup), in its own line after the advice.
+  Inspector.prototype.showCommand = function (command) {
+    var shown = this.doc.getElementById("command");
+    var advice = this.doc.getElementById("advice");
+    if (!shown && command && advice) {
+      shown = this.doc.createElement("code");
+      shown.id = "command";
+      shown.className = "command";
+      advice.parentNode.insertBefore(shown, advice.nextSibling);
+    }
+    if (!shown) return;
+    shown.textContent = command;
+    shown.hidden = !command;
   };
 
   // The host's colours, when it passes them, decide between the dark and the
