@@ -1,9 +1,13 @@
 # Helpers shared by every subsystem's CMakeLists.txt.
 
+# The version header: one generated file that every target may include as
+# "Version.h".
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Version.h.in ${PROJECT_BINARY_DIR}/generated/Version.h @ONLY)
+
 # Common warnings and settings for the project's own targets.
 function(kestrel_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_BINARY_DIR}/generated)
   target_link_libraries(${target} PUBLIC kestrel_deps)
 endfunction()
 

@@ -15,6 +15,7 @@
 
 #include "ActionTable.h"
 #include "SimChildProcess.h"
+#include "Version.h"
 #include "StaticFiles.h"
 #include "VirtualDeck.h"
 
@@ -193,7 +194,7 @@ void DeckSimulator::State::BuildDeck() {
     }
     std::vector<std::string> contexts;
     for (size_t i = 0; i < actions.Entries().size(); ++i) contexts.push_back(RandomHex(32));
-    deck = std::make_unique<VirtualDeck>(actions.Entries(), contexts, RandomHex(32), "22.6.21.87");
+    deck = std::make_unique<VirtualDeck>(actions.Entries(), contexts, RandomHex(32), kPluginVersion);
 }
 
 bool DeckSimulator::State::StartController() {
