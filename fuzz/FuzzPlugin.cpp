@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "elements/ActionCatalogue.h"
 #include "host/JsonAccessors.h"
 #include "host/MyStreamDeckPlugin.h"
 
@@ -42,30 +43,11 @@ std::string ControllerEvent(const char* name, const json& data) {
 
 }  // namespace
 
-const char* const FuzzPlugin::kActions[22] = {
-    "com.vantora.kestrel.overlays-reload",
-    "com.vantora.kestrel.emberfall",
-    "com.vantora.kestrel.cup-empty",
-    "com.vantora.kestrel.alerts-skip",
-    "com.vantora.kestrel.alerts-mute",
-    "com.vantora.kestrel.streaming-state",
-    "com.vantora.kestrel.alerts-pause",
-    "com.vantora.kestrel.alerts-pause-on",
-    "com.vantora.kestrel.alerts-pause-off",
-    "com.vantora.kestrel.media-request",
-    "com.vantora.kestrel.media-request-video",
-    "com.vantora.kestrel.emberfall-pump",
-    "com.vantora.kestrel.media-request-play-pause",
-    "com.vantora.kestrel.media-request-play",
-    "com.vantora.kestrel.media-request-pause",
-    "com.vantora.kestrel.media-request-next-item",
-    "com.vantora.kestrel.media-request-prev-item",
-    "com.vantora.kestrel.media-request-nudge-volume-up",
-    "com.vantora.kestrel.media-request-nudge-volume-down",
-    "com.vantora.kestrel.media-request-set-volume-level",
-    "com.vantora.kestrel.media-request-mute",
-    "com.vantora.kestrel.media-request-show-on-stream",
-};
+const std::vector<std::string> FuzzPlugin::kActions = [] {
+    std::vector<std::string> ids;
+    for (const ActionDescription& action : ActionCatalogue()) ids.push_back(action.Id());
+    return ids;
+}();
 
 bool FuzzTransport::Connect() {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
@@ -123,7 +105,7 @@ void FuzzPlugin::ControllerMessage(const std::string& text) {
 
 void FuzzPlugin::RestoreControllerState() {
     json supported = json::object();
-    for (const char* action : kActions) supported[action] = true;
+    for (const std::string& action : kActions) supported[action] = true;
     m_transport->Deliver(ControllerEvent("SYS$REPORT:STATE", {{"isSignedIn", true}}));
     m_transport->Deliver(ControllerEvent("SYS$SUPPORT:FUNCTIONS", supported));
 }

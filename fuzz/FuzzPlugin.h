@@ -19,6 +19,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "controller/NetworkClientBase.h"
 #include "host/ESDConnectionManager.h"
@@ -56,7 +57,7 @@ public:
     // off the deck again, so that keys do not pile up from input to input.
     void RemoveAppearedKeys();
 
-    static const char* const kActions[22];
+    static const std::vector<std::string> kActions;  // identifiers, catalogue order
 
 private:
     FuzzPlugin();

@@ -7,7 +7,7 @@
 #include "controller/NamedPipesClient.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
-#include "elements/ActionCatalogue.h"
+#include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 
 MyStreamDeckPlugin::MyStreamDeckPlugin() : MyStreamDeckPlugin(std::make_shared<NamedPipesClient>()) {}

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "elements/ActionCatalogue.h"
+#include "elements/CatalogueElements.h"
 #include "elements/CallbackTimer.h"
 #include "elements/ControlElementsManager.h"
 #include "elements/ElementTestRig.h"
