@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "controller/ControllerClient.h"
 #include "controller/ElementAddress.h"
 #include "controller/Messages.h"
 #include "diagnostics/Log.h"
