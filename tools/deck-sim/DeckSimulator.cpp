@@ -15,8 +15,8 @@
 
 #include "ActionTable.h"
 #include "SimChildProcess.h"
-#include "Version.h"
 #include "StaticFiles.h"
+#include "Version.h"
 #include "VirtualDeck.h"
 
 using nlohmann::json;
@@ -59,8 +59,8 @@ std::vector<std::string> ControllerLines(const std::string& command, const std::
 }  // namespace
 
 struct DeckSimulator::State {
-    explicit State(DeckSimOptions options)
-        : options(std::move(options)),
+    explicit State(DeckSimOptions given)
+        : options(std::move(given)),
           webFiles(this->options.webFolder),
           pluginFiles(this->options.pluginFolder),
           signals(io, SIGINT, SIGTERM),
