@@ -42,7 +42,7 @@ if(KESTREL_BUILD_TESTS)
     # GoogleTest from its Debian source package, built with the cross compiler.
     set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
     # The googletest project defines the GTest:: aliases itself.
   else()
     find_package(GTest REQUIRED)

@@ -1,9 +1,20 @@
 # Helpers shared by every subsystem's CMakeLists.txt.
 
-# Common warnings and settings for the project's own targets.
+# The version header: one generated file that every target may include as
+# "Version.h".
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Version.h.in ${PROJECT_BINARY_DIR}/generated/Version.h @ONLY)
+
+# Common warnings and settings for the project's own targets. Third-party
+# headers come in as SYSTEM includes, so these apply to our code only; the CI
+# presets turn them into errors.
+option(KESTREL_WARNINGS_AS_ERRORS "Fail the build on a warning in our own code" OFF)
 function(kestrel_target_defaults target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter -Wshadow -Wnon-virtual-dtor
+    -Woverloaded-virtual)
+  if(KESTREL_WARNINGS_AS_ERRORS)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_BINARY_DIR}/generated)
   target_link_libraries(${target} PUBLIC kestrel_deps)
 endfunction()
 

@@ -20,7 +20,7 @@ std::string KeyMessage(const char* event, const char* action, const std::string&
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     FuzzPlugin& plugin = FuzzPlugin::Instance();
-    const char* action = FuzzPlugin::kActions[data[0] % 22];
+    const char* action = FuzzPlugin::kActions[data[0] % FuzzPlugin::kActions.size()].c_str();
     const std::string settings(reinterpret_cast<const char*>(data + 1), size - 1);
     for (const char* event : {"willAppear", "didReceiveSettings", "keyDown", "keyUp"}) {
         plugin.HostMessage(KeyMessage(event, action, settings));

@@ -15,7 +15,7 @@
 namespace {
 void ShowOneKeyOfEachAction(FuzzPlugin& plugin) {
     int row = 0;
-    for (const char* action : FuzzPlugin::kActions) {
+    for (const std::string& action : FuzzPlugin::kActions) {
         plugin.HostMessage(nlohmann::json{{"event", "willAppear"},
                                           {"action", action},
                                           {"context", std::string("KEY-") + action},

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "elements/ActionCatalogue.h"
 #include "elements/ControlElementsManager.h"
 #include "host/JsonAccessors.h"
 #include "host/MyStreamDeckPlugin.h"
@@ -60,30 +61,11 @@ void CheckControllerCommand(const std::string& text) {
 
 }  // namespace
 
-const char* const FuzzPlugin::kActions[22] = {
-    "com.vantora.kestrel.overlays-reload",
-    "com.vantora.kestrel.emberfall",
-    "com.vantora.kestrel.cup-empty",
-    "com.vantora.kestrel.alerts-skip",
-    "com.vantora.kestrel.alerts-mute",
-    "com.vantora.kestrel.streaming-state",
-    "com.vantora.kestrel.alerts-pause",
-    "com.vantora.kestrel.alerts-pause-on",
-    "com.vantora.kestrel.alerts-pause-off",
-    "com.vantora.kestrel.media-request",
-    "com.vantora.kestrel.media-request-video",
-    "com.vantora.kestrel.emberfall-pump",
-    "com.vantora.kestrel.media-request-play-pause",
-    "com.vantora.kestrel.media-request-play",
-    "com.vantora.kestrel.media-request-pause",
-    "com.vantora.kestrel.media-request-next-item",
-    "com.vantora.kestrel.media-request-prev-item",
-    "com.vantora.kestrel.media-request-nudge-volume-up",
-    "com.vantora.kestrel.media-request-nudge-volume-down",
-    "com.vantora.kestrel.media-request-set-volume-level",
-    "com.vantora.kestrel.media-request-mute",
-    "com.vantora.kestrel.media-request-show-on-stream",
-};
+const std::vector<std::string> FuzzPlugin::kActions = [] {
+    std::vector<std::string> ids;
+    for (const ActionDescription& action : ActionCatalogue()) ids.push_back(action.Id());
+    return ids;
+}();
 
 std::string FuzzPlugin::ControllerEventText(const std::string& name, const json& data) {
     return json{{"version", 1},
@@ -162,7 +144,7 @@ void FuzzPlugin::RestoreControllerState() {
     // The housekeeping thread may have brought it up already.
     m_transport->Connect();
     json supported = json::object();
-    for (const char* action : kActions) supported[action] = true;
+    for (const std::string& action : kActions) supported[action] = true;
     m_transport->Deliver(ControllerEventText("SYS$REPORT:STATE", {{"isSignedIn", true}}));
     m_transport->Deliver(ControllerEventText("SYS$SUPPORT:FUNCTIONS", supported));
 }
@@ -179,7 +161,7 @@ void FuzzPlugin::Tick() {
 void FuzzPlugin::CheckNoKeyKept() {
     ControlElementsManager& manager = m_plugin->ElementsManager();
     std::lock_guard<std::recursive_mutex> lock(manager.GetMutex());
-    for (const char* action : kActions) {
+    for (const std::string& action : kActions) {
         auto element = manager.FindControlElement(action);
         if (element && element->RecordCount() != 0) std::abort();
     }

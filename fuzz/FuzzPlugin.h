@@ -23,6 +23,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "controller/NetworkClientBase.h"
 #include "host/ESDConnectionManager.h"
@@ -75,7 +76,7 @@ public:
     // The document of a controller event |name| with |data|, as the server sends it.
     static std::string ControllerEventText(const std::string& name, const nlohmann::json& data);
 
-    static const char* const kActions[22];
+    static const std::vector<std::string> kActions;  // identifiers, catalogue order
 
 private:
     FuzzPlugin();

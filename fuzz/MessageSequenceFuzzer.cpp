@@ -21,8 +21,6 @@ using json = nlohmann::json;
 
 namespace {
 
-constexpr size_t kActionCount = sizeof(FuzzPlugin::kActions) / sizeof(FuzzPlugin::kActions[0]);
-
 // Reads the input a byte at a time; past its end every byte is zero.
 class StepReader {
 public:
@@ -49,7 +47,7 @@ struct Key {
 
 Key ReadKey(StepReader& reader) {
     const uint8_t choice = reader.Byte();
-    return {FuzzPlugin::kActions[choice % kActionCount], "SEQ-" + std::to_string((choice >> 5) % 4)};
+    return {FuzzPlugin::kActions[choice % FuzzPlugin::kActions.size()], "SEQ-" + std::to_string((choice >> 5) % 4)};
 }
 
 // Settings values that the elements read in different ways.

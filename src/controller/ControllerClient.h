@@ -51,12 +51,13 @@
 #include "controller/ElementAddress.h"
 #include "controller/Messages.h"
 #include "controller/NetworkClientBase.h"
+#include "controller/WriteCompletion.h"
 
 class ControllerClient {
 public:
     // Called once per accepted message: true when the pipe took it, false
     // when the queue was full, every attempt failed, or its deadline passed.
-    using WriteCompletion = std::function<void(const MessageBase& message, bool accepted)>;
+    using WriteCompletion = ::WriteCompletion;
     // Receives the server's valid events and the two connection events; the
     // event lives only for the call.
     using EventListener = std::function<void(const EventMessage& event)>;

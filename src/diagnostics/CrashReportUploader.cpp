@@ -139,9 +139,9 @@ std::string CrashReportUploader::ConfiguredUrl() {
 int CrashReportUploader::UploadPending(const fs::path& root, const std::string& url,
                                        const std::atomic<bool>& stop, const HttpPostDeadline* deadline) {
     std::vector<fs::path> reports;
-    std::error_code error;
-    for (fs::directory_iterator it(root, error); !error && it != fs::directory_iterator();
-         it.increment(error)) {
+    std::error_code listError;
+    for (fs::directory_iterator it(root, listError); !listError && it != fs::directory_iterator();
+         it.increment(listError)) {
         // A report is a real folder (not a link) holding a regular "report.ini".
         std::error_code ignored;
         if (it->symlink_status(ignored).type() == fs::file_type::directory &&

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "Version.h"
 #include "diagnostics/CrashReportArchive.h"
 #include "diagnostics/CrashReportThread.h"
 #include "diagnostics/CrashReportUploader.h"
@@ -26,9 +27,7 @@ constexpr wchar_t kUserEmail[] = L"crash-reports@kestrel.invalid";
 std::atomic<MiniDmpSender*> g_sender{nullptr};
 
 std::wstring VersionText() {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", 22, 6, 21, 87);
-    return Utf8ToWide(text);
+    return Utf8ToWide(kPluginVersion);
 }
 
 std::wstring MachineIdText() {

@@ -1,51 +1,63 @@
 #pragma once
-// The fixed list of the plug-in's 22 actions: identifier, button kind, key
+// The one table of the plug-in's 22 actions: identifier, button kind, key
 // images, the commands sent to the controller server with their data, the
-// state names, and default settings. The identifiers must match the actions
-// that the plug-in's manifest declares; the images are files of the plug-in
-// folder; command names, data and state names are what the controller
-// server understands.
+// state names, default settings, settings page and the controllers each
+// action supports. The plug-in builds its elements from it, and the
+// simulators, fuzz targets and tests take their list of actions from it.
+// The hand-written manifest must agree with it (a test checks).
 
-#include <cstdint>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "elements/CommandBuilder.h"
-
-class ControlElementBase;
-class ControlElementsManager;
-class ControllerClient;
-
 // Every action identifier begins with this.
 inline constexpr char kActionPrefix[] = "com.vantora.kestrel.";
 
-// Creates every element of the catalogue in catalogue order, registers each
-// with |manager| right after creating it, and returns them in that order.
-std::vector<std::shared_ptr<ControlElementBase>> BuildActionCatalogue(
-    ControlElementsManager& manager, const std::shared_ptr<ControllerClient>& controllerClient);
+enum class ActionKind {
+    kSingleState,    // one image, one command
+    kMultipleState,  // follows the state the controller reports
+    kPump,           // counts presses, then sends the level reached
+    kDynamicImage,   // image chosen from the settings
+};
 
-// A setting read as a 32-bit integer: a string as atoi reads it, a boolean as
-// 0 or 1, an integer cut to 32 bits, a floating-point number truncated toward
-// zero (saturating at the 32-bit limits; NaN gives 0). Null, an object or an
-// array raise nlohmann's type_error 302 "type must be number, but is ...".
-int32_t SettingToInt(const nlohmann::json& value);
+// What goes into a command's "data".
+enum class CommandData {
+    kNone,         // null
+    kVolumeStep,   // {"auto_unmute", "step"} from the settings
+    kVolumeLevel,  // {"auto_unmute", "value"} from the settings
+    kPumpLevel,    // {"value": level reached}
+};
 
-// The member |key| of |settings|; null when missing or when |settings| is not
-// an object.
-nlohmann::json SettingOf(const nlohmann::json& settings, const char* key);
+// One state of an action. Single-state and dynamic-image actions have one; a
+// multi-state action one per state the controller reports, in its order; the
+// pump its idle image first, then one per level.
+struct ActionState {
+    std::string name;     // as the controller reports it; empty when it reports none
+    std::string image;    // file of the plug-in folder shown in this state
+    std::string command;  // what a press sends in this state; empty: nothing
+};
 
-// The volume level key's image for its settings: "volume_value" rounded down
-// to tens, kept within 10..100.
-std::string ChooseVolumeLevelImage(const nlohmann::json& settings);
+struct ActionDescription {
+    std::string shortName;  // the identifier after kActionPrefix
+    ActionKind kind;
+    std::vector<ActionState> states;
+    CommandData data;
+    nlohmann::json defaultSettings;        // an object
+    std::string settingsPage;              // relative to the plug-in folder
+    std::vector<std::string> controllers;  // as the manifest names them
 
-// Command builders. Every builder makes a new CommandMessage with the source
-// address it is given.
-CommandBuilder MakeCommand(const char* name);  // data null
-// {"auto_unmute": bool, "step": int} from "auto_unmute" and "volume_step".
-CommandBuilder MakeVolumeStepCommand(const char* name);
-// {"auto_unmute": bool, "value": unsigned} from "auto_unmute" and "volume_value".
-CommandBuilder MakeVolumeLevelCommand(const char* name);
-// {"value": level} for the emberfall pump.
-CommandBuilder MakePumpLevelCommand(const char* name, uint32_t level);
+    std::string Id() const { return kActionPrefix + shortName; }
+    // The image a key shows first (and the action's picture in the host's list).
+    const std::string& FirstImage() const { return states.front().image; }
+    // Every image file the key may show.
+    std::vector<std::string> Images() const;
+};
+
+// The actions in catalogue order (the order of the manifest and the keys).
+const std::vector<ActionDescription>& ActionCatalogue();
+
+// The action with this identifier or short name; null when there is none.
+const ActionDescription* FindAction(const std::string& idOrShortName);
+
+// The volume level key's image for a level of 10..100 in steps of ten.
+std::string VolumeLevelImage(int level);

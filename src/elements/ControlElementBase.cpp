@@ -4,6 +4,7 @@
 #include <exception>
 #include <optional>
 
+#include "controller/ControllerClient.h"
 #include "controller/ElementAddress.h"
 #include "controller/Messages.h"
 #include "diagnostics/Log.h"

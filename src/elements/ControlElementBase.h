@@ -11,8 +11,8 @@
 // - Every operation except the completions is called with the control
 //   elements manager's recursive lock held: by the manager for key events,
 //   settings, property-inspector requests, controller events and timer ticks
-//   (host thread, controller threads, timer thread), and by the plug-in shell
-//   around AddSdContext / RemoveSdContext. That lock guards every field.
+//   (host thread, controller threads, timer thread), and around AddSdContext /
+//   RemoveSdContext. That lock guards every field.
 // - m_mutex (recursive) is the element's own lock, taken only by AddSdContext
 //   and RemoveSdContext, always after the manager's lock.
 // - Command completions run on the controller client's write thread. Each
@@ -38,10 +38,11 @@
 #include <string>
 #include <vector>
 
-#include "controller/ControllerClient.h"
+#include "controller/WriteCompletion.h"
 #include "elements/CommandBuilder.h"
 #include "elements/HoldToConfirm.h"
 
+class ControllerClient;
 class ESDConnectionManager;
 class EventMessage;
 class Graphics;
@@ -57,7 +58,7 @@ class ControlElementBase : public std::enable_shared_from_this<ControlElementBas
 public:
     // Produces the composed image of one redraw; may return null.
     using ImageFactory = std::function<std::shared_ptr<Graphics>()>;
-    using WriteCompletion = ControllerClient::WriteCompletion;
+    using WriteCompletion = ::WriteCompletion;
 
     ControlElementBase(const std::string& name, const nlohmann::json& defaultSettings);
     virtual ~ControlElementBase();

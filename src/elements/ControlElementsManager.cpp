@@ -44,6 +44,20 @@ std::shared_ptr<ControlElementBase> ControlElementsManager::FindControlElement(c
     return found == m_elements.end() ? nullptr : found->second;
 }
 
+void ControlElementsManager::AddSdContext(const std::string& action, ESDConnectionManager* connection,
+                                          const std::string& context, const json& payload) {
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto found = m_elements.find(action);
+    if (found != m_elements.end()) found->second->AddSdContext(connection, context, payload);
+}
+
+void ControlElementsManager::RemoveSdContext(const std::string& action, ESDConnectionManager* connection,
+                                             const std::string& context) {
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto found = m_elements.find(action);
+    if (found != m_elements.end()) found->second->RemoveSdContext(connection, context);
+}
+
 void ControlElementsManager::SignalKeyDown(const std::string& action, const std::string& context,
                                            const json& payload) {
     LogTrace("ControlElementsManager::SignalKeyDown: '%s' ('%s'): %s", context.c_str(), action.c_str(),

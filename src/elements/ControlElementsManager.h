@@ -8,8 +8,8 @@
 // client's threads (event messages), the timer thread (ticks), and the
 // controller client's write thread through the elements' completions.
 // Locks: m_mutex (recursive) guards m_elements and is held across every call
-// into an element; the shell takes it (GetMutex) around FindControlElement and
-// AddSdContext / RemoveSdContext. Elements share it for their completions.
+// into an element, each operation taking it itself. Elements share it for
+// their completions.
 // Lock order: m_mutex first, then an element's own lock, then the timer's
 // wake mutex (Wake is called with m_mutex held; the timer thread holds its
 // wake mutex only while it waits, never around a tick).
@@ -28,6 +28,7 @@
 #include "elements/CallbackTimer.h"
 #include "elements/ControlElementBase.h"
 
+class ESDConnectionManager;
 class EventMessage;
 
 class ControlElementsManager {
@@ -53,8 +54,15 @@ public:
     // Tells every element registered so far that the plug-in runs in a sandbox
     // (see ControlElementBase::SetSandboxGrantCommand).
     void SetSandboxGrantCommand(const std::string& grantCommand);
-    // The element of |action| or null; the caller holds GetMutex().
+    // The element of |action| or null.
     std::shared_ptr<ControlElementBase> FindControlElement(const std::string& action);
+
+    // A key of |action| appeared on or left the deck; nothing when no element
+    // has that action.
+    void AddSdContext(const std::string& action, ESDConnectionManager* connection, const std::string& context,
+                      const nlohmann::json& payload);
+    void RemoveSdContext(const std::string& action, ESDConnectionManager* connection,
+                         const std::string& context);
 
     // Key events reach only active elements.
     virtual void SignalKeyDown(const std::string& action, const std::string& context,

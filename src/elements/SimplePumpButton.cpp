@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "controller/ControllerClient.h"
+
 using json = nlohmann::json;
 
 SimplePumpButton::SimplePumpButton(const std::string& name,

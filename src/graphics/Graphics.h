@@ -15,8 +15,6 @@
 #include <cstdint>
 #include <string>
 
-struct IStream;
-
 class Graphics {
 public:
     // How an image loaded from a file is held while it is kept. Pixels: decoded
@@ -63,10 +61,6 @@ private:
 
     // The critical log line of a failed load, the same on both back-ends.
     static void LogLoadFailure(const std::wstring& path);
-
-    // The GDI+ back-end's encoding step: PNG (or another MIME type's encoder)
-    // into a COM stream. Defined only by the Windows back-end.
-    bool SaveToStream(IStream* stream, const wchar_t* mimeType) const;
 
     Image* m_image = nullptr;  // owned; null when loading failed
 };

@@ -55,6 +55,17 @@ UINT ImageHeight(GpImage* image) {
     return height;
 }
 
+// Encodes |image| with the encoder of |mimeType| into |stream|; a failure's
+// status is kept in |lastStatus|.
+bool SaveToStream(GpImage* image, GpStatus& lastStatus, IStream* stream, const wchar_t* mimeType) {
+    CLSID encoder;
+    if (!FindEncoderClsid(mimeType, encoder)) return false;
+    GpStatus status = GdipSaveImageToStream(image, stream, &encoder, nullptr);
+    if (status == Gdiplus::Ok) return true;
+    lastStatus = status;
+    return false;
+}
+
 }  // namespace
 
 Graphics::Graphics(const std::wstring& path, Keep) {
@@ -125,15 +136,6 @@ void Graphics::FillRect(double left, double top, double width, double height, ui
     GdipDeleteGraphics(context);
 }
 
-bool Graphics::SaveToStream(IStream* stream, const wchar_t* mimeType) const {
-    CLSID encoder;
-    if (!m_image || !FindEncoderClsid(mimeType, encoder)) return false;
-    GpStatus status = GdipSaveImageToStream(m_image->handle, stream, &encoder, nullptr);
-    if (status == Gdiplus::Ok) return true;
-    m_image->lastStatus = status;
-    return false;
-}
-
 bool Graphics::ToBase64Png(std::string& output) const {
     const std::wstring mimeType = Utf8ToWide("image/png");
     if (!m_image) return false;
@@ -142,7 +144,7 @@ bool Graphics::ToBase64Png(std::string& output) const {
     // bring the count to zero.
     auto* stream = new MemoryIStreamImpl;
     stream->AddRef();
-    bool saved = SaveToStream(stream, mimeType.c_str());
+    bool saved = SaveToStream(m_image->handle, m_image->lastStatus, stream, mimeType.c_str());
     if (saved) output = EncodeBase64(stream->Data(), static_cast<size_t>(stream->Size()));
     delete stream;
     return saved;

@@ -13,6 +13,10 @@
 
 #include <objidl.h>
 
+// COM interfaces have no virtual destructor: a COM object is freed by its own
+// Release (or by the one owner that made it), never through an interface pointer.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class MemoryIStreamImpl : public IStream {
 public:
     MemoryIStreamImpl();
@@ -62,3 +66,4 @@ private:
     ULONG m_committedPages = 0;
     ULONG m_reservedPages = 0;
 };
+#pragma GCC diagnostic pop

@@ -1,7 +1,5 @@
 #include "host/MyStreamDeckPlugin.h"
 
-#include <mutex>
-
 #include "controller/ControllerClient.h"
 #include "controller/FlatpakSandbox.h"
 #include "controller/Messages.h"
@@ -9,7 +7,7 @@
 #include "controller/PipeSystem.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
-#include "elements/ActionCatalogue.h"
+#include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 
 namespace {
@@ -69,19 +67,13 @@ void MyStreamDeckPlugin::OnKeyUp(const std::string& action, const std::string& c
 
 void MyStreamDeckPlugin::OnWillAppear(const std::string& action, const std::string& context,
                                       const nlohmann::json& payload, const std::string&) {
-    std::lock_guard<std::recursive_mutex> lock(m_elementsManager->GetMutex());
     // An action the catalogue does not know has no element: nothing to show.
-    if (auto element = m_elementsManager->FindControlElement(action)) {
-        element->AddSdContext(m_connectionManager, context, payload);
-    }
+    m_elementsManager->AddSdContext(action, m_connectionManager, context, payload);
 }
 
 void MyStreamDeckPlugin::OnWillDisappear(const std::string& action, const std::string& context,
                                          const nlohmann::json&, const std::string&) {
-    std::lock_guard<std::recursive_mutex> lock(m_elementsManager->GetMutex());
-    if (auto element = m_elementsManager->FindControlElement(action)) {
-        element->RemoveSdContext(m_connectionManager, context);
-    }
+    m_elementsManager->RemoveSdContext(action, m_connectionManager, context);
 }
 
 void MyStreamDeckPlugin::OnDeviceConnected(const std::string&, const nlohmann::json&) {}

@@ -3,12 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "Version.h"
 #include "diagnostics/CrashReportThread.h"
 #include "diagnostics/Log.h"
 #include "telemetry/HttpPost.h"
@@ -38,12 +38,6 @@ struct Holder {
 Holder& TheHolder() {
     static Holder* holder = new Holder;
     return *holder;
-}
-
-std::string PluginVersion() {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", 22, 6, 21, 87);
-    return text;
 }
 
 // Seconds as signed decimal text of their low 32 bits.
@@ -195,7 +189,7 @@ std::string TelemetryService::BuildBody(const char* name, const nlohmann::json& 
     uint64_t sincePrevious = now > previous ? now - previous : 0;
 
     nlohmann::json fields = nlohmann::json::array();
-    fields.push_back(nlohmann::json::array({"plugin_version", PluginVersion()}));
+    fields.push_back(nlohmann::json::array({"plugin_version", kPluginVersion}));
     fields.push_back(nlohmann::json::array({"seconds_since_start", SecondsText(sinceStart)}));
     fields.push_back(nlohmann::json::array({"seconds_since_previous_event", SecondsText(sincePrevious)}));
 

@@ -2,7 +2,7 @@
 // a WebSocket server on 127.0.0.1 that the page connects to, and a headless
 // Chromium that loads the page from the plug-in folder and calls its
 // connectElgatoStreamDeckSocket() the way the host does.
-import { mkdtempSync, rmSync, mkdirSync } from "node:fs";
+import { mkdtempSync, rmSync, mkdirSync, readFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 import { fileURLToPath, pathToFileURL } from "node:url";
@@ -12,6 +12,7 @@ import { WebSocketServer } from "ws";
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const repository = path.resolve(here, "..", "..");
 export const pluginFolder = path.join(repository, "plugin", "com.vantora.kestrel.sdPlugin");
+const pluginVersion = JSON.parse(readFileSync(path.join(pluginFolder, "manifest.json"), "utf8")).Version;
 export const screenshotFolder = path.join(repository, "build", "screenshots");
 
 const CHROMIUM = process.env.KESTREL_CHROMIUM || "/usr/bin/chromium";
@@ -82,7 +83,7 @@ export class HostStandIn {
     this.inbox.queue.length = 0; // what the previous page sent last
     await this.page.goto(pathToFileURL(path.join(pluginFolder, "pi", page)).href);
     const info = { application: { language, platform: "windows", version: "6.5.0" },
-      plugin: { uuid: "com.vantora.kestrel", version: "22.6.21.87" }, devicePixelRatio: 1, colors };
+      plugin: { uuid: "com.vantora.kestrel", version: pluginVersion }, devicePixelRatio: 1, colors };
     const actionInfo = { action, context: uuid, device: "DEV1",
       payload: { settings, coordinates: { column: 0, row: 0 } } };
     if (prepare) await this.page.evaluate(prepare);

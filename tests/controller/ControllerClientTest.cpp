@@ -84,9 +84,9 @@ struct Completions {
 
 class ControllerClientTest : public ::testing::Test {
 protected:
-    std::unique_ptr<ControllerClient> MakeClient(std::shared_ptr<NetworkClientBase> transport) {
+    std::unique_ptr<ControllerClient> MakeClient(std::shared_ptr<NetworkClientBase> link) {
         return std::make_unique<ControllerClient>(
-            std::move(transport),
+            std::move(link),
             [this](const EventMessage& event) {
                 std::string name = event.GetName();
                 json data = event.GetData();

@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 
+#include "Version.h"
 #include "diagnostics/CrashReportUploader.h"
 #include "diagnostics/CrashReporter.h"
 #include "diagnostics/Log.h"
@@ -120,7 +121,8 @@ protected:
         EXPECT_EQ(ReadFile(folder / "description.txt"), crashText);
         EXPECT_NE(ReadFile(folder / "user.txt").find("email=crash-reports@kestrel.invalid"),
                   std::string::npos);
-        EXPECT_NE(ReadFile(folder / "report.ini").find("application=kestrel-sdplugin\nversion=22.6.21.87\n"),
+        EXPECT_NE(ReadFile(folder / "report.ini")
+                      .find(std::string("application=kestrel-sdplugin\nversion=") + kPluginVersion + "\n"),
                   std::string::npos);
 
         fs::path archive;

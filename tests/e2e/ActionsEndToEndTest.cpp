@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "e2e/PluginHarness.h"
+#include "elements/ActionCatalogue.h"
 
 using json = nlohmann::json;
 using namespace std::chrono_literals;
@@ -27,40 +28,33 @@ struct ActionCase {
     json data;            // its data
 };
 
-// The catalogue as the host and the controller see it.
-const std::vector<ActionCase> kActions = {
-    {"overlays-reload", "overlays_reload.png", "overlays-reload", nullptr},
-    {"emberfall", "emberfall.png", "emberfall", nullptr},
-    {"cup-empty", "cup_empty.png", "cup-empty", nullptr},
-    {"alerts-skip", "alerts_skip.png", "alerts-skip", nullptr},
-    {"alerts-mute", "alerts_mute_on.png", "alerts-mute-on", nullptr},
-    {"streaming-state", "streaming_state_off.png", "streaming-state-on", nullptr},
-    {"alerts-pause", "alerts_pause_on.png", "alerts-pause-on", nullptr},
-    {"alerts-pause-on", "alerts_pause_on_now.png", "alerts-pause-on", nullptr},
-    {"alerts-pause-off", "alerts_pause_off_now.png", "alerts-pause-off", nullptr},
-    {"media-request", "media_request_on.png", "media-request-off", nullptr},
-    {"media-request-video", "media_request_video_on.png", "media-request-video-off", nullptr},
-    {"emberfall-pump", "emberfall_pump.png", "emberfall", {{"value", 1}}},
-    {"media-request-play-pause", "media_request_pause_on.png", "media-request-pause-off", nullptr},
-    {"media-request-play", "media_request_pause_on.png", "media-request-pause-off", nullptr},
-    {"media-request-pause", "media_request_pause_off.png", "media-request-pause-on", nullptr},
-    {"media-request-next-item", "media_request_next_item.png", "media-request-next-item", nullptr},
-    {"media-request-prev-item", "media_request_prev_item.png", "media-request-prev-item", nullptr},
-    {"media-request-nudge-volume-up",
-     "media_request_nudge_volume_up.png",
-     "media-request-nudge-volume-up",
-     {{"auto_unmute", true}, {"step", 10}}},
-    {"media-request-nudge-volume-down",
-     "media_request_nudge_volume_down.png",
-     "media-request-nudge-volume-down",
-     {{"auto_unmute", true}, {"step", 10}}},
-    {"media-request-set-volume-level",
-     "media_request_set_volume_level_percent_70.png",
-     "media-request-set-volume-level-percent",
-     {{"auto_unmute", true}, {"value", 70}}},
-    {"media-request-mute", "media_request_mute_off.png", "media-request-mute-on", nullptr},
-    {"media-request-show-on-stream", "media_request_widget_off.png", "media-request-widget-on", nullptr},
-};
+// The data a first press sends, as the controller receives it, for each kind
+// of command data of the catalogue (with the actions' default settings).
+json ExpectedFirstData(CommandData data) {
+    switch (data) {
+        case CommandData::kPumpLevel:
+            return {{"value", 1}};
+        case CommandData::kVolumeStep:
+            return {{"auto_unmute", true}, {"step", 10}};
+        case CommandData::kVolumeLevel:
+            return {{"auto_unmute", true}, {"value", 70}};
+        case CommandData::kNone:
+            break;
+    }
+    return nullptr;
+}
+
+// Every action of the catalogue as the host and the controller see it. The
+// pump's first state is its idle image; a press sends its first level.
+const std::vector<ActionCase> kActions = [] {
+    std::vector<ActionCase> cases;
+    for (const ActionDescription& action : ActionCatalogue()) {
+        const ActionState& pressed = action.states[action.kind == ActionKind::kPump ? 1 : 0];
+        cases.push_back(
+            {action.shortName, action.FirstImage(), pressed.command, ExpectedFirstData(action.data)});
+    }
+    return cases;
+}();
 
 std::string Context(const ActionCase& action) {
     return "ctx-" + action.name;

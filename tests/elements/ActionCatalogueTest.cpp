@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "elements/ActionCatalogue.h"
+#include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 #include "elements/ElementTestRig.h"
 #include "elements/SimpleDynamicImageButton.h"
@@ -215,15 +215,11 @@ TEST_F(CatalogueTest, MultiStateActionsShowEachReportedStateAndSendItsCommand) {
     for (const Row& row : rows) {
         const std::string id = std::string("com.vantora.kestrel.") + row.action;
         SCOPED_TRACE(id + " " + row.state);
-        {
-            std::lock_guard<std::recursive_mutex> lock(m_manager->GetMutex());
-            m_manager->FindControlElement(id)->AddSdContext(&m_host.connection, "SHOWN", json::object());
-        }
+        m_manager->AddSdContext(id, &m_host.connection, "SHOWN", json::object());
         m_manager->SignalEventMessage(FunctionState(id, row.state));
         EXPECT_TRUE(m_host.WaitForImage("SHOWN", Composed({row.image})));
         EXPECT_EQ(PressAndRead(id)["name"], row.command);
-        std::lock_guard<std::recursive_mutex> lock(m_manager->GetMutex());
-        m_manager->FindControlElement(id)->RemoveSdContext(&m_host.connection, "SHOWN");
+        m_manager->RemoveSdContext(id, &m_host.connection, "SHOWN");
         m_host.Clear();
     }
 }

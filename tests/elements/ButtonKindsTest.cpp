@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "elements/ActionCatalogue.h"
+#include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 #include "elements/ElementTestRig.h"
 #include "elements/SimpleDynamicImageButton.h"
@@ -26,12 +26,8 @@ protected:
     void Register(const std::shared_ptr<ControlElementBase>& element,
                   std::initializer_list<const char*> contexts) {
         m_manager->AddControlElement(element);
-        {
-            std::lock_guard<std::recursive_mutex> lock(m_manager->GetMutex());
-            for (const char* context : contexts)
-                m_manager->FindControlElement(element->GetName())
-                    ->AddSdContext(&m_host.connection, context, json::object());
-        }
+        for (const char* context : contexts)
+            m_manager->AddSdContext(element->GetName(), &m_host.connection, context, json::object());
         m_manager->SignalEventMessage(Event(SystemMessages::kConnected));
         m_manager->SignalEventMessage(SignedIn(true));
         m_manager->SignalEventMessage(Supported(element->GetName(), true));
@@ -167,11 +163,8 @@ TEST_F(ButtonKindsTest, DynamicImageKeysShowTheImageTheirOwnSettingsChoose) {
         MakeVolumeLevelCommand("media-request-set-volume-level-percent"),
         json{{"volume_value", 70}, {"auto_unmute", "1"}});
     m_manager->AddControlElement(button);
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_manager->GetMutex());
-        button->AddSdContext(&m_host.connection, "K1", json::object());
-        button->AddSdContext(&m_host.connection, "K2", json::object());
-    }
+    m_manager->AddSdContext(name, &m_host.connection, "K1", json::object());
+    m_manager->AddSdContext(name, &m_host.connection, "K2", json::object());
     const char* offline = "state_offline.png";
     ASSERT_TRUE(
         m_host.WaitForImage("K1", Composed({"media_request_set_volume_level_percent_70.png", offline})));

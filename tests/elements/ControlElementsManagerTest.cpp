@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "elements/ActionCatalogue.h"
 #include "elements/CallbackTimer.h"
+#include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 #include "elements/ElementTestRig.h"
 #include "elements/SimpleMultipleStateButton.h"
@@ -218,8 +218,7 @@ protected:
         m_manager.reset();
     }
     void Show(const std::string& action, const std::string& context) {
-        std::lock_guard<std::recursive_mutex> lock(m_manager->GetMutex());
-        m_manager->FindControlElement(action)->AddSdContext(&m_host.connection, context, json::object());
+        m_manager->AddSdContext(action, &m_host.connection, context, json::object());
     }
     void Activate(const std::string& action) {
         m_manager->SignalEventMessage(Event(SystemMessages::kConnected));

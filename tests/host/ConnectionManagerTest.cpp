@@ -228,7 +228,9 @@ TEST_F(ConnectionManagerTest, HostThatStopsReadingGetsTheNewestImageOfEachKeyAnd
             ASSERT_EQ(command["event"], "setImage");
             const std::string url = command["payload"]["image"];
             const std::string number = url.substr(url.find(',') + 1, url.find('-') - url.find(',') - 1);
-            if (!lastImage[context].empty()) EXPECT_LT(std::stoi(lastImage[context]), std::stoi(number));
+            if (!lastImage[context].empty()) {
+                EXPECT_LT(std::stoi(lastImage[context]), std::stoi(number));
+            }
             lastImage[context] = number;
             ++images;
         }

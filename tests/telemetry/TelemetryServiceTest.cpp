@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "Version.h"
 #include "support/LogCapture.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestHttpServer.h"
@@ -109,7 +110,7 @@ TEST_F(TelemetryServiceTest, PostsOneObjectArrayWithItsMembersInByteOrder) {
         EXPECT_EQ(fields.at(i).at(0), names[i]);
         EXPECT_TRUE(fields.at(i).at(1).is_string());
     }
-    EXPECT_EQ(Field(event, "plugin_version"), "22.6.21.87");
+    EXPECT_EQ(Field(event, "plugin_version"), kPluginVersion);
 }
 
 TEST_F(TelemetryServiceTest, CountsWholeSecondsSinceStartAndSinceThePreviousEvent) {

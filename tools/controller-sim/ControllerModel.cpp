@@ -3,53 +3,23 @@
 #include <nlohmann/json.hpp>
 
 #include "controller/Messages.h"
+#include "elements/ActionCatalogue.h"
 
 using nlohmann::json;
 
 namespace {
 
-constexpr char kPrefix[] = "com.vantora.kestrel.";
-
-const std::vector<std::string>& ShortNames() {
-    static const std::vector<std::string> names = {"overlays-reload",
-                                                   "emberfall",
-                                                   "cup-empty",
-                                                   "alerts-skip",
-                                                   "alerts-mute",
-                                                   "streaming-state",
-                                                   "alerts-pause",
-                                                   "alerts-pause-on",
-                                                   "alerts-pause-off",
-                                                   "media-request",
-                                                   "media-request-video",
-                                                   "emberfall-pump",
-                                                   "media-request-play-pause",
-                                                   "media-request-play",
-                                                   "media-request-pause",
-                                                   "media-request-next-item",
-                                                   "media-request-prev-item",
-                                                   "media-request-nudge-volume-up",
-                                                   "media-request-nudge-volume-down",
-                                                   "media-request-set-volume-level",
-                                                   "media-request-mute",
-                                                   "media-request-show-on-stream"};
-    return names;
-}
-
 // The state names of each multi-state function, state 0 first. A command
 // whose name is one of these states puts the function into that state.
 const std::map<std::string, std::vector<std::string>>& MultiStateFunctions() {
-    static const std::map<std::string, std::vector<std::string>> functions = {
-        {"alerts-mute", {"alerts-mute-off", "alerts-mute-on"}},
-        {"streaming-state", {"streaming-state-off", "streaming-state-on"}},
-        {"alerts-pause", {"alerts-pause-off", "alerts-pause-on"}},
-        {"media-request", {"media-request-on", "media-request-off"}},
-        {"media-request-video",
-         {"media-request-video-off", "media-request-video-on", "media-request-video-single-state"}},
-        {"media-request-play-pause", {"media-request-pause-on", "media-request-pause-off"}},
-        {"media-request-mute", {"media-request-mute-off", "media-request-mute-on"}},
-        {"media-request-show-on-stream", {"media-request-widget-off", "media-request-widget-on"}},
-    };
+    static const std::map<std::string, std::vector<std::string>> functions = [] {
+        std::map<std::string, std::vector<std::string>> byId;
+        for (const ActionDescription& action : ActionCatalogue()) {
+            if (action.kind != ActionKind::kMultipleState) continue;
+            for (const ActionState& state : action.states) byId[action.Id()].push_back(state.name);
+        }
+        return byId;
+    }();
     return functions;
 }
 
@@ -59,28 +29,22 @@ std::string Event(const char* name, json data) {
     return EventMessage(name, source, std::move(data)).Serialize();
 }
 
-std::string ShortName(const std::string& id) {
-    return id.substr(sizeof kPrefix - 1);
-}
-
 }  // namespace
 
 ControllerModel::ControllerModel(bool signedIn) : m_signedIn(signedIn) {
-    for (const auto& name : ShortNames()) m_supported.insert(kPrefix + name);
-    for (const auto& [name, states] : MultiStateFunctions()) m_states[kPrefix + name] = states.front();
+    for (const ActionDescription& action : ActionCatalogue()) m_supported.insert(action.Id());
+    for (const auto& [id, states] : MultiStateFunctions()) m_states[id] = states.front();
 }
 
 std::vector<std::string> ControllerModel::ActionIds() {
     std::vector<std::string> ids;
-    for (const auto& name : ShortNames()) ids.push_back(kPrefix + name);
+    for (const ActionDescription& action : ActionCatalogue()) ids.push_back(action.Id());
     return ids;
 }
 
 std::string ControllerModel::ResolveActionId(const std::string& id) {
-    for (const auto& name : ShortNames()) {
-        if (id == name || id == kPrefix + name) return kPrefix + name;
-    }
-    return "";
+    const ActionDescription* action = FindAction(id);
+    return action ? action->Id() : "";
 }
 
 std::vector<std::string> ControllerModel::Handle(const std::string& text) {
@@ -105,8 +69,8 @@ std::vector<std::string> ControllerModel::Handle(const std::string& text) {
     for (const auto& [function, states] : MultiStateFunctions()) {
         for (const auto& state : states) {
             if (state != name) continue;
-            m_states[kPrefix + function] = state;
-            replies.push_back(FunctionReport(kPrefix + function));
+            m_states[function] = state;
+            replies.push_back(FunctionReport(function));
         }
     }
     return replies;
@@ -124,7 +88,8 @@ std::string ControllerModel::SignInReport() const {
 
 std::string ControllerModel::SupportReport() const {
     json support = json::object();
-    for (const auto& name : ShortNames()) support[kPrefix + name] = m_supported.count(kPrefix + name) > 0;
+    for (const ActionDescription& action : ActionCatalogue())
+        support[action.Id()] = m_supported.count(action.Id()) > 0;
     return Event(SystemMessages::kSupportFunctions, support);
 }
 
@@ -147,7 +112,7 @@ bool ControllerModel::SetSupported(const std::string& id, bool supported) {
 
 bool ControllerModel::SetState(const std::string& function, const std::string& state) {
     std::string action = ResolveActionId(function);
-    auto states = MultiStateFunctions().find(action.empty() ? "" : ShortName(action));
+    auto states = MultiStateFunctions().find(action);
     if (states == MultiStateFunctions().end()) return false;
     for (size_t index = 0; index < states->second.size(); ++index) {
         if (state == states->second[index] || state == std::to_string(index)) {

@@ -4,40 +4,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "elements/ActionCatalogue.h"
+
 using nlohmann::json;
 
 namespace {
-
-struct BuiltIn {
-    const char* shortName;
-    const char* name;
-};
-
-// Catalogue order: the keys appear on the device in this order.
-constexpr BuiltIn kActions[] = {
-    {"overlays-reload", "Reload Overlays"},
-    {"emberfall", "Emberfall"},
-    {"cup-empty", "Cup Empty"},
-    {"alerts-skip", "Skip Alert"},
-    {"alerts-mute", "Mute Alerts"},
-    {"streaming-state", "Streaming State"},
-    {"alerts-pause", "Pause Alerts (toggle)"},
-    {"alerts-pause-on", "Pause Alerts"},
-    {"alerts-pause-off", "Resume Alerts"},
-    {"media-request", "Media Requests"},
-    {"media-request-video", "Media Video"},
-    {"emberfall-pump", "Emberfall Pump"},
-    {"media-request-play-pause", "Play/Pause Media"},
-    {"media-request-play", "Play Media"},
-    {"media-request-pause", "Pause Media"},
-    {"media-request-next-item", "Next Media"},
-    {"media-request-prev-item", "Previous Media"},
-    {"media-request-nudge-volume-up", "Volume Up"},
-    {"media-request-nudge-volume-down", "Volume Down"},
-    {"media-request-set-volume-level", "Set Volume"},
-    {"media-request-mute", "Mute Media"},
-    {"media-request-show-on-stream", "Show Media on Stream"},
-};
 
 std::string StringMember(const json& object, const char* key, const std::string& fallback) {
     auto found = object.find(key);
@@ -57,8 +28,8 @@ std::string FirstStateImage(const json& action) {
 }  // namespace
 
 ActionTable::ActionTable() {
-    for (const BuiltIn& action : kActions) {
-        m_entries.push_back({std::string("com.vantora.kestrel.") + action.shortName, action.name, "", ""});
+    for (const ActionDescription& action : ActionCatalogue()) {
+        m_entries.push_back({action.Id(), action.shortName, "", ""});
     }
 }
 

@@ -2,8 +2,9 @@
 // The actions that deck-sim lays out on its virtual device, one key each, in
 // the order of the plug-in's catalogue. Names, inspector pages and key-list
 // pictures come from the plug-in folder's manifest.json when it has them; a
-// built-in table of identifiers and short names stands in for anything the
-// manifest lacks (or when there is no manifest yet).
+// built-in entry (identifier, short name as its name) stands in for anything the
+// manifest lacks (or when there is no manifest yet). The actions and their
+// order come from the plug-in's action catalogue.
 
 #include <string>
 #include <vector>
@@ -17,7 +18,7 @@ struct ActionEntry {
 
 class ActionTable {
 public:
-    // The built-in table: identifiers and names, no inspector pages or pictures.
+    // The built-in table: identifiers and short names, no inspector pages or pictures.
     ActionTable();
 
     // Reads the manifest text of the plug-in folder over the built-in entries.

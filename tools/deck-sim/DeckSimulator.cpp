@@ -16,6 +16,7 @@
 #include "ActionTable.h"
 #include "SimChildProcess.h"
 #include "StaticFiles.h"
+#include "Version.h"
 #include "VirtualDeck.h"
 
 using nlohmann::json;
@@ -58,8 +59,8 @@ std::vector<std::string> ControllerLines(const std::string& command, const std::
 }  // namespace
 
 struct DeckSimulator::State {
-    explicit State(DeckSimOptions options)
-        : options(std::move(options)),
+    explicit State(DeckSimOptions given)
+        : options(std::move(given)),
           webFiles(this->options.webFolder),
           pluginFiles(this->options.pluginFolder),
           signals(io, SIGINT, SIGTERM),
@@ -193,7 +194,7 @@ void DeckSimulator::State::BuildDeck() {
     }
     std::vector<std::string> contexts;
     for (size_t i = 0; i < actions.Entries().size(); ++i) contexts.push_back(RandomHex(32));
-    deck = std::make_unique<VirtualDeck>(actions.Entries(), contexts, RandomHex(32), "22.6.21.87");
+    deck = std::make_unique<VirtualDeck>(actions.Entries(), contexts, RandomHex(32), kPluginVersion);
 }
 
 bool DeckSimulator::State::StartController() {

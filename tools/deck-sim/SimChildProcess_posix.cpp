@@ -20,7 +20,7 @@ constexpr auto kExitPoll = std::chrono::milliseconds(100);
 }
 
 struct SimChildProcess::Impl {
-    explicit Impl(asio::io_context& io) : io(io), output(io), exitTimer(io) {}
+    explicit Impl(asio::io_context& context) : io(context), output(context), exitTimer(context) {}
 
     asio::io_context& io;
     pid_t pid = -1;
