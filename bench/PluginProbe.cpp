@@ -28,12 +28,12 @@
 
 #include "ActionTable.h"
 #include "ControllerModel.h"
-#include "HostStandIn.h"
 #include "KeyImageWork.h"
 #include "PipeServer.h"
-#include "PluginProcess.h"
 #include "Samples.h"
 #include "VirtualDeck.h"
+#include "support/ChildProcess.h"
+#include "support/HostStandIn.h"
 
 namespace {
 
@@ -41,6 +41,8 @@ using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 constexpr char kPluginUUID[] = "BENCHPLUGIN0000000000000000000000";
 constexpr auto kLong = std::chrono::milliseconds(5000);
+// The plug-in writes to the probe's own stdout and stderr.
+const ChildProcess::Options kSharedOutput{nullptr, true, false};
 
 struct Options {
     std::string plugin;
@@ -131,6 +133,10 @@ struct Bench {
           const std::vector<std::string>& contexts)
         : options(given), deck(actions, contexts, kPluginUUID, "bench") {}
 
+    EnvironmentOverrides Environment() const {
+        return EnvironmentOverrides(environment.begin(), environment.end());
+    }
+
     const std::string& Program() const {
         return options.launcher.empty() ? options.plugin : options.launcher.front();
     }
@@ -173,7 +179,7 @@ struct Bench {
     }
 };
 
-void StopPlugin(Bench& bench, PluginProcess& process) {
+void StopPlugin(Bench& bench, ChildProcess& process) {
     bench.host.CloseConnection();
     if (!process.Wait(kLong)) process.Kill();
 }
@@ -181,9 +187,9 @@ void StopPlugin(Bench& bench, PluginProcess& process) {
 void MeasureStarts(Bench& bench, Results& results) {
     for (int run = 0; run < bench.options.starts; ++run) {
         bench.host.Clear();
-        PluginProcess process;
+        ChildProcess process;
         auto startedAt = Clock::now();
-        if (!process.Start(bench.Program(), bench.Arguments(), bench.environment)) {
+        if (!process.Start(bench.Program(), bench.Arguments(), bench.Environment(), kSharedOutput)) {
             results.failure = "cannot start " + bench.options.plugin;
             return;
         }
@@ -253,7 +259,7 @@ void MeasureOverlays(Bench& bench, PipeServer& pipe, ControllerModel& model, siz
     }
 }
 
-void MeasureIdle(Bench& bench, PluginProcess& process, Results& results) {
+void MeasureIdle(Bench& bench, ChildProcess& process, Results& results) {
     // Let the transient marks of the last commands expire first.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     bench.host.Clear();
@@ -266,10 +272,11 @@ void MeasureIdle(Bench& bench, PluginProcess& process, Results& results) {
     results.idleSeconds = seconds;
     results.idleCpuPercent = 100.0 * (after->cpuSeconds - before->cpuSeconds) / seconds;
     results.idleWakeups = static_cast<double>(after->contextSwitches - before->contextSwitches) / seconds;
-    results.idleThreads = after->threads;
-    results.residentMiB = static_cast<double>(after->residentKiB) / 1024.0;
-    results.anonymousMiB = static_cast<double>(after->anonymousKiB) / 1024.0;
-    results.fileMiB = static_cast<double>(after->fileKiB) / 1024.0;
+    results.idleThreads = static_cast<int>(after->threads);
+    constexpr double kMiB = 1024.0 * 1024.0;
+    results.residentMiB = static_cast<double>(after->residentBytes) / kMiB;
+    results.anonymousMiB = static_cast<double>(after->anonymousBytes) / kMiB;
+    results.fileMiB = static_cast<double>(after->fileBytes) / kMiB;
     while (
         bench.host.WaitFor([](const HostStandIn::Received&) { return true; }, std::chrono::milliseconds(0))) {
         ++results.idleHostMessages;
@@ -285,8 +292,8 @@ void MeasureSession(Bench& bench, Results& results) {
     }
     bench.environment["KESTREL_CONTROLLER_PIPE"] = pipeName;
     bench.host.Clear();
-    PluginProcess process;
-    if (!process.Start(bench.Program(), bench.Arguments(), bench.environment) ||
+    ChildProcess process;
+    if (!process.Start(bench.Program(), bench.Arguments(), bench.Environment(), kSharedOutput) ||
         !bench.WaitForEvent("registerPlugin", kLong)) {
         results.failure = "the plug-in did not register";
         return;

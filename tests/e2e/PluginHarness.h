@@ -20,7 +20,7 @@
 #include "support/ChildProcess.h"
 #include "support/RgbaImage.h"
 #include "support/ScopedEnvironment.h"
-#include "support/TestHostServer.h"
+#include "support/HostStandIn.h"
 
 class PluginHarness {
 public:
@@ -87,7 +87,7 @@ private:
 
     std::string m_pipeName;
     ScopedEnvironment m_pipeOverride;
-    TestHostServer m_host;
+    HostStandIn m_host;
     ChildProcess m_plugin;
     std::unique_ptr<ChildProcess> m_controller;
     size_t m_controllerLinesSeen = 0;
