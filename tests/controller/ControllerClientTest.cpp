@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "ControllerModel.h"
-#include "FakeTransport.h"
+#include "ScriptedTransport.h"
 #include "LogRecords.h"
 #include "PipeServer.h"
 #include "PipeTestSupport.h"
@@ -103,7 +103,7 @@ protected:
 
     Observed observed;
     Completions completions;
-    std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
+    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
 };
 
 TEST_F(ControllerClientTest, ReportsEachLinkChangeOnceWithItsTelemetry) {
@@ -118,14 +118,14 @@ TEST_F(ControllerClientTest, ReportsEachLinkChangeOnceWithItsTelemetry) {
     EXPECT_EQ(observed.Events()[1], "networkClientConnected");
     std::string query = QueryText();
     ASSERT_TRUE(
-        transport->WaitFor([&](FakeTransport& t) { return t.Written() == std::vector<std::string>{query}; }));
+        transport->WaitFor([&](ScriptedTransport& t) { return t.Written() == std::vector<std::string>{query}; }));
 
     // A lost link is reported once, however many attempts fail after it.
     transport->Break();
     size_t connects = 0;
-    transport->WaitFor([&](FakeTransport& t) { return (connects = t.CountCalls("Connect")) > 0; });
+    transport->WaitFor([&](ScriptedTransport& t) { return (connects = t.CountCalls("Connect")) > 0; });
     ASSERT_TRUE(
-        transport->WaitFor([&](FakeTransport& t) { return t.CountCalls("Connect") >= connects + 2; }));
+        transport->WaitFor([&](ScriptedTransport& t) { return t.CountCalls("Connect") >= connects + 2; }));
     EXPECT_EQ(observed.Events(),
               (std::vector<std::string>{"networkClientDisconnected", "networkClientConnected",
                                         "networkClientDisconnected"}));
@@ -162,7 +162,7 @@ TEST_F(ControllerClientTest, QueueOverflowsAt256OutstandingAndFinishesTheRestInO
     client->Start();
     // The write thread takes the first press and is held in Connect, as on a busy pipe.
     client->WriteMessageAsync(Press(0), completions.Callback());
-    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Waiting() == 2; }));
+    ASSERT_TRUE(transport->WaitFor([](ScriptedTransport& t) { return t.Waiting() == 2; }));
     for (int i = 1; i < 256; ++i) client->WriteMessageAsync(Press(i), completions.Callback());
 
     bool refused = false;
@@ -221,10 +221,10 @@ TEST_F(ControllerClientTest, DestructionCallsNoPendingCompletion) {
     transport->SetServerUp(true);
     auto client = MakeClient(transport);
     client->Start();
-    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Written().size() == 1; }));
+    ASSERT_TRUE(transport->WaitFor([](ScriptedTransport& t) { return t.Written().size() == 1; }));
     transport->SetWriteGate(false);
     for (int i = 0; i < 5; ++i) client->WriteMessageAsync(Press(i), completions.Callback());
-    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Waiting() == 1; }));
+    ASSERT_TRUE(transport->WaitFor([](ScriptedTransport& t) { return t.Waiting() == 1; }));
 
     std::thread destroyer([&] { client.reset(); });
     // Margin for the destructor to stop the threads; the write in progress

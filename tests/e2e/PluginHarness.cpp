@@ -26,15 +26,33 @@ const std::string kImagePrefix = "data:image/png;base64,";
 
 }  // namespace
 
-PluginHarness::PluginHarness()
-    : m_pipeName(PrivatePipeName()), m_pipeOverride("KESTREL_CONTROLLER_PIPE", m_pipeName) {
+PluginHarness::PluginHarness(HostFlavour host)
+    : m_hostFlavour(host),
+      m_pipeName(PrivatePipeName()),
+      m_pipeOverride("KESTREL_CONTROLLER_PIPE", m_pipeName) {
+    m_host.ReplayUndelivered(host.ReplaysUndelivered());
+    StartPlugin();
+}
+
+void PluginHarness::StartPlugin() {
+    std::string uuid = m_hostFlavour.PluginUUID("E2E-PLUGIN");
+    std::string info =
+        m_hostFlavour.IsOpenDeck()
+            ? m_hostFlavour.InfoDocument("e2e", json::array({{{"id", "DEV1"}, {"type", 0}}})).dump()
+            : R"({"application":{"platform":"windows","version":"6.5.0"}})";
+    m_latestImages.clear();
     EXPECT_TRUE(m_plugin.Start(BuiltProgramPath("kestrel-sdplugin"),
-                               {"-port", std::to_string(m_host.Port()), "-pluginUUID", "E2E-PLUGIN",
-                                "-registerEvent", "registerPlugin", "-info",
-                                R"({"application":{"platform":"windows","version":"6.5.0"}})"}));
+                               {"-port", std::to_string(m_host.Port()), "-pluginUUID", uuid, "-registerEvent",
+                                "registerPlugin", "-info", info}));
     EXPECT_TRUE(m_host.WaitForConnection(kWait)) << m_plugin.Output();
     auto registration = m_host.NextMessage(kWait);
-    EXPECT_EQ(registration.value_or(""), R"({"event":"registerPlugin","uuid":"E2E-PLUGIN"})");
+    EXPECT_EQ(registration.value_or(""), json({{"event", "registerPlugin"}, {"uuid", uuid}}).dump());
+}
+
+void PluginHarness::KillPlugin() {
+    DrainHost(0ms);
+    m_plugin.Kill();
+    EXPECT_TRUE(m_host.WaitForDisconnect(kWait));
 }
 
 PluginHarness::~PluginHarness() {
@@ -79,7 +97,9 @@ const std::vector<json>& PluginHarness::HostCommands() {
     return m_hostCommands;
 }
 
-void PluginHarness::SendHostText(const std::string& text) { m_host.SendText(text); }
+void PluginHarness::SendHostText(const std::string& text) {
+    m_host.SendText(text);
+}
 
 std::optional<int> PluginHarness::CloseHost(std::chrono::milliseconds timeout) {
     m_hostClosed = true;
@@ -93,30 +113,42 @@ void PluginHarness::Control(const std::string& line) {
 }
 
 void PluginHarness::Appear(const std::string& action, const std::string& context, const json& settings) {
-    m_host.SendText(json{{"event", "willAppear"},
-                         {"action", action},
-                         {"context", context},
-                         {"device", "DEV1"},
-                         {"payload",
-                          {{"settings", settings},
-                           {"coordinates", {{"column", 0}, {"row", 0}}},
-                           {"controller", "Keypad"},
-                           {"state", 0},
-                           {"isInMultiAction", false}}}}
-                        .dump());
+    json willAppear = {{"event", "willAppear"},
+                       {"action", action},
+                       {"context", context},
+                       {"device", "DEV1"},
+                       {"payload",
+                        {{"settings", settings},
+                         {"coordinates", {{"column", 0}, {"row", 0}}},
+                         {"controller", "Keypad"},
+                         {"state", 0},
+                         {"isInMultiAction", false}}}};
+    m_host.SendText(willAppear.dump());
+    if (m_hostFlavour.AnnouncesTitleParameters())
+        m_host.SendText(HostFlavour::TitleParameters(willAppear, "").dump());
 }
 
 void PluginHarness::KeyDown(const std::string& action, const std::string& context, const json& settings) {
     json payload = {{"settings", settings}, {"coordinates", {{"column", 0}, {"row", 0}}}, {"state", 0}};
-    m_host.SendText(json{{"event", "keyDown"}, {"action", action}, {"context", context}, {"device", "DEV1"},
-                         {"payload", payload}}
-                        .dump());
-    m_host.SendText(json{{"event", "keyUp"}, {"action", action}, {"context", context}, {"device", "DEV1"},
-                         {"payload", payload}}
-                        .dump());
+    m_host.SendText(json{
+        {"event", "keyDown"},
+        {"action", action},
+        {"context", context},
+        {"device", "DEV1"},
+        {"payload",
+         payload}}.dump());
+    m_host.SendText(json{
+        {"event", "keyUp"},
+        {"action", action},
+        {"context", context},
+        {"device", "DEV1"},
+        {"payload",
+         payload}}.dump());
 }
 
-void PluginHarness::SendToPlugin(const json& message) { m_host.SendText(message.dump()); }
+void PluginHarness::SendToPlugin(const json& message) {
+    m_host.SendText(message.dump());
+}
 
 void PluginHarness::DrainHost(std::chrono::milliseconds wait) {
     for (auto text = m_host.NextMessage(wait); text; text = m_host.NextMessage(0ms)) {

@@ -18,19 +18,25 @@
 #include <gtest/gtest.h>
 
 #include "support/ChildProcess.h"
+#include "support/HostFlavour.h"
+#include "support/HostStandIn.h"
 #include "support/RgbaImage.h"
 #include "support/ScopedEnvironment.h"
-#include "support/HostStandIn.h"
 
 class PluginHarness {
 public:
     static constexpr std::chrono::milliseconds kWait{30000};
 
-    // Starts the plug-in (the controller simulator is not running yet) and
-    // waits for its registration.
-    PluginHarness();
+    // Starts the plug-in as |host| does (the controller simulator is not
+    // running yet) and waits for its registration.
+    explicit PluginHarness(HostFlavour host = HostFlavour());
     // Closes the host link and expects the plug-in to exit with 0.
     ~PluginHarness();
+
+    // Kills the plug-in, as a crash would, and waits until the host sees it gone.
+    void KillPlugin();
+    // Starts the plug-in again and waits for its registration; images it sent before are forgotten.
+    void StartPlugin();
 
     // Starts the controller simulator on the plug-in's pipe; waits until it listens.
     void StartController(bool signedIn);
@@ -41,6 +47,7 @@ public:
     // Writes one control line to the controller simulator.
     void Control(const std::string& line);
 
+    // willAppear, and the titleParametersDidChange after it where the host sends one.
     void Appear(const std::string& action, const std::string& context,
                 const nlohmann::json& settings = nlohmann::json::object());
     void KeyDown(const std::string& action, const std::string& context,
@@ -85,6 +92,7 @@ public:
 private:
     void DrainHost(std::chrono::milliseconds wait);
 
+    HostFlavour m_hostFlavour;
     std::string m_pipeName;
     ScopedEnvironment m_pipeOverride;
     HostStandIn m_host;

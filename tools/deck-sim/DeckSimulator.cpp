@@ -125,6 +125,7 @@ struct DeckSimulator::State {
     void BuildDeck();
     bool StartController();
     bool StartPlugin();
+    void RestartPlugin();
     void WatchChildren();
     void WaitForWake();
     void OnPluginExit(int status);
@@ -291,6 +292,24 @@ void DeckSimulator::State::WatchChildren() {
     });
 }
 
+// Ends the plug-in at once, as a crash would, and starts it again; with
+// OpenDeck's replay the new one gets what was sent in between.
+void DeckSimulator::State::RestartPlugin() {
+    if (!pluginStarted) return;
+    if (pluginConnected) {
+        host->Close(plugin);
+        pluginConnected = false;
+        BroadcastPages({{"type", "plugin"}, {"connected", false}});
+    }
+    if (pluginRunning) {
+        pluginProcess.Kill();
+        pluginRunning = false;
+        OnPluginExit(pluginProcess.Wait(std::chrono::milliseconds(0)).value_or(1));
+    }
+    if (!StartPlugin())
+        BroadcastPages({{"type", "log"}, {"kind", "host"}, {"text", "the plug-in could not be started"}});
+}
+
 void DeckSimulator::State::WaitForWake() {
     wakeSignals.async_wait([this](const asio::error_code& error, int) {
         if (error) return;
@@ -427,6 +446,8 @@ void DeckSimulator::State::OnPageMessage(const std::string& text) {
         Deliver(type == "keyDown" ? deck->KeyDown(index.get<size_t>()) : deck->KeyUp(index.get<size_t>()));
     } else if (type == "wake") {
         Deliver(deck->SystemWokeUp());
+    } else if (type == "restart") {
+        RestartPlugin();
     } else if (type == "inspect") {
         if (inspectorConnected) host->Close(inspector);
         inspectorConnected = false;
