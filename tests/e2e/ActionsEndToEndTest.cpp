@@ -44,32 +44,23 @@ const std::vector<ActionCase> kActions = {
     {"media-request-pause", "media_request_pause_off.png", "media-request-pause-on", nullptr},
     {"media-request-next-item", "media_request_next_item.png", "media-request-next-item", nullptr},
     {"media-request-prev-item", "media_request_prev_item.png", "media-request-prev-item", nullptr},
-    {"media-request-nudge-volume-up",
-     "media_request_nudge_volume_up.png",
-     "media-request-nudge-volume-up",
+    {"media-request-nudge-volume-up", "media_request_nudge_volume_up.png", "media-request-nudge-volume-up",
      {{"auto_unmute", true}, {"step", 10}}},
-    {"media-request-nudge-volume-down",
-     "media_request_nudge_volume_down.png",
-     "media-request-nudge-volume-down",
-     {{"auto_unmute", true}, {"step", 10}}},
-    {"media-request-set-volume-level",
-     "media_request_set_volume_level_percent_70.png",
-     "media-request-set-volume-level-percent",
-     {{"auto_unmute", true}, {"value", 70}}},
+    {"media-request-nudge-volume-down", "media_request_nudge_volume_down.png",
+     "media-request-nudge-volume-down", {{"auto_unmute", true}, {"step", 10}}},
+    {"media-request-set-volume-level", "media_request_set_volume_level_percent_70.png",
+     "media-request-set-volume-level-percent", {{"auto_unmute", true}, {"value", 70}}},
     {"media-request-mute", "media_request_mute_off.png", "media-request-mute-on", nullptr},
     {"media-request-show-on-stream", "media_request_widget_off.png", "media-request-widget-on", nullptr},
 };
 
-std::string Context(const ActionCase& action) {
-    return "ctx-" + action.name;
-}
+std::string Context(const ActionCase& action) { return "ctx-" + action.name; }
 
 json ExpectedCommand(const std::string& action, const std::string& context, const std::string& name,
                      const json& data) {
     return {{"version", 1},
             {"source",
-             {{"class", "controller "},
-              {"element", {{"class", "button"}, {"id", context}, {"function", action}}}}},
+             {{"class", "controller "}, {"element", {{"class", "button"}, {"id", context}, {"function", action}}}}},
             {"target", {{"scope", "broadcast"}}},
             {"payload", {{"class", "command"}, {"command", {{"name", name}, {"data", data}}}}}};
 }
@@ -81,8 +72,7 @@ protected:
         for (const auto& action : kActions) m_plugin.Appear(kPrefix + action.name, Context(action));
         m_plugin.StartController(true);
         for (const auto& action : kActions) {
-            ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image)))
-                << action.name;
+            ASSERT_TRUE(m_plugin.WaitForImage(Context(action), ExpectedKeyImage(action.image))) << action.name;
         }
     }
 
@@ -111,8 +101,7 @@ TEST_F(ActionsEndToEndTest, EveryKeyGoesFromOfflineToUsableAndSendsItsExactComma
         m_plugin.KeyDown(kPrefix + action.name, Context(action));
         auto command = m_plugin.WaitForControllerCommand(action.command);
         ASSERT_TRUE(command) << action.name << "\n" << m_plugin.PluginOutput();
-        EXPECT_EQ(*command,
-                  ExpectedCommand(kPrefix + action.name, Context(action), action.command, action.data));
+        EXPECT_EQ(*command, ExpectedCommand(kPrefix + action.name, Context(action), action.command, action.data));
     }
 }
 
@@ -129,8 +118,8 @@ TEST_F(ActionsEndToEndTest, MultiStateKeysFollowTheReportedStateAndSendTheNextSt
 
     // A state changed elsewhere reaches the key without a press.
     m_plugin.Control("state com.vantora.kestrel.media-request-video media-request-video-single-state");
-    EXPECT_TRUE(m_plugin.WaitForImage("ctx-media-request-video",
-                                      ExpectedKeyImage("media_request_hide_this_video.png")));
+    EXPECT_TRUE(
+        m_plugin.WaitForImage("ctx-media-request-video", ExpectedKeyImage("media_request_hide_this_video.png")));
     m_plugin.KeyDown(kPrefix + "media-request-video", "ctx-media-request-video");
     auto command = m_plugin.WaitForControllerCommand("media-request-video-off");
     ASSERT_TRUE(command);
@@ -146,8 +135,7 @@ TEST_F(ActionsEndToEndTest, PumpSendsOneCommandAboutASecondAfterTheLastPressAndS
     ASSERT_TRUE(command);
     EXPECT_GE(std::chrono::steady_clock::now() - firstPress, 900ms);
     EXPECT_EQ((*command)["payload"]["command"]["data"], json({{"value", 3}}));
-    EXPECT_TRUE(
-        m_plugin.WaitForImage("ctx-emberfall-pump", ExpectedKeyImage("emberfall_pump.png", {kSuccess})));
+    EXPECT_TRUE(m_plugin.WaitForImage("ctx-emberfall-pump", ExpectedKeyImage("emberfall_pump.png", {kSuccess})));
     // The mark goes away again.
     EXPECT_TRUE(m_plugin.WaitForImage("ctx-emberfall-pump", ExpectedKeyImage("emberfall_pump.png")));
     std::this_thread::sleep_for(1500ms);
@@ -199,8 +187,8 @@ TEST_F(ActionsEndToEndTest, PropertyInspectorGetsTheSettingsAndTheLinkState) {
         [](const json& command) { return command.value("event", "") == "sendToPropertyInspector"; });
     ASSERT_TRUE(sent);
     EXPECT_EQ((*sent)["context"], "ctx-media-request-nudge-volume-up");
-    EXPECT_EQ((*sent)["payload"], json({{"settings", {{"volume_step", 10}, {"auto_unmute", "1"}}},
-                                        {"state", {{"id", "online"}}}}));
+    EXPECT_EQ((*sent)["payload"],
+              json({{"settings", {{"volume_step", 10}, {"auto_unmute", "1"}}}, {"state", {{"id", "online"}}}}));
 
     // The open inspector follows the link.
     m_plugin.StopController();

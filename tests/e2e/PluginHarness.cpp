@@ -97,9 +97,7 @@ const std::vector<json>& PluginHarness::HostCommands() {
     return m_hostCommands;
 }
 
-void PluginHarness::SendHostText(const std::string& text) {
-    m_host.SendText(text);
-}
+void PluginHarness::SendHostText(const std::string& text) { m_host.SendText(text); }
 
 std::optional<int> PluginHarness::CloseHost(std::chrono::milliseconds timeout) {
     m_hostClosed = true;
@@ -130,25 +128,15 @@ void PluginHarness::Appear(const std::string& action, const std::string& context
 
 void PluginHarness::KeyDown(const std::string& action, const std::string& context, const json& settings) {
     json payload = {{"settings", settings}, {"coordinates", {{"column", 0}, {"row", 0}}}, {"state", 0}};
-    m_host.SendText(json{
-        {"event", "keyDown"},
-        {"action", action},
-        {"context", context},
-        {"device", "DEV1"},
-        {"payload",
-         payload}}.dump());
-    m_host.SendText(json{
-        {"event", "keyUp"},
-        {"action", action},
-        {"context", context},
-        {"device", "DEV1"},
-        {"payload",
-         payload}}.dump());
+    m_host.SendText(json{{"event", "keyDown"}, {"action", action}, {"context", context}, {"device", "DEV1"},
+                         {"payload", payload}}
+                        .dump());
+    m_host.SendText(json{{"event", "keyUp"}, {"action", action}, {"context", context}, {"device", "DEV1"},
+                         {"payload", payload}}
+                        .dump());
 }
 
-void PluginHarness::SendToPlugin(const json& message) {
-    m_host.SendText(message.dump());
-}
+void PluginHarness::SendToPlugin(const json& message) { m_host.SendText(message.dump()); }
 
 void PluginHarness::DrainHost(std::chrono::milliseconds wait) {
     for (auto text = m_host.NextMessage(wait); text; text = m_host.NextMessage(0ms)) {
