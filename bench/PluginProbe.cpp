@@ -36,12 +36,12 @@
 #include "ActionTable.h"
 #include "ControllerModel.h"
 #include "HandOffChain.h"
-#include "HostStandIn.h"
 #include "KeyImageWork.h"
 #include "PipeServer.h"
-#include "PluginProcess.h"
 #include "Samples.h"
 #include "VirtualDeck.h"
+#include "support/ChildProcess.h"
+#include "support/HostStandIn.h"
 
 namespace {
 
@@ -53,6 +53,8 @@ constexpr auto kLong = std::chrono::milliseconds(20000);
 // How long a plug-in may take to leave after the host closed its connection.
 constexpr auto kLeaveGrace = std::chrono::milliseconds(2000);
 constexpr int kHandOffHops = 4;
+// The plug-in writes to the probe's own stdout and stderr.
+const ChildProcess::Options kSharedOutput{nullptr, true, false};
 
 // One plug-in under measurement and how it is started.
 struct Subject {
@@ -80,7 +82,7 @@ struct Results {
     double idleCpuSeconds = 0, idleSwitches = 0, idleSeconds = 0;
     int idleThreads = 0;
     size_t idleHostMessages = 0;
-    std::optional<PluginProcess::Usage> memory;  // at the end of the last idle run
+    std::optional<ChildProcess::Usage> memory;  // at the end of the last idle run
     std::string failure;
 };
 
@@ -160,6 +162,10 @@ struct Bench {
           const std::vector<std::string>& contexts)
         : options(given), deck(actions, contexts, kPluginUUID, "bench") {}
 
+    EnvironmentOverrides Environment() const {
+        return EnvironmentOverrides(environment.begin(), environment.end());
+    }
+
     const std::string& Program() const {
         return subject->launcher.empty() ? subject->plugin : subject->launcher.front();
     }
@@ -204,7 +210,7 @@ struct Bench {
 
 // The Stream Deck application closes the connection, then ends a plug-in
 // that does not leave by itself (the Node SDK's does not).
-void StopPlugin(Bench& bench, PluginProcess& process) {
+void StopPlugin(Bench& bench, ChildProcess& process) {
     bench.host.CloseConnection();
     if (!process.Wait(kLeaveGrace)) process.Kill();
 }
@@ -212,9 +218,9 @@ void StopPlugin(Bench& bench, PluginProcess& process) {
 // One start of the current subject: spawn to the registration text received.
 void MeasureStart(Bench& bench, Results& results) {
     bench.host.Clear();
-    PluginProcess process;
+    ChildProcess process;
     auto startedAt = Clock::now();
-    if (!process.Start(bench.Program(), bench.Arguments(), bench.environment)) {
+    if (!process.Start(bench.Program(), bench.Arguments(), bench.Environment(), kSharedOutput)) {
         results.failure = "cannot start " + bench.subject->plugin;
         return;
     }
@@ -285,7 +291,7 @@ void MeasureOverlays(Bench& bench, PipeServer& pipe, ControllerModel& model, siz
     }
 }
 
-void MeasureIdle(Bench& bench, PluginProcess& process, int seconds, Results& results) {
+void MeasureIdle(Bench& bench, ChildProcess& process, int seconds, Results& results) {
     // Let the transient marks of the last commands expire first.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     bench.host.Clear();
@@ -298,7 +304,7 @@ void MeasureIdle(Bench& bench, PluginProcess& process, int seconds, Results& res
     results.idleSeconds += measured;
     results.idleCpuSeconds += after->cpuSeconds - before->cpuSeconds;
     results.idleSwitches += static_cast<double>(after->contextSwitches - before->contextSwitches);
-    results.idleThreads = after->threads;
+    results.idleThreads = static_cast<int>(after->threads);
     results.memory = after;
     while (
         bench.host.WaitFor([](const HostStandIn::Received&) { return true; }, std::chrono::milliseconds(0))) {
@@ -319,8 +325,8 @@ void MeasureSession(Bench& bench, int round, Results& results) {
     }
     bench.environment["KESTREL_CONTROLLER_PIPE"] = pipeName;
     bench.host.Clear();
-    PluginProcess process;
-    if (!process.Start(bench.Program(), bench.Arguments(), bench.environment) ||
+    ChildProcess process;
+    if (!process.Start(bench.Program(), bench.Arguments(), bench.Environment(), kSharedOutput) ||
         !bench.WaitForEvent("registerPlugin", kLong)) {
         results.failure = bench.subject->name + " did not register";
         return;
@@ -416,9 +422,10 @@ Footprint FootprintOf(const Results& results) {
         footprint.threads = results.idleThreads;
     }
     if (results.memory) {
-        footprint.privateMiB = static_cast<double>(results.memory->privateKiB) / 1024.0;
-        footprint.proportionalMiB = static_cast<double>(results.memory->proportionalKiB) / 1024.0;
-        footprint.residentMiB = static_cast<double>(results.memory->residentKiB) / 1024.0;
+        constexpr double kMiB = 1024.0 * 1024.0;
+        footprint.privateMiB = static_cast<double>(results.memory->privateBytes) / kMiB;
+        footprint.proportionalMiB = static_cast<double>(results.memory->proportionalBytes) / kMiB;
+        footprint.residentMiB = static_cast<double>(results.memory->residentBytes) / kMiB;
     }
     return footprint;
 }

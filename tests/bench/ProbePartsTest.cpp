@@ -8,7 +8,7 @@
 #include <chrono>
 
 #include "HandOffChain.h"
-#include "PluginProcess.h"
+#include "support/ChildProcess.h"
 
 namespace {
 
@@ -21,23 +21,23 @@ size_t OpenDescriptors() {
     return count;
 }
 
-TEST(PluginProcessTest, ReportsPrivateProportionalAndResidentMemoryOfARealProcess) {
-    PluginProcess process;
-    ASSERT_TRUE(process.Start("sleep", {"60"}, {}));
+TEST(ProbeChildProcessTest, ReportsPrivateProportionalAndResidentMemoryOfARealProcess) {
+    ChildProcess process;
+    ASSERT_TRUE(process.Start("sleep", {"60"}));
     auto usage = process.Sample();
-    for (int i = 0; i < 200 && usage && usage->privateKiB == 0; ++i)
+    for (int i = 0; i < 200 && usage && usage->privateBytes == 0; ++i)
         usage = process.Sample();  // exec under way
     ASSERT_TRUE(usage.has_value());
-    EXPECT_EQ(usage->threads, 1);
-    EXPECT_GT(usage->privateKiB, 0u);
+    EXPECT_EQ(usage->threads, 1u);
+    EXPECT_GT(usage->privateBytes, 0u);
     // Private pages are part of the proportional share, which is part of the resident pages.
-    EXPECT_LE(usage->privateKiB, usage->proportionalKiB + 1);
-    EXPECT_LE(usage->proportionalKiB, usage->residentKiB + 1);
-    EXPECT_LT(usage->residentKiB, 1024u * 1024u) << "a sleeping program holds far less than a GiB";
+    EXPECT_LE(usage->privateBytes, usage->proportionalBytes + 1024);
+    EXPECT_LE(usage->proportionalBytes, usage->residentBytes + 1024);
+    EXPECT_LT(usage->residentBytes, 1024u * 1024u * 1024u) << "a sleeping program holds far less than a GiB";
 
     process.Kill();
     EXPECT_FALSE(process.Sample().has_value());
-    EXPECT_FALSE(process.Wait(std::chrono::milliseconds(0)).has_value());
+    EXPECT_TRUE(process.Wait(std::chrono::seconds(10)).has_value());
 }
 
 TEST(HandOffChainTest, GivesOneSampleAMessageAndClosesItsSockets) {

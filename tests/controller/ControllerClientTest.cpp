@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "ControllerModel.h"
-#include "FakeTransport.h"
+#include "ScriptedTransport.h"
 #include "LogRecords.h"
 #include "PipeServer.h"
 #include "PipeTestSupport.h"
@@ -103,7 +103,7 @@ protected:
 
     Observed observed;
     Completions completions;
-    std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
+    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
 };
 
 TEST_F(ControllerClientTest, ReportsEachLinkChangeOnceWithItsTelemetry) {
@@ -118,14 +118,14 @@ TEST_F(ControllerClientTest, ReportsEachLinkChangeOnceWithItsTelemetry) {
     EXPECT_EQ(observed.Events()[1], "networkClientConnected");
     std::string query = QueryText();
     ASSERT_TRUE(
-        transport->WaitFor([&](FakeTransport& t) { return t.Written() == std::vector<std::string>{query}; }));
+        transport->WaitFor([&](ScriptedTransport& t) { return t.Written() == std::vector<std::string>{query}; }));
 
     // A lost link is reported once, however many attempts fail after it.
     transport->Break();
     size_t connects = 0;
-    transport->WaitFor([&](FakeTransport& t) { return (connects = t.CountCalls("Connect")) > 0; });
+    transport->WaitFor([&](ScriptedTransport& t) { return (connects = t.CountCalls("Connect")) > 0; });
     ASSERT_TRUE(
-        transport->WaitFor([&](FakeTransport& t) { return t.CountCalls("Connect") >= connects + 2; }));
+        transport->WaitFor([&](ScriptedTransport& t) { return t.CountCalls("Connect") >= connects + 2; }));
     EXPECT_EQ(observed.Events(),
               (std::vector<std::string>{"networkClientDisconnected", "networkClientConnected",
                                         "networkClientDisconnected"}));
@@ -140,12 +140,12 @@ TEST_F(ControllerClientTest, WakingUpTriesALinkThatIsDownAtOnceAndChecksOneThatL
     client->Start();
     size_t connects = 0;
     ASSERT_TRUE(
-        transport->WaitFor([&](FakeTransport& t) { return (connects = t.CountCalls("Connect")) >= 1; }));
+        transport->WaitFor([&](ScriptedTransport& t) { return (connects = t.CountCalls("Connect")) >= 1; }));
     const auto start = std::chrono::steady_clock::now();
     for (int wake = 0; wake < 8; ++wake) {
         client->ReconnectNow();
-        ASSERT_TRUE(transport->WaitFor([&](FakeTransport& t) { return t.CountCalls("Connect") > connects; }));
-        transport->WaitFor([&](FakeTransport& t) { return (connects = t.CountCalls("Connect")) > 0; });
+        ASSERT_TRUE(transport->WaitFor([&](ScriptedTransport& t) { return t.CountCalls("Connect") > connects; }));
+        transport->WaitFor([&](ScriptedTransport& t) { return (connects = t.CountCalls("Connect")) > 0; });
     }
     // Spaced as usual, eight attempts would take at least eight seconds.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
@@ -153,10 +153,10 @@ TEST_F(ControllerClientTest, WakingUpTriesALinkThatIsDownAtOnceAndChecksOneThatL
     // Up: the link is checked with a state query, which also refreshes every key.
     transport->SetServerUp(true);
     const std::string query = QueryText();
-    ASSERT_TRUE(transport->WaitFor([&](FakeTransport& t) { return t.Written().size() == 1; }));
+    ASSERT_TRUE(transport->WaitFor([&](ScriptedTransport& t) { return t.Written().size() == 1; }));
     client->ReconnectNow();
-    ASSERT_TRUE(transport->WaitFor([&](FakeTransport& t) { return t.Written().size() == 2; }));
-    EXPECT_TRUE(transport->WaitFor([&](FakeTransport& t) { return t.Written()[1] == query; }));
+    ASSERT_TRUE(transport->WaitFor([&](ScriptedTransport& t) { return t.Written().size() == 2; }));
+    EXPECT_TRUE(transport->WaitFor([&](ScriptedTransport& t) { return t.Written()[1] == query; }));
     client->Stop();
     client->ReconnectNow();  // stopped: nothing happens
 }
@@ -188,7 +188,7 @@ TEST_F(ControllerClientTest, QueueOverflowsAt256OutstandingAndFinishesTheRestInO
     client->Start();
     // The write thread takes the first press and is held in Connect, as on a busy pipe.
     client->WriteMessageAsync(Press(0), completions.Callback());
-    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Waiting() == 2; }));
+    ASSERT_TRUE(transport->WaitFor([](ScriptedTransport& t) { return t.Waiting() == 2; }));
     for (int i = 1; i < 256; ++i) client->WriteMessageAsync(Press(i), completions.Callback());
 
     bool refused = false;
@@ -247,10 +247,10 @@ TEST_F(ControllerClientTest, DestructionCallsNoPendingCompletion) {
     transport->SetServerUp(true);
     auto client = MakeClient(transport);
     client->Start();
-    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Written().size() == 1; }));
+    ASSERT_TRUE(transport->WaitFor([](ScriptedTransport& t) { return t.Written().size() == 1; }));
     transport->SetWriteGate(false);
     for (int i = 0; i < 5; ++i) client->WriteMessageAsync(Press(i), completions.Callback());
-    ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Waiting() == 1; }));
+    ASSERT_TRUE(transport->WaitFor([](ScriptedTransport& t) { return t.Waiting() == 1; }));
 
     std::thread destroyer([&] { client.reset(); });
     // Margin for the destructor to stop the threads; the write in progress

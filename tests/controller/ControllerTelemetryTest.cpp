@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "FakeTransport.h"
+#include "ScriptedTransport.h"
 #include "controller/ControllerClient.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TemporaryDirectory.h"
@@ -30,14 +30,14 @@ TEST(ControllerTelemetryTest, ConnectionEventsArePostedByName) {
     // A service of the test's own, sent to as the default sink sends to the
     // process's service, so that its workers end within the test.
     auto service = TelemetryService::Create(ReadTelemetrySettings());
-    auto transport = std::make_shared<FakeTransport>();
+    auto transport = std::make_shared<ScriptedTransport>();
     {
         ControllerClient client(
             transport, [](const EventMessage&) {},
             [service](const char* name) { service->SendEvent(name, false, json::object()); });
         client.Start();
         transport->SetServerUp(true);
-        ASSERT_TRUE(transport->WaitFor([](FakeTransport& t) { return t.Written().size() == 1; }));
+        ASSERT_TRUE(transport->WaitFor([](ScriptedTransport& t) { return t.Written().size() == 1; }));
         transport->Break();
     }
 

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "support/ChildProcess.h"
-#include "support/TestHostServer.h"
+#include "support/HostStandIn.h"
 #include "support/TestHttpServer.h"
 
 namespace fs = std::filesystem;
@@ -58,7 +58,7 @@ protected:
 
     // One run from start to the host closing the link.
     void RunOnce(const TestHttpServer& collector) {
-        TestHostServer host;
+        HostStandIn host;
         ChildProcess child;
         ASSERT_TRUE(Start(child, host, collector));
         ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
@@ -69,7 +69,7 @@ protected:
 
     // Starts the plug-in against |host| and |collector|, from another working
     // directory, as the Stream Deck application may do.
-    bool Start(ChildProcess& child, const TestHostServer& host, const TestHttpServer& collector,
+    bool Start(ChildProcess& child, const HostStandIn& host, const TestHttpServer& collector,
                std::optional<std::string> crashUrl = std::nullopt) {
         std::string home = (m_directory / "home").string();
         EnvironmentOverrides environment = {
@@ -143,7 +143,7 @@ TEST_F(LifetimeTest, ACollectorThatNeverAnswersHoldsUpNeitherTheStartNorTheExitB
         if (request.body.find("streamdeck_kestrel_plugin_initialized") != std::string::npos)
             startEventArrived = Clock::now();
     });
-    TestHostServer host;
+    HostStandIn host;
     ChildProcess child;
     ASSERT_TRUE(Start(child, host, collector));
     ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
@@ -178,7 +178,7 @@ TEST_F(LifetimeTest, CollectorsThatTrickleOrNeverAnswerHoldTheExitForSecondsNotM
     fs::create_directories(report);
     std::ofstream(report / "report.ini") << "exception=c0000005\n";
 
-    TestHostServer host;
+    HostStandIn host;
     ChildProcess child;
     ASSERT_TRUE(Start(child, host, collector, crashServer.Url("/post")));
     ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();

@@ -229,6 +229,57 @@ TEST_F(ActionsEndToEndTest, KeysComeBackByThemselvesAfterTheControllerRestarts) 
     }
 }
 
+// The keys as OpenDeck shows them: its plug-in identifier and -info, dotted
+// contexts, titleParametersDidChange after every willAppear, the inspector's
+// and the wake-up events; then the plug-in crashes while the host keeps what
+// it sends, and the new plug-in gets it all replayed once it registers.
+TEST(OpenDeckEndToEndTest, EveryKeyWorksAndComesBackAfterARestartWithTheHostsReplay) {
+#ifndef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "runs in the native address-sanitised build only";
+#endif
+    const HostFlavour openDeck(HostFlavour::Kind::OpenDeck);
+    auto context = [&openDeck](size_t position) { return openDeck.KeyContext("DEV1", position, ""); };
+    PluginHarness plugin(openDeck);
+    for (size_t i = 0; i < kActions.size(); ++i) plugin.Appear(kPrefix + kActions[i].name, context(i));
+    plugin.StartController(true);
+    for (size_t i = 0; i < kActions.size(); ++i) {
+        ASSERT_TRUE(plugin.WaitForImage(context(i), ExpectedKeyImage(kActions[i].image))) << kActions[i].name;
+    }
+    size_t level = 0;
+    while (kActions[level].name != "media-request-set-volume-level") ++level;
+    const std::string levelAction = kPrefix + kActions[level].name;
+    plugin.SendToPlugin({{"event", "systemDidWakeUp"}});
+    plugin.SendToPlugin({{"event", "propertyInspectorDidAppear"},
+                         {"action", levelAction},
+                         {"context", context(level)},
+                         {"device", "DEV1"}});
+    ASSERT_TRUE(plugin.WaitForHostCommand(
+        [](const json& command) { return command.value("event", "") == "sendToPropertyInspector"; }));
+    plugin.SendToPlugin({{"event", "propertyInspectorDidDisappear"},
+                         {"action", levelAction},
+                         {"context", context(level)},
+                         {"device", "DEV1"}});
+
+    plugin.KillPlugin();
+    // Sent while no plug-in is connected: the host keeps it for the next one.
+    const json newLevel = {{"volume_value", 35}, {"auto_unmute", "0"}};
+    for (size_t i = 0; i < kActions.size(); ++i)
+        plugin.Appear(kPrefix + kActions[i].name, context(i), i == level ? newLevel : json::object());
+    plugin.StartPlugin();
+    for (size_t i = 0; i < kActions.size(); ++i) {
+        std::string image = i == level ? "media_request_set_volume_level_percent_30.png" : kActions[i].image;
+        EXPECT_TRUE(plugin.WaitForImage(context(i), ExpectedKeyImage(image))) << kActions[i].name;
+    }
+    for (size_t i = 0; i < kActions.size(); ++i) {
+        const ActionCase& action = kActions[i];
+        plugin.KeyDown(kPrefix + action.name, context(i), i == level ? newLevel : json::object());
+        auto command = plugin.WaitForControllerCommand(action.command);
+        ASSERT_TRUE(command) << action.name << "\n" << plugin.PluginOutput();
+        json data = i == level ? json{{"auto_unmute", false}, {"value", 35}} : action.data;
+        EXPECT_EQ(*command, ExpectedCommand(kPrefix + action.name, context(i), action.command, data));
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -26,21 +26,48 @@ const std::string kImagePrefix = "data:image/png;base64,";
 
 }  // namespace
 
-PluginHarness::PluginHarness(const std::string& language)
-    : PluginHarness(BuiltProgramPath("kestrel-sdplugin"), {}, language) {}
+PluginHarness::PluginHarness(HostFlavour host)
+    : PluginHarness(host, BuiltProgramPath("kestrel-sdplugin"), {}, "en") {}
 
-PluginHarness::PluginHarness(const std::string& program, const EnvironmentOverrides& environment,
-                             const std::string& language)
-    : m_pipeName(PrivatePipeName()), m_pipeOverride("KESTREL_CONTROLLER_PIPE", m_pipeName) {
-    const json info = {
-        {"application", {{"language", language}, {"platform", "windows"}, {"version", "6.5.0"}}}};
-    EXPECT_TRUE(m_plugin.Start(program,
-                               {"-port", std::to_string(m_host.Port()), "-pluginUUID", "E2E-PLUGIN",
-                                "-registerEvent", "registerPlugin", "-info", info.dump()},
-                               environment));
+PluginHarness::PluginHarness(const std::string& language)
+    : PluginHarness(HostFlavour(), BuiltProgramPath("kestrel-sdplugin"), {}, language) {}
+
+PluginHarness::PluginHarness(const std::string& program, const EnvironmentOverrides& environment)
+    : PluginHarness(HostFlavour(), program, environment, "en") {}
+
+PluginHarness::PluginHarness(HostFlavour host, std::string program, EnvironmentOverrides environment,
+                             std::string language)
+    : m_hostFlavour(host),
+      m_program(std::move(program)),
+      m_environment(std::move(environment)),
+      m_language(std::move(language)),
+      m_pipeName(PrivatePipeName()),
+      m_pipeOverride("KESTREL_CONTROLLER_PIPE", m_pipeName) {
+    m_host.ReplayUndelivered(host.ReplaysUndelivered());
+    StartPlugin();
+}
+
+void PluginHarness::StartPlugin() {
+    std::string uuid = m_hostFlavour.PluginUUID("E2E-PLUGIN");
+    std::string info =
+        m_hostFlavour.IsOpenDeck()
+            ? m_hostFlavour.InfoDocument("e2e", json::array({{{"id", "DEV1"}, {"type", 0}}})).dump()
+            : json({{"application", {{"language", m_language}, {"platform", "windows"}, {"version", "6.5.0"}}}})
+                  .dump();
+    m_latestImages.clear();
+    EXPECT_TRUE(m_plugin.Start(m_program,
+                               {"-port", std::to_string(m_host.Port()), "-pluginUUID", uuid, "-registerEvent",
+                                "registerPlugin", "-info", info},
+                               m_environment));
     EXPECT_TRUE(m_host.WaitForConnection(kWait)) << m_plugin.Output();
     auto registration = m_host.NextMessage(kWait);
-    EXPECT_EQ(registration.value_or(""), R"({"event":"registerPlugin","uuid":"E2E-PLUGIN"})");
+    EXPECT_EQ(registration.value_or(""), json({{"event", "registerPlugin"}, {"uuid", uuid}}).dump());
+}
+
+void PluginHarness::KillPlugin() {
+    DrainHost(0ms);
+    m_plugin.Kill();
+    EXPECT_TRUE(m_host.WaitForDisconnect(kWait));
 }
 
 PluginHarness::~PluginHarness() {
@@ -101,17 +128,19 @@ void PluginHarness::Control(const std::string& line) {
 }
 
 void PluginHarness::Appear(const std::string& action, const std::string& context, const json& settings) {
-    m_host.SendText(json{{"event", "willAppear"},
-                         {"action", action},
-                         {"context", context},
-                         {"device", "DEV1"},
-                         {"payload",
-                          {{"settings", settings},
-                           {"coordinates", {{"column", 0}, {"row", 0}}},
-                           {"controller", "Keypad"},
-                           {"state", 0},
-                           {"isInMultiAction", false}}}}
-                        .dump());
+    json willAppear = {{"event", "willAppear"},
+                       {"action", action},
+                       {"context", context},
+                       {"device", "DEV1"},
+                       {"payload",
+                        {{"settings", settings},
+                         {"coordinates", {{"column", 0}, {"row", 0}}},
+                         {"controller", "Keypad"},
+                         {"state", 0},
+                         {"isInMultiAction", false}}}};
+    m_host.SendText(willAppear.dump());
+    if (m_hostFlavour.AnnouncesTitleParameters())
+        m_host.SendText(HostFlavour::TitleParameters(willAppear, "").dump());
 }
 
 void PluginHarness::KeyDown(const std::string& action, const std::string& context, const json& settings) {

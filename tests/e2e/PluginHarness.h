@@ -18,24 +18,31 @@
 #include <gtest/gtest.h>
 
 #include "support/ChildProcess.h"
+#include "support/HostFlavour.h"
+#include "support/HostStandIn.h"
 #include "support/RgbaImage.h"
 #include "support/ScopedEnvironment.h"
-#include "support/TestHostServer.h"
 
 class PluginHarness {
 public:
     static constexpr std::chrono::milliseconds kWait{30000};
 
-    // Starts the plug-in (the controller simulator is not running yet) and
-    // waits for its registration. |language| goes into -info as the host
-    // application's language.
-    explicit PluginHarness(const std::string& language = "en");
+    // Starts the plug-in as |host| does (the controller simulator is not
+    // running yet) and waits for its registration.
+    explicit PluginHarness(HostFlavour host = HostFlavour());
+    // The same as the Stream Deck application whose -info names |language|
+    // as the host application's language.
+    explicit PluginHarness(const std::string& language);
     // The same with the executable at |program| (an installed copy) and the
     // plug-in's environment changed by |environment|.
-    PluginHarness(const std::string& program, const EnvironmentOverrides& environment,
-                  const std::string& language = "en");
+    PluginHarness(const std::string& program, const EnvironmentOverrides& environment);
     // Closes the host link and expects the plug-in to exit with 0.
     ~PluginHarness();
+
+    // Kills the plug-in, as a crash would, and waits until the host sees it gone.
+    void KillPlugin();
+    // Starts the plug-in again and waits for its registration; images it sent before are forgotten.
+    void StartPlugin();
 
     // Starts the controller simulator on the plug-in's pipe; waits until it listens.
     void StartController(bool signedIn);
@@ -46,6 +53,7 @@ public:
     // Writes one control line to the controller simulator.
     void Control(const std::string& line);
 
+    // willAppear, and the titleParametersDidChange after it where the host sends one.
     void Appear(const std::string& action, const std::string& context,
                 const nlohmann::json& settings = nlohmann::json::object());
     void KeyDown(const std::string& action, const std::string& context,
@@ -95,9 +103,15 @@ public:
 private:
     void DrainHost(std::chrono::milliseconds wait);
 
+    PluginHarness(HostFlavour host, std::string program, EnvironmentOverrides environment, std::string language);
+
+    HostFlavour m_hostFlavour;
+    std::string m_program;             // the executable that StartPlugin starts
+    EnvironmentOverrides m_environment;  // its environment's changes
+    std::string m_language;            // the host application's language in -info
     std::string m_pipeName;
     ScopedEnvironment m_pipeOverride;
-    TestHostServer m_host;
+    HostStandIn m_host;
     ChildProcess m_plugin;
     std::unique_ptr<ChildProcess> m_controller;
     size_t m_controllerLinesSeen = 0;

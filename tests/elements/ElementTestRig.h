@@ -85,7 +85,7 @@ private:
 
 // A controller transport in memory: connects on request, records written
 // messages, and can be told to refuse writes.
-class FakeTransport : public NetworkClientBase {
+class InMemoryTransport : public NetworkClientBase {
 public:
     bool Connect() override {
         {
@@ -140,16 +140,16 @@ private:
     std::vector<json> m_written;
 };
 
-// A started controller client over a FakeTransport, without a listener and
+// A started controller client over an InMemoryTransport, without a listener and
 // without telemetry. Stop it before releasing the elements that use it.
 struct ControllerRig {
     ControllerRig()
-        : transport(std::make_shared<FakeTransport>()),
+        : transport(std::make_shared<InMemoryTransport>()),
           client(std::make_shared<ControllerClient>(transport, nullptr, [](const char*) {})) {
         transport->Connect();
         client->Start();
     }
-    std::shared_ptr<FakeTransport> transport;
+    std::shared_ptr<InMemoryTransport> transport;
     std::shared_ptr<ControllerClient> client;
 };
 

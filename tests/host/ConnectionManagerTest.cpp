@@ -11,7 +11,7 @@
 #include "host/ESDConnectionManager.h"
 #include "host/RecordingPlugin.h"
 #include "support/LogCapture.h"
-#include "support/TestHostServer.h"
+#include "support/HostStandIn.h"
 
 using namespace std::chrono_literals;
 using json = nlohmann::json;
@@ -44,7 +44,7 @@ protected:
         return calls.empty() ? RecordedCall{} : calls.back();
     }
 
-    TestHostServer m_server;
+    HostStandIn m_server;
     RecordingPlugin m_plugin;
     std::unique_ptr<ESDConnectionManager> m_manager;
     std::thread m_loop;
@@ -321,7 +321,7 @@ TEST_F(ConnectionManagerTest, RunReturnsWhenTheHostCloses) {
 TEST(ConnectionManagerRunTest, ReturnsWhenTheConnectionIsRefusedOrThePortUnusable) {
     int closedPort = 0;
     {
-        TestHostServer server;
+        HostStandIn server;
         closedPort = server.Port();
     }
     for (int port : {closedPort, -5, 70000}) {

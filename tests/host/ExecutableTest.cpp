@@ -5,7 +5,7 @@
 
 #include "diagnostics/Platform.h"
 #include "support/ChildProcess.h"
-#include "support/TestHostServer.h"
+#include "support/HostStandIn.h"
 
 using namespace std::chrono_literals;
 
@@ -33,7 +33,7 @@ TEST(ExecutableTest, UnusableArgumentsExitWithOneAndPrintNothing) {
 }
 
 TEST(ExecutableTest, RegistersWithTheHostAndExitsZeroSoonAfterTheHostCloses) {
-    TestHostServer host;
+    HostStandIn host;
     ChildProcess child;
     // The information document is plain text on purpose: only its presence matters.
     ASSERT_TRUE(child.Start(BuiltProgramPath(kPlugin), {"-info", "not json", "-registerEvent", "registerPlugin",
@@ -54,7 +54,7 @@ TEST(ExecutableTest, RegistersWithTheHostAndExitsZeroSoonAfterTheHostCloses) {
 TEST(ExecutableTest, RegistersANonAsciiIdentifierByteForByteInUtf8) {
     // Ü, the euro sign (not in every ANSI code page) and an emoji (in none).
     const std::string kIdentifier = "\xC3\x9C-\xE2\x82\xAC-\xF0\x9F\x98\x80";
-    TestHostServer host;
+    HostStandIn host;
     ChildProcess child;
     ASSERT_TRUE(child.Start(BuiltProgramPath(kPlugin),
                             {"-port", std::to_string(host.Port()), "-pluginUUID", kIdentifier,
@@ -71,7 +71,7 @@ TEST(ExecutableTest, AnIdentifierOrEventThatIsNotUtf8IsUnusable) {
     // Windows hands the plug-in its arguments in UTF-16: there the bytes
     // below cannot arrive, and CommandLineTest covers the check.
     if (KESTREL_WIN32) GTEST_SKIP() << "arguments arrive as UTF-16";
-    TestHostServer host;
+    HostStandIn host;
     const std::string port = std::to_string(host.Port());
     const std::vector<std::vector<std::string>> cases = {
         {"-port", port, "-pluginUUID", "Caf\xE9", "-registerEvent", "registerPlugin", "-info", "{}"},
@@ -89,7 +89,7 @@ TEST(ExecutableTest, AnIdentifierOrEventThatIsNotUtf8IsUnusable) {
 TEST(ExecutableTest, RefusedConnectionExitsZero) {
     int closedPort = 0;
     {
-        TestHostServer host;
+        HostStandIn host;
         closedPort = host.Port();
     }
     ChildProcess child;

@@ -24,8 +24,8 @@ std::string DefaultPluginFolder(const std::string& pluginPath) {
 }  // namespace
 
 const char* DeckSimOptions::Usage() {
-    return "usage: deck-sim [--plugin PATH] [--plugin-folder DIR] [--controller-sim PATH]\n"
-           "                [--port N] [--http-port N] [--web DIR]\n";
+    return "usage: deck-sim [--host streamdeck|opendeck] [--plugin PATH] [--plugin-folder DIR]\n"
+           "                [--controller-sim PATH] [--port N] [--http-port N] [--web DIR]\n";
 }
 
 std::optional<DeckSimOptions> DeckSimOptions::Parse(int argc, const char* const argv[],
@@ -42,8 +42,16 @@ std::optional<DeckSimOptions> DeckSimOptions::Parse(int argc, const char* const 
             return std::nullopt;
         }
         std::string value = argv[++i];
-        if (name == "--plugin") {
+        if (name == "--host") {
+            auto host = HostFlavour::Named(value);
+            if (!host) {
+                error = "not a host (streamdeck or opendeck): " + value;
+                return std::nullopt;
+            }
+            options.host = *host;
+        } else if (name == "--plugin") {
             options.pluginPath = value;
+            options.pluginPathGiven = true;
         } else if (name == "--plugin-folder") {
             options.pluginFolder = value;
         } else if (name == "--controller-sim") {

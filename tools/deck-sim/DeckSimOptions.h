@@ -1,22 +1,29 @@
 #pragma once
 // Command line of deck-sim.
 //
-//   deck-sim [--plugin PATH] [--plugin-folder DIR] [--controller-sim PATH]
-//            [--port N] [--http-port N] [--web DIR]
+//   deck-sim [--host streamdeck|opendeck] [--plugin PATH] [--plugin-folder DIR]
+//            [--controller-sim PATH] [--port N] [--http-port N] [--web DIR]
 //
-// --plugin          the plug-in executable (default: kestrel-sdplugin beside deck-sim)
+// --host            which host application to behave as (default: streamdeck)
+// --plugin          the plug-in executable (default: kestrel-sdplugin beside deck-sim;
+//                   with --host opendeck the manifest's CodePathLin in the plug-in folder)
 // --plugin-folder   where manifest.json and the inspector pages are (default: the
 //                   plug-in executable's folder, else the source tree's plug-in folder)
 // --controller-sim  also start this controller-sim on a private pipe name
-// --port            the host's WebSocket port (default 0: a free one)
+// --port            the host's WebSocket port (default 0: a free one; with
+//                   --host opendeck the first free one from 57116 on)
 // --http-port       the page's HTTP port (default 0: a free one)
 // --web             the page's files (default: tools/deck-sim/web of the source tree)
 
 #include <optional>
 #include <string>
 
+#include "support/HostFlavour.h"
+
 struct DeckSimOptions {
+    HostFlavour host;
     std::string pluginPath;
+    bool pluginPathGiven = false;  // --plugin was on the command line
     std::string pluginFolder;
     std::string controllerSimPath;  // empty: no controller simulator
     std::string webFolder;

@@ -14,15 +14,18 @@
 #include <set>
 
 #include "ActionTable.h"
-#include "SimChildProcess.h"
+#include "PluginManifest.h"
 #include "StaticFiles.h"
 #include "Version.h"
 #include "VirtualDeck.h"
+#include "support/ChildProcess.h"
+#include "support/HostStandIn.h"
 
 using nlohmann::json;
 using Server = websocketpp::server<websocketpp::config::asio>;
 using Handle = websocketpp::connection_hdl;
 using HandleSet = std::set<Handle, std::owner_less<Handle>>;
+using ConnectionId = HostStandIn::ConnectionId;
 
 namespace {
 
@@ -30,6 +33,11 @@ constexpr auto kPluginGrace = std::chrono::seconds(5);
 constexpr auto kControllerGrace = std::chrono::seconds(2);
 constexpr auto kReadyAtLatest = std::chrono::seconds(10);
 constexpr size_t kHistoryLines = 60;
+constexpr auto kExitPoll = std::chrono::milliseconds(100);
+// Ports OpenDeck tries from its first one on.
+constexpr unsigned short kHostPortsTried = 100;
+// Messages kept for a plug-in that is not connected; older ones give way.
+constexpr size_t kUndeliveredLimit = 256;
 
 std::string RandomHex(size_t digits) {
     static std::mt19937_64 generator{std::random_device{}()};
@@ -64,36 +72,42 @@ struct DeckSimulator::State {
           webFiles(this->options.webFolder),
           pluginFiles(this->options.pluginFolder),
           signals(io, SIGINT, SIGTERM),
-          pluginProcess(io),
-          controllerProcess(io),
+          wakeSignals(io, SIGCONT),
           graceTimer(io),
-          readyTimer(io) {}
+          readyTimer(io),
+          exitTimer(io) {}
 
     DeckSimOptions options;
     asio::io_context io;
-    Server host;  // the Stream Deck application's endpoint
-    Server web;   // the page
+    std::unique_ptr<HostStandIn> host;  // the host application's endpoint
+    Server web;                         // the page
     int hostPort = 0;
     int httpPort = 0;
     StaticFiles webFiles;
     StaticFiles pluginFiles;
     std::unique_ptr<VirtualDeck> deck;
     asio::signal_set signals;
+    asio::signal_set wakeSignals;  // SIGCONT: deck-sim resumes, as the computer does after sleep
 
-    SimChildProcess pluginProcess;
-    SimChildProcess controllerProcess;
+    ChildProcess pluginProcess;
+    ChildProcess controllerProcess;
+    bool pluginRunning = false;
+    bool pluginStarted = false;
+    bool controllerRunning = false;
     std::string pipeName;
     asio::steady_timer graceTimer;
     asio::steady_timer readyTimer;
+    asio::steady_timer exitTimer;
     bool announced = false;
     bool shuttingDown = false;
     int exitCode = 1;
 
-    Handle plugin;  // the registered plug-in connection
+    ConnectionId plugin = 0;  // the registered plug-in connection
     bool pluginConnected = false;
-    Handle inspector;  // the registered inspector connection
+    ConnectionId inspector = 0;  // the registered inspector connection
     bool inspectorConnected = false;
-    HandleSet pending;  // host connections that have not registered yet
+    std::set<ConnectionId> pending;  // host connections that have not registered yet
+    std::vector<json> undelivered;   // for the plug-in, kept while it is not connected (OpenDeck)
     HandleSet pages;
     std::deque<json> history;  // the latest activity lines, for pages that connect later
 
@@ -106,20 +120,27 @@ struct DeckSimulator::State {
 
     // ---- set-up
     bool Listen(Server& server, int port, int& boundPort);
+    bool ListenHost();
     void SetUpHost();
     void SetUpWeb();
     void BuildDeck();
     bool StartController();
     bool StartPlugin();
+    void RestartPlugin();
+    void WatchChildren();
+    void WaitForWake();
+    void OnPluginExit(int status);
+    void OnControllerExit(int status);
     void Announce(const std::string& note);
 
     // ---- traffic
     void Deliver(Outbox out);
+    void SendToPlugin(const json& message);
     void Send(Server& server, Handle handle, const json& message);
     void BroadcastPages(const json& message);
-    void OnHostMessage(Handle handle, const std::string& text);
-    void OnHostRegistration(Handle handle, const json& message);
-    void OnHostClose(Handle handle);
+    void OnHostMessage(ConnectionId connection, const std::string& text);
+    void OnHostRegistration(ConnectionId connection, const json& message);
+    void OnHostClose(ConnectionId connection);
     void OnPageMessage(const std::string& text);
     void OnPageOpen(Handle handle);
     void ServeHttp(Handle handle);
@@ -163,15 +184,29 @@ bool DeckSimulator::State::AllowedOrigin(const std::string& origin) const {
 }
 
 void DeckSimulator::State::SetUpHost() {
-    host.set_validate_handler(
-        [this](Handle handle) { return AllowedOrigin(host.get_con_from_hdl(handle)->get_origin()); });
-    host.set_open_handler([this](Handle handle) { pending.insert(handle); });
-    host.set_close_handler([this](Handle handle) { OnHostClose(handle); });
-    host.set_fail_handler([this](Handle handle) { pending.erase(handle); });
-    host.set_message_handler([this](Handle handle, Server::message_ptr message) {
-        if (message->get_opcode() == websocketpp::frame::opcode::text)
-            OnHostMessage(handle, message->get_payload());
-    });
+    HostStandIn::Handlers handlers;
+    handlers.accepts = [this](const std::string& origin) { return AllowedOrigin(origin); };
+    handlers.opened = [this](ConnectionId connection) { pending.insert(connection); };
+    handlers.received = [this](ConnectionId connection, const std::string& text) {
+        OnHostMessage(connection, text);
+    };
+    handlers.closed = [this](ConnectionId connection) { OnHostClose(connection); };
+    host = std::make_unique<HostStandIn>(io, std::move(handlers));
+}
+
+bool DeckSimulator::State::ListenHost() {
+    unsigned short first = static_cast<unsigned short>(options.hostPort);
+    unsigned short tries = 1;
+    if (first == 0 && options.host.FirstPort() != 0) {
+        first = options.host.FirstPort();
+        tries = kHostPortsTried;
+    }
+    for (unsigned short port = first; port - first < tries; ++port) {
+        if ((hostPort = host->Listen(port)) != 0) return true;
+    }
+    std::cerr << "deck-sim: cannot listen on 127.0.0.1:" << first
+              << (tries > 1 ? " or the ports after it" : "") << "\n";
+    return false;
 }
 
 void DeckSimulator::State::SetUpWeb() {
@@ -188,29 +223,37 @@ void DeckSimulator::State::SetUpWeb() {
 
 void DeckSimulator::State::BuildDeck() {
     ActionTable actions;
-    if (!actions.LoadManifest(options.pluginFolder)) {
+    std::string note;
+    auto manifest = PluginManifest::Read(options.pluginFolder, options.host, note);
+    if (!note.empty()) Say("deck-sim: " + note);
+    if (!manifest || !actions.ApplyManifest(manifest->dump())) {
         Say("deck-sim: no manifest.json in " + options.pluginFolder +
             "; built-in action names, no inspectors");
     }
+    // OpenDeck starts the program the manifest names, from the plug-in folder.
+    if (options.host.IsOpenDeck() && !options.pluginPathGiven && manifest) {
+        std::string codePath = PluginManifest::CodePath(*manifest, options.host);
+        if (!codePath.empty()) options.pluginPath = options.pluginFolder + "/" + codePath;
+    }
     std::vector<std::string> contexts;
-    for (size_t i = 0; i < actions.Entries().size(); ++i) contexts.push_back(RandomHex(32));
-    deck = std::make_unique<VirtualDeck>(actions.Entries(), contexts, RandomHex(32), kPluginVersion);
+    for (size_t i = 0; i < actions.Entries().size(); ++i)
+        contexts.push_back(options.host.KeyContext(VirtualDeck::kDeviceId, i, RandomHex(32)));
+    deck = std::make_unique<VirtualDeck>(actions.Entries(), contexts, options.host.PluginUUID(RandomHex(32)),
+                                         kPluginVersion, options.host);
 }
 
 bool DeckSimulator::State::StartController() {
     // One private name for the whole run: the plug-in keeps it across restarts
     // of the controller simulator.
     if (pipeName.empty()) pipeName = "KestrelDeckSim-" + std::to_string(getpid()) + "-" + RandomHex(8);
-    bool started = controllerProcess.Start(
-        options.controllerSimPath, {"--pipe", pipeName}, {},
-        [this](const std::string& line) { OnControllerLine(line); },
-        [this](int status) {
-            SetController("running", false);
-            SetController("linked", false);
-            if (shuttingDown) return Finish();
-            Say("deck-sim: controller-sim ended with status " + std::to_string(status));
-        });
-    if (!started) {
+    ChildProcess::Options launch;
+    launch.detached = true;
+    // Lines come on the launcher's reader thread; they are handled on the loop.
+    launch.onLine = [this](const std::string& line) {
+        asio::post(io, [this, line] { OnControllerLine(line); });
+    };
+    controllerRunning = controllerProcess.Start(options.controllerSimPath, {"--pipe", pipeName}, {}, launch);
+    if (!controllerRunning) {
         std::cerr << "deck-sim: cannot start " << options.controllerSimPath << "\n";
         return false;
     }
@@ -221,20 +264,73 @@ bool DeckSimulator::State::StartController() {
 }
 
 bool DeckSimulator::State::StartPlugin() {
-    std::map<std::string, std::string> environment;
-    if (!pipeName.empty()) environment["KESTREL_CONTROLLER_PIPE"] = pipeName;
+    EnvironmentOverrides environment;
+    if (!pipeName.empty()) environment.emplace_back("KESTREL_CONTROLLER_PIPE", pipeName);
     std::vector<std::string> arguments = {
         "-port",          std::to_string(hostPort), "-pluginUUID", deck->PluginUUID(),
         "-registerEvent", "registerPlugin",         "-info",       deck->InfoDocument().dump()};
-    bool started =
-        pluginProcess.Start(options.pluginPath, arguments, environment, nullptr, [this](int status) {
-            exitCode = status == 0 ? 0 : 1;
-            Say("deck-sim: the plug-in exited with status " + std::to_string(status));
-            BroadcastPages({{"type", "plugin"}, {"connected", false}, {"exitStatus", status}});
-            if (shuttingDown) StopController();
-        });
-    if (!started) std::cerr << "deck-sim: cannot start the plug-in " << options.pluginPath << "\n";
-    return started;
+    ChildProcess::Options launch;
+    launch.inheritOutput = true;
+    launch.detached = true;
+    pluginStarted = pluginRunning = pluginProcess.Start(options.pluginPath, arguments, environment, launch);
+    if (!pluginRunning) std::cerr << "deck-sim: cannot start the plug-in " << options.pluginPath << "\n";
+    return pluginRunning;
+}
+
+void DeckSimulator::State::WatchChildren() {
+    exitTimer.expires_after(kExitPoll);
+    exitTimer.async_wait([this](const asio::error_code& error) {
+        if (error) return;
+        if (pluginRunning && !pluginProcess.Running()) {
+            pluginRunning = false;
+            OnPluginExit(pluginProcess.Wait(std::chrono::milliseconds(0)).value_or(1));
+        }
+        if (controllerRunning && !controllerProcess.Running()) {
+            controllerRunning = false;
+            OnControllerExit(controllerProcess.Wait(std::chrono::milliseconds(0)).value_or(1));
+        }
+        WatchChildren();
+    });
+}
+
+// Ends the plug-in at once, as a crash would, and starts it again; with
+// OpenDeck's replay the new one gets what was sent in between.
+void DeckSimulator::State::RestartPlugin() {
+    if (!pluginStarted) return;
+    if (pluginConnected) {
+        host->Close(plugin);
+        pluginConnected = false;
+        BroadcastPages({{"type", "plugin"}, {"connected", false}});
+    }
+    if (pluginRunning) {
+        pluginProcess.Kill();
+        pluginRunning = false;
+        OnPluginExit(pluginProcess.Wait(std::chrono::milliseconds(0)).value_or(1));
+    }
+    if (!StartPlugin())
+        BroadcastPages({{"type", "log"}, {"kind", "host"}, {"text", "the plug-in could not be started"}});
+}
+
+void DeckSimulator::State::WaitForWake() {
+    wakeSignals.async_wait([this](const asio::error_code& error, int) {
+        if (error) return;
+        Deliver(deck->SystemWokeUp());
+        WaitForWake();
+    });
+}
+
+void DeckSimulator::State::OnPluginExit(int status) {
+    exitCode = status == 0 ? 0 : 1;
+    Say("deck-sim: the plug-in exited with status " + std::to_string(status));
+    BroadcastPages({{"type", "plugin"}, {"connected", false}, {"exitStatus", status}});
+    if (shuttingDown) StopController();
+}
+
+void DeckSimulator::State::OnControllerExit(int status) {
+    SetController("running", false);
+    SetController("linked", false);
+    if (shuttingDown) return Finish();
+    Say("deck-sim: controller-sim ended with status " + std::to_string(status));
 }
 
 void DeckSimulator::State::Announce(const std::string& note) {
@@ -261,12 +357,21 @@ void DeckSimulator::State::BroadcastPages(const json& message) {
     for (const Handle& page : pages) Send(web, page, message);
 }
 
-void DeckSimulator::State::Deliver(Outbox out) {
-    if (pluginConnected) {
-        for (const json& message : out.toPlugin) Send(host, plugin, message);
+void DeckSimulator::State::SendToPlugin(const json& message) {
+    if (pluginConnected) return host->Send(plugin, message.dump());
+    if (!options.host.ReplaysUndelivered()) return;
+    if (undelivered.size() == kUndeliveredLimit) {
+        undelivered.erase(undelivered.begin());
+        BroadcastPages(
+            {{"type", "log"}, {"kind", "host"}, {"text", "dropped the oldest undelivered message"}});
     }
+    undelivered.push_back(message);
+}
+
+void DeckSimulator::State::Deliver(Outbox out) {
+    for (const json& message : out.toPlugin) SendToPlugin(message);
     if (inspectorConnected) {
-        for (const json& message : out.toInspector) Send(host, inspector, message);
+        for (const json& message : out.toInspector) host->Send(inspector, message.dump());
     }
     for (json& message : out.toPage) {
         // The inspector connects to the host endpoint, whose port only the server knows.
@@ -275,49 +380,51 @@ void DeckSimulator::State::Deliver(Outbox out) {
     }
 }
 
-void DeckSimulator::State::OnHostMessage(Handle handle, const std::string& text) {
+void DeckSimulator::State::OnHostMessage(ConnectionId connection, const std::string& text) {
     json message = json::parse(text, nullptr, false);
-    if (pluginConnected && !plugin.owner_before(handle) && !handle.owner_before(plugin)) {
+    if (pluginConnected && connection == plugin) {
         Deliver(deck->FromPlugin(message));
-    } else if (inspectorConnected && !inspector.owner_before(handle) && !handle.owner_before(inspector)) {
+    } else if (inspectorConnected && connection == inspector) {
         Deliver(deck->FromInspector(message));
-    } else if (pending.count(handle)) {
-        OnHostRegistration(handle, message);
+    } else if (pending.count(connection)) {
+        OnHostRegistration(connection, message);
     }
 }
 
-void DeckSimulator::State::OnHostRegistration(Handle handle, const json& message) {
-    pending.erase(handle);
+void DeckSimulator::State::OnHostRegistration(ConnectionId connection, const json& message) {
+    pending.erase(connection);
     if (message.is_object() && message.value("event", json()) == "registerPlugin" && !pluginConnected) {
         bool accepted = false;
         Outbox out = deck->RegisterPlugin(message, accepted);
         if (accepted) {
-            plugin = handle;
+            plugin = connection;
             pluginConnected = true;
         }
         Deliver(std::move(out));
-        if (accepted) Announce("plug-in registered");
+        if (accepted) {
+            // What could not be delivered before, in its order, after the keys have appeared.
+            for (const json& kept : undelivered) host->Send(plugin, kept.dump());
+            undelivered.clear();
+            Announce("plug-in registered");
+        }
         return;
     }
     if (deck->RegisterInspector(message)) {
-        if (inspectorConnected) CloseConnection(host, inspector);
-        inspector = handle;
+        if (inspectorConnected) host->Close(inspector);
+        inspector = connection;
         inspectorConnected = true;
         Deliver(deck->InspectorAppeared());
         return;
     }
-    CloseConnection(host, handle);  // neither the plug-in nor the open inspector
+    host->Close(connection);  // neither the plug-in nor the open inspector
 }
 
-void DeckSimulator::State::OnHostClose(Handle handle) {
-    pending.erase(handle);
-    auto same = [&handle](const Handle& other) {
-        return !other.owner_before(handle) && !handle.owner_before(other);
-    };
-    if (pluginConnected && same(plugin)) {
+void DeckSimulator::State::OnHostClose(ConnectionId connection) {
+    pending.erase(connection);
+    if (pluginConnected && connection == plugin) {
         pluginConnected = false;
         BroadcastPages({{"type", "plugin"}, {"connected", false}});
-    } else if (inspectorConnected && same(inspector)) {
+    } else if (inspectorConnected && connection == inspector) {
         inspectorConnected = false;
         Deliver(deck->InspectorGone());
     }
@@ -338,8 +445,12 @@ void DeckSimulator::State::OnPageMessage(const std::string& text) {
     const json& index = message.contains("index") ? message["index"] : json();
     if ((type == "keyDown" || type == "keyUp") && index.is_number_unsigned()) {
         Deliver(type == "keyDown" ? deck->KeyDown(index.get<size_t>()) : deck->KeyUp(index.get<size_t>()));
+    } else if (type == "wake") {
+        Deliver(deck->SystemWokeUp());
+    } else if (type == "restart") {
+        RestartPlugin();
     } else if (type == "inspect") {
-        if (inspectorConnected) CloseConnection(host, inspector);
+        if (inspectorConnected) host->Close(inspector);
         inspectorConnected = false;
         Deliver(deck->SelectInspector(index.is_number_unsigned() ? std::optional<size_t>(index.get<size_t>())
                                                                  : std::nullopt));
@@ -388,7 +499,7 @@ void DeckSimulator::State::OnControllerLine(const std::string& line) {
     }
     if (line.rfind("listening ", 0) == 0) {
         SetController("running", true);
-        if (!pluginProcess.Running() && !pluginProcess.ExitStatus() && !StartPlugin()) {
+        if (!pluginStarted && !StartPlugin()) {
             Announce("the plug-in could not be started");
         }
     } else if (line == "connected" || line == "disconnected") {
@@ -401,15 +512,16 @@ void DeckSimulator::State::OnControllerLine(const std::string& line) {
 void DeckSimulator::State::ControllerCommand(const std::string& command) {
     if (!controller["available"].get<bool>()) return;
     if (command == "start") {
-        if (!controllerProcess.Running()) StartController();
+        if (!controllerRunning) StartController();
         return;
     }
     if (command == "stop") {
-        controllerProcess.WriteLine("quit");
+        controllerProcess.WriteInput("quit\n");
         return;
     }
-    if (!controllerProcess.Running()) return;
-    for (const std::string& line : ControllerLines(command, deck->Keys())) controllerProcess.WriteLine(line);
+    if (!controllerRunning) return;
+    for (const std::string& line : ControllerLines(command, deck->Keys()))
+        controllerProcess.WriteInput(line + "\n");
     if (command == "signin" || command == "signout") SetController("signedIn", command == "signin");
     if (command == "support-on" || command == "support-off")
         SetController("supported", command == "support-on");
@@ -434,13 +546,13 @@ void DeckSimulator::State::BeginShutdown() {
     shuttingDown = true;
     Say("deck-sim: quitting");
     BroadcastPages({{"type", "bye"}});
-    if (inspectorConnected) CloseConnection(host, inspector);
-    if (pluginConnected) CloseConnection(host, plugin);
-    for (const Handle& handle : pending) CloseConnection(host, handle);
-    if (!pluginProcess.Running()) return StopController();
+    if (inspectorConnected) host->Close(inspector);
+    if (pluginConnected) host->Close(plugin);
+    for (ConnectionId connection : pending) host->Close(connection);
+    if (!pluginRunning) return StopController();
     graceTimer.expires_after(kPluginGrace);
     graceTimer.async_wait([this](const asio::error_code& error) {
-        if (error || !pluginProcess.Running()) return;
+        if (error || !pluginRunning) return;
         Say("deck-sim: the plug-in did not end by itself; ending it");
         pluginProcess.Kill();
     });
@@ -448,20 +560,22 @@ void DeckSimulator::State::BeginShutdown() {
 
 void DeckSimulator::State::StopController() {
     graceTimer.cancel();
-    if (!controllerProcess.Running()) return Finish();
-    controllerProcess.WriteLine("quit");
+    if (!controllerRunning) return Finish();
+    controllerProcess.WriteInput("quit\n");
     graceTimer.expires_after(kControllerGrace);
     graceTimer.async_wait([this](const asio::error_code& error) {
-        if (!error && controllerProcess.Running()) controllerProcess.Kill();
+        if (!error && controllerRunning) controllerProcess.Kill();
     });
 }
 
 void DeckSimulator::State::Finish() {
     graceTimer.cancel();
     readyTimer.cancel();
+    exitTimer.cancel();
     signals.cancel();
+    wakeSignals.cancel();
+    host->StopListening();
     websocketpp::lib::error_code ignored;
-    host.stop_listening(ignored);
     web.stop_listening(ignored);
     for (const Handle& page : pages) CloseConnection(web, page);
     // Let the close frames go out, then end the loop.
@@ -480,11 +594,9 @@ int DeckSimulator::Run() {
     state.BuildDeck();
     state.SetUpHost();
     state.SetUpWeb();
-    if (!state.Listen(state.host, state.options.hostPort, state.hostPort) ||
-        !state.Listen(state.web, state.options.httpPort, state.httpPort)) {
-        return 2;
-    }
-    Say("deck-sim: Stream Deck host on ws://127.0.0.1:" + std::to_string(state.hostPort));
+    if (!state.ListenHost() || !state.Listen(state.web, state.options.httpPort, state.httpPort)) return 2;
+    Say(std::string("deck-sim: ") + (state.options.host.IsOpenDeck() ? "OpenDeck" : "Stream Deck") +
+        " host on ws://127.0.0.1:" + std::to_string(state.hostPort));
     state.signals.async_wait([&state](const asio::error_code& error, int) {
         if (error) return;
         state.BeginShutdown();
@@ -493,6 +605,8 @@ int DeckSimulator::Run() {
         });
     });
 
+    state.WaitForWake();
+    state.WatchChildren();
     if (!state.options.controllerSimPath.empty()) {
         if (!state.StartController()) return 2;  // the plug-in starts once it listens
     } else if (!state.StartPlugin()) {

@@ -1,12 +1,14 @@
 #pragma once
-// deck-sim's server: the Stream Deck application's WebSocket endpoint on
-// 127.0.0.1 (the plug-in and the property inspectors connect there), the
-// page's HTTP and WebSocket endpoint, and the child processes (the plug-in
-// and, optionally, the controller simulator). The protocol decisions are
-// VirtualDeck's; this class moves messages between it and the connections.
+// deck-sim's server: the host application's WebSocket endpoint on 127.0.0.1
+// (the plug-in and the property inspectors connect there; it behaves as the
+// Stream Deck application or as OpenDeck), the page's HTTP and WebSocket
+// endpoint, and the child processes (the plug-in and, optionally, the
+// controller simulator). The protocol decisions are VirtualDeck's; this class
+// moves messages between it and the connections.
 //
-// Threads: everything (both endpoints, child process I/O, signals, timers)
-// runs on the one thread that calls Run; no locks.
+// Threads: everything (both endpoints, signals, timers, child exits) runs on
+// the one thread that calls Run; no locks. The controller simulator's launcher
+// reads its lines on its own thread and only posts them to that loop.
 
 #include <memory>
 

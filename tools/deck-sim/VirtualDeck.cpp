@@ -23,8 +23,8 @@ void Outbox::Append(Outbox other) {
 }
 
 VirtualDeck::VirtualDeck(const std::vector<ActionEntry>& actions, const std::vector<std::string>& contexts,
-                         std::string pluginUUID, std::string pluginVersion)
-    : m_pluginUUID(std::move(pluginUUID)), m_pluginVersion(std::move(pluginVersion)) {
+                         std::string pluginUUID, std::string pluginVersion, HostFlavour host)
+    : m_pluginUUID(std::move(pluginUUID)), m_pluginVersion(std::move(pluginVersion)), m_host(host) {
     for (size_t i = 0; i < actions.size() && i < contexts.size() && i < size_t(kColumns * kRows); ++i) {
         DeckKey key;
         key.action = actions[i];
@@ -36,27 +36,11 @@ VirtualDeck::VirtualDeck(const std::vector<ActionEntry>& actions, const std::vec
 }
 
 json VirtualDeck::InfoDocument() const {
-    return {
-        {"application",
-         {{"font", "DejaVu Sans"},
-          {"language", "en"},
-          {"platform", "linux"},
-          {"platformVersion", "6.1"},
-          {"version", "6.5.0"}}},
-        {"plugin", {{"uuid", "com.vantora.kestrel"}, {"version", m_pluginVersion}}},
-        {"devicePixelRatio", 2},
-        {"colors",
-         {{"buttonPressedBackgroundColor", "#303030FF"},
-          {"buttonPressedBorderColor", "#646464FF"},
-          {"buttonPressedTextColor", "#969696FF"},
-          {"disabledColor", "#F7821B59"},
-          {"highlightColor", "#F7821BFF"},
-          {"mouseDownColor", "#CF6304FF"}}},
-        {"devices", json::array({{{"id", kDeviceId},
-                                  {"name", "Stream Deck XL"},
-                                  {"size", {{"columns", kColumns}, {"rows", kRows}}},
-                                  {"type", 2}}})},
-    };
+    return m_host.InfoDocument(m_pluginVersion,
+                               json::array({{{"id", kDeviceId},
+                                             {"name", "Stream Deck XL"},
+                                             {"size", {{"columns", kColumns}, {"rows", kRows}}},
+                                             {"type", 2}}}));
 }
 
 Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
@@ -72,7 +56,11 @@ Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
          {"device", kDeviceId},
          {"deviceInfo",
           {{"name", "Stream Deck XL"}, {"size", {{"columns", kColumns}, {"rows", kRows}}}, {"type", 2}}}});
-    for (const DeckKey& key : m_keys) out.toPlugin.push_back(KeyEvent("willAppear", key));
+    for (const DeckKey& key : m_keys) {
+        out.toPlugin.push_back(KeyEvent("willAppear", key));
+        if (m_host.AnnouncesTitleParameters())
+            out.toPlugin.push_back(HostFlavour::TitleParameters(out.toPlugin.back(), key.title));
+    }
     out.toPage.push_back({{"type", "plugin"}, {"connected", true}});
     out.toPage.push_back(
         PageLog("host", "plug-in registered; " + std::to_string(m_keys.size()) + " keys appear"));
@@ -169,6 +157,13 @@ Outbox VirtualDeck::KeyDown(size_t index) {
 Outbox VirtualDeck::KeyUp(size_t index) {
     Outbox out;
     if (index < m_keys.size()) out.toPlugin.push_back(KeyEvent("keyUp", m_keys[index]));
+    return out;
+}
+
+Outbox VirtualDeck::SystemWokeUp() {
+    Outbox out;
+    out.toPlugin.push_back({{"event", "systemDidWakeUp"}});
+    out.toPage.push_back(PageLog("host", "the computer woke up"));
     return out;
 }
 

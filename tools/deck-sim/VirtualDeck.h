@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ActionTable.h"
+#include "support/HostFlavour.h"
 
 // Messages to deliver, in order, to each party.
 struct Outbox {
@@ -41,9 +42,10 @@ public:
     static constexpr int kRows = 4;
 
     // Lays the actions out row by row, one key each; |contexts| gives each key
-    // its context (the host's opaque identifier), one per action.
+    // its context (the host's identifier), one per action. |host| is the host
+    // application it answers as.
     VirtualDeck(const std::vector<ActionEntry>& actions, const std::vector<std::string>& contexts,
-                std::string pluginUUID, std::string pluginVersion);
+                std::string pluginUUID, std::string pluginVersion, HostFlavour host = HostFlavour());
 
     // The "-info" document given to the plug-in and to every inspector.
     nlohmann::json InfoDocument() const;
@@ -58,6 +60,8 @@ public:
     // The page's key presses, by key index.
     Outbox KeyDown(size_t index);
     Outbox KeyUp(size_t index);
+    // The computer has woken up from sleep.
+    Outbox SystemWokeUp();
 
     // The page asks for a key's inspector (closing the one open before), or
     // for none. The page then loads the page named in the "inspector" message.
@@ -81,6 +85,7 @@ private:
     std::vector<DeckKey> m_keys;
     std::string m_pluginUUID;
     std::string m_pluginVersion;
+    HostFlavour m_host;
     nlohmann::json m_globalSettings = nlohmann::json::object();
     std::optional<size_t> m_inspectorKey;  // the key whose inspector the page shows
     bool m_inspectorRegistered = false;

@@ -2,7 +2,7 @@
 // connects Chromium, signs in, presses a few keys, opens the set-volume key's
 // settings, writes a screenshot of the page and ends everything.
 //
-//   node tools/deck-sim/demo-session.mjs --screenshot FILE [--bin DIR]
+//   node tools/deck-sim/demo-session.mjs --screenshot FILE [--bin DIR] [--host streamdeck|opendeck]
 
 import path from "node:path";
 import { defaultBin, launchChromium, startDeckSim } from "./session.mjs";
@@ -14,8 +14,9 @@ function option(name, fallback) {
 
 const screenshot = option("--screenshot");
 const bin = option("--bin", defaultBin);
+const host = option("--host", "streamdeck");
 if (!screenshot) {
-  console.error("usage: demo-session.mjs --screenshot FILE [--bin DIR]");
+  console.error("usage: demo-session.mjs --screenshot FILE [--bin DIR] [--host streamdeck|opendeck]");
   process.exit(1);
 }
 
@@ -27,7 +28,7 @@ async function press(page, name) {
 }
 
 async function run() {
-  const sim = await startDeckSim({ bin });
+  const sim = await startDeckSim({ bin, host });
   const browser = await launchChromium();
   let status = 1;
   try {

@@ -62,8 +62,9 @@ class LineLog {
 }
 
 // Starts deck-sim from |bin|; resolves once it prints the page address.
-export async function startDeckSim({ bin = defaultBin, withController = true, env = {} } = {}) {
-  const args = [];
+// |host| is the host application deck-sim behaves as: "streamdeck" or "opendeck".
+export async function startDeckSim({ bin = defaultBin, withController = true, env = {}, host = "streamdeck" } = {}) {
+  const args = ["--host", host];
   const controllerSim = path.join(bin, "controller-sim");
   if (withController && existsSync(controllerSim)) args.push("--controller-sim", controllerSim);
   const child = spawn(path.join(bin, "deck-sim"), args, {
@@ -81,7 +82,7 @@ export async function startDeckSim({ bin = defaultBin, withController = true, en
   return {
     url: opened.slice("Open ".length).trim(),
     log,
-    controllerSim: args.length > 0,
+    controllerSim: args.includes("--controller-sim"),
     exited,
     // Ends it the way Ctrl-C does; resolves with deck-sim's exit status.
     async stop() {

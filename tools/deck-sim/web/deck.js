@@ -307,6 +307,12 @@
   document.getElementById("quit").addEventListener("click", function () {
     send({ type: "quit" });
   });
+  document.getElementById("wake").addEventListener("click", function () {
+    send({ type: "wake" });
+  });
+  document.getElementById("restart-plugin").addEventListener("click", function () {
+    send({ type: "restart" });
+  });
   window.deckSim = {
     // For tests and the scripted demo: true once the plug-in has drawn every key.
     allKeysDrawn: function () {

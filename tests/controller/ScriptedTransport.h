@@ -13,7 +13,7 @@
 
 #include "controller/NetworkClientBase.h"
 
-class FakeTransport : public NetworkClientBase {
+class ScriptedTransport : public NetworkClientBase {
 public:
     struct Call {
         std::thread::id thread;

@@ -2,10 +2,31 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "diagnostics/ModuleDirectory.h"
 #include "diagnostics/Platform.h"
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
+                         const EnvironmentOverrides& environment, Options options) {
+    Release();
+    if (!Spawn(program, arguments, environment, options)) return false;
+    if (options.onLine)
+        m_reader = std::thread([this, onLine = std::move(options.onLine)] { ReadLines(onLine); });
+    return true;
+}
+
+void ChildProcess::ReadLines(std::function<void(const std::string&)> onLine) {
+    std::string pending;
+    char buffer[4096];
+    while (size_t count = ReadOutput(buffer, sizeof buffer)) {
+        pending.append(buffer, count);
+        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+            std::string line = pending.substr(0, end);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            onLine(line);
+        }
+    }
+}
 
 std::string ChildProcess::Output() const {
     std::ifstream file(m_outputPath, std::ios::binary);

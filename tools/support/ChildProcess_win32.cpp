@@ -1,5 +1,3 @@
-#include "support/ChildProcess.h"
-
 #include <windows.h>
 // After windows.h: these use its types.
 #include <psapi.h>
@@ -11,10 +9,12 @@
 
 #include "diagnostics/ModuleDirectory.h"
 #include "diagnostics/Platform.h"
+#include "support/ChildProcess.h"
 
 struct ChildProcess::Handles {
     PROCESS_INFORMATION process{};
-    HANDLE input = nullptr;  // write end of the child's standard input
+    HANDLE input = nullptr;   // write end of the child's standard input
+    HANDLE output = nullptr;  // read end of the child's stdout, with Options::onLine
     bool started = false;
     std::optional<int> status;
 };
@@ -65,31 +65,60 @@ ChildProcess::ChildProcess() : m_handles(std::make_unique<Handles>()) {}
 
 ChildProcess::~ChildProcess() {
     Kill();
+    Release();
+}
+
+void ChildProcess::Release() {
+    if (m_reader.joinable()) m_reader.join();
     CloseInput();
+    if (m_handles->output != nullptr) CloseHandle(m_handles->output);
+    m_handles->output = nullptr;
     if (m_handles->started) {
         CloseHandle(m_handles->process.hProcess);
         CloseHandle(m_handles->process.hThread);
     }
+    m_handles->started = false;
+    m_handles->status.reset();
     if (!m_outputPath.empty()) DeleteFileA(m_outputPath.c_str());
+    m_outputPath.clear();
 }
 
-bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
-                         const EnvironmentOverrides& environment) {
+namespace {
+// Where the child writes: a captured file, a pipe for lines (|reader| gets
+// its other end), or this process's own stdout; nullptr when that fails.
+HANDLE ChildOutput(const ChildProcess::Options& options, SECURITY_ATTRIBUTES& inherit, HANDLE& reader,
+                   std::string& capturePath) {
+    if (options.inheritOutput) return GetStdHandle(STD_OUTPUT_HANDLE);
+    if (options.onLine) {
+        HANDLE writer = nullptr;
+        if (!CreatePipe(&reader, &writer, &inherit, 0)) return nullptr;
+        SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+        return writer;
+    }
     char directory[MAX_PATH];
     char path[MAX_PATH];
     if (GetTempPathA(MAX_PATH, directory) == 0 || GetTempFileNameA(directory, "kcp", 0, path) == 0)
-        return false;
-    m_outputPath = path;
+        return nullptr;
+    capturePath = path;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+}  // namespace
 
+bool ChildProcess::Spawn(const std::string& program, const std::vector<std::string>& arguments,
+                         const EnvironmentOverrides& environment, const Options& options) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE output = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output == INVALID_HANDLE_VALUE) return false;
+    HANDLE output = ChildOutput(options, inherit, m_handles->output, m_outputPath);
+    if (output == nullptr) return false;
+    auto releaseOutput = [&] {
+        if (!options.inheritOutput) CloseHandle(output);
+    };
 
     HANDLE inputRead = nullptr;
     HANDLE inputWrite = nullptr;
     if (!CreatePipe(&inputRead, &inputWrite, &inherit, 0)) {
-        CloseHandle(output);
+        releaseOutput();
         return false;
     }
     SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
@@ -105,17 +134,27 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = inputRead;
     startup.hStdOutput = output;
-    startup.hStdError = output;
+    startup.hStdError = options.onLine || options.inheritOutput ? GetStdHandle(STD_ERROR_HANDLE) : output;
     std::string block = EnvironmentBlock(environment);
     BOOL created =
         CreateProcessW(wideProgram.c_str(), wideCommandLine.data(), nullptr, nullptr, TRUE, 0,
                        environment.empty() ? nullptr : block.data(), nullptr, &startup, &m_handles->process);
-    CloseHandle(output);
+    releaseOutput();
     CloseHandle(inputRead);
     m_handles->input = inputWrite;
     m_handles->started = created != FALSE;
-    if (!m_handles->started) CloseInput();
+    if (!m_handles->started) Release();
     return m_handles->started;
+}
+
+size_t ChildProcess::ReadOutput(char* buffer, size_t size) {
+    DWORD count = 0;
+    if (!ReadFile(m_handles->output, buffer, static_cast<DWORD>(size), &count, nullptr)) return 0;
+    return count;
+}
+
+void ChildProcess::Terminate() {
+    Kill();
 }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
@@ -148,8 +187,9 @@ void ChildProcess::CloseInput() {
     m_handles->input = nullptr;
 }
 
-bool ChildProcess::Running() { return m_handles->started && !Wait(std::chrono::milliseconds(0)); }
-
+bool ChildProcess::Running() {
+    return m_handles->started && !Wait(std::chrono::milliseconds(0));
+}
 
 std::optional<ChildProcess::Usage> ChildProcess::Sample() const {
     if (!m_handles->started || m_handles->status) return std::nullopt;
@@ -162,6 +202,13 @@ std::optional<ChildProcess::Usage> ChildProcess::Sample() const {
     usage.residentBytes = memory.WorkingSetSize;
     DWORD handles = 0;
     if (GetProcessHandleCount(process, &handles)) usage.handles = handles;
+    FILETIME created, ended, kernel, user;
+    if (GetProcessTimes(process, &created, &ended, &kernel, &user)) {
+        auto seconds = [](const FILETIME& time) {
+            return static_cast<double>((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
+        };
+        usage.cpuSeconds = seconds(kernel) + seconds(user);
+    }
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot != INVALID_HANDLE_VALUE) {
         THREADENTRY32 entry{};
