@@ -323,6 +323,14 @@ void ControllerClient::OnDataReceived(const char* bytes, uint32_t size) {
         LogWarning("ControllerClient::OnDataReceived: event refused: %s", reason.c_str());
         return;
     }
+    // Link changes are this client's own findings; a server that claims one
+    // would make the keys show a link state that is not true.
+    const ControllerEvent::Kind kind = event->Meaning().kind;
+    if (kind == ControllerEvent::Kind::LinkUp || kind == ControllerEvent::Kind::LinkDown) {
+        LogWarning("ControllerClient::OnDataReceived: event refused: '%s' comes only from the plug-in itself",
+                   event->GetName().c_str());
+        return;
+    }
     if (!refused.empty()) {
         LogWarning("ControllerClient::OnDataReceived: support not a boolean, kept as it was for: %s",
                    refused.c_str());

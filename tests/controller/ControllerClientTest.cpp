@@ -405,16 +405,25 @@ TEST_F(ControllerClientTest, FourWritersAgainstALinkThatKeepsDroppingFinishEvery
     for (size_t i = 0; i < calls.size(); ++i) ASSERT_EQ(calls[i].load(), 1) << "message " << i;
 }
 
-// Deeply nested text is refused before parsing, and a support report with
-// one mistyped member still gives every other action its support; each
-// refusal is one log line naming what was refused.
-TEST_F(ControllerClientTest, DeepAndMistypedEventsAreRefusedWithOneLogLineEach) {
+// Deeply nested text is refused before parsing, a support report with one
+// mistyped member still gives every other action its support, and a link
+// change claimed by the server is refused (only the client knows the link);
+// each refusal is one log line naming what was refused.
+TEST_F(ControllerClientTest, DeepMistypedAndForgedEventsAreRefusedWithOneLogLineEach) {
     LogRecords log;
     std::vector<std::map<std::string, bool>> supports;
+    int linkEvents = 0;
     ControllerClient client(transport, [&](const EventMessage& event) {
         if (event.Meaning().kind == ControllerEvent::Kind::Support)
             supports.push_back(event.Meaning().support);
+        if (event.Meaning().kind == ControllerEvent::Kind::LinkUp ||
+            event.Meaning().kind == ControllerEvent::Kind::LinkDown)
+            ++linkEvents;
     });
+    transport->Deliver(R"({"payload":{"class":"event","event":{"name":"networkClientDisconnected"}}})");
+    transport->Deliver(R"({"payload":{"class":"event","event":{"name":"networkClientConnected"}}})");
+    EXPECT_EQ(linkEvents, 0);
+    EXPECT_EQ(log.Count("comes only from the plug-in itself"), 2u) << log.Contents();
     std::string deep = R"({"payload":{"class":"event","event":{"name":"SYS$SUPPORT:FUNCTIONS","data":)";
     deep += std::string(80000, '[') + std::string(80000, ']') + "}}}";
     transport->Deliver(deep);
