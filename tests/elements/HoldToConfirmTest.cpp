@@ -7,7 +7,7 @@
 
 #include <thread>
 
-#include "elements/ActionCatalogue.h"
+#include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 #include "elements/ElementTestRig.h"
 #include "elements/HoldToConfirm.h"
