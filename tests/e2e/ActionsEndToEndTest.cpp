@@ -398,6 +398,6 @@ TEST_P(LocalisedPluginTest, TheHoldHintIsInTheHostsLanguage) {
 
 INSTANTIATE_TEST_SUITE_P(HostLanguages, LocalisedPluginTest,
                          ::testing::Values(LanguageCase{"de", "Halten"}, LanguageCase{"ja", "長押し"}),
-                         [](const auto& info) { return info.param.language; });
+                         [](const auto& caseInfo) { return caseInfo.param.language; });
 
 }  // namespace
