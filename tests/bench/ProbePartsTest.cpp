@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "HandOffChain.h"
 #include "support/ChildProcess.h"
@@ -24,9 +25,17 @@ size_t OpenDescriptors() {
 TEST(ProbeChildProcessTest, ReportsPrivateProportionalAndResidentMemoryOfARealProcess) {
     ChildProcess process;
     ASSERT_TRUE(process.Start("sleep", {"60"}));
+    // While exec is under way the status and smaps_rollup files may describe
+    // different images; figures read right stay consistent once it is done.
+    auto consistent = [](const ChildProcess::Usage& usage) {
+        return usage.privateBytes > 0 && usage.privateBytes <= usage.proportionalBytes + 1024 &&
+               usage.proportionalBytes <= usage.residentBytes + 1024;
+    };
     auto usage = process.Sample();
-    for (int i = 0; i < 200 && usage && usage->privateBytes == 0; ++i)
-        usage = process.Sample();  // exec under way
+    for (int i = 0; i < 100 && usage && !consistent(*usage); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        usage = process.Sample();
+    }
     ASSERT_TRUE(usage.has_value());
     EXPECT_EQ(usage->threads, 1u);
     EXPECT_GT(usage->privateBytes, 0u);
