@@ -226,8 +226,11 @@ std::vector<json> PluginHarness::ControllerCommands() {
     std::istringstream lines(m_controller->Output());
     for (std::string line; std::getline(lines, line);) {
         if (line.empty() || line[0] != '{') continue;
+        // Only commands: the stand-in prints what it could not parse as
+        // {"unparsed": …}, which callers must not mistake for one.
+        static const json::json_pointer kName("/payload/command/name");
         json document = json::parse(line, nullptr, false);
-        if (!document.is_discarded()) commands.push_back(std::move(document));
+        if (!document.is_discarded() && document.contains(kName)) commands.push_back(std::move(document));
     }
     return commands;
 }

@@ -9,13 +9,18 @@ namespace {
 constexpr DWORD kBufferSize = 64 * 1024;
 
 // Waits for an overlapped operation; cancels it on time-out. True when it
-// completed successfully; |error| holds the failure code otherwise.
+// completed successfully; |error| holds the failure code otherwise. A
+// cancelled operation that took no byte counts as timed out even where the
+// cancel lost the race and it completed empty: Wine reports some of those as
+// successful reads of zero bytes, which are not messages from the client.
 bool Finish(HANDLE pipe, OVERLAPPED& overlapped, DWORD timeout, DWORD& transferred, DWORD& error) {
     error = ERROR_SUCCESS;
-    if (WaitForSingleObject(overlapped.hEvent, timeout) != WAIT_OBJECT_0) CancelIoEx(pipe, &overlapped);
-    if (GetOverlappedResult(pipe, &overlapped, &transferred, TRUE)) return true;
-    error = GetLastError();
-    return false;
+    const bool timedOut = WaitForSingleObject(overlapped.hEvent, timeout) != WAIT_OBJECT_0;
+    if (timedOut) CancelIoEx(pipe, &overlapped);
+    const bool done = GetOverlappedResult(pipe, &overlapped, &transferred, TRUE) != FALSE;
+    if (!done) error = GetLastError();
+    if (timedOut && transferred == 0) error = ERROR_OPERATION_ABORTED;
+    return done && error == ERROR_SUCCESS;
 }
 }  // namespace
 
