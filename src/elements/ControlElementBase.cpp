@@ -122,14 +122,17 @@ void ControlElementBase::CancelHold(const std::string& context) {
 }
 
 void ControlElementBase::RestoreTitle(const std::string& context) {
-    for (const SdContextEntry& entry : m_sdContexts) {
-        if (entry.context != context) continue;
-        // Without a title of the plug-in's own, the host shows the user's title again.
-        if (m_title.empty()) {
-            entry.connection->ResetTitle(context);
-        } else {
-            entry.connection->SetTitle(m_title, context);
-        }
+    for (const SdContextEntry& entry : m_sdContexts)
+        if (entry.context == context) SendTitle(entry);
+}
+
+void ControlElementBase::SendTitle(const SdContextEntry& entry) const {
+    // Without a title of the plug-in's own, the host shows the user's title
+    // again; an empty title would hide it.
+    if (m_title.empty()) {
+        entry.connection->ResetTitle(entry.context);
+    } else {
+        entry.connection->SetTitle(m_title, entry.context);
     }
 }
 
@@ -257,7 +260,7 @@ void ControlElementBase::SetImageFromFile(const std::string& fileName) {
 
 void ControlElementBase::SetTitleForAllContexts(const std::string& title) {
     m_title = title;
-    for (const SdContextEntry& entry : m_sdContexts) entry.connection->SetTitle(title, entry.context);
+    for (const SdContextEntry& entry : m_sdContexts) SendTitle(entry);
 }
 
 void ControlElementBase::SetTransientOverlay(const std::shared_ptr<Graphics>& image) {

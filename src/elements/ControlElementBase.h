@@ -126,6 +126,7 @@ public:
     size_t RecordCount() const;
 
     void SetImageFromFile(const std::string& fileName);
+    // An empty title hands the keys back to the title their user gave them.
     void SetTitleForAllContexts(const std::string& title);
     // Shows |image| over the key for about 1.5 seconds, replacing an earlier one.
     void SetTransientOverlay(const std::shared_ptr<Graphics>& image);
@@ -188,6 +189,7 @@ private:
     void CancelHold(const std::string& context);
     // The key's own title again after the hint.
     void RestoreTitle(const std::string& context);
+    void SendTitle(const SdContextEntry& entry) const;
 
     std::string m_name;
     std::recursive_mutex m_mutex;

@@ -129,9 +129,10 @@ TEST_F(ButtonKindsTest, PumpSendsTheReachedLevelOnceAboutASecondAfterTheLastPres
     EXPECT_EQ(Command(written), json::parse(R"({"data":{"value":3},"name":"emberfall"})"));
     EXPECT_TRUE(Command(written)["data"]["value"].is_number_unsigned());
     EXPECT_EQ(written["source"]["element"]["id"], "K2");
-    // Accepted: the idle image with the success mark, and the title cleared.
+    // Accepted: the idle image with the success mark, and the level's title
+    // gives way to the user's own (a title reset, not an empty title).
     EXPECT_TRUE(m_host.WaitForImage("K1", Composed({"emberfall_pump.png", "state_success.png"})));
-    EXPECT_EQ(m_host.Sent("setTitle", "K1").back()["payload"]["title"], "");
+    EXPECT_FALSE(m_host.Sent("setTitle", "K1").back()["payload"].contains("title"));
     EXPECT_EQ(Locked([&] { return pump->GetLevel(); }), -1);
 
     // Presses beyond the top level keep it; one command follows.
@@ -154,6 +155,23 @@ TEST_F(ButtonKindsTest, PumpCommandThatIsRefusedShowsTheAlertAndKeepsTheTitle) {
     Press(name, "K1");
     EXPECT_TRUE(m_host.WaitForImage("K1", Composed({"emberfall_pump.png", "state_alert.png"})));
     EXPECT_EQ(m_host.Sent("setTitle", "K1").back()["payload"]["title"], "L1");
+}
+
+TEST_F(ButtonKindsTest, PumpLevelsWithoutTitlesNeverHideTheUsersTitle) {
+    const std::string name = "com.vantora.kestrel.emberfall-pump";
+    auto pump = std::make_shared<SimplePumpButton>(
+        name, m_rig.client, "emberfall_pump.png", std::vector<std::string>{"", ""},
+        std::vector<std::string>{"emberfall_pump1.png", "emberfall_pump2.png"},
+        std::vector<CommandBuilder>{MakePumpLevelCommand("emberfall", 1),
+                                    MakePumpLevelCommand("emberfall", 2)});
+    Register(pump, {"K1"});
+    Press(name, "K1");
+    Press(name, "K1");
+    ASSERT_TRUE(m_rig.transport->WaitForWritten(1));
+    EXPECT_TRUE(m_host.WaitForImage("K1", Composed({"emberfall_pump.png", "state_success.png"})));
+    const auto titles = m_host.Sent("setTitle", "K1");
+    EXPECT_FALSE(titles.empty());
+    for (const auto& title : titles) EXPECT_FALSE(title["payload"].contains("title")) << title.dump();
 }
 
 TEST_F(ButtonKindsTest, DynamicImageKeysShowTheImageTheirOwnSettingsChoose) {
