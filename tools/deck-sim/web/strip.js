@@ -15,7 +15,7 @@ var DeckStrip = (function () {
   var DRAG_PX_PER_TICK = 16;
 
   // The built-in layouts: items with their places and defaults.
-  var TITLE = { key: "title", type: "text", rect: [16, 6, 168, 24], font: { size: 16, weight: 600 } };
+  var TITLE = { key: "title", type: "text", rect: [8, 6, 184, 24], font: { size: 15, weight: 600 } };
   var ICON = { key: "icon", type: "pixmap", rect: [16, 36, 48, 48] };
   var VALUE = { key: "value", type: "text", rect: [76, 38, 108, 30], alignment: "right", font: { size: 20, weight: 600 } };
   var BUILT_IN = {
