@@ -5,7 +5,8 @@
 
 import assert from "node:assert/strict";
 import { after, before, describe, test } from "node:test";
-import { existsSync, readFileSync } from "node:fs";
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
@@ -56,9 +57,26 @@ after(async () => {
   await browser?.close();
 });
 
+// A plug-in folder with nothing but a layout file of three items.
+function layoutFolder() {
+  const folder = mkdtempSync(path.join(tmpdir(), "kestrel-layout-"));
+  mkdirSync(path.join(folder, "layouts"));
+  writeFileSync(path.join(folder, "layouts", "meter.json"), JSON.stringify({
+    id: "meter",
+    items: [
+      { key: "label", type: "text", rect: [0, 0, 200, 30], alignment: "left" },
+      { key: "badge", type: "pixmap", rect: [0, 40, 40, 40] },
+      { key: "meter", type: "bar", rect: [50, 50, 150, 20], bar_fill_c: "#0000ff", border_w: 0, value: 0 },
+      { key: "broken", type: "circle", rect: [0, 0, 10, 10] },
+    ],
+  }));
+  return folder;
+}
+
 describe("the Stream Deck + page on the wire", { skip: !built && "build the linux preset first" }, () => {
   let sim;
   let page;
+  let folder;
 
   // What the stand-in received since line |from|: events named |event|.
   const received = (from, event) =>
@@ -71,7 +89,9 @@ describe("the Stream Deck + page on the wire", { skip: !built && "build the linu
   };
 
   before(async () => {
-    sim = await startDeckSim({ device: "plus", withController: false, plugin: path.join(here, "dial-plugin.mjs") });
+    folder = layoutFolder();
+    sim = await startDeckSim({ device: "plus", withController: false, plugin: path.join(here, "dial-plugin.mjs"),
+      pluginFolder: folder });
     page = await browser.context.newPage();
     await page.goto(sim.url);
     await page.waitForSelector(".knob");
@@ -79,6 +99,7 @@ describe("the Stream Deck + page on the wire", { skip: !built && "build the linu
   after(async () => {
     await page?.close();
     await sim?.stop();
+    if (folder) rmSync(folder, { recursive: true, force: true });
   });
 
   test("shows 8 keys in 2 rows of 4 above the strip and 4 dials, and tells the plug-in it is a +", async () => {
@@ -166,6 +187,18 @@ describe("the Stream Deck + page on the wire", { skip: !built && "build the linu
     const held = await waitForEvent(from, "touchTap");
     assert.deepEqual(held.payload.tapPos, [150, 20]);
     assert.equal(held.payload.hold, true);
+
+    // The stand-in answers a long touch with the folder's layout file.
+    await eventually("the strip draws the layout file's items", async () => {
+      const shown = await drawn(page, 1);
+      return JSON.stringify(shown) === JSON.stringify({ label: "Meter", badge: true, meter: 65 }) || shown;
+    });
+    await eventually("the badge is drawn", async () => {
+      const [r, g, b] = await pixel(page, 1, 20, 60);
+      return (r > 200 && g < 60 && b < 60) || [r, g, b];
+    });
+    const [r, g, b] = await pixel(page, 1, 50 + 0.3 * 150, 60);
+    assert.ok(b > 200 && r < 60 && g < 60, `the meter's filled part: ${[r, g, b]}`);
   });
 
   test("clearing the dial takes the action away and leaves the strip blank", async () => {
