@@ -191,30 +191,11 @@ Outbox VirtualDeck::FromPluginForDial(DeckDial& dial, const std::string& event, 
     size_t index = static_cast<size_t>(&dial - m_dials.data());
     DeckKey& placed = dial.placed;
     if (event == "setFeedback") {
-        MergeFeedback(dial, payload, out);
+        if (!MergeFeedback(dial, payload, out)) return out;
     } else if (event == "setFeedbackLayout") {
-        std::string layout = StringMember(payload, "layout");
-        if (!IsLayoutName(layout)) {
-            out.toPage.push_back(
-                PageLog("host", "ignored a layout that is neither built in nor a layout file for " +
-                                    placed.action.name + ": " + payload.dump()));
-            return out;
-        }
-        // The items of the layout before go with it.
-        dial.layout = layout;
-        dial.feedback = json::object();
+        if (!SetLayout(dial, payload, out)) return out;
     } else if (event == "setTriggerDescription") {
-        if (!payload.is_object()) {
-            out.toPage.push_back(PageLog(
-                "host", "ignored trigger descriptions that are not an object for " + placed.action.name));
-            return out;
-        }
-        // Each one left out is not shown.
-        dial.triggers = json::object();
-        for (const char* trigger : kTriggers) {
-            std::string text = StringMember(payload, trigger);
-            if (!text.empty()) dial.triggers[trigger] = text;
-        }
+        if (!SetTriggers(dial, payload, out)) return out;
     } else if (event == "setTitle") {
         placed.title = StringMember(payload, "title");
     } else if (event == "setImage") {
@@ -254,13 +235,42 @@ Outbox VirtualDeck::FromPluginForDial(DeckDial& dial, const std::string& event, 
     return out;
 }
 
+bool VirtualDeck::SetLayout(DeckDial& dial, const json& payload, Outbox& out) const {
+    std::string layout = StringMember(payload, "layout");
+    if (!IsLayoutName(layout)) {
+        out.toPage.push_back(
+            PageLog("host", "ignored a layout that is neither built in nor a layout file for " +
+                                dial.placed.action.name + ": " + payload.dump().substr(0, 200)));
+        return false;
+    }
+    // The items of the layout before go with it.
+    dial.layout = layout;
+    dial.feedback = json::object();
+    return true;
+}
+
+bool VirtualDeck::SetTriggers(DeckDial& dial, const json& payload, Outbox& out) const {
+    if (!payload.is_object()) {
+        out.toPage.push_back(PageLog(
+            "host", "ignored trigger descriptions that are not an object for " + dial.placed.action.name));
+        return false;
+    }
+    // Each one left out is not shown.
+    dial.triggers = json::object();
+    for (const char* trigger : kTriggers) {
+        std::string text = StringMember(payload, trigger);
+        if (!text.empty()) dial.triggers[trigger] = text;
+    }
+    return true;
+}
+
 // Merges as the host does: a plain value sets the item's "value", an object
 // sets the members it names; the item's other members stay.
-void VirtualDeck::MergeFeedback(DeckDial& dial, const json& payload, Outbox& out) const {
+bool VirtualDeck::MergeFeedback(DeckDial& dial, const json& payload, Outbox& out) const {
     if (!payload.is_object()) {
         out.toPage.push_back(
             PageLog("host", "ignored feedback that is not an object for " + dial.placed.action.name));
-        return;
+        return false;
     }
     std::vector<std::string> ignored;
     for (const auto& [key, value] : payload.items()) {
@@ -287,11 +297,13 @@ void VirtualDeck::MergeFeedback(DeckDial& dial, const json& payload, Outbox& out
             }
         }
     }
-    if (ignored.empty()) return;
+    if (ignored.empty()) return true;
     std::string names;
-    for (const std::string& name : ignored) names += (names.empty() ? "" : ", ") + name;
+    for (size_t i = 0; i < ignored.size() && i < 8; ++i) names += (i ? ", " : "") + ignored[i];
+    if (ignored.size() > 8) names += " and " + std::to_string(ignored.size() - 8) + " more";
     out.toPage.push_back(
         PageLog("host", "ignored feedback items of " + dial.placed.action.name + ": " + names));
+    return true;
 }
 
 Outbox VirtualDeck::PlaceOnDial(size_t dial, const std::string& actionUuid, const std::string& context) {

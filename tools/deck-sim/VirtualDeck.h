@@ -110,7 +110,10 @@ private:
     DeckDial* FindDial(const std::string& context);
     DeckDial* OccupiedDial(size_t dial);
     Outbox FromPluginForDial(DeckDial& dial, const std::string& event, const nlohmann::json& payload);
-    void MergeFeedback(DeckDial& dial, const nlohmann::json& payload, Outbox& out) const;
+    // False (and a log line) when |payload| is no object; items it cannot keep are left out.
+    bool MergeFeedback(DeckDial& dial, const nlohmann::json& payload, Outbox& out) const;
+    bool SetLayout(DeckDial& dial, const nlohmann::json& payload, Outbox& out) const;
+    bool SetTriggers(DeckDial& dial, const nlohmann::json& payload, Outbox& out) const;
     nlohmann::json KeyEvent(const char* event, const DeckKey& key) const;
     nlohmann::json DialEvent(const char* event, const DeckKey& placed) const;
     nlohmann::json DialView(size_t index) const;
