@@ -151,6 +151,13 @@ describe("the Stream Deck + page on the wire", { skip: !built && "build the linu
     await eventually("a counter-clockwise tick arrived", async () => received(from, "dialRotate").length === 1);
     assert.equal(received(from, "dialRotate")[0].payload.ticks, -1);
 
+    // A touchpad's small steps add up: 4 × 30 px is one tick, not four.
+    from = sim.log.lines.length;
+    for (let step = 0; step < 4; step++) await page.mouse.wheel(0, -30);
+    await eventually("the small steps made a tick", async () => received(from, "dialRotate").length === 1);
+    await page.waitForTimeout(200);
+    assert.deepEqual(received(from, "dialRotate").map((turn) => turn.payload.ticks), [1]);
+
     // Dragging right by 40 px turns two ticks clockwise, and is no push.
     from = sim.log.lines.length;
     const box = await knob(page, 1).boundingBox();
@@ -160,7 +167,7 @@ describe("the Stream Deck + page on the wire", { skip: !built && "build the linu
     await page.mouse.up();
     await eventually("the drag turned two ticks", async () =>
       received(from, "dialRotate").reduce((sum, turn) => sum + turn.payload.ticks, 0) === 2);
-    await eventually("the strip shows 65", async () => (await drawn(page, 1)).indicator === 65 || drawn(page, 1));
+    await eventually("the strip shows 70", async () => (await drawn(page, 1)).indicator === 70 || drawn(page, 1));
     assert.equal(received(from, "dialDown").length, 0);
   });
 
@@ -191,7 +198,7 @@ describe("the Stream Deck + page on the wire", { skip: !built && "build the linu
     // The stand-in answers a long touch with the folder's layout file.
     await eventually("the strip draws the layout file's items", async () => {
       const shown = await drawn(page, 1);
-      return JSON.stringify(shown) === JSON.stringify({ label: "Meter", badge: true, meter: 65 }) || shown;
+      return JSON.stringify(shown) === JSON.stringify({ label: "Meter", badge: true, meter: 70 }) || shown;
     });
     await eventually("the badge is drawn", async () => {
       const [r, g, b] = await pixel(page, 1, 20, 60);

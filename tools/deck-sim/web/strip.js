@@ -13,6 +13,8 @@ var DeckStrip = (function () {
   var HEIGHT = 100;
   var LONG_TOUCH_MS = 500;
   var DRAG_PX_PER_TICK = 16;
+  var NOTCH_PX = 40; // a wheel event this long is one notch (Chromium: 100, Firefox: about 50)
+  var TOUCHPAD_PX_PER_TICK = 100;
 
   // The built-in layouts: items with their places and defaults.
   var TITLE = { key: "title", type: "text", rect: [8, 6, 184, 24], font: { size: 15, weight: 600 } };
@@ -206,19 +208,34 @@ var DeckStrip = (function () {
     });
   }
 
+  // Ticks of one wheel event, clockwise positive (wheel up): one per notch;
+  // a touchpad's small steps add up to a tick per 100 px.
+  function wheelTicks(event, wheel) {
+    if (event.deltaMode !== 0 || Math.abs(event.deltaY) >= NOTCH_PX) {
+      wheel.travel = 0;
+      return event.deltaY < 0 ? 1 : event.deltaY > 0 ? -1 : 0;
+    }
+    wheel.travel -= event.deltaY;
+    var ticks = Math.trunc(wheel.travel / TOUCHPAD_PX_PER_TICK);
+    wheel.travel -= ticks * TOUCHPAD_PX_PER_TICK;
+    return ticks;
+  }
+
   function bindKnob(knob, index) {
+    var wheel = { travel: 0 };
     var held = null; // {x, y, travel, downSent, dragged}
     function rotate(ticks, pressed) {
       if (ticks) send({ type: "dialRotate", dial: index, ticks: ticks, pressed: pressed });
     }
     knob.addEventListener("wheel", function (event) {
       event.preventDefault();
-      if (!event.deltaY) return;
+      var ticks = wheelTicks(event, wheel);
+      if (!ticks) return;
       if (held && !held.downSent) {
         held.downSent = true;
         send({ type: "dialDown", dial: index });
       }
-      rotate(event.deltaY < 0 ? 1 : -1, Boolean(held));
+      rotate(ticks, Boolean(held));
     }, { passive: false });
     knob.addEventListener("pointerdown", function (event) {
       if (event.button !== 0) return;
@@ -261,6 +278,7 @@ var DeckStrip = (function () {
 
   function bindStrip(canvas, index) {
     var touched = null;
+    var wheel = { travel: 0 };
     canvas.addEventListener("pointerdown", function (event) {
       if (event.button !== 0) return;
       touched = {
@@ -278,7 +296,8 @@ var DeckStrip = (function () {
     canvas.addEventListener("pointerleave", function () { touched = null; });
     canvas.addEventListener("wheel", function (event) {
       event.preventDefault();
-      if (event.deltaY) send({ type: "dialRotate", dial: index, ticks: event.deltaY < 0 ? 1 : -1, pressed: false });
+      var ticks = wheelTicks(event, wheel);
+      if (ticks) send({ type: "dialRotate", dial: index, ticks: ticks, pressed: false });
     }, { passive: false });
   }
 
