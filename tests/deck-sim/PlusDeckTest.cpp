@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "DeckSimOptions.h"
 #include "VirtualDeck.h"
 
 using nlohmann::json;
@@ -225,17 +224,4 @@ TEST(PlusDeckHostTest, OpenDeckNamesDialContextsByEncoderAndAnnouncesTheirTitleP
     EXPECT_EQ(out.toPlugin[1]["event"], "titleParametersDidChange");
     EXPECT_EQ(out.toPlugin[1]["context"], context);
     EXPECT_EQ(out.toPlugin[1]["payload"]["controller"], "Encoder");
-}
-
-TEST(PlusDeckHostTest, CommandLineChoosesTheDevice) {
-    std::string error;
-    const char* plus[] = {"deck-sim", "--device", "plus"};
-    auto options = DeckSimOptions::Parse(3, plus, "/opt/bin/deck-sim", error);
-    ASSERT_TRUE(options);
-    EXPECT_EQ(options->device.type, 7);
-    const char* none[] = {"deck-sim"};
-    EXPECT_EQ(DeckSimOptions::Parse(1, none, "/opt/bin/deck-sim", error)->device.name, "Stream Deck XL");
-    const char* other[] = {"deck-sim", "--device", "mini"};
-    EXPECT_FALSE(DeckSimOptions::Parse(3, other, "/opt/bin/deck-sim", error));
-    EXPECT_NE(error.find("mini"), std::string::npos);
 }
