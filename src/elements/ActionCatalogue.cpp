@@ -28,7 +28,7 @@ ActionDescription VolumeStep(const char* shortName, const char* image) {
             CommandData::kVolumeStep,
             {{"volume_step", 10}, {"auto_unmute", "1"}},
             "pi/volume-nudge.html",
-            Keypad()};
+            {"Keypad", "Encoder"}};
 }
 
 // |states| as the controller reports them: (state, image shown, command sent).
@@ -54,7 +54,7 @@ ActionDescription VolumeLevel() {
             CommandData::kVolumeLevel,
             {{"volume_value", 70}, {"auto_unmute", "1"}},
             "pi/volume-level.html",
-            Keypad()};
+            {"Keypad", "Encoder"}};
 }
 
 std::vector<ActionDescription> BuildTable() {

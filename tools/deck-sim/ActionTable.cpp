@@ -25,11 +25,37 @@ std::string FirstStateImage(const json& action) {
     return first.is_object() ? StringMember(first, "Image", "") : "";
 }
 
+// The manifest's Encoder block: layout, icon and trigger descriptions.
+void ApplyEncoderBlock(const json& action, ActionEntry& entry) {
+    auto block = action.find("Encoder");
+    if (block == action.end() || !block->is_object()) return;
+    entry.encoderLayout = StringMember(*block, "layout", entry.encoderLayout);
+    entry.encoderIcon = StringMember(*block, "Icon", entry.encoderIcon);
+    auto triggers = block->find("TriggerDescription");
+    if (triggers == block->end() || !triggers->is_object()) return;
+    for (auto [manifestKey, key] :
+         {std::pair{"Rotate", "rotate"}, {"Push", "push"}, {"Touch", "touch"}, {"LongTouch", "longTouch"}}) {
+        std::string text = StringMember(*triggers, manifestKey, "");
+        if (!text.empty()) entry.triggerDescription[key] = text;
+    }
+}
+
+bool ListsEncoder(const std::vector<std::string>& controllers) {
+    for (const std::string& controller : controllers) {
+        if (controller == "Encoder") return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 ActionTable::ActionTable() {
     for (const ActionDescription& action : ActionCatalogue()) {
-        m_entries.push_back({action.Id(), action.shortName, "", ""});
+        ActionEntry entry;
+        entry.uuid = action.Id();
+        entry.name = action.shortName;
+        entry.encoder = ListsEncoder(action.controllers);
+        m_entries.push_back(std::move(entry));
     }
 }
 
@@ -45,6 +71,7 @@ bool ActionTable::ApplyManifest(const std::string& manifestText) {
             entry.name = StringMember(action, "Name", entry.name);
             entry.propertyInspectorPath = StringMember(action, "PropertyInspectorPath", sharedInspector);
             entry.stateImage = FirstStateImage(action);
+            ApplyEncoderBlock(action, entry);
         }
     }
     return true;

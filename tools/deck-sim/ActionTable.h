@@ -4,8 +4,11 @@
 // pictures come from the plug-in folder's manifest.json when it has them; a
 // built-in entry (identifier, short name as its name) stands in for anything the
 // manifest lacks (or when there is no manifest yet). The actions and their
-// order come from the plug-in's action catalogue.
+// order come from the plug-in's action catalogue, and so does whether an
+// action may sit on a dial; the manifest's Encoder block gives a dial's first
+// layout and what its controls do.
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,12 @@ struct ActionEntry {
     std::string name;                   // what the key list calls it
     std::string propertyInspectorPath;  // relative to the plug-in folder; empty: none
     std::string stateImage;             // default key picture (no extension); empty: none
+    bool encoder = false;               // may be placed on a dial
+    std::string encoderLayout = "$X1";  // the strip's layout until the plug-in sets one
+    std::string encoderIcon;            // the dial's picture (no extension); empty: the key picture
+    // What rotate, push, touch and longTouch do, lower-case keys as the
+    // plug-in's setTriggerDescription names them; only those given.
+    nlohmann::json triggerDescription = nlohmann::json::object();
 };
 
 class ActionTable {

@@ -24,8 +24,9 @@ std::string DefaultPluginFolder(const std::string& pluginPath) {
 }  // namespace
 
 const char* DeckSimOptions::Usage() {
-    return "usage: deck-sim [--host streamdeck|opendeck] [--plugin PATH] [--plugin-folder DIR]\n"
-           "                [--controller-sim PATH] [--port N] [--http-port N] [--web DIR]\n";
+    return "usage: deck-sim [--host streamdeck|opendeck] [--device xl|plus] [--plugin PATH]\n"
+           "                [--plugin-folder DIR] [--controller-sim PATH] [--port N] [--http-port N]\n"
+           "                [--web DIR]\n";
 }
 
 std::optional<DeckSimOptions> DeckSimOptions::Parse(int argc, const char* const argv[],
@@ -49,6 +50,13 @@ std::optional<DeckSimOptions> DeckSimOptions::Parse(int argc, const char* const 
                 return std::nullopt;
             }
             options.host = *host;
+        } else if (name == "--device") {
+            auto device = DeviceModel::Named(value);
+            if (!device) {
+                error = "not a device (xl or plus): " + value;
+                return std::nullopt;
+            }
+            options.device = *device;
         } else if (name == "--plugin") {
             options.pluginPath = value;
             options.pluginPathGiven = true;

@@ -1,10 +1,13 @@
 #pragma once
 // Command line of deck-sim.
 //
-//   deck-sim [--host streamdeck|opendeck] [--plugin PATH] [--plugin-folder DIR]
-//            [--controller-sim PATH] [--port N] [--http-port N] [--web DIR]
+//   deck-sim [--host streamdeck|opendeck] [--device xl|plus] [--plugin PATH]
+//            [--plugin-folder DIR] [--controller-sim PATH] [--port N] [--http-port N]
+//            [--web DIR]
 //
 // --host            which host application to behave as (default: streamdeck)
+// --device          the Stream Deck it plays: xl (32 keys, default) or plus
+//                   (8 keys, 4 dials and the touch strip)
 // --plugin          the plug-in executable (default: kestrel-sdplugin beside deck-sim;
 //                   with --host opendeck the manifest's CodePathLin in the plug-in folder)
 // --plugin-folder   where manifest.json and the inspector pages are (default: the
@@ -18,10 +21,12 @@
 #include <optional>
 #include <string>
 
+#include "DeviceModel.h"
 #include "support/HostFlavour.h"
 
 struct DeckSimOptions {
     HostFlavour host;
+    DeviceModel device = DeviceModel::XL();
     std::string pluginPath;
     bool pluginPathGiven = false;  // --plugin was on the command line
     std::string pluginFolder;

@@ -6,6 +6,8 @@
 #include <websocketpp/server.hpp>
 
 #include <unistd.h>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <iostream>
@@ -142,6 +144,7 @@ struct DeckSimulator::State {
     void OnHostRegistration(ConnectionId connection, const json& message);
     void OnHostClose(ConnectionId connection);
     void OnPageMessage(const std::string& text);
+    void OnPageDialMessage(const std::string& type, size_t dial, const json& message);
     void OnPageOpen(Handle handle);
     void ServeHttp(Handle handle);
     bool AllowedOrigin(const std::string& origin) const;
@@ -239,7 +242,7 @@ void DeckSimulator::State::BuildDeck() {
     for (size_t i = 0; i < actions.Entries().size(); ++i)
         contexts.push_back(options.host.KeyContext(VirtualDeck::kDeviceId, i, RandomHex(32)));
     deck = std::make_unique<VirtualDeck>(actions.Entries(), contexts, options.host.PluginUUID(RandomHex(32)),
-                                         kPluginVersion, options.host);
+                                         kPluginVersion, options.host, options.device);
 }
 
 bool DeckSimulator::State::StartController() {
@@ -445,6 +448,8 @@ void DeckSimulator::State::OnPageMessage(const std::string& text) {
     const json& index = message.contains("index") ? message["index"] : json();
     if ((type == "keyDown" || type == "keyUp") && index.is_number_unsigned()) {
         Deliver(type == "keyDown" ? deck->KeyDown(index.get<size_t>()) : deck->KeyUp(index.get<size_t>()));
+    } else if (message.contains("dial") && message["dial"].is_number_unsigned()) {
+        OnPageDialMessage(type, message["dial"].get<size_t>(), message);
     } else if (type == "wake") {
         Deliver(deck->SystemWokeUp());
     } else if (type == "restart") {
@@ -458,6 +463,29 @@ void DeckSimulator::State::OnPageMessage(const std::string& text) {
         ControllerCommand(message["command"].get<std::string>());
     } else if (type == "quit") {
         BeginShutdown();
+    }
+}
+
+// The page's dial controls; values it gets wrong are left out, not guessed.
+void DeckSimulator::State::OnPageDialMessage(const std::string& type, size_t dial, const json& message) {
+    // Whole numbers only, held to a range that no control of the page exceeds.
+    auto integer = [&message](const char* key) -> std::optional<int> {
+        auto found = message.find(key);
+        if (found == message.end() || !found->is_number_integer()) return std::nullopt;
+        return static_cast<int>(std::clamp<int64_t>(found->get<int64_t>(), -1000, 1000));
+    };
+    auto flag = [&message](const char* key) { return message.value(key, json()) == true; };
+    if (type == "placeDial") {
+        std::string action =
+            message.value("action", json()).is_string() ? message["action"].get<std::string>() : "";
+        std::string context = options.host.KeyContext(VirtualDeck::kDeviceId, dial, RandomHex(32), "Encoder");
+        Deliver(deck->PlaceOnDial(dial, action, context));
+    } else if (type == "dialRotate" && integer("ticks")) {
+        Deliver(deck->DialRotate(dial, std::clamp(*integer("ticks"), -100, 100), flag("pressed")));
+    } else if (type == "dialDown" || type == "dialUp") {
+        Deliver(deck->DialPush(dial, type == "dialDown"));
+    } else if (type == "touchTap" && integer("x") && integer("y")) {
+        Deliver(deck->TouchTap(dial, *integer("x"), *integer("y"), flag("hold")));
     }
 }
 
@@ -596,7 +624,7 @@ int DeckSimulator::Run() {
     state.SetUpWeb();
     if (!state.ListenHost() || !state.Listen(state.web, state.options.httpPort, state.httpPort)) return 2;
     Say(std::string("deck-sim: ") + (state.options.host.IsOpenDeck() ? "OpenDeck" : "Stream Deck") +
-        " host on ws://127.0.0.1:" + std::to_string(state.hostPort));
+        " host on ws://127.0.0.1:" + std::to_string(state.hostPort) + " with a " + state.options.device.name);
     state.signals.async_wait([&state](const asio::error_code& error, int) {
         if (error) return;
         state.BeginShutdown();

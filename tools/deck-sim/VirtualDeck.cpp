@@ -1,5 +1,7 @@
 #include "VirtualDeck.h"
 
+#include <algorithm>
+
 using nlohmann::json;
 
 namespace {
@@ -14,6 +16,31 @@ bool IsImageDataUrl(const std::string& image) {
     return image.rfind("data:image/", 0) == 0;
 }
 
+// What one dial keeps of the plug-in's feedback: enough for any layout, not
+// without end.
+constexpr size_t kFeedbackItems = 32;
+constexpr size_t kItemMembers = 32;
+constexpr size_t kItemKeyLength = 64;
+constexpr size_t kFeedbackText = 1 << 20;  // a data URL of a large picture
+constexpr int kStripWidth = 200;           // of one dial
+constexpr int kStripHeight = 100;
+constexpr const char* kTriggers[] = {"rotate", "push", "touch", "longTouch"};
+
+// A built-in layout, or a layout file's path inside the plug-in folder.
+bool IsLayoutName(const std::string& layout) {
+    for (const char* builtIn : {"$A0", "$X1", "$A1", "$B1", "$B2", "$C1"}) {
+        if (layout == builtIn) return true;
+    }
+    bool json = layout.size() > 5 && layout.compare(layout.size() - 5, 5, ".json") == 0;
+    return json && layout.size() <= 256 && layout.front() != '/' && layout.find("..") == std::string::npos &&
+           layout.find('\\') == std::string::npos;
+}
+
+bool FitsFeedback(const json& value) {
+    if (value.is_string()) return value.get_ref<const std::string&>().size() <= kFeedbackText;
+    return value.is_number() || value.is_boolean();
+}
+
 }  // namespace
 
 void Outbox::Append(Outbox other) {
@@ -23,24 +50,34 @@ void Outbox::Append(Outbox other) {
 }
 
 VirtualDeck::VirtualDeck(const std::vector<ActionEntry>& actions, const std::vector<std::string>& contexts,
-                         std::string pluginUUID, std::string pluginVersion, HostFlavour host)
-    : m_pluginUUID(std::move(pluginUUID)), m_pluginVersion(std::move(pluginVersion)), m_host(host) {
-    for (size_t i = 0; i < actions.size() && i < contexts.size() && i < size_t(kColumns * kRows); ++i) {
+                         std::string pluginUUID, std::string pluginVersion, HostFlavour host,
+                         DeviceModel device)
+    : m_actions(actions),
+      m_dials(static_cast<size_t>(device.dials)),
+      m_device(std::move(device)),
+      m_pluginUUID(std::move(pluginUUID)),
+      m_pluginVersion(std::move(pluginVersion)),
+      m_host(host) {
+    for (size_t i = 0; i < actions.size() && i < contexts.size() && i < size_t(m_device.Keys()); ++i) {
         DeckKey key;
         key.action = actions[i];
         key.context = contexts[i];
-        key.column = static_cast<int>(i % kColumns);
-        key.row = static_cast<int>(i / kColumns);
+        key.column = static_cast<int>(i) % m_device.columns;
+        key.row = static_cast<int>(i) / m_device.columns;
         m_keys.push_back(std::move(key));
     }
 }
 
+json VirtualDeck::DeviceInfo() const {
+    return {{"name", m_device.name},
+            {"size", {{"columns", m_device.columns}, {"rows", m_device.rows}}},
+            {"type", m_device.type}};
+}
+
 json VirtualDeck::InfoDocument() const {
-    return m_host.InfoDocument(m_pluginVersion,
-                               json::array({{{"id", kDeviceId},
-                                             {"name", "Stream Deck XL"},
-                                             {"size", {{"columns", kColumns}, {"rows", kRows}}},
-                                             {"type", 2}}}));
+    json device = DeviceInfo();
+    device["id"] = kDeviceId;
+    return m_host.InfoDocument(m_pluginVersion, json::array({device}));
 }
 
 Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
@@ -52,14 +89,16 @@ Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
         return out;
     }
     out.toPlugin.push_back(
-        {{"event", "deviceDidConnect"},
-         {"device", kDeviceId},
-         {"deviceInfo",
-          {{"name", "Stream Deck XL"}, {"size", {{"columns", kColumns}, {"rows", kRows}}}, {"type", 2}}}});
-    for (const DeckKey& key : m_keys) {
-        out.toPlugin.push_back(KeyEvent("willAppear", key));
+        {{"event", "deviceDidConnect"}, {"device", kDeviceId}, {"deviceInfo", DeviceInfo()}});
+    std::vector<const DeckKey*> appearing;
+    for (const DeckKey& key : m_keys) appearing.push_back(&key);
+    for (const DeckDial& dial : m_dials) {
+        if (dial.occupied) appearing.push_back(&dial.placed);
+    }
+    for (const DeckKey* key : appearing) {
+        out.toPlugin.push_back(KeyEvent("willAppear", *key));
         if (m_host.AnnouncesTitleParameters())
-            out.toPlugin.push_back(HostFlavour::TitleParameters(out.toPlugin.back(), key.title));
+            out.toPlugin.push_back(HostFlavour::TitleParameters(out.toPlugin.back(), key->title));
     }
     out.toPage.push_back({{"type", "plugin"}, {"connected", true}});
     out.toPage.push_back(
@@ -86,6 +125,7 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
         return out;
     }
 
+    if (DeckDial* dial = FindDial(context)) return FromPluginForDial(*dial, event, payload);
     DeckKey* key = FindKey(context);
     if (!key) {
         out.toPage.push_back(PageLog("host", "ignored '" + event + "' for an unknown context"));
@@ -143,6 +183,197 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
     } else {
         out.toPage.push_back(PageLog("plugin", "unknown command '" + event + "'"));
     }
+    return out;
+}
+
+Outbox VirtualDeck::FromPluginForDial(DeckDial& dial, const std::string& event, const json& payload) {
+    Outbox out;
+    size_t index = static_cast<size_t>(&dial - m_dials.data());
+    DeckKey& placed = dial.placed;
+    if (event == "setFeedback") {
+        if (!MergeFeedback(dial, payload, out)) return out;
+    } else if (event == "setFeedbackLayout") {
+        if (!SetLayout(dial, payload, out)) return out;
+    } else if (event == "setTriggerDescription") {
+        if (!SetTriggers(dial, payload, out)) return out;
+    } else if (event == "setTitle") {
+        placed.title = StringMember(payload, "title");
+    } else if (event == "setImage") {
+        std::string image = StringMember(payload, "image");
+        if (!image.empty() && !IsImageDataUrl(image)) {
+            out.toPage.push_back(
+                PageLog("host", "ignored an image that is not a data URL for " + placed.action.name));
+            return out;
+        }
+        placed.image = image;
+    } else if (event == "setSettings") {
+        if (!payload.is_object()) {
+            out.toPage.push_back(
+                PageLog("host", "ignored settings that are not an object for " + placed.action.name));
+        } else {
+            placed.settings = payload;
+        }
+        return out;
+    } else if (event == "getSettings") {
+        out.toPlugin.push_back(SettingsEvent(placed));
+        return out;
+    } else if (event == "showOk" || event == "showAlert") {
+        out.toPage.push_back(
+            {{"type", "flash"}, {"dial", index}, {"kind", event == "showOk" ? "ok" : "alert"}});
+        return out;
+    } else if (event == "setState") {
+        return out;  // a dial has no states
+    } else if (event == "sendToPropertyInspector") {
+        out.toPage.push_back(
+            PageLog("host", "dropped settings-page data of " + placed.action.name + ": its page is closed"));
+        return out;
+    } else {
+        out.toPage.push_back(PageLog("plugin", "unknown command '" + event + "'"));
+        return out;
+    }
+    out.toPage.push_back({{"type", "dial"}, {"dial", DialView(index)}});
+    return out;
+}
+
+bool VirtualDeck::SetLayout(DeckDial& dial, const json& payload, Outbox& out) const {
+    std::string layout = StringMember(payload, "layout");
+    if (!IsLayoutName(layout)) {
+        out.toPage.push_back(
+            PageLog("host", "ignored a layout that is neither built in nor a layout file for " +
+                                dial.placed.action.name + ": " + payload.dump().substr(0, 200)));
+        return false;
+    }
+    // The items of the layout before go with it.
+    dial.layout = layout;
+    dial.feedback = json::object();
+    return true;
+}
+
+bool VirtualDeck::SetTriggers(DeckDial& dial, const json& payload, Outbox& out) const {
+    if (!payload.is_object()) {
+        out.toPage.push_back(PageLog(
+            "host", "ignored trigger descriptions that are not an object for " + dial.placed.action.name));
+        return false;
+    }
+    // Each one left out is not shown.
+    dial.triggers = json::object();
+    for (const char* trigger : kTriggers) {
+        std::string text = StringMember(payload, trigger);
+        if (!text.empty()) dial.triggers[trigger] = text;
+    }
+    return true;
+}
+
+// Merges as the host does: a plain value sets the item's "value", an object
+// sets the members it names; the item's other members stay.
+bool VirtualDeck::MergeFeedback(DeckDial& dial, const json& payload, Outbox& out) const {
+    if (!payload.is_object()) {
+        out.toPage.push_back(
+            PageLog("host", "ignored feedback that is not an object for " + dial.placed.action.name));
+        return false;
+    }
+    std::vector<std::string> ignored;
+    for (const auto& [key, value] : payload.items()) {
+        bool known = dial.feedback.contains(key);
+        bool room = known || dial.feedback.size() < kFeedbackItems;
+        if (key.empty() || key.size() > kItemKeyLength || !room ||
+            !(FitsFeedback(value) || value.is_object())) {
+            ignored.push_back(key.substr(0, kItemKeyLength));
+            continue;
+        }
+        json& item = dial.feedback[key];
+        if (!known) item = json::object();
+        if (!value.is_object()) {
+            item["value"] = value;
+            continue;
+        }
+        for (const auto& [member, memberValue] : value.items()) {
+            bool fits =
+                FitsFeedback(memberValue) || (memberValue.is_object() && memberValue.dump().size() < 256);
+            if (fits && (item.contains(member) || item.size() < kItemMembers)) {
+                item[member] = memberValue;
+            } else {
+                ignored.push_back(key + "." + member.substr(0, kItemKeyLength));
+            }
+        }
+    }
+    if (ignored.empty()) return true;
+    std::string names;
+    for (size_t i = 0; i < ignored.size() && i < 8; ++i) names += (i ? ", " : "") + ignored[i];
+    if (ignored.size() > 8) names += " and " + std::to_string(ignored.size() - 8) + " more";
+    out.toPage.push_back(
+        PageLog("host", "ignored feedback items of " + dial.placed.action.name + ": " + names));
+    return true;
+}
+
+Outbox VirtualDeck::PlaceOnDial(size_t dial, const std::string& actionUuid, const std::string& context) {
+    Outbox out;
+    if (dial >= m_dials.size()) return out;
+    const ActionEntry* action = nullptr;
+    for (const ActionEntry& entry : m_actions) {
+        if (!actionUuid.empty() && entry.uuid == actionUuid) action = &entry;
+    }
+    if (!actionUuid.empty() && (!action || !action->encoder)) {
+        out.toPage.push_back(PageLog("host", "cannot place " + actionUuid + " on a dial"));
+        return out;
+    }
+    DeckDial& slot = m_dials[dial];
+    if (slot.occupied) out.toPlugin.push_back(KeyEvent("willDisappear", slot.placed));
+    slot = DeckDial();
+    if (action) {
+        slot.occupied = true;
+        slot.placed.action = *action;
+        slot.placed.context = context;
+        slot.placed.column = static_cast<int>(dial);
+        slot.placed.controller = "Encoder";
+        slot.layout = action->encoderLayout;
+        slot.triggers = action->triggerDescription;
+        out.toPlugin.push_back(KeyEvent("willAppear", slot.placed));
+        if (m_host.AnnouncesTitleParameters())
+            out.toPlugin.push_back(HostFlavour::TitleParameters(out.toPlugin.back(), ""));
+    }
+    out.toPage.push_back(
+        PageLog("host", action ? "placed " + action->name + " on dial " + std::to_string(dial + 1)
+                               : "cleared dial " + std::to_string(dial + 1)));
+    out.toPage.push_back({{"type", "dial"}, {"dial", DialView(dial)}});
+    return out;
+}
+
+DeckDial* VirtualDeck::OccupiedDial(size_t dial) {
+    return dial < m_dials.size() && m_dials[dial].occupied ? &m_dials[dial] : nullptr;
+}
+
+Outbox VirtualDeck::DialRotate(size_t dial, int ticks, bool pressed) {
+    Outbox out;
+    DeckDial* slot = OccupiedDial(dial);
+    if (!slot || ticks == 0) return out;
+    json event = DialEvent("dialRotate", slot->placed);
+    event["payload"]["ticks"] = ticks;
+    event["payload"]["pressed"] = pressed;
+    out.toPlugin.push_back(std::move(event));
+    out.toPage.push_back(
+        PageLog("host", "turned " + slot->placed.action.name + " by " + std::to_string(ticks)));
+    return out;
+}
+
+Outbox VirtualDeck::DialPush(size_t dial, bool down) {
+    Outbox out;
+    DeckDial* slot = OccupiedDial(dial);
+    if (!slot) return out;
+    out.toPlugin.push_back(DialEvent(down ? "dialDown" : "dialUp", slot->placed));
+    if (down) out.toPage.push_back(PageLog("host", "pushed " + slot->placed.action.name));
+    return out;
+}
+
+Outbox VirtualDeck::TouchTap(size_t dial, int x, int y, bool hold) {
+    Outbox out;
+    DeckDial* slot = OccupiedDial(dial);
+    if (!slot) return out;
+    json event = DialEvent("touchTap", slot->placed);
+    event["payload"]["tapPos"] = {std::clamp(x, 0, kStripWidth - 1), std::clamp(y, 0, kStripHeight - 1)};
+    event["payload"]["hold"] = hold;
+    out.toPlugin.push_back(std::move(event));
+    out.toPage.push_back(PageLog("host", (hold ? "long-touched " : "touched ") + slot->placed.action.name));
     return out;
 }
 
@@ -263,11 +494,31 @@ Outbox VirtualDeck::FromInspector(const json& message) {
 json VirtualDeck::Snapshot(bool pluginConnected) const {
     json keys = json::array();
     for (size_t i = 0; i < m_keys.size(); ++i) keys.push_back(KeyView(i));
-    return {
-        {"type", "snapshot"},
-        {"device", {{"id", kDeviceId}, {"name", "Stream Deck XL"}, {"columns", kColumns}, {"rows", kRows}}},
-        {"keys", keys},
-        {"plugin", {{"connected", pluginConnected}}}};
+    json dials = json::array();
+    for (size_t i = 0; i < m_dials.size(); ++i) dials.push_back(DialView(i));
+    json dialActions = json::array();
+    for (const ActionEntry& action : m_actions) {
+        if (action.encoder) dialActions.push_back({{"action", action.uuid}, {"name", action.name}});
+    }
+    return {{"type", "snapshot"},
+            {"device",
+             {{"id", kDeviceId},
+              {"name", m_device.name},
+              {"model", m_device.option},
+              {"columns", m_device.columns},
+              {"rows", m_device.rows},
+              {"dials", m_device.dials}}},
+            {"keys", keys},
+            {"dials", dials},
+            {"dialActions", dialActions},
+            {"plugin", {{"connected", pluginConnected}}}};
+}
+
+DeckDial* VirtualDeck::FindDial(const std::string& context) {
+    for (DeckDial& dial : m_dials) {
+        if (dial.occupied && dial.placed.context == context) return &dial;
+    }
+    return nullptr;
 }
 
 DeckKey* VirtualDeck::FindKey(const std::string& context) {
@@ -283,11 +534,22 @@ json VirtualDeck::KeyEvent(const char* event, const DeckKey& key) const {
             {"device", kDeviceId},
             {"event", event},
             {"payload",
-             {{"controller", "Keypad"},
+             {{"controller", key.controller},
               {"coordinates", {{"column", key.column}, {"row", key.row}}},
               {"isInMultiAction", false},
               {"settings", key.settings},
               {"state", key.state}}}};
+}
+
+json VirtualDeck::DialEvent(const char* event, const DeckKey& placed) const {
+    return {{"action", placed.action.uuid},
+            {"context", placed.context},
+            {"device", kDeviceId},
+            {"event", event},
+            {"payload",
+             {{"controller", "Encoder"},
+              {"coordinates", {{"column", placed.column}, {"row", placed.row}}},
+              {"settings", placed.settings}}}};
 }
 
 json VirtualDeck::SettingsEvent(const DeckKey& key) const {
@@ -310,6 +572,26 @@ json VirtualDeck::KeyView(size_t index) const {
             {"column", key.column},    {"row", key.row},
             {"image", key.image},      {"defaultImage", fallback},
             {"title", key.title},      {"hasInspector", !key.action.propertyInspectorPath.empty()}};
+}
+
+json VirtualDeck::DialView(size_t index) const {
+    const DeckDial& dial = m_dials[index];
+    json view = {{"index", index}, {"occupied", dial.occupied}};
+    if (!dial.occupied) return view;
+    const ActionEntry& action = dial.placed.action;
+    std::string picture = !action.encoderIcon.empty()  ? "/plugin/" + action.encoderIcon + ".png"
+                          : !action.stateImage.empty() ? "/plugin/" + action.stateImage + "@2x.png"
+                                                       : "";
+    view.update({{"action", action.uuid},
+                 {"name", action.name},
+                 {"context", dial.placed.context},
+                 {"layout", dial.layout},
+                 {"feedback", dial.feedback},
+                 {"triggers", dial.triggers},
+                 {"title", dial.placed.title},
+                 {"image", dial.placed.image},
+                 {"defaultImage", picture}});
+    return view;
 }
 
 json VirtualDeck::PageLog(const std::string& kind, const std::string& text) const {

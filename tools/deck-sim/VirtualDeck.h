@@ -1,7 +1,8 @@
 #pragma once
 // What the Stream Deck application knows about one virtual device and the
-// plug-in's keys on it, and how it answers each party: the plug-in's
-// commands, the property inspector's messages and the page's key presses.
+// plug-in's keys and dials on it, and how it answers each party: the
+// plug-in's commands, the property inspector's messages and the page's key
+// presses, dial turns and strip taps.
 // It does no I/O: every operation returns the messages to send, and the
 // simulator's server delivers them.
 //
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "ActionTable.h"
+#include "DeviceModel.h"
 #include "support/HostFlavour.h"
 
 // Messages to deliver, in order, to each party.
@@ -33,24 +35,41 @@ struct DeckKey {
     std::string image;                                   // latest data URL; empty: the default picture
     std::string title;
     int state = 0;
+    std::string controller = "Keypad";  // "Encoder" for a dial
+};
+
+// A dial with its 200×100 part of the touch strip, and the action on it.
+struct DeckDial {
+    bool occupied = false;
+    DeckKey placed;      // column: the dial's index, row 0, controller "Encoder"
+    std::string layout;  // a built-in ("$B1") or a layout file of the plug-in folder
+    // Layout item key → its properties ("value", "opacity", "bar_fill_c", …),
+    // merged from every setFeedback since the layout was set.
+    nlohmann::json feedback = nlohmann::json::object();
+    // "rotate", "push", "touch", "longTouch" → what it does; only those given.
+    nlohmann::json triggers = nlohmann::json::object();
 };
 
 class VirtualDeck {
 public:
     static constexpr const char* kDeviceId = "DECKSIM1";
-    static constexpr int kColumns = 8;
+    static constexpr int kColumns = 8;  // of the XL
     static constexpr int kRows = 4;
 
-    // Lays the actions out row by row, one key each; |contexts| gives each key
-    // its context (the host's identifier), one per action. |host| is the host
-    // application it answers as.
+    // Lays the actions out row by row, one key each, as far as |device| has
+    // keys; |contexts| gives each key its context (the host's identifier), one
+    // per action. |host| is the host application it answers as. Dials start
+    // empty.
     VirtualDeck(const std::vector<ActionEntry>& actions, const std::vector<std::string>& contexts,
-                std::string pluginUUID, std::string pluginVersion, HostFlavour host = HostFlavour());
+                std::string pluginUUID, std::string pluginVersion, HostFlavour host = HostFlavour(),
+                DeviceModel device = DeviceModel::XL());
 
     // The "-info" document given to the plug-in and to every inspector.
     nlohmann::json InfoDocument() const;
     const std::string& PluginUUID() const { return m_pluginUUID; }
     const std::vector<DeckKey>& Keys() const { return m_keys; }
+    const std::vector<DeckDial>& Dials() const { return m_dials; }
+    const DeviceModel& Device() const { return m_device; }
 
     // The plug-in's first message; a valid registration yields the device and
     // every key appearing, anything else nothing (and |accepted| false).
@@ -60,6 +79,17 @@ public:
     // The page's key presses, by key index.
     Outbox KeyDown(size_t index);
     Outbox KeyUp(size_t index);
+    // Puts the action |actionUuid| on a dial under |context| (the one before
+    // disappears), or with an empty |actionUuid| clears the dial. Only actions
+    // that list the Encoder controller go on a dial.
+    Outbox PlaceOnDial(size_t dial, const std::string& actionUuid, const std::string& context);
+    // The page's dial turns (|ticks| signed, clockwise positive; |pressed|:
+    // while held down), pushes and strip taps (|x|, |y| within the dial's
+    // 200×100 part; |hold|: a long touch).
+    Outbox DialRotate(size_t dial, int ticks, bool pressed);
+    Outbox DialPush(size_t dial, bool down);
+    Outbox TouchTap(size_t dial, int x, int y, bool hold);
+
     // The computer has woken up from sleep.
     Outbox SystemWokeUp();
 
@@ -77,12 +107,25 @@ public:
 
 private:
     DeckKey* FindKey(const std::string& context);
+    DeckDial* FindDial(const std::string& context);
+    DeckDial* OccupiedDial(size_t dial);
+    Outbox FromPluginForDial(DeckDial& dial, const std::string& event, const nlohmann::json& payload);
+    // False (and a log line) when |payload| is no object; items it cannot keep are left out.
+    bool MergeFeedback(DeckDial& dial, const nlohmann::json& payload, Outbox& out) const;
+    bool SetLayout(DeckDial& dial, const nlohmann::json& payload, Outbox& out) const;
+    bool SetTriggers(DeckDial& dial, const nlohmann::json& payload, Outbox& out) const;
     nlohmann::json KeyEvent(const char* event, const DeckKey& key) const;
+    nlohmann::json DialEvent(const char* event, const DeckKey& placed) const;
+    nlohmann::json DialView(size_t index) const;
+    nlohmann::json DeviceInfo() const;
     nlohmann::json SettingsEvent(const DeckKey& key) const;
     nlohmann::json KeyView(size_t index) const;
     nlohmann::json PageLog(const std::string& kind, const std::string& text) const;
 
+    std::vector<ActionEntry> m_actions;  // every action, for placing on dials
     std::vector<DeckKey> m_keys;
+    std::vector<DeckDial> m_dials;
+    DeviceModel m_device;
     std::string m_pluginUUID;
     std::string m_pluginVersion;
     HostFlavour m_host;

@@ -1,8 +1,10 @@
 // The scripted demo: starts deck-sim with the plug-in and controller-sim,
 // connects Chromium, signs in, presses a few keys, opens the set-volume key's
-// settings, writes a screenshot of the page and ends everything.
+// settings (on a Stream Deck +: puts the volume actions on dials and turns
+// one), writes a screenshot of the page and ends everything.
 //
 //   node tools/deck-sim/demo-session.mjs --screenshot FILE [--bin DIR] [--host streamdeck|opendeck]
+//                                        [--device xl|plus]
 
 import path from "node:path";
 import { defaultBin, launchChromium, startDeckSim } from "./session.mjs";
@@ -15,20 +17,36 @@ function option(name, fallback) {
 const screenshot = option("--screenshot");
 const bin = option("--bin", defaultBin);
 const host = option("--host", "streamdeck");
+const device = option("--device", "xl");
 if (!screenshot) {
-  console.error("usage: demo-session.mjs --screenshot FILE [--bin DIR] [--host streamdeck|opendeck]");
+  console.error("usage: demo-session.mjs --screenshot FILE [--bin DIR] [--host streamdeck|opendeck] [--device xl|plus]");
   process.exit(1);
 }
 
 const keyByAction = (page, name) => page.locator(`.key[data-action="com.vantora.kestrel.${name}"]`);
 
 async function press(page, name) {
+  if (!(await keyByAction(page, name).count())) return; // not among the keys of this device
   await keyByAction(page, name).click();
   await page.waitForTimeout(400);
 }
 
+// The volume actions on the first dials of a Stream Deck +, one turned up.
+async function useDials(page) {
+  const actions = ["media-request-set-volume-level", "media-request-nudge-volume-up", "media-request-nudge-volume-down"];
+  for (const [dial, name] of actions.entries()) {
+    await page.locator(`.dial-cell[data-dial="${dial}"] select`).selectOption(`com.vantora.kestrel.${name}`);
+  }
+  await page.waitForTimeout(600);
+  await page.locator('.dial-cell[data-dial="0"] .knob').hover();
+  for (let tick = 0; tick < 2; tick++) {
+    await page.mouse.wheel(0, -100);
+    await page.waitForTimeout(150);
+  }
+}
+
 async function run() {
-  const sim = await startDeckSim({ bin, host });
+  const sim = await startDeckSim({ bin, host, device });
   const browser = await launchChromium();
   let status = 1;
   try {
@@ -53,8 +71,9 @@ async function run() {
     await press(page, "alerts-mute");
     await press(page, "media-request-play-pause");
     await press(page, "emberfall");
+    if (device === "plus") await useDials(page);
     const gear = page.locator('.slot:has(.key[data-action="com.vantora.kestrel.media-request-set-volume-level"]) [data-inspect]');
-    if (await gear.isVisible()) {
+    if ((await gear.count()) && (await gear.isVisible())) {
       await gear.click();
       await page.frameLocator("#inspector-frame").locator('#state:not([data-state=""])')
         .waitFor({ timeout: 5000 }).catch(() => {});

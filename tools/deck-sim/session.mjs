@@ -62,9 +62,15 @@ class LineLog {
 }
 
 // Starts deck-sim from |bin|; resolves once it prints the page address.
-// |host| is the host application deck-sim behaves as: "streamdeck" or "opendeck".
-export async function startDeckSim({ bin = defaultBin, withController = true, env = {}, host = "streamdeck" } = {}) {
-  const args = ["--host", host];
+// |host| is the host application deck-sim behaves as: "streamdeck" or "opendeck";
+// |device| the Stream Deck it plays: "xl" or "plus"; |plugin| another plug-in
+// program and |pluginFolder| another plug-in folder.
+export async function startDeckSim({
+  bin = defaultBin, withController = true, env = {}, host = "streamdeck", device = "xl", plugin, pluginFolder,
+} = {}) {
+  const args = ["--host", host, "--device", device];
+  if (plugin) args.push("--plugin", plugin);
+  if (pluginFolder) args.push("--plugin-folder", pluginFolder);
   const controllerSim = path.join(bin, "controller-sim");
   if (withController && existsSync(controllerSim)) args.push("--controller-sim", controllerSim);
   const child = spawn(path.join(bin, "deck-sim"), args, {

@@ -21,11 +21,11 @@ std::string HostFlavour::PluginUUID(const std::string& randomHex) const {
     return IsOpenDeck() ? kPluginFolderName : randomHex;
 }
 
-std::string HostFlavour::KeyContext(const std::string& device, size_t position,
-                                    const std::string& randomHex) const {
+std::string HostFlavour::KeyContext(const std::string& device, size_t position, const std::string& randomHex,
+                                    const std::string& controller) const {
     if (!IsOpenDeck()) return randomHex;
-    // One profile, keys only, no multi-actions: the last part is always 0.
-    return device + ".Default.Keypad." + std::to_string(position) + ".0";
+    // One profile, no multi-actions: the last part is always 0.
+    return device + ".Default." + controller + "." + std::to_string(position) + ".0";
 }
 
 unsigned short HostFlavour::FirstPort() const {

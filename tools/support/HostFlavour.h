@@ -22,9 +22,11 @@ public:
     // The plug-in's -pluginUUID: a random identifier (|randomHex|), or for
     // OpenDeck the name of the plug-in's install folder.
     std::string PluginUUID(const std::string& randomHex) const;
-    // A key's context: an opaque random identifier, or for OpenDeck the dotted
-    // path device.profile.controller.position.index.
-    std::string KeyContext(const std::string& device, size_t position, const std::string& randomHex) const;
+    // A key's (or with |controller| "Encoder", a dial's) context: an opaque
+    // random identifier, or for OpenDeck the dotted path
+    // device.profile.controller.position.index.
+    std::string KeyContext(const std::string& device, size_t position, const std::string& randomHex,
+                           const std::string& controller = "Keypad") const;
     // The first port the host tries: any free one, or OpenDeck's 57116 and up.
     unsigned short FirstPort() const;
     // The -info document given to the plug-in and its inspectors.

@@ -26,6 +26,7 @@
 
   function buildGrid(keys) {
     grid.textContent = "";
+    grid.style.gridTemplateColumns = "repeat(" + device.columns + ", var(--key))";
     slots = [];
     var byPosition = {};
     keys.forEach(function (key) {
@@ -250,10 +251,19 @@
       controller = message.controller || {};
       pluginConnected = message.plugin.connected;
       buildGrid(message.keys);
+      document.getElementById("device").setAttribute("aria-label", device.name);
+      document.getElementById("device").dataset.model = device.model || "xl";
+      document.getElementById("device-name").textContent = device.name + " · " + device.id;
+      document.getElementById("dial-hint").hidden = !(message.dials || []).length;
+      DeckStrip.build(document.getElementById("strip"), document.getElementById("dials"),
+        message.dials || [], message.dialActions || [], send, log);
       showLinks();
     },
     key: function (message) {
       updateKey(message.key);
+    },
+    dial: function (message) {
+      DeckStrip.update(message.dial);
     },
     plugin: function (message) {
       pluginConnected = message.connected;
@@ -271,7 +281,8 @@
       showInspector(message);
     },
     flash: function (message) {
-      flash(message.index, message.kind);
+      if ("dial" in message) DeckStrip.flash(message.dial, message.kind);
+      else flash(message.index, message.kind);
     },
     log: function (message) {
       log(message.kind, message.text);
