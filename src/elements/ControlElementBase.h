@@ -5,7 +5,9 @@
 // and the pipeline that draws the element's base image with its status and
 // transient overlays into each context's "setImage". Settings, images and
 // property-inspector data are kept only for contexts on screen, one record
-// each, so what the host sends for other contexts cannot make it grow.
+// each, so what the host sends for other contexts cannot make it grow. An
+// element given a DialSetup also works on dials: a context that appears as a
+// dial gets its touch strip ("setFeedback") instead of key images.
 //
 // Threads and locks:
 // - Every operation except the completions is called with the control
