@@ -555,7 +555,10 @@ def icons():
         "images/plugin-icon": plugin_icon(),
         "images/category-icon": icon_svg(group(kestrel(ICON), 0, 0, 0.95)),
     }
-    out.update(action_icons())
+    actions = action_icons()
+    out.update(actions)
+    # A dial shows the glyph of its action, larger: the host draws it in the dial's circle.
+    out.update({f"images/encoders/{short}": actions[f"images/actions/{short}"] for short in images_list.DIAL_ICONS})
     return out
 
 

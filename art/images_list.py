@@ -110,9 +110,20 @@ ACTIONS = [
 # Images that only the host reads (through manifest.json), under images/ of
 # the plug-in folder: path without extension -> size in px. Each is rendered
 # at that size and at twice it as "<path>@2x.png".
+# The actions that also work on a dial (Stream Deck +), and the mute action
+# whose icon a dial's touch strip shows while muted.
+DIAL_ICONS = [
+    "media-request-nudge-volume-up",
+    "media-request-nudge-volume-down",
+    "media-request-set-volume-level",
+    "media-request-mute",
+]
+
 ICONS = {"images/plugin-icon": 288, "images/category-icon": 28}
 ICONS.update({f"images/actions/{short}": 20 for short, _ in ACTIONS})
 ICONS.update({f"images/keys/{key[:-4]}": 72 for key in sorted({k for _, k in ACTIONS})})
+# A dial's icon in the host's list and on its touch strip (the manifest's Encoder "Icon").
+ICONS.update({f"images/encoders/{short}": 72 for short in DIAL_ICONS})
 
 
 def key_names():

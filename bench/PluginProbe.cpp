@@ -1,6 +1,6 @@
 // Measures the real plug-in executable from outside, as the Stream Deck
 // application and the controller server see it, and prints one table:
-// start -> registration, key press -> command on the controller pipe,
+// start -> registration, key press and dial turn -> command on the controller pipe,
 // controller report -> "setImage" (multi-state key, status overlay), idle CPU
 // and wake-ups with 22 keys shown and the controller connected, private,
 // proportional and resident memory, the machine's own hand-off floor measured
@@ -11,7 +11,7 @@
 // both and their ratio.
 //
 // Usage: plugin_probe [--plugin PATH] [--idle-seconds N] [--starts N]
-//                     [--presses N] [--reports N] [--overlays N] [--encodes N]
+//                     [--presses N] [--turns N] [--reports N] [--overlays N] [--encodes N]
 //                     [--launcher "PROGRAM ARGS..."] [--peer SCRIPT] [--node PROGRAM]
 //                     [--rounds N]
 // --launcher runs the plug-in through another program, e.g. the win32 build
@@ -72,13 +72,14 @@ struct Options {
     int idleSeconds = 60;
     int starts = 30;
     int presses = 300;
+    int turns = 100;
     int reports = 200;
     int overlays = 60;
     int encodes = 500;
 };
 
 struct Results {
-    Samples start, press, multiState, overlay, setImageBytes;
+    Samples start, press, turn, multiState, overlay, setImageBytes;
     double idleCpuSeconds = 0, idleSwitches = 0, idleSeconds = 0;
     int idleThreads = 0;
     size_t idleHostMessages = 0;
@@ -114,13 +115,11 @@ std::vector<std::string> SplitWords(const std::string& text) {
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     options.plugin = ExecutableDirectory() + "/kestrel-sdplugin";
-    std::map<std::string, int*> counts = {{"--idle-seconds", &options.idleSeconds},
-                                          {"--starts", &options.starts},
-                                          {"--presses", &options.presses},
-                                          {"--reports", &options.reports},
-                                          {"--overlays", &options.overlays},
-                                          {"--encodes", &options.encodes},
-                                          {"--rounds", &options.rounds}};
+    std::map<std::string, int*> counts = {
+        {"--idle-seconds", &options.idleSeconds}, {"--starts", &options.starts},
+        {"--presses", &options.presses},          {"--turns", &options.turns},
+        {"--reports", &options.reports},          {"--overlays", &options.overlays},
+        {"--encodes", &options.encodes},          {"--rounds", &options.rounds}};
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         if (i + 1 >= argc) return false;
@@ -253,6 +252,48 @@ void MeasurePresses(Bench& bench, PipeServer& pipe, size_t key, int count, Resul
     }
 }
 
+// A dial of the volume level action (Stream Deck +): each turn of one tick,
+// back and forth so that the level stays within its range, more than a pace
+// after the one before, so that it is the first tick of a turn and leaves at once.
+void MeasureDialTurns(Bench& bench, PipeServer& pipe, int count, Results& results) {
+    const std::string action = "com.vantora.kestrel.media-request-set-volume-level";
+    const std::string context = "bench-dial";
+    const json place = {{"settings", json::object()},
+                        {"coordinates", {{"column", 0}, {"row", 0}}},
+                        {"controller", "Encoder"}};
+    bench.host.Send(json{{"event", "willAppear"},
+                         {"action", action},
+                         {"context", context},
+                         {"device", "bench-plus"},
+                         {"payload", place}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the strip drawn
+    while (pipe.Receive(std::chrono::milliseconds(0))) {
+    }
+    std::mt19937 random(11);
+    for (int turn = 0; turn < count; ++turn) {
+        json payload = place;
+        payload["ticks"] = turn % 2 == 0 ? 1 : -1;
+        payload["pressed"] = false;
+        auto sentAt = bench.host.Send(json{{"event", "dialRotate"},
+                                           {"action", action},
+                                           {"context", context},
+                                           {"device", "bench-plus"},
+                                           {"payload", payload}});
+        if (!sentAt) break;
+        auto command = pipe.Receive(std::chrono::milliseconds(2000));
+        auto receivedAt = Clock::now();
+        if (command && command->find(context) != std::string::npos)
+            results.turn.Add(Millis(receivedAt - *sentAt));
+        std::this_thread::sleep_for(std::chrono::milliseconds(120 + random() % 30));
+    }
+    // Off the deck again: the idle and memory rows compare the same 22 keys with the peer.
+    bench.host.Send(json{{"event", "willDisappear"},
+                         {"action", action},
+                         {"context", context},
+                         {"device", "bench-plus"},
+                         {"payload", place}});
+}
+
 void MeasureMultiState(Bench& bench, PipeServer& pipe, ControllerModel& model, size_t key, int count,
                        Results& results) {
     const std::string& action = bench.deck.Keys()[key].action.uuid;
@@ -355,6 +396,9 @@ void MeasureSession(Bench& bench, int round, Results& results) {
     for (const auto& key : bench.deck.Keys()) entries.push_back(key.action);
     size_t skip = IndexOf(entries, "alerts-skip");
     MeasurePresses(bench, pipe, skip, Share(options.presses, round, options.rounds), results);
+    // The Node SDK peer has no dials: only ours is measured.
+    if (bench.subject->name == "Kestrel")
+        MeasureDialTurns(bench, pipe, Share(options.turns, round, options.rounds), results);
     MeasureMultiState(bench, pipe, model, IndexOf(entries, "streaming-state"),
                       Share(options.reports, round, options.rounds), results);
     MeasureOverlays(bench, pipe, model, skip, Share(options.overlays, round, options.rounds), results);
@@ -444,6 +488,7 @@ void PrintTable(const Options& options, const std::vector<Results>& results, con
                 std::string(28, '-').c_str(), std::string(9, '-').c_str(), std::string(24, '-').c_str());
     LatencyRow("start -> registration received", ours.start, peer.start, "median < 25 ms");
     LatencyRow("keyDown written -> command on the pipe", ours.press, peer.press, "p99 <= floor p99 + 0.2");
+    LatencyRow("dialRotate written -> command on the pipe", ours.turn, peer.turn, "median < 2 ms");
     Line("  floor: " + std::to_string(kHandOffHops) + " hand-offs, same run (" +
              std::to_string(floor.Count()) + ")",
          Figure(floor, "ms"), "", "", "");
@@ -479,10 +524,11 @@ void PrintTable(const Options& options, const std::vector<Results>& results, con
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr,
-                     "usage: plugin_probe [--plugin PATH] [--idle-seconds N] [--starts N] [--presses N] "
-                     "[--reports N] [--overlays N] [--encodes N] [--launcher \"PROGRAM ARGS\"] "
-                     "[--peer SCRIPT] [--node PROGRAM] [--rounds N]\n");
+        std::fprintf(
+            stderr,
+            "usage: plugin_probe [--plugin PATH] [--idle-seconds N] [--starts N] [--presses N] [--turns N] "
+            "[--reports N] [--overlays N] [--encodes N] [--launcher \"PROGRAM ARGS\"] "
+            "[--peer SCRIPT] [--node PROGRAM] [--rounds N]\n");
         return 2;
     }
     std::string loadBefore = LoadAverage();

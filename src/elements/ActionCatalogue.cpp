@@ -11,6 +11,12 @@ const std::vector<std::string>& Keypad() {
     return controllers;
 }
 
+// The volume actions work on a dial too.
+const std::vector<std::string>& KeypadAndDial() {
+    static const std::vector<std::string> controllers = {"Keypad", "Encoder"};
+    return controllers;
+}
+
 ActionDescription Single(const char* shortName, const char* image, const char* command) {
     return {shortName,
             ActionKind::kSingleState,
@@ -28,7 +34,7 @@ ActionDescription VolumeStep(const char* shortName, const char* image) {
             CommandData::kVolumeStep,
             {{"volume_step", 10}, {"auto_unmute", "1"}},
             "pi/volume-nudge.html",
-            {"Keypad", "Encoder"}};
+            KeypadAndDial()};
 }
 
 // |states| as the controller reports them: (state, image shown, command sent).
@@ -54,7 +60,7 @@ ActionDescription VolumeLevel() {
             CommandData::kVolumeLevel,
             {{"volume_value", 70}, {"auto_unmute", "1"}},
             "pi/volume-level.html",
-            {"Keypad", "Encoder"}};
+            KeypadAndDial()};
 }
 
 std::vector<ActionDescription> BuildTable() {
@@ -122,6 +128,16 @@ const ActionDescription* FindAction(const std::string& idOrShortName) {
         if (idOrShortName == action.shortName || idOrShortName == action.Id()) return &action;
     }
     return nullptr;
+}
+
+bool WorksOnDial(const ActionDescription& action) {
+    for (const std::string& controller : action.controllers)
+        if (controller == "Encoder") return true;
+    return false;
+}
+
+std::string DialIcon(const std::string& shortName) {
+    return "images/encoders/" + shortName;
 }
 
 std::string VolumeLevelImage(int level) {

@@ -59,5 +59,13 @@ const std::vector<ActionDescription>& ActionCatalogue();
 // The action with this identifier or short name; null when there is none.
 const ActionDescription* FindAction(const std::string& idOrShortName);
 
+// Whether the action also works on a dial (its controllers name "Encoder").
+bool WorksOnDial(const ActionDescription& action);
+// The dial's icon in the host's list and on the touch strip: a file of the
+// plug-in folder without its extension (".png", and "@2x.png" at twice the size).
+std::string DialIcon(const std::string& shortName);
+// The action whose reported state a dial's push toggles.
+inline constexpr char kMuteAction[] = "media-request-mute";
+
 // The volume level key's image for a level of 10..100 in steps of ten.
 std::string VolumeLevelImage(int level);

@@ -43,6 +43,8 @@ CommandBuilder CommandOf(const ActionDescription& action, const ActionState& sta
     return MakeCommand(state.command.c_str());
 }
 
+ElementPtr MakeKeyElement(const ClientPtr& client, const ActionDescription& action);
+
 ElementPtr Multi(const ClientPtr& client, const ActionDescription& action) {
     std::vector<std::string> images, states;
     std::vector<CommandBuilder> commands;
@@ -67,7 +69,35 @@ ElementPtr Pump(const ClientPtr& client, const ActionDescription& action) {
                                               commands);
 }
 
+// The volume actions on a dial: a level action's turns set the level, the
+// nudge actions' turns nudge up or down by their direction; a push toggles mute.
+DialSetup DialOf(const ClientPtr& client, const ActionDescription& action) {
+    DialSetup dial;
+    dial.setsLevel = action.data == CommandData::kVolumeLevel;
+    dial.levelCommand = CommandOf(action, action.states.front(), 0);
+    const ActionDescription& up = *FindAction("media-request-nudge-volume-up");
+    const ActionDescription& down = *FindAction("media-request-nudge-volume-down");
+    dial.nudgeUp = CommandOf(up, up.states.front(), 0);
+    dial.nudgeDown = CommandOf(down, down.states.front(), 0);
+    dial.icon = DialIcon(action.shortName) + ".png";
+    dial.mutedIcon = DialIcon(kMuteAction) + ".png";
+    const ActionDescription& mute = *FindAction(kMuteAction);
+    dial.muteFunction = mute.Id();
+    for (const ActionState& state : mute.states) {
+        dial.muteStates.push_back(state.name);
+        dial.muteCommands.push_back(CommandOf(mute, state, 0));
+    }
+    dial.client = client;
+    return dial;
+}
+
 ElementPtr MakeElement(const ClientPtr& client, const ActionDescription& action) {
+    ElementPtr element = MakeKeyElement(client, action);
+    if (WorksOnDial(action)) element->EnableDial(DialOf(client, action));
+    return element;
+}
+
+ElementPtr MakeKeyElement(const ClientPtr& client, const ActionDescription& action) {
     switch (action.kind) {
         case ActionKind::kMultipleState:
             return Multi(client, action);

@@ -5,7 +5,9 @@
 // and the pipeline that draws the element's base image with its status and
 // transient overlays into each context's "setImage". Settings, images and
 // property-inspector data are kept only for contexts on screen, one record
-// each, so what the host sends for other contexts cannot make it grow.
+// each, so what the host sends for other contexts cannot make it grow. An
+// element given a DialSetup also works on dials: a context that appears as a
+// dial gets its touch strip ("setFeedback") instead of key images.
 //
 // Threads and locks:
 // - Every operation except the completions is called with the control
@@ -27,6 +29,8 @@
 //   for that lock inside a completion).
 // - Holds to confirm complete on the timer thread, in HandleTimerTick (manager's
 //   lock held), which then acts as HandleKeyDown would have at the press.
+// - Dials: turns arrive on the host thread; what the pacer held back leaves
+//   from HandleTimerTick on the timer thread. Both with the manager's lock.
 
 #include <chrono>
 #include <functional>
@@ -34,12 +38,14 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "controller/WriteCompletion.h"
 #include "elements/CommandBuilder.h"
+#include "elements/DialPacer.h"
 #include "elements/HoldToConfirm.h"
 
 class ControllerClient;
@@ -52,6 +58,20 @@ class StateImageFactory;
 struct SdContextEntry {
     std::string context;
     ESDConnectionManager* connection;  // not owned
+};
+
+// What a volume action does on a dial (a context that appeared with the
+// controller "Encoder"): turns set a level or nudge the volume, a push or a
+// touch toggles mute, and the touch strip shows it through the "$B1" layout.
+struct DialSetup {
+    bool setsLevel = false;                    // true: turns move "volume_value"; false: turns nudge
+    CommandBuilder levelCommand;               // setsLevel: {"auto_unmute", "value"}
+    CommandBuilder nudgeUp, nudgeDown;         // otherwise: {"auto_unmute", "step"}
+    std::string icon, mutedIcon;               // strip icons, files of the plug-in folder
+    std::string muteFunction;                  // the function whose reported state is the mute state
+    std::vector<std::string> muteStates;       // its states as reported, in order
+    std::vector<CommandBuilder> muteCommands;  // what a push sends in each of them (state 0: sounding)
+    std::shared_ptr<ControllerClient> client;  // where the commands go
 };
 
 class ControlElementBase : public std::enable_shared_from_this<ControlElementBase> {
@@ -75,6 +95,18 @@ public:
     // goes straight to HandleKeyDown / HandleKeyUp.
     void KeyDown(const std::string& context, const nlohmann::json& payload);
     void KeyUp(const std::string& context, const nlohmann::json& payload);
+    // The dial events of a context that appeared as a dial; for any other
+    // context (or an element without dial support) one log line and nothing
+    // else. A push holds to confirm as a key does; a touch acts at once, or
+    // with hold to confirm on, only as a long touch.
+    void DialRotate(const std::string& context, int32_t ticks);
+    void DialDown(const std::string& context, const nlohmann::json& payload);
+    void DialUp(const std::string& context, const nlohmann::json& payload);
+    void TouchTap(const std::string& context, const nlohmann::json& payload, bool hold);
+    // Gives the element its dial behaviour; called once after construction.
+    void EnableDial(DialSetup setup);
+    // Milliseconds until a dial's held-back turn is due, or nothing.
+    std::optional<int32_t> DialWaitMs() const;
     virtual void HandleKeyDown(const std::string& context, const nlohmann::json& payload);
     virtual void HandleKeyUp(const std::string& context, const nlohmann::json& payload);
     // Merges the payload's "settings" into the context's settings, stores the
@@ -121,6 +153,8 @@ public:
     nlohmann::json GetContextSettings(const std::string& context, const nlohmann::json& payload);
     // Whether |context| is on screen (has a record).
     bool IsShown(const std::string& context) const;
+    // Whether |context| is on screen as a dial.
+    bool IsDial(const std::string& context) const;
     // Records held: listed contexts plus stored settings and images. Tests
     // use it to show that nothing is kept for keys that are not on screen.
     size_t RecordCount() const;
@@ -190,6 +224,19 @@ private:
     // The key's own title again after the hint.
     void RestoreTitle(const std::string& context);
     void SendTitle(const SdContextEntry& entry) const;
+    // A press that acts: a key's HandleKeyDown, or a dial's push.
+    void Act(const std::string& context, const nlohmann::json& payload);
+    // Dials: the push (toggles mute), sending what a turn asks for, the
+    // strip's content and sending it when it changed, the pacer's due turns.
+    void DialPush(const std::string& context);
+    void SendTurn(const std::string& context, int32_t ticks);
+    nlohmann::json DialFeedback(const std::string& context);
+    void ShowDial(const std::string& context);
+    void SendDueTurns();
+    void FollowMuteState(const EventMessage& event);
+    // The link or the action went away: held-back turns are dropped, and a
+    // dial shows the level it last sent again, not one that never went out.
+    void DropHeldBackTurns();
 
     std::string m_name;
     std::recursive_mutex m_mutex;
@@ -215,4 +262,12 @@ private:
     std::shared_ptr<std::recursive_mutex> m_managerLock;
     std::function<void()> m_wakeTimer;  // empty until registered
     HoldToConfirm m_hold;
+    std::optional<DialSetup> m_dial;                        // set for actions that work on a dial
+    std::set<std::string> m_dials;                          // contexts on screen as dials
+    std::map<std::string, nlohmann::json> m_feedbackShown;  // per dial: the strip as last sent
+    DialPacer m_pacer;
+    // Per dial that sets a level: the level last sent, which held-back turns
+    // fall back to when they are dropped.
+    std::map<std::string, nlohmann::json> m_levelSent;
+    size_t m_muteIndex = 0;  // index into m_dial->muteStates as last reported
 };

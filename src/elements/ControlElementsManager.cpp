@@ -4,6 +4,7 @@
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
 
+#include <algorithm>
 #include <exception>
 
 using json = nlohmann::json;
@@ -77,13 +78,54 @@ void ControlElementsManager::SignalKeyUp(const std::string& action, const std::s
     if (element && element->IsActive()) element->KeyUp(context, payload);
 }
 
+void ControlElementsManager::SignalDialRotate(const std::string& action, const std::string& context,
+                                              const json&, int32_t ticks) {
+    LogTrace("ControlElementsManager::SignalDialRotate: '%s' ('%s'): %d ticks", context.c_str(),
+             action.c_str(), ticks);
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto element = FindControlElement(action);
+    if (element && element->IsActive()) element->DialRotate(context, ticks);
+    // A held-back turn is due within a pace, sooner than an interval counted now may end.
+    if (m_timer) m_timer->WakeNow();
+}
+
+void ControlElementsManager::SignalDialDown(const std::string& action, const std::string& context,
+                                            const json& payload) {
+    LogTrace("ControlElementsManager::SignalDialDown: '%s' ('%s')", context.c_str(), action.c_str());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto element = FindControlElement(action);
+    if (element && element->IsActive()) element->DialDown(context, payload);
+    WakeTimer();
+}
+
+void ControlElementsManager::SignalDialUp(const std::string& action, const std::string& context,
+                                          const json& payload) {
+    LogTrace("ControlElementsManager::SignalDialUp: '%s' ('%s')", context.c_str(), action.c_str());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto element = FindControlElement(action);
+    if (element && element->IsActive()) element->DialUp(context, payload);
+}
+
+void ControlElementsManager::SignalTouchTap(const std::string& action, const std::string& context,
+                                            const json& payload, bool hold) {
+    LogTrace("ControlElementsManager::SignalTouchTap: '%s' ('%s')%s", context.c_str(), action.c_str(),
+             hold ? " held" : "");
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto element = FindControlElement(action);
+    if (element && element->IsActive()) element->TouchTap(context, payload, hold);
+}
+
 int32_t ControlElementsManager::TickAndPace() {
     SignalTimerTick();
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     int32_t pace = CallbackTimer::kUntilWoken;
     for (const auto& entry : m_elements) {
-        if (entry.second->WantsQuickTicks()) return kQuickTickIntervalMs;
-        if (entry.second->HasTimerWork()) pace = kTickIntervalMs;
+        if (entry.second->WantsQuickTicks()) pace = kQuickTickIntervalMs;
+        if (entry.second->HasTimerWork() && pace < 0) pace = kTickIntervalMs;
+        // A due turn is sent by the next tick: 0 ms would call again at once,
+        // so at least one millisecond passes.
+        if (auto dial = entry.second->DialWaitMs())
+            pace = pace < 0 ? std::max(*dial, 1) : std::min(pace, std::max(*dial, 1));
     }
     return pace;
 }

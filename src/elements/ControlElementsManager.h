@@ -14,7 +14,8 @@
 // wake mutex (Wake is called with m_mutex held; the timer thread holds its
 // wake mutex only while it waits, never around a tick).
 // The timer ticks every 250 ms while some element has work (HasTimerWork),
-// every 40 ms while a key is held to confirm, and sleeps otherwise; key
+// every 40 ms while a key is held to confirm, when a dial's held-back turn is
+// due (DialWaitMs), and sleeps otherwise; key
 // presses, events, settings and the elements themselves (new contexts,
 // transient overlays) wake it. A controller event also cuts a running
 // interval short (at most one in two), so that a reported status is drawn at once.
@@ -69,6 +70,16 @@ public:
                                const nlohmann::json& payload);
     virtual void SignalKeyUp(const std::string& action, const std::string& context,
                              const nlohmann::json& payload);
+    // Dial events reach only active elements, as key events do. A turn also
+    // wakes the timer at once, so that what it holds back leaves on time.
+    virtual void SignalDialRotate(const std::string& action, const std::string& context,
+                                  const nlohmann::json& payload, int32_t ticks);
+    virtual void SignalDialDown(const std::string& action, const std::string& context,
+                                const nlohmann::json& payload);
+    virtual void SignalDialUp(const std::string& action, const std::string& context,
+                              const nlohmann::json& payload);
+    virtual void SignalTouchTap(const std::string& action, const std::string& context,
+                                const nlohmann::json& payload, bool hold);
     virtual void SignalTimerTick();
     // Offered to every element, in order of their identifiers.
     virtual void SignalEventMessage(const EventMessage& event);

@@ -15,6 +15,15 @@ constexpr size_t kLanguageCount = sizeof kLanguages / sizeof kLanguages[0];
 constexpr const char* kTable[][kLanguageCount] = {
     // HoldHint: short enough for a key, as a request to hold the key down.
     {"Hold", "Halten", "Mantén", "Maintenir", "長押し", "길게 누르기", "长按", "長按"},
+    {"Offline", "Offline", "Sin conexión", "Hors ligne", "オフライン", "오프라인", "离线", "離線"},
+    {"Signed out", "Abgemeldet", "Sesión cerrada", "Déconnecté", "ログアウト中", "로그아웃됨", "已退出登录",
+     "已登出"},
+    {"Not supported", "Nicht unterstützt", "No compatible", "Non pris en charge", "非対応", "지원되지 않음",
+     "不支持", "不支援"},
+    {"Muted", "Stumm", "Silenciado", "Muet", "ミュート中", "음소거됨", "已静音", "已靜音"},
+    {"Volume", "Lautstärke", "Volumen", "Volume", "音量", "볼륨", "音量", "音量"},
+    {"Mute / unmute", "Stumm an/aus", "Silenciar / activar", "Muet / son", "ミュート切替", "음소거 전환",
+     "静音切换", "靜音切換"},
 };
 
 std::atomic<size_t> g_language{0};

@@ -14,6 +14,14 @@ class KeyTexts {
 public:
     enum class Text {
         HoldHint,  // after a key that holds to confirm was released too early
+        // On a dial's touch strip, the state that keeps it from working, the mute state,
+        // and what turning and pushing the dial do.
+        Offline,
+        SignedOut,
+        NotSupported,
+        Muted,
+        DialRotate,
+        DialMute,
     };
 
     // "de", "en", "es", "fr", "ja", "ko", "zh_CN" or "zh_TW"; anything else

@@ -33,6 +33,14 @@ std::string ImageUrl(const std::string& image) {
     return kImagePrefix + image;
 }
 
+// Whether the member |key| of |object| is the boolean true (anything else,
+// absent or of another type, is false, as the host leaves out what is not so).
+bool TrueMember(const json& object, const char* key) {
+    if (!object.is_object()) return false;
+    const auto found = object.find(key);
+    return found != object.end() && found->is_boolean() && found->get<bool>();
+}
+
 // One command waiting in our queue.
 struct PendingCommand {
     std::string text;
@@ -159,6 +167,14 @@ void ESDConnectionManager::Route(const json& message) {
         m_plugin->OnWillAppear(action, context, payload, device);
     } else if (event == "willDisappear") {
         m_plugin->OnWillDisappear(action, context, payload, device);
+    } else if (event == "dialRotate") {
+        RouteDialRotate(action, context, payload, device);
+    } else if (event == "dialDown") {
+        m_plugin->OnDialDown(action, context, payload, device);
+    } else if (event == "dialUp") {
+        m_plugin->OnDialUp(action, context, payload, device);
+    } else if (event == "touchTap") {
+        m_plugin->OnTouchTap(action, context, payload, device, TrueMember(payload, "hold"));
     } else if (event == "deviceDidConnect") {
         json deviceInfo;
         GetJsonObject(message, "deviceInfo", deviceInfo);
@@ -168,6 +184,22 @@ void ESDConnectionManager::Route(const json& message) {
     } else {
         m_plugin->OnCustomEvent(event, action, context, payload, device);
     }
+}
+
+void ESDConnectionManager::RouteDialRotate(const std::string& action, const std::string& context,
+                                           const json& payload, const std::string& device) {
+    const auto ticks = payload.is_object() ? payload.find("ticks") : payload.end();
+    const bool whole = ticks != payload.end() && (ticks->is_number_integer() || ticks->is_number_unsigned());
+    // Compared as a signed 64-bit number: an unsigned one beyond that range reads as negative and huge.
+    if (!whole || ticks->get<int64_t>() > ESDBasePlugin::kMaxDialTicks ||
+        ticks->get<int64_t>() < -ESDBasePlugin::kMaxDialTicks ||
+        (ticks->is_number_unsigned() && ticks->get<uint64_t>() > ESDBasePlugin::kMaxDialTicks)) {
+        LogWarning("ESDConnectionManager::OnMessage: dialRotate of '%s' ignored: ticks %s", context.c_str(),
+                   ticks == payload.end() ? "missing" : "not a whole number within the dial's range");
+        return;
+    }
+    m_plugin->OnDialRotate(action, context, payload, device, static_cast<int32_t>(ticks->get<int64_t>()),
+                           TrueMember(payload, "pressed"));
 }
 
 void ESDConnectionManager::SendCommand(const json& command, const std::string& imageContext) {
@@ -288,4 +320,16 @@ void ESDConnectionManager::GetSettings(const std::string& context) {
 
 void ESDConnectionManager::SendToPropertyInspector(const json& payload, const std::string& context) {
     SendCommand({{"event", "sendToPropertyInspector"}, {"context", context}, {"payload", payload}});
+}
+
+void ESDConnectionManager::SetFeedback(const json& payload, const std::string& context) {
+    SendCommand({{"event", "setFeedback"}, {"context", context}, {"payload", payload}});
+}
+
+void ESDConnectionManager::SetFeedbackLayout(const std::string& layout, const std::string& context) {
+    SendCommand({{"event", "setFeedbackLayout"}, {"context", context}, {"payload", {{"layout", layout}}}});
+}
+
+void ESDConnectionManager::SetTriggerDescription(const json& descriptions, const std::string& context) {
+    SendCommand({{"event", "setTriggerDescription"}, {"context", context}, {"payload", descriptions}});
 }

@@ -67,6 +67,13 @@ public:
     void SetSettings(const nlohmann::json& settings, const std::string& context);
     void GetSettings(const std::string& context);
     void SendToPropertyInspector(const nlohmann::json& payload, const std::string& context);
+    // The touch strip of a dial: |payload| maps the layout's item keys to
+    // values (a text, or an object such as {"value": 70, "opacity": 0.5}).
+    void SetFeedback(const nlohmann::json& payload, const std::string& context);
+    // A built-in layout such as "$B1", or a layout file of the plug-in folder.
+    void SetFeedbackLayout(const std::string& layout, const std::string& context);
+    // What the dial's "rotate", "push", "touch" and "longTouch" do, as shown by the host.
+    void SetTriggerDescription(const nlohmann::json& descriptions, const std::string& context);
 
     // Bytes of the commands waiting in our own queue (not yet handed to the
     // WebSocket library); for tests and diagnostics.
@@ -85,6 +92,10 @@ private:
     void ArmRetry();
     void ClearQueue();
     void Route(const nlohmann::json& message);
+    // A "dialRotate": its ticks and pressed checked, then handed on; a bad one
+    // costs one warning line and nothing else.
+    void RouteDialRotate(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                         const std::string& device);
 
     int m_port = 0;
     std::string m_pluginUUID;

@@ -65,6 +65,27 @@ void MyStreamDeckPlugin::OnKeyUp(const std::string& action, const std::string& c
     m_elementsManager->SignalKeyUp(action, context, payload);
 }
 
+void MyStreamDeckPlugin::OnDialRotate(const std::string& action, const std::string& context,
+                                      const nlohmann::json& payload, const std::string&, int32_t ticks,
+                                      bool) {
+    m_elementsManager->SignalDialRotate(action, context, payload, ticks);
+}
+
+void MyStreamDeckPlugin::OnDialDown(const std::string& action, const std::string& context,
+                                    const nlohmann::json& payload, const std::string&) {
+    m_elementsManager->SignalDialDown(action, context, payload);
+}
+
+void MyStreamDeckPlugin::OnDialUp(const std::string& action, const std::string& context,
+                                  const nlohmann::json& payload, const std::string&) {
+    m_elementsManager->SignalDialUp(action, context, payload);
+}
+
+void MyStreamDeckPlugin::OnTouchTap(const std::string& action, const std::string& context,
+                                    const nlohmann::json& payload, const std::string&, bool hold) {
+    m_elementsManager->SignalTouchTap(action, context, payload, hold);
+}
+
 void MyStreamDeckPlugin::OnWillAppear(const std::string& action, const std::string& context,
                                       const nlohmann::json& payload, const std::string&) {
     // An action the catalogue does not know has no element: nothing to show.

@@ -41,6 +41,14 @@ public:
                       const std::string& device) override;
     void OnWillDisappear(const std::string& action, const std::string& context, const nlohmann::json& payload,
                          const std::string& device) override;
+    void OnDialRotate(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                      const std::string& device, int32_t ticks, bool pressed) override;
+    void OnDialDown(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                    const std::string& device) override;
+    void OnDialUp(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                  const std::string& device) override;
+    void OnTouchTap(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                    const std::string& device, bool hold) override;
     void OnDeviceConnected(const std::string& device, const nlohmann::json& deviceInfo) override;
     void OnDeviceDisconnected(const std::string& device) override;
     void OnCustomEvent(const std::string& event, const std::string& action, const std::string& context,

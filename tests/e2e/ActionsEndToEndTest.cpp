@@ -401,3 +401,113 @@ INSTANTIATE_TEST_SUITE_P(HostLanguages, LocalisedPluginTest,
                          [](const auto& caseInfo) { return caseInfo.param.language; });
 
 }  // namespace
+
+namespace {
+
+const std::string kLevelAction = kPrefix + "media-request-set-volume-level";
+const std::string kNudgeUpAction = kPrefix + "media-request-nudge-volume-up";
+const std::string kLevelCommand = "media-request-set-volume-level-percent";
+
+bool IsFeedback(const json& command, const std::string& context, const std::string& value) {
+    return command.value("event", "") == "setFeedback" && command.value("context", "") == context &&
+           command["payload"].value("value", "") == value;
+}
+
+// The data of every command named |name| that the controller received.
+std::vector<json> CommandData(const std::vector<json>& commands, const std::string& name) {
+    std::vector<json> data;
+    for (const auto& sent : commands)
+        if (sent["payload"]["command"]["name"] == name) data.push_back(sent["payload"]["command"]["data"]);
+    return data;
+}
+
+// A Stream Deck + with the volume level on a dial and on a key, and volume up on a second dial.
+class DialEndToEndTest : public ActionsEndToEndTest {
+protected:
+    void ShowDialsOnline() {
+        m_plugin.AppearOnDial(kLevelAction, "dial-level");
+        m_plugin.AppearOnDial(kNudgeUpAction, "dial-up");
+        m_plugin.Appear(kLevelAction, "key-level");
+        m_plugin.StartController(true);
+        ASSERT_TRUE(m_plugin.WaitForHostCommand([](const json& command) {
+            return IsFeedback(command, "dial-level", "70 %");
+        })) << m_plugin.PluginOutput();
+    }
+};
+
+TEST_F(DialEndToEndTest, TurnsSendTheClampedLevelPacedAndPushesFollowTheReportedMuteState) {
+    ShowDialsOnline();
+    m_plugin.DialEvent("dialRotate", kLevelAction, "dial-level", {{"ticks", 1}, {"pressed", false}});
+    auto sent = m_plugin.WaitForControllerCommand(kLevelCommand);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(*sent, ExpectedCommand(kLevelAction, "dial-level", kLevelCommand,
+                                        {{"auto_unmute", true}, {"value", 75}}));
+
+    // A fast turn: 50 ticks at once go out as few commands, the last one exact (clamped).
+    const auto turned = std::chrono::steady_clock::now();
+    for (int i = 0; i < 50; ++i)
+        m_plugin.DialEvent("dialRotate", kLevelAction, "dial-level", {{"ticks", 1}, {"pressed", false}});
+    const json full = {{"auto_unmute", true}, {"value", 100}};
+    std::optional<json> last;
+    while ((last = m_plugin.WaitForControllerCommand(kLevelCommand)) &&
+           (*last)["payload"]["command"]["data"] != full) {
+    }
+    ASSERT_TRUE(last) << m_plugin.PluginOutput();
+    const auto took = std::chrono::steady_clock::now() - turned;
+    std::this_thread::sleep_for(400ms);
+    const auto levels = CommandData(m_plugin.ControllerCommands(), kLevelCommand);
+    EXPECT_EQ(levels.back(), full) << "nothing stale follows the last level";
+    EXPECT_LE(levels.size() - 1, 2u + static_cast<size_t>(took / 100ms)) << "at most one command per 100 ms";
+    EXPECT_TRUE(m_plugin.WaitForHostCommand([](const json& command) {
+        return command.value("event", "") == "setSettings" && command.value("context", "") == "dial-level" &&
+               command["payload"].value("volume_value", 0) == 100;
+    })) << "the level is kept in the dial's settings";
+
+    // Push: the controller reports sound on, so the dial mutes; the report moves the strip.
+    m_plugin.DialEvent("dialDown", kLevelAction, "dial-level");
+    m_plugin.DialEvent("dialUp", kLevelAction, "dial-level");
+    ASSERT_TRUE(m_plugin.WaitForControllerCommand("media-request-mute-on"));
+    EXPECT_TRUE(m_plugin.WaitForHostCommand(
+        [](const json& command) { return IsFeedback(command, "dial-level", "Muted"); }));
+    m_plugin.DialEvent("touchTap", kLevelAction, "dial-level", {{"tapPos", {100, 50}}, {"hold", false}});
+    ASSERT_TRUE(m_plugin.WaitForControllerCommand("media-request-mute-off"));
+
+    // The key of the same action keeps its own level; the nudge dial nudges by its direction.
+    m_plugin.KeyDown(kLevelAction, "key-level");
+    sent = m_plugin.WaitForControllerCommand(kLevelCommand);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ((*sent)["payload"]["command"]["data"], json({{"auto_unmute", true}, {"value", 70}}));
+    m_plugin.DialEvent("dialRotate", kNudgeUpAction, "dial-up", {{"ticks", -2}, {"pressed", false}});
+    sent = m_plugin.WaitForControllerCommand("media-request-nudge-volume-down");
+    ASSERT_TRUE(sent);
+    EXPECT_EQ((*sent)["payload"]["command"]["data"], json({{"auto_unmute", true}, {"step", 10}}));
+}
+
+TEST_F(DialEndToEndTest, OfflineTheStripSaysSoAndTurnsAndPushesSendNothing) {
+    ShowDialsOnline();
+    m_plugin.StopController();
+    ASSERT_TRUE(m_plugin.WaitForHostCommand(
+        [](const json& command) { return IsFeedback(command, "dial-level", "Offline"); }));
+    m_plugin.DialEvent("dialRotate", kLevelAction, "dial-level", {{"ticks", 3}, {"pressed", false}});
+    m_plugin.DialEvent("dialDown", kLevelAction, "dial-level");
+    m_plugin.DialEvent("dialUp", kLevelAction, "dial-level");
+    m_plugin.DialEvent("dialRotate", kLevelAction, "dial-level", {{"ticks", "3"}});  // not a dial's turn
+    std::this_thread::sleep_for(300ms);
+
+    m_plugin.StartController(true);
+    ASSERT_TRUE(m_plugin.WaitForHostCommand([](const json& command) {
+        return IsFeedback(command, "dial-level", "70 %");
+    })) << "back online at the level last sent";
+    m_plugin.DialEvent("dialRotate", kLevelAction, "dial-level", {{"ticks", -1}, {"pressed", false}});
+    auto command = m_plugin.WaitForControllerCommand(kLevelCommand);
+    ASSERT_TRUE(command);
+    EXPECT_EQ((*command)["payload"]["command"]["data"], json({{"auto_unmute", true}, {"value", 65}}));
+    for (const auto& sent : m_plugin.AllControllerCommands()) {
+        EXPECT_NE(sent["payload"]["command"]["name"], "media-request-mute-on")
+            << "a push made offline was sent";
+    }
+    EXPECT_EQ(CommandData(m_plugin.AllControllerCommands(), kLevelCommand).size(), 1u)
+        << "a turn made offline was sent";
+}
+
+}  // namespace

@@ -52,7 +52,8 @@ void PluginHarness::StartPlugin() {
     std::string info =
         m_hostFlavour.IsOpenDeck()
             ? m_hostFlavour.InfoDocument("e2e", json::array({{{"id", "DEV1"}, {"type", 0}}})).dump()
-            : json({{"application", {{"language", m_language}, {"platform", "windows"}, {"version", "6.5.0"}}}})
+            : json({{"application",
+                     {{"language", m_language}, {"platform", "windows"}, {"version", "6.5.0"}}}})
                   .dump();
     m_latestImages.clear();
     EXPECT_TRUE(m_plugin.Start(m_program,
@@ -141,6 +142,31 @@ void PluginHarness::Appear(const std::string& action, const std::string& context
     m_host.SendText(willAppear.dump());
     if (m_hostFlavour.AnnouncesTitleParameters())
         m_host.SendText(HostFlavour::TitleParameters(willAppear, "").dump());
+}
+
+void PluginHarness::AppearOnDial(const std::string& action, const std::string& context,
+                                 const json& settings) {
+    json willAppear = {{"event", "willAppear"},
+                       {"action", action},
+                       {"context", context},
+                       {"device", "DEV1"},
+                       {"payload",
+                        {{"settings", settings},
+                         {"coordinates", {{"column", 0}, {"row", 0}}},
+                         {"controller", "Encoder"},
+                         {"isInMultiAction", false}}}};
+    m_host.SendText(willAppear.dump());
+}
+
+void PluginHarness::DialEvent(const std::string& event, const std::string& action, const std::string& context,
+                              const json& members) {
+    json payload = {{"settings", json::object()},
+                    {"coordinates", {{"column", 0}, {"row", 0}}},
+                    {"controller", "Encoder"}};
+    payload.update(members);
+    m_host.SendText(json{
+        {"event", event}, {"action", action}, {"context", context}, {"device", "DEV1"}, {"payload", payload}}
+                        .dump());
 }
 
 void PluginHarness::KeyDown(const std::string& action, const std::string& context, const json& settings) {

@@ -56,6 +56,12 @@ public:
     // willAppear, and the titleParametersDidChange after it where the host sends one.
     void Appear(const std::string& action, const std::string& context,
                 const nlohmann::json& settings = nlohmann::json::object());
+    // willAppear of a dial (Stream Deck +), and a dial event of it ("dialRotate",
+    // "dialDown", "dialUp", "touchTap") with |members| added to its payload.
+    void AppearOnDial(const std::string& action, const std::string& context,
+                      const nlohmann::json& settings = nlohmann::json::object());
+    void DialEvent(const std::string& event, const std::string& action, const std::string& context,
+                   const nlohmann::json& members = nlohmann::json::object());
     void KeyDown(const std::string& action, const std::string& context,
                  const nlohmann::json& settings = nlohmann::json::object());
     // A key down alone, and its key up: a key held for as long as the test waits.
@@ -103,12 +109,13 @@ public:
 private:
     void DrainHost(std::chrono::milliseconds wait);
 
-    PluginHarness(HostFlavour host, std::string program, EnvironmentOverrides environment, std::string language);
+    PluginHarness(HostFlavour host, std::string program, EnvironmentOverrides environment,
+                  std::string language);
 
     HostFlavour m_hostFlavour;
-    std::string m_program;             // the executable that StartPlugin starts
+    std::string m_program;               // the executable that StartPlugin starts
     EnvironmentOverrides m_environment;  // its environment's changes
-    std::string m_language;            // the host application's language in -info
+    std::string m_language;              // the host application's language in -info
     std::string m_pipeName;
     ScopedEnvironment m_pipeOverride;
     HostStandIn m_host;

@@ -34,6 +34,24 @@ void ExpectFileInFolder(const std::string& path) {
     EXPECT_TRUE(std::filesystem::is_regular_file(path)) << path << " is not in the plug-in folder";
 }
 
+// A dial action has its "Encoder" block: the built-in layout that the plug-in
+// fills, its icon at both sizes (also shown on the touch strip) and what
+// rotate, push and touch do. A key-only action has none.
+void ExpectDialBlock(const ActionDescription& action, const json& entry) {
+    if (!WorksOnDial(action)) {
+        EXPECT_FALSE(entry.contains("Encoder"));
+        return;
+    }
+    const json dial = entry.value("Encoder", json::object());
+    EXPECT_EQ(dial.value("layout", ""), "$B1");
+    EXPECT_EQ(dial.value("Icon", ""), DialIcon(action.shortName));
+    ExpectFileInFolder(DialIcon(action.shortName) + ".png");
+    ExpectFileInFolder(DialIcon(action.shortName) + "@2x.png");
+    ExpectFileInFolder(DialIcon(kMuteAction) + ".png");  // the strip's icon while muted
+    for (const char* trigger : {"Rotate", "Push", "Touch"})
+        EXPECT_NE(dial.value("TriggerDescription", json::object()).value(trigger, ""), "") << trigger;
+}
+
 TEST(ManifestTest, CarriesTheVersionOfTheBuild) {
     const json manifest = ReadManifest();
     ASSERT_TRUE(manifest.is_object()) << "manifest.json beside the test is missing or not JSON";
@@ -58,6 +76,7 @@ TEST(ManifestTest, DeclaresEveryActionOfTheCatalogueInItsOrder) {
         ExpectFileInFolder(entry.value("Icon", "") + ".png");
         ExpectFileInFolder(stateImage + ".png");
         ExpectFileInFolder(action.settingsPage);
+        ExpectDialBlock(action, entry);
     }
 }
 

@@ -10,8 +10,8 @@
 
 #include "host/ESDConnectionManager.h"
 #include "host/RecordingPlugin.h"
-#include "support/LogCapture.h"
 #include "support/HostStandIn.h"
+#include "support/LogCapture.h"
 
 using namespace std::chrono_literals;
 using json = nlohmann::json;
@@ -85,6 +85,54 @@ TEST_F(ConnectionManagerTest, RoutesEveryHostEventWithItsMembers) {
     EXPECT_EQ(call.operation, "OnCustomEvent");
     EXPECT_EQ(call.event, "didReceiveSettings");
     EXPECT_EQ(call.payload, json({{"settings", json::object()}}));
+}
+
+TEST_F(ConnectionManagerTest, RoutesDialEventsWithTheirTicksAndFlags) {
+    Connect();
+    RecordedCall call = Deliver(
+        R"({"event":"dialRotate","action":"A","context":"D","device":"DEV","payload":{"controller":"Encoder",)"
+        R"("settings":{"dial_step":2},"coordinates":{"column":1,"row":0},"ticks":-3,"pressed":true}})",
+        0);
+    EXPECT_EQ(call.operation, "OnDialRotate");
+    EXPECT_EQ(call.context, "D");
+    EXPECT_EQ(call.ticks, -3);
+    EXPECT_TRUE(call.flag);
+    EXPECT_EQ(call.payload["settings"]["dial_step"], 2);
+    call = Deliver(R"({"event":"dialRotate","context":"D","payload":{"ticks":1000}})", 1);
+    EXPECT_EQ(call.ticks, 1000) << "the largest turn a dial may report";
+    EXPECT_FALSE(call.flag) << "pressed is false when absent";
+
+    EXPECT_EQ(Deliver(R"({"event":"dialDown","context":"D","payload":{}})", 2).operation, "OnDialDown");
+    EXPECT_EQ(Deliver(R"({"event":"dialUp","context":"D","payload":{}})", 3).operation, "OnDialUp");
+    call = Deliver(R"({"event":"touchTap","context":"D","payload":{"tapPos":[10,20],"hold":true}})", 4);
+    EXPECT_EQ(call.operation, "OnTouchTap");
+    EXPECT_TRUE(call.flag);
+    call = Deliver(R"({"event":"touchTap","context":"D","payload":{"hold":"yes"}})", 5);
+    EXPECT_FALSE(call.flag) << "a hold that is not a boolean is no hold";
+}
+
+TEST_F(ConnectionManagerTest, DialTurnsThatNoDialMakesAreDroppedWithOneLineEach) {
+    LogCapture log;
+    Connect();
+    const std::vector<std::string> bad = {
+        R"({"event":"dialRotate","context":"D","payload":{}})",
+        R"({"event":"dialRotate","context":"D"})",
+        R"({"event":"dialRotate","context":"D","payload":{"ticks":1.5}})",
+        R"({"event":"dialRotate","context":"D","payload":{"ticks":"3"}})",
+        R"({"event":"dialRotate","context":"D","payload":{"ticks":null}})",
+        R"({"event":"dialRotate","context":"D","payload":{"ticks":1001}})",
+        R"({"event":"dialRotate","context":"D","payload":{"ticks":-1001}})",
+        R"({"event":"dialRotate","context":"D","payload":{"ticks":18446744073709551615}})",
+        R"({"event":"dialRotate","context":"D","payload":{"ticks":-9223372036854775808}})",
+        R"({"event":"dialRotate","context":"D","payload":{"ticks":4294967297}})",
+    };
+    for (const auto& text : bad) m_server.SendText(text);
+    m_server.SendText(R"({"event":"dialRotate","context":"after","payload":{"ticks":-1000}})");
+    auto calls = m_plugin.WaitForCalls(1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].context, "after");
+    EXPECT_EQ(calls[0].ticks, -1000);
+    EXPECT_EQ(log.LinesContaining("dialRotate of 'D' ignored").size(), bad.size());
 }
 
 TEST_F(ConnectionManagerTest, FillsDefaultsForMissingOrMistypedMembers) {
@@ -251,6 +299,9 @@ TEST_F(ConnectionManagerTest, SendsEveryCommandByteForByte) {
     m_manager->GetSettings("C4");
     m_manager->SendToPropertyInspector({{"state", {{"id", "offline"}}}, {"settings", json::object()}}, "C5");
     m_manager->SendToPropertyInspector("text", "C5");
+    m_manager->SetFeedback({{"value", "70 %"}, {"indicator", {{"value", 70}, {"opacity", 0.5}}}}, "D1");
+    m_manager->SetFeedbackLayout("$B1", "D1");
+    m_manager->SetTriggerDescription({{"rotate", "Volume"}, {"push", "Mute"}, {"touch", "Mute"}}, "D1");
 
     const std::vector<std::string> expected = {
         R"({"context":"C1","event":"setTitle","payload":{"target":0,"title":""}})",
@@ -264,6 +315,9 @@ TEST_F(ConnectionManagerTest, SendsEveryCommandByteForByte) {
         R"({"context":"C4","event":"getSettings"})",
         R"({"context":"C5","event":"sendToPropertyInspector","payload":{"settings":{},"state":{"id":"offline"}}})",
         R"({"context":"C5","event":"sendToPropertyInspector","payload":"text"})",
+        R"({"context":"D1","event":"setFeedback","payload":{"indicator":{"opacity":0.5,"value":70},"value":"70 %"}})",
+        R"({"context":"D1","event":"setFeedbackLayout","payload":{"layout":"$B1"}})",
+        R"({"context":"D1","event":"setTriggerDescription","payload":{"push":"Mute","rotate":"Volume","touch":"Mute"}})",
     };
     for (const auto& text : expected) {
         auto received = m_server.NextMessage(10s);

@@ -18,6 +18,8 @@ struct RecordedCall {
     std::string context;
     std::string device;
     nlohmann::json payload;
+    int32_t ticks = 0;  // OnDialRotate
+    bool flag = false;  // OnDialRotate's pressed, OnTouchTap's hold
 };
 
 class RecordingPlugin : public ESDBasePlugin {
@@ -38,6 +40,22 @@ public:
                          const std::string& device) override {
         Record({"OnWillDisappear", "", action, context, device, payload});
     }
+    void OnDialRotate(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                      const std::string& device, int32_t ticks, bool pressed) override {
+        Record({"OnDialRotate", "", action, context, device, payload, ticks, pressed});
+    }
+    void OnDialDown(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                    const std::string& device) override {
+        Record({"OnDialDown", "", action, context, device, payload});
+    }
+    void OnDialUp(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                  const std::string& device) override {
+        Record({"OnDialUp", "", action, context, device, payload});
+    }
+    void OnTouchTap(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                    const std::string& device, bool hold) override {
+        Record({"OnTouchTap", "", action, context, device, payload, 0, hold});
+    }
     void OnDeviceConnected(const std::string& device, const nlohmann::json& deviceInfo) override {
         Record({"OnDeviceConnected", "", "", "", device, deviceInfo});
     }
@@ -51,7 +69,8 @@ public:
     }
 
     // Waits until at least |count| calls were recorded; returns them all.
-    std::vector<RecordedCall> WaitForCalls(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::vector<RecordedCall> WaitForCalls(size_t count,
+                                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait_for(lock, timeout, [&] { return m_calls.size() >= count; });
         return m_calls;

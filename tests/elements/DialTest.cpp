@@ -1,0 +1,234 @@
+// Volume on a dial: the pacing of turns step by step, then the catalogue's
+// dial actions under the element manager with a recording host and an
+// in-memory controller link.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "elements/ActionCatalogue.h"
+#include "elements/CatalogueElements.h"
+#include "elements/ControlElementsManager.h"
+#include "elements/DialPacer.h"
+#include "elements/ElementTestRig.h"
+
+namespace {
+
+using Clock = DialPacer::Clock;
+
+TEST(DialPacerTest, AQuickTurnSendsAtOnceThenOncePerPaceAndLosesNoTick) {
+    DialPacer pacer;
+    const Clock::time_point start{};
+    std::vector<std::pair<Clock::time_point, int32_t>> sent;
+    // 60 ticks, one every 5 ms (300 ms of turning), the timer looking every 5 ms.
+    for (int i = 0; i < 60; ++i) {
+        const auto now = start + std::chrono::milliseconds(5 * i);
+        if (auto ticks = pacer.Turn("D", 1, now)) sent.emplace_back(now, *ticks);
+        for (const auto& [context, ticks] : pacer.TakeDue(now)) sent.emplace_back(now, ticks);
+    }
+    const auto end = start + std::chrono::milliseconds(300);
+    ASSERT_TRUE(pacer.MsUntilDue(end));
+    EXPECT_LE(*pacer.MsUntilDue(end), 100);
+    for (const auto& [context, ticks] : pacer.TakeDue(end + DialPacer::kPace)) sent.emplace_back(end, ticks);
+
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.front(), std::make_pair(start, 1)) << "the first tick goes out at once";
+    int32_t total = 0;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        total += sent[i].second;
+        if (i > 0) {
+            EXPECT_GE(sent[i].first - sent[i - 1].first, DialPacer::kPace) << "send " << i;
+        }
+    }
+    EXPECT_EQ(total, 60);
+    EXPECT_LE(sent.size(), 5u);
+    EXPECT_FALSE(pacer.MsUntilDue(end + DialPacer::kPace)) << "nothing waits after the last send";
+}
+
+TEST(DialPacerTest, TurnsCancellingOutAreStillDueAndForgottenDialsSendNothing) {
+    DialPacer pacer;
+    const Clock::time_point start{};
+    ASSERT_EQ(pacer.Turn("A", 2, start), 2);
+    ASSERT_EQ(pacer.Turn("B", -1, start), -1);
+    EXPECT_FALSE(pacer.Turn("A", 3, start + 10ms));
+    EXPECT_FALSE(pacer.Turn("A", -3, start + 20ms));
+    EXPECT_FALSE(pacer.Turn("B", -4, start + 30ms));
+    EXPECT_TRUE(pacer.TakeDue(start + 99ms).empty()) << "before the pace has passed";
+    pacer.Forget("B");
+    const auto due = pacer.TakeDue(start + 100ms);
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(due[0], std::make_pair(std::string("A"), 0)) << "the last level must still go out";
+    // A dial left alone for a pace turns at once again.
+    EXPECT_EQ(pacer.Turn("A", 1, start + 200ms), 1);
+}
+
+const std::string kLevel = std::string(kActionPrefix) + "media-request-set-volume-level";
+const std::string kUp = std::string(kActionPrefix) + "media-request-nudge-volume-up";
+const std::string kMute = std::string(kActionPrefix) + kMuteAction;
+const json kDialAppears = {{"controller", "Encoder"}, {"settings", json::object()}};
+
+class DialElementTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        BuildActionCatalogue(*m_manager, m_rig.client);
+        m_manager->SignalEventMessage(Event(SystemMessages::kConnected));
+        m_manager->SignalEventMessage(SignedIn(true));
+        m_manager->SignalEventMessage(
+            Event(SystemMessages::kSupportFunctions, {{kLevel, true}, {kUp, true}}));
+    }
+    void TearDown() override {
+        m_rig.client->Stop();
+        m_manager.reset();
+    }
+    // The commands written so far with this name, as their "data".
+    std::vector<json> Written(const std::string& name) {
+        std::vector<json> data;
+        for (const json& message : m_rig.transport->Written())
+            if (message["payload"]["command"]["name"] == name)
+                data.push_back(message["payload"]["command"]["data"]);
+        return data;
+    }
+    // Waits until a command with this name carries |data|.
+    bool WaitForData(const std::string& name, const json& data) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            for (const json& sent : Written(name))
+                if (sent == data) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+    json LastFeedback(const std::string& context) {
+        auto sent = m_host.Sent("setFeedback", context);
+        return sent.empty() ? json() : sent.back()["payload"];
+    }
+
+    FakeHost m_host;
+    ControllerRig m_rig;
+    std::unique_ptr<ControlElementsManager> m_manager = std::make_unique<ControlElementsManager>();
+};
+
+TEST_F(DialElementTest, AFastTurnSendsTheFirstLevelAtOnceAndTheLastExactlyAndTheKeyStaysApart) {
+    m_manager->AddSdContext(kLevel, &m_host.connection, "D1", kDialAppears);
+    m_manager->AddSdContext(kLevel, &m_host.connection, "K1", json::object());
+    EXPECT_EQ(m_host.Sent("setFeedbackLayout", "D1").size(), 1u);
+    EXPECT_EQ(m_host.Sent("setTriggerDescription", "D1").size(), 1u);
+    EXPECT_TRUE(m_host.Sent("setImage", "D1").empty()) << "a dial gets its strip, not a key image";
+
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 50; ++i) m_manager->SignalDialRotate(kLevel, "D1", json::object(), 1);
+    const auto turning = std::chrono::steady_clock::now() - started;
+    ASSERT_TRUE(
+        WaitForData("media-request-set-volume-level-percent", {{"auto_unmute", true}, {"value", 100}}));
+    std::this_thread::sleep_for(300ms);  // nothing more may follow
+    const auto sent = Written("media-request-set-volume-level-percent");
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.front(), json({{"auto_unmute", true}, {"value", 75}})) << "70 and one step of 5";
+    EXPECT_EQ(sent.back(), json({{"auto_unmute", true}, {"value", 100}})) << "clamped at 100";
+    EXPECT_LE(sent.size(), 2u + static_cast<size_t>(turning / DialPacer::kPace)) << "no command per tick";
+    // The level is stored with the host, and the strip shows it.
+    const auto stored = m_host.Sent("setSettings", "D1");
+    ASSERT_FALSE(stored.empty());
+    EXPECT_EQ(stored.back()["payload"]["volume_value"], 100);
+    EXPECT_EQ(LastFeedback("D1")["value"], "100 %");
+    EXPECT_EQ(LastFeedback("D1")["indicator"], json({{"value", 100}, {"opacity", 1.0}}));
+
+    // Turned back below zero: clamped at 0. The key of the same action keeps its own level.
+    m_manager->SignalDialRotate(kLevel, "D1", json::object(), -1000);
+    ASSERT_TRUE(WaitForData("media-request-set-volume-level-percent", {{"auto_unmute", true}, {"value", 0}}));
+    m_manager->SignalKeyDown(kLevel, "K1", json::object());
+    EXPECT_TRUE(
+        WaitForData("media-request-set-volume-level-percent", {{"auto_unmute", true}, {"value", 70}}));
+    EXPECT_TRUE(m_host.Sent("setFeedback", "K1").empty());
+}
+
+TEST_F(DialElementTest, PushAndTouchToggleMuteAsReportedAndTheStripShowsIt) {
+    m_manager->AddSdContext(kLevel, &m_host.connection, "D1", kDialAppears);
+    m_manager->SignalDialDown(kLevel, "D1", json::object());
+    m_manager->SignalDialUp(kLevel, "D1", json::object());
+    ASSERT_TRUE(m_rig.transport->WaitForWritten(1));
+    EXPECT_EQ(Written("media-request-mute-on").size(), 1u);
+
+    m_manager->SignalEventMessage(FunctionState(kMute, "media-request-mute-on"));
+    EXPECT_EQ(LastFeedback("D1")["value"], "Muted");
+    EXPECT_EQ(LastFeedback("D1")["icon"]["value"], DialIcon(kMuteAction) + ".png");
+    m_manager->SignalTouchTap(kLevel, "D1", json::object(), false);
+    ASSERT_TRUE(m_rig.transport->WaitForWritten(2));
+    EXPECT_EQ(Written("media-request-mute-off").size(), 1u);
+
+    // With hold to confirm, a short tap does nothing; a long touch acts.
+    m_manager->SignalReceivedSettings(kLevel, "D1", {{"settings", {{"hold_to_confirm", true}}}});
+    m_manager->SignalTouchTap(kLevel, "D1", json::object(), false);
+    m_manager->SignalTouchTap(kLevel, "D1", json::object(), true);
+    ASSERT_TRUE(m_rig.transport->WaitForWritten(3));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(Written("media-request-mute-off").size(), 2u);
+    EXPECT_EQ(m_rig.transport->Written().size(), 3u);
+}
+
+TEST_F(DialElementTest, NudgeDialSendsOneNudgePerPaceInTheTurnsNetDirection) {
+    m_manager->AddSdContext(kUp, &m_host.connection, "D2",
+                            {{"controller", "Encoder"}, {"settings", {{"dial_step", 3}}}});
+    const auto started = std::chrono::steady_clock::now();
+    m_manager->SignalDialRotate(kUp, "D2", json::object(), -2);
+    // Within the same pace: +5 and -1 leave one nudge up of 4 ticks.
+    m_manager->SignalDialRotate(kUp, "D2", json::object(), 5);
+    m_manager->SignalDialRotate(kUp, "D2", json::object(), -1);
+    const bool withinPace = std::chrono::steady_clock::now() - started < DialPacer::kPace;
+    ASSERT_TRUE(m_rig.transport->WaitForWritten(2));
+    EXPECT_EQ(Written("media-request-nudge-volume-down"),
+              std::vector<json>({{{"auto_unmute", true}, {"step", 6}}}))
+        << "a turn against an up dial nudges down, by the dial's step per tick";
+    if (!withinPace) GTEST_SKIP() << "the machine was too slow to keep the turns within one pace";
+    EXPECT_EQ(Written("media-request-nudge-volume-up"),
+              std::vector<json>({{{"auto_unmute", true}, {"step", 12}}}));
+    EXPECT_EQ(LastFeedback("D2")["value"], "\u00b13 %");
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(m_rig.transport->Written().size(), 2u) << "one nudge for the whole pace";
+}
+
+TEST_F(DialElementTest, OfflineTheStripSaysSoAndHeldBackTurnsAreDropped) {
+    m_manager->AddSdContext(kLevel, &m_host.connection, "D1", kDialAppears);
+    m_manager->SignalDialRotate(kLevel, "D1", json::object(), 1);
+    m_manager->SignalDialRotate(kLevel, "D1", json::object(), 1);  // held back for a pace
+    m_manager->SignalEventMessage(Event(SystemMessages::kDisconnected));
+    m_manager->SignalDialRotate(kLevel, "D1", json::object(), 1);
+    m_manager->SignalDialDown(kLevel, "D1", json::object());
+    ASSERT_TRUE(m_rig.transport->WaitForWritten(1));
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(Written("media-request-set-volume-level-percent"),
+              std::vector<json>({{{"auto_unmute", true}, {"value", 75}}}));
+    EXPECT_EQ(m_rig.transport->Written().size(), 1u);
+    // Drawn at the timer's tick; the strip is dimmed and says why.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (LastFeedback("D1")["value"] != "Offline" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    const json strip = LastFeedback("D1");
+    EXPECT_EQ(strip["value"], "Offline");
+    EXPECT_EQ(strip["indicator"]["value"], 75) << "the level that went out, not the one held back";
+    EXPECT_LT(strip["indicator"]["opacity"].get<double>(), 0.5);
+    EXPECT_LT(strip["icon"]["opacity"].get<double>(), 0.5);
+    // Drawn once: the ticks that follow send the same strip no more.
+    const size_t shown = m_host.Sent("setFeedback", "D1").size();
+    m_manager->RedrawAll();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(m_host.Sent("setFeedback", "D1").size(), shown + 1) << "after waking, once again and no more";
+}
+
+TEST_F(DialElementTest, DialEventsOfKeysOrUnknownContextsChangeNothing) {
+    m_manager->AddSdContext(kLevel, &m_host.connection, "K1", json::object());
+    m_manager->SignalDialRotate(kLevel, "K1", json::object(), 3);
+    m_manager->SignalDialRotate(kLevel, "nowhere", json::object(), 3);
+    m_manager->SignalDialDown(kLevel, "K1", json::object());
+    m_manager->SignalTouchTap(kLevel, "nowhere", json::object(), false);
+    // A key-only action that appears as a dial stays a key.
+    const std::string skip = std::string(kActionPrefix) + "alerts-skip";
+    m_manager->AddSdContext(skip, &m_host.connection, "S1", kDialAppears);
+    m_manager->SignalDialRotate(skip, "S1", json::object(), 1);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(m_rig.transport->Written().empty());
+    EXPECT_TRUE(m_host.Sent("setFeedback").empty());
+    EXPECT_TRUE(m_host.Sent("setSettings").empty());
+}
+
+}  // namespace
