@@ -172,11 +172,11 @@ TEST_F(HostFaultsTest, SettingsForKeysNeverShownLeaveNothingBehind) {
     constexpr int kNeverShown = 10000;
     Settle();
     const ChildProcess::Usage before = Usage();
-    // 10 000 messages whose notes and contexts are long enough that keeping
-    // what they carry, or only their contexts, would cost well over the bound
-    // (about 20 MB and 8 MB); more messages of the same size prove nothing more.
-    const std::string note(1000, 'n');
-    const std::string padding(800, 'c');
+    // Long notes and contexts: a plug-in that kept what these messages carry
+    // would hold over 30 MB, more than the bound allows, so a few thousand
+    // messages show what many more small ones would.
+    const std::string note(2000, 'n');
+    const std::string padding(1000, 'c');
     for (int i = 0; i < kNeverShown; ++i) {
         const std::string& action = kActions[i % kActions.size()];
         const std::string context = "never-shown-" + std::to_string(i) + "-" + padding;
