@@ -173,10 +173,10 @@ TEST_F(HostFaultsTest, SettingsForKeysNeverShownLeaveNothingBehind) {
     Settle();
     const ChildProcess::Usage before = Usage();
     // Long notes and contexts: a plug-in that kept what these messages carry
-    // would hold over 30 MB, more than the bound allows, so a few thousand
-    // messages show what many more small ones would.
-    const std::string note(2000, 'n');
-    const std::string padding(1000, 'c');
+    // would hold about 25 MB, more than the bound allows and no less than
+    // five times as many messages with 200-character notes would hold.
+    const std::string note(1500, 'n');
+    const std::string padding(800, 'c');
     for (int i = 0; i < kNeverShown; ++i) {
         const std::string& action = kActions[i % kActions.size()];
         const std::string context = "never-shown-" + std::to_string(i) + "-" + padding;
