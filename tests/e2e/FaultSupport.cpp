@@ -20,8 +20,17 @@ std::string ContextOf(const std::string& action) {
     return "ctx-" + action.substr(action.rfind('.') + 1);
 }
 
+namespace {
+// A second key of a plain action, pressed only to learn when the presses made
+// before it have been handled (commands reach the controller in press order).
+const std::string kProbeAction = "com.vantora.kestrel.media-request-next-item";
+const std::string kProbeContext = "ctx-usable-probe";
+const std::string kPumpAction = "com.vantora.kestrel.emberfall-pump";
+}  // namespace
+
 void ShowEveryKey(PluginHarness& plugin) {
     for (const auto& action : kActions) plugin.Appear(action, ContextOf(action));
+    plugin.Appear(kProbeAction, kProbeContext);
 }
 
 size_t CommandsFrom(const std::vector<json>& commands, const std::string& context) {
@@ -46,15 +55,34 @@ size_t CommandsFrom(const std::vector<json>& commands, const std::string& contex
             return ::testing::AssertionFailure() << "keys without effect:" << names;
         }
         for (const auto& action : waiting) plugin.KeyDown(action, ContextOf(action));
-        // The pump sends about a second after its last press.
-        auto round = std::chrono::steady_clock::now() + 2500ms;
-        while (!waiting.empty() && std::chrono::steady_clock::now() < round) {
-            std::this_thread::sleep_for(100ms);
-            const auto now = plugin.AllControllerCommands();
-            for (auto it = waiting.begin(); it != waiting.end();) {
-                it = CommandsFrom(now, ContextOf(*it)) > before[*it] ? waiting.erase(it) : std::next(it);
+        const size_t pressed = waiting.size();
+        const size_t probesBefore = CommandsFrom(plugin.AllControllerCommands(), kProbeContext);
+        // The pump sends about a second after its last press, so a round
+        // lasts up to 2.5 s. While none of its presses has arrived, a probe
+        // is pressed now and then; once a probe arrives first, the round's
+        // presses (but the pump's) were dropped, say because the link was not
+        // up yet, and the next round begins at once.
+        bool dropped = false;
+        auto now = std::chrono::steady_clock::now();
+        const auto round = now + 2500ms;
+        auto nextProbe = now;
+        while (!waiting.empty() && !dropped && now < round) {
+            if (waiting.size() == pressed && now >= nextProbe) {
+                plugin.KeyDown(kProbeAction, kProbeContext);
+                nextProbe = now + 300ms;
             }
+            std::this_thread::sleep_for(100ms);
+            const auto arrived = plugin.AllControllerCommands();
+            for (auto it = waiting.begin(); it != waiting.end();) {
+                it = CommandsFrom(arrived, ContextOf(*it)) > before[*it] ? waiting.erase(it) : std::next(it);
+            }
+            const bool onlyPump = waiting.size() == 1 && *waiting.begin() == kPumpAction;
+            dropped =
+                waiting.size() == pressed && !onlyPump && CommandsFrom(arrived, kProbeContext) > probesBefore;
+            now = std::chrono::steady_clock::now();
         }
+        // A later probe may still be on its way; it must not end the next round.
+        if (dropped) std::this_thread::sleep_for(300ms);
     }
     return ::testing::AssertionSuccess();
 }

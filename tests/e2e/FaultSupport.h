@@ -20,7 +20,8 @@ extern const std::vector<std::string> kActions;  // full identifiers, catalogue 
 
 std::string ContextOf(const std::string& action);
 
-// Makes one key of every action appear.
+// Makes one key of every action appear, and a second key of a plain action
+// that EveryKeyUsable presses to learn when earlier presses were dropped.
 void ShowEveryKey(PluginHarness& plugin);
 
 // Presses every key whose command has not reached the controller since this

@@ -169,12 +169,17 @@ TEST_F(HostFaultsTest, KeyShownTwoHundredTimesIsOneKeyWithOneEchoPerChange) {
 }
 
 TEST_F(HostFaultsTest, SettingsForKeysNeverShownLeaveNothingBehind) {
+    constexpr int kNeverShown = 10000;
     Settle();
     const ChildProcess::Usage before = Usage();
-    const std::string note(200, 'n');
-    for (int i = 0; i < 50000; ++i) {
+    // Long notes and contexts: a plug-in that kept what these messages carry
+    // would hold about 25 MB, more than the bound allows and no less than
+    // five times as many messages with 200-character notes would hold.
+    const std::string note(1500, 'n');
+    const std::string padding(800, 'c');
+    for (int i = 0; i < kNeverShown; ++i) {
         const std::string& action = kActions[i % kActions.size()];
-        const std::string context = "never-shown-" + std::to_string(i);
+        const std::string context = "never-shown-" + std::to_string(i) + "-" + padding;
         const char* event = i % 4 == 0   ? "sendToPlugin"
                             : i % 4 == 1 ? "titleParametersDidChange"
                                          : "didReceiveSettings";
@@ -186,8 +191,8 @@ TEST_F(HostFaultsTest, SettingsForKeysNeverShownLeaveNothingBehind) {
     }
     Settle(std::chrono::minutes(10));
     const ChildProcess::Usage after = Usage();
-    std::cout << "[ figures  ] 50 000 settings for keys never shown: " << Megabytes(before) << " -> "
-              << Megabytes(after) << " MB resident\n";
+    std::cout << "[ figures  ] " << kNeverShown << " settings for keys never shown: " << Megabytes(before)
+              << " -> " << Megabytes(after) << " MB resident\n";
     ExpectBounded(before, after, 24);
     ExpectResponsiveAndQuickExit();
 }
