@@ -567,8 +567,11 @@ int32_t NumberSetting(const json& settings, const char* key, int32_t fallback, c
     }
 }
 
-int32_t DialStep(const json& settings, const std::string& owner) {
-    return std::clamp(NumberSetting(settings, "dial_step", kDefaultDialStep, owner), 1, kLargestStep);
+// The step of one tick: a level dial has a step of its own ("dial_step"); a
+// nudging dial nudges by the step its settings page sets ("volume_step").
+int32_t DialStep(const json& settings, bool setsLevel, const std::string& owner) {
+    const char* key = setsLevel ? "dial_step" : "volume_step";
+    return std::clamp(NumberSetting(settings, key, kDefaultDialStep, owner), 1, kLargestStep);
 }
 
 int32_t DialLevel(const json& settings, const std::string& owner) {
@@ -596,7 +599,7 @@ void ControlElementBase::DialRotate(const std::string& context, int32_t ticks) {
     json& settings = *SettingsEntry(context);
     if (m_dial->setsLevel) {
         const int64_t moved = static_cast<int64_t>(DialLevel(settings, m_name)) +
-                              static_cast<int64_t>(ticks) * DialStep(settings, m_name);
+                              static_cast<int64_t>(ticks) * DialStep(settings, true, m_name);
         settings["volume_value"] = std::clamp<int64_t>(moved, 0, 100);
         ShowDial(context);
     }
@@ -658,7 +661,7 @@ void ControlElementBase::SendTurn(const std::string& context, int32_t ticks) {
     if (ticks == 0) return;  // turned back and forth within one pace
     // One nudge for the turns of one pace, as far as they would have gone one by one.
     const int64_t step =
-        static_cast<int64_t>(DialStep(settings, m_name)) * std::abs(static_cast<int64_t>(ticks));
+        static_cast<int64_t>(DialStep(settings, false, m_name)) * std::abs(static_cast<int64_t>(ticks));
     settings["volume_step"] = std::min<int64_t>(step, kLargestStep);
     SendCommand(*m_dial->client, context, ticks > 0 ? m_dial->nudgeUp : m_dial->nudgeDown, settings,
                 std::move(completion));
@@ -703,7 +706,7 @@ json ControlElementBase::DialFeedback(const std::string& context) {
     } else if (m_dial->setsLevel) {
         text = std::to_string(DialLevel(settings, m_name)) + " %";
     } else {
-        text = "\u00b1" + std::to_string(DialStep(settings, m_name)) + " %";
+        text = "\u00b1" + std::to_string(DialStep(settings, false, m_name)) + " %";
     }
     // A nudging dial does not know the level: its bar stays hidden.
     const double barOpacity = !m_dial->setsLevel ? 0.0 : !active ? 0.3 : muted ? 0.5 : 1.0;

@@ -78,14 +78,15 @@ export class HostStandIn {
 
   // Loads a page of the plug-in folder and connects it as the host would.
   // |language| and |colors| are what the host's info says of itself;
-  // |prepare| runs in the page before the host connects it.
-  async open(page, { uuid = "PI-CONTEXT-1", action, settings = {}, language = "en", colors, prepare } = {}) {
+  // |prepare| runs in the page before the host connects it; |controller|
+  // "Encoder" opens it for a dial.
+  async open(page, { uuid = "PI-CONTEXT-1", action, settings = {}, language = "en", colors, prepare, controller } = {}) {
     this.inbox.queue.length = 0; // what the previous page sent last
     await this.page.goto(pathToFileURL(path.join(pluginFolder, "pi", page)).href);
     const info = { application: { language, platform: "windows", version: "6.5.0" },
       plugin: { uuid: "com.vantora.kestrel", version: pluginVersion }, devicePixelRatio: 1, colors };
     const actionInfo = { action, context: uuid, device: "DEV1",
-      payload: { settings, coordinates: { column: 0, row: 0 } } };
+      payload: { settings, coordinates: { column: 0, row: 0 }, ...(controller && { controller }) } };
     if (prepare) await this.page.evaluate(prepare);
     await this.page.evaluate(
       ([port, id, infoText, actionText]) =>

@@ -175,6 +175,28 @@ describe("volume level page", () => {
   });
 });
 
+describe("on a dial", () => {
+  test("the volume pages show a step per tick, which only a dial's settings carry", async () => {
+    await openAndRegister("volume-level.html", LEVEL, { volume_value: 40, auto_unmute: "1" }, { controller: "Encoder" });
+    assert.equal(await host.page.isVisible("#dial_step"), true);
+    assert.equal(await host.page.inputValue("#dial_step"), "5");
+    await host.page.fill("#dial_step", "2");
+    assert.deepEqual(await nextSettings(), { volume_value: 40, auto_unmute: "1", dial_step: 2, ...HOLD_OFF });
+    await host.page.fill("#dial_step", "0");
+    assert.equal(await host.page.getAttribute("#dial_step", "aria-invalid"), "true");
+
+    // On a key the row is gone (the key's settings are checked exactly above).
+    await openAndRegister("volume-level.html", LEVEL, { volume_value: 40 });
+    assert.equal(await host.page.locator("#dial_step").count(), 0);
+
+    await openAndRegister("volume-nudge.html", NUDGE, { volume_step: 5 }, { controller: "Encoder" });
+    assert.equal((await host.page.locator(".unit:visible").allTextContents()).join(), "% per tick");
+    await openAndRegister("volume-nudge.html", NUDGE, { volume_step: 5 });
+    assert.equal((await host.page.locator(".unit:visible").allTextContents()).join(), "% per press");
+    assert.deepEqual(host.pageErrors, []);
+  });
+});
+
 describe("languages", () => {
   const text = (selector) => host.page.locator(selector).first().textContent();
 

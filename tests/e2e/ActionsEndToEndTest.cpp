@@ -441,7 +441,7 @@ TEST_F(DialEndToEndTest, TurnsSendTheClampedLevelPacedAndPushesFollowTheReported
     auto sent = m_plugin.WaitForControllerCommand(kLevelCommand);
     ASSERT_TRUE(sent);
     EXPECT_EQ(*sent, ExpectedCommand(kLevelAction, "dial-level", kLevelCommand,
-                                        {{"auto_unmute", true}, {"value", 75}}));
+                                     {{"auto_unmute", true}, {"value", 75}}));
 
     // A fast turn: 50 ticks at once go out as few commands, the last one exact (clamped).
     const auto turned = std::chrono::steady_clock::now();
@@ -477,10 +477,11 @@ TEST_F(DialEndToEndTest, TurnsSendTheClampedLevelPacedAndPushesFollowTheReported
     sent = m_plugin.WaitForControllerCommand(kLevelCommand);
     ASSERT_TRUE(sent);
     EXPECT_EQ((*sent)["payload"]["command"]["data"], json({{"auto_unmute", true}, {"value", 70}}));
+    // Two ticks of the nudge page's step (the default 10) each.
     m_plugin.DialEvent("dialRotate", kNudgeUpAction, "dial-up", {{"ticks", -2}, {"pressed", false}});
     sent = m_plugin.WaitForControllerCommand("media-request-nudge-volume-down");
     ASSERT_TRUE(sent);
-    EXPECT_EQ((*sent)["payload"]["command"]["data"], json({{"auto_unmute", true}, {"step", 10}}));
+    EXPECT_EQ((*sent)["payload"]["command"]["data"], json({{"auto_unmute", true}, {"step", 20}}));
 }
 
 TEST_F(DialEndToEndTest, OfflineTheStripSaysSoAndTurnsAndPushesSendNothing) {

@@ -168,7 +168,7 @@ TEST_F(DialElementTest, PushAndTouchToggleMuteAsReportedAndTheStripShowsIt) {
 
 TEST_F(DialElementTest, NudgeDialSendsOneNudgePerPaceInTheTurnsNetDirection) {
     m_manager->AddSdContext(kUp, &m_host.connection, "D2",
-                            {{"controller", "Encoder"}, {"settings", {{"dial_step", 3}}}});
+                            {{"controller", "Encoder"}, {"settings", {{"volume_step", 3}}}});
     const auto started = std::chrono::steady_clock::now();
     m_manager->SignalDialRotate(kUp, "D2", json::object(), -2);
     // Within the same pace: +5 and -1 leave one nudge up of 4 ticks.
@@ -178,7 +178,7 @@ TEST_F(DialElementTest, NudgeDialSendsOneNudgePerPaceInTheTurnsNetDirection) {
     ASSERT_TRUE(m_rig.transport->WaitForWritten(2));
     EXPECT_EQ(Written("media-request-nudge-volume-down"),
               std::vector<json>({{{"auto_unmute", true}, {"step", 6}}}))
-        << "a turn against an up dial nudges down, by the dial's step per tick";
+        << "a turn against an up dial nudges down, by the nudge step per tick";
     if (!withinPace) GTEST_SKIP() << "the machine was too slow to keep the turns within one pace";
     EXPECT_EQ(Written("media-request-nudge-volume-up"),
               std::vector<json>({{{"auto_unmute", true}, {"step", 12}}}));

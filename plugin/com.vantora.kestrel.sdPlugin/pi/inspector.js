@@ -112,6 +112,7 @@
     var actionInfo = parseJson(actionInfoText) || {};
     this.action = actionInfo.action || "";
     var payload = actionInfo.payload || {};
+    this.useController(payload.controller === "Encoder");
     this.applySettings(payload.settings);
     this.bindInputs();
 
@@ -206,6 +207,26 @@
         this.markValidity(key, input, number);
       }
     }
+  };
+
+  // A page opened for a dial shows the rows marked data-dial-only and hides
+  // the texts marked data-key-only. On a key the dial's rows go, with their
+  // settings: a key's settings stay exactly what they were.
+  Inspector.prototype.useController = function (dial) {
+    var self = this;
+    forEach(this.doc.querySelectorAll("[data-key-only]"), function (element) {
+      element.hidden = dial;
+    });
+    forEach(this.doc.querySelectorAll("[data-dial-only]"), function (row) {
+      if (dial) {
+        row.hidden = false;
+        return;
+      }
+      forEach(row.querySelectorAll("[data-setting]"), function (input) {
+        delete self.fields[input.getAttribute("data-setting")];
+      });
+      row.parentNode.removeChild(row);
+    });
   };
 
   // Rows marked data-shown-with="<key>" appear only while that box is ticked.
