@@ -10,6 +10,7 @@ import { tmpdir } from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
+import { eventually } from "./eventually.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const setVolume = "com.vantora.kestrel.media-request-set-volume-level";
@@ -37,17 +38,6 @@ const place = (page, dial, action) =>
 const pixel = (page, dial, x, y) =>
   segment(page, dial).evaluate((canvas, [x, y]) => Array.from(canvas.getContext("2d").getImageData(x, y, 1, 1).data),
     [x, y]);
-
-async function eventually(what, check, timeout = 8000) {
-  const deadline = Date.now() + timeout;
-  let last;
-  while (Date.now() < deadline) {
-    last = await check();
-    if (last === true) return;
-    await new Promise((resolve) => setTimeout(resolve, 100));
-  }
-  assert.fail(`${what} (last: ${JSON.stringify(last)})`);
-}
 
 let browser;
 before(async () => {

@@ -7,6 +7,7 @@ import { after, before, describe, test } from "node:test";
 import { existsSync } from "node:fs";
 import path from "node:path";
 import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
+import { eventually } from "./eventually.mjs";
 
 const prefix = "com.vantora.kestrel.";
 const built = existsSync(path.join(defaultBin, "deck-sim")) && existsSync(path.join(defaultBin, "kestrel-sdplugin"));
@@ -42,18 +43,6 @@ async function differenceFromFile(page, action, file) {
     },
     { selector: keySelector(action), file },
   );
-}
-
-// Waits until |check| holds, polling; fails with |what| after |timeout| ms.
-async function eventually(what, check, timeout = 8000) {
-  const deadline = Date.now() + timeout;
-  let last;
-  while (Date.now() < deadline) {
-    last = await check();
-    if (last === true) return;
-    await new Promise((resolve) => setTimeout(resolve, 150));
-  }
-  assert.fail(`${what} (last: ${JSON.stringify(last)})`);
 }
 
 const SAME = 0.002; // a picture re-encoded by the plug-in

@@ -129,6 +129,16 @@ void PluginHarness::Control(const std::string& line) {
 }
 
 void PluginHarness::Appear(const std::string& action, const std::string& context, const json& settings) {
+    SendWillAppear(action, context, settings, "Keypad");
+}
+
+void PluginHarness::AppearOnDial(const std::string& action, const std::string& context,
+                                 const json& settings) {
+    SendWillAppear(action, context, settings, "Encoder");
+}
+
+void PluginHarness::SendWillAppear(const std::string& action, const std::string& context,
+                                   const json& settings, const char* controller) {
     json willAppear = {{"event", "willAppear"},
                        {"action", action},
                        {"context", context},
@@ -136,26 +146,12 @@ void PluginHarness::Appear(const std::string& action, const std::string& context
                        {"payload",
                         {{"settings", settings},
                          {"coordinates", {{"column", 0}, {"row", 0}}},
-                         {"controller", "Keypad"},
+                         {"controller", controller},
                          {"state", 0},
                          {"isInMultiAction", false}}}};
     m_host.SendText(willAppear.dump());
     if (m_hostFlavour.AnnouncesTitleParameters())
         m_host.SendText(HostFlavour::TitleParameters(willAppear, "").dump());
-}
-
-void PluginHarness::AppearOnDial(const std::string& action, const std::string& context,
-                                 const json& settings) {
-    json willAppear = {{"event", "willAppear"},
-                       {"action", action},
-                       {"context", context},
-                       {"device", "DEV1"},
-                       {"payload",
-                        {{"settings", settings},
-                         {"coordinates", {{"column", 0}, {"row", 0}}},
-                         {"controller", "Encoder"},
-                         {"isInMultiAction", false}}}};
-    m_host.SendText(willAppear.dump());
 }
 
 void PluginHarness::DialEvent(const std::string& event, const std::string& action, const std::string& context,

@@ -107,6 +107,8 @@ public:
     std::string PluginOutput() const { return m_plugin.Output(); }
 
 private:
+    void SendWillAppear(const std::string& action, const std::string& context, const nlohmann::json& settings,
+                        const char* controller);
     void DrainHost(std::chrono::milliseconds wait);
 
     PluginHarness(HostFlavour host, std::string program, EnvironmentOverrides environment,
