@@ -256,4 +256,44 @@ describe("a volume dial with the real plug-in", {
     await knob(page, 0).click();
     await sim.log.waitFor(/^controller-sim: \{.*media-request-mute-(on|off)/, { from });
   });
+  test("a dial's settings page shows the dial's step, and the step set there moves the level", async () => {
+    await place(page, 2, setVolume);
+    await eventually("the plug-in drew the strip", async () => typeof (await drawn(page, 2)).indicator === "number" || drawn(page, 2));
+    await page.click('.dial-cell[data-dial="2"] [data-inspect-dial]');
+    const step = page.frameLocator("#inspector-frame").locator("#dial_step");
+    await step.waitFor({ state: "visible" });
+    assert.match(await page.locator("#inspector-name").textContent(), /Set Media Volume on dial 3/);
+    await step.fill("2");
+    await eventually("the dial's settings were stored", async () =>
+      (await page.locator("#log li", { hasText: /stored settings of Set Media Volume: .*"dial_step":2[,}]/ }).count()) > 0);
+
+    const before = (await drawn(page, 2)).indicator;
+    const from = sim.log.lines.length;
+    await knob(page, 2).hover();
+    await page.mouse.wheel(0, before < 98 ? -100 : 100);
+    const line = await sim.log.waitFor(/^controller-sim: \{.*media-request-set-volume-level-percent/, { from });
+    const level = JSON.parse(line.slice("controller-sim: ".length)).payload.command.data.value;
+    assert.equal(level, before < 98 ? before + 2 : before - 2);
+  });
+});
+
+describe("a key's settings page of a dial-capable action", {
+  skip: (!built && "build the linux preset first") ||
+    (!pluginDeclaresDials() && "the built plug-in does not offer Set Media Volume on a dial yet"),
+}, () => {
+  // Set Media Volume is no key of the +: the XL has it.
+  test("has no dial rows", async () => {
+    const sim = await startDeckSim({ withController: false });
+    const page = await browser.context.newPage();
+    try {
+      await page.goto(sim.url);
+      await page.click(`.slot:has(.key[data-action="${setVolume}"]) [data-inspect]`);
+      const frame = page.frameLocator("#inspector-frame");
+      await frame.locator("#volume_value").waitFor({ state: "visible" });
+      assert.equal(await frame.locator("#dial_step").count(), 0);
+    } finally {
+      await page.close();
+      await sim.stop();
+    }
+  });
 });

@@ -225,3 +225,128 @@ TEST(PlusDeckHostTest, OpenDeckNamesDialContextsByEncoderAndAnnouncesTheirTitleP
     EXPECT_EQ(out.toPlugin[1]["context"], context);
     EXPECT_EQ(out.toPlugin[1]["payload"]["controller"], "Encoder");
 }
+
+namespace {
+
+// The inspector message the page got, if any.
+json InspectorView(const Outbox& out) {
+    for (const json& message : out.toPage) {
+        if (message.value("type", "") == "inspector") return message;
+    }
+    return json();
+}
+
+// A + whose Set Media Volume (on dial 2) and Emberfall (key 1) have settings pages.
+class PlusInspectorTest : public ::testing::Test {
+protected:
+    PlusInspectorTest()
+        : m_deck(PagedActions(), Contexts(), "PLUGINUUID", "1.2.3.4", HostFlavour(), DeviceModel::Plus()) {
+        bool accepted = false;
+        m_deck.RegisterPlugin({{"event", "registerPlugin"}, {"uuid", "PLUGINUUID"}}, accepted);
+        m_deck.PlaceOnDial(2, kSetVolume, "DIAL2");
+    }
+    static std::vector<ActionEntry> PagedActions() {
+        ActionTable table;
+        table.ApplyManifest(R"({"Actions": [
+            {"UUID": "com.vantora.kestrel.media-request-set-volume-level", "PropertyInspectorPath": "pi/volume-level.html",
+             "Encoder": {"layout": "$B1"}},
+            {"UUID": "com.vantora.kestrel.emberfall", "PropertyInspectorPath": "pi/status.html"}]})");
+        return table.Entries();
+    }
+    // Opens dial 2's page as the page and the inspector would; returns what went out on appearing.
+    Outbox OpenDialPage() {
+        json view = InspectorView(m_deck.SelectDialInspector(2));
+        EXPECT_EQ(view["dial"], 2);
+        EXPECT_TRUE(m_deck.RegisterInspector({{"event", "registerPropertyInspector"}, {"uuid", "DIAL2"}}));
+        return m_deck.InspectorAppeared();
+    }
+    Outbox FromDialPage(const std::string& event, const json& payload) {
+        return m_deck.FromInspector({{"event", event}, {"context", "DIAL2"}, {"payload", payload}});
+    }
+    Outbox FromPluginToDial(const std::string& event, const json& payload) {
+        return m_deck.FromPlugin({{"event", event}, {"context", "DIAL2"}, {"payload", payload}});
+    }
+
+    VirtualDeck m_deck;
+};
+
+}  // namespace
+
+TEST_F(PlusInspectorTest, ADialsPageIsToldItIsOnADialAndSpeaksForTheDialsContext) {
+    json view = InspectorView(m_deck.SelectDialInspector(2));
+    EXPECT_TRUE(view["index"].is_null());
+    EXPECT_EQ(view["dial"], 2);
+    EXPECT_EQ(view["uuid"], "DIAL2");
+    EXPECT_EQ(view["url"], "/plugin/pi/volume-level.html");
+    json actionInfo = json::parse(view["actionInfo"].get<std::string>());
+    EXPECT_EQ(actionInfo["context"], "DIAL2");
+    EXPECT_EQ(actionInfo["payload"]["controller"], "Encoder");
+    EXPECT_EQ(actionInfo["payload"]["coordinates"], json({{"column", 2}, {"row", 0}}));
+    // Only the dial's context registers it.
+    EXPECT_FALSE(m_deck.RegisterInspector({{"event", "registerPropertyInspector"}, {"uuid", "CTX1"}}));
+
+    Outbox appeared = OpenDialPage();
+    ASSERT_EQ(appeared.toPlugin.size(), 1u);
+    EXPECT_EQ(appeared.toPlugin[0]["event"], "propertyInspectorDidAppear");
+    EXPECT_EQ(appeared.toPlugin[0]["context"], "DIAL2");
+
+    json edited = {{"dial_step", 2}};
+    Outbox stored = FromDialPage("setSettings", edited);
+    ASSERT_EQ(stored.toPlugin.size(), 1u);
+    EXPECT_EQ(stored.toPlugin[0]["event"], "didReceiveSettings");
+    EXPECT_EQ(stored.toPlugin[0]["context"], "DIAL2");
+    EXPECT_EQ(m_deck.Dials()[2].placed.settings, edited);
+    // The next turn carries them.
+    EXPECT_EQ(m_deck.DialRotate(2, 1, false).toPlugin[0]["payload"]["settings"], edited);
+    Outbox sent = FromDialPage("sendToPlugin", {{"ask", "state"}});
+    ASSERT_EQ(sent.toPlugin.size(), 1u);
+    EXPECT_EQ(sent.toPlugin[0]["context"], "DIAL2");
+
+    // The plug-in's answers and its own setSettings reach the open page.
+    Outbox answer = FromPluginToDial("sendToPropertyInspector", {{"state", "online"}});
+    ASSERT_EQ(answer.toInspector.size(), 1u);
+    EXPECT_EQ(answer.toInspector[0]["context"], "DIAL2");
+    EXPECT_EQ(answer.toInspector[0]["payload"], json({{"state", "online"}}));
+    Outbox level = FromPluginToDial("setSettings", {{"dial_step", 2}, {"volume_value", 55}});
+    ASSERT_EQ(level.toInspector.size(), 1u);
+    EXPECT_EQ(level.toInspector[0]["event"], "didReceiveSettings");
+    EXPECT_EQ(level.toInspector[0]["payload"]["settings"]["volume_value"], 55);
+}
+
+TEST_F(PlusInspectorTest, OnlyOnePageIsOpenAndADialsPageGoesWithItsAction) {
+    OpenDialPage();
+    // A key's page closes the dial's first.
+    Outbox key = m_deck.SelectInspector(1);
+    ASSERT_EQ(key.toPlugin.size(), 1u);
+    EXPECT_EQ(key.toPlugin[0]["event"], "propertyInspectorDidDisappear");
+    EXPECT_EQ(key.toPlugin[0]["context"], "DIAL2");
+    EXPECT_EQ(InspectorView(key)["index"], 1);
+    EXPECT_TRUE(InspectorView(key)["dial"].is_null());
+    EXPECT_TRUE(FromDialPage("getSettings", json()).toInspector.empty());
+    EXPECT_TRUE(FromPluginToDial("sendToPropertyInspector", {{"a", 1}}).toInspector.empty());
+    EXPECT_TRUE(m_deck.RegisterInspector({{"event", "registerPropertyInspector"}, {"uuid", "CTX1"}}));
+    m_deck.InspectorAppeared();
+
+    // And the dial's page closes the key's.
+    Outbox back = m_deck.SelectDialInspector(2);
+    ASSERT_EQ(back.toPlugin.size(), 1u);
+    EXPECT_EQ(back.toPlugin[0]["context"], "CTX1");
+    EXPECT_TRUE(m_deck.RegisterInspector({{"event", "registerPropertyInspector"}, {"uuid", "DIAL2"}}));
+    m_deck.InspectorAppeared();
+
+    // Clearing the dial closes its page before the action disappears.
+    Outbox cleared = m_deck.PlaceOnDial(2, "", "");
+    ASSERT_EQ(cleared.toPlugin.size(), 2u);
+    EXPECT_EQ(cleared.toPlugin[0]["event"], "propertyInspectorDidDisappear");
+    EXPECT_EQ(cleared.toPlugin[1]["event"], "willDisappear");
+    EXPECT_TRUE(InspectorView(cleared)["dial"].is_null());
+    EXPECT_FALSE(m_deck.InspectorSelected());
+    EXPECT_TRUE(FromDialPage("setSettings", {{"dial_step", 9}}).toPlugin.empty());
+
+    // An empty dial, or an action without a page, opens nothing.
+    EXPECT_TRUE(InspectorView(m_deck.SelectDialInspector(2))["url"].is_null());
+    m_deck.PlaceOnDial(0, kNudgeUp, "DIAL0");
+    EXPECT_TRUE(InspectorView(m_deck.SelectDialInspector(0))["url"].is_null());
+    EXPECT_TRUE(InspectorView(m_deck.SelectDialInspector(7))["url"].is_null());
+    EXPECT_FALSE(m_deck.InspectorSelected());
+}

@@ -145,6 +145,8 @@ struct DeckSimulator::State {
     void OnHostClose(ConnectionId connection);
     void OnPageMessage(const std::string& text);
     void OnPageDialMessage(const std::string& type, size_t dial, const json& message);
+    void SelectInspector(const json& message);
+    void CloseInspector();
     void OnPageOpen(Handle handle);
     void ServeHttp(Handle handle);
     bool AllowedOrigin(const std::string& origin) const;
@@ -448,22 +450,36 @@ void DeckSimulator::State::OnPageMessage(const std::string& text) {
     const json& index = message.contains("index") ? message["index"] : json();
     if ((type == "keyDown" || type == "keyUp") && index.is_number_unsigned()) {
         Deliver(type == "keyDown" ? deck->KeyDown(index.get<size_t>()) : deck->KeyUp(index.get<size_t>()));
+    } else if (type == "inspect") {
+        SelectInspector(message);
     } else if (message.contains("dial") && message["dial"].is_number_unsigned()) {
         OnPageDialMessage(type, message["dial"].get<size_t>(), message);
     } else if (type == "wake") {
         Deliver(deck->SystemWokeUp());
     } else if (type == "restart") {
         RestartPlugin();
-    } else if (type == "inspect") {
-        if (inspectorConnected) host->Close(inspector);
-        inspectorConnected = false;
-        Deliver(deck->SelectInspector(index.is_number_unsigned() ? std::optional<size_t>(index.get<size_t>())
-                                                                 : std::nullopt));
     } else if (type == "controller" && message.contains("command") && message["command"].is_string()) {
         ControllerCommand(message["command"].get<std::string>());
     } else if (type == "quit") {
         BeginShutdown();
     }
+}
+
+// The page's ⚙ of a key ("index") or of a dial ("dial"); anything else closes the inspector.
+void DeckSimulator::State::SelectInspector(const json& message) {
+    CloseInspector();
+    auto number = [&message](const char* key) -> std::optional<size_t> {
+        auto found = message.find(key);
+        if (found == message.end() || !found->is_number_unsigned()) return std::nullopt;
+        return found->get<size_t>();
+    };
+    if (auto dial = number("dial")) return Deliver(deck->SelectDialInspector(*dial));
+    Deliver(deck->SelectInspector(number("index")));
+}
+
+void DeckSimulator::State::CloseInspector() {
+    if (inspectorConnected) host->Close(inspector);
+    inspectorConnected = false;
 }
 
 // The page's dial controls; values it gets wrong are left out, not guessed.
@@ -480,6 +496,8 @@ void DeckSimulator::State::OnPageDialMessage(const std::string& type, size_t dia
             message.value("action", json()).is_string() ? message["action"].get<std::string>() : "";
         std::string context = options.host.KeyContext(VirtualDeck::kDeviceId, dial, RandomHex(32), "Encoder");
         Deliver(deck->PlaceOnDial(dial, action, context));
+        // A dial's page goes with the action it showed.
+        if (!deck->InspectorSelected()) CloseInspector();
     } else if (type == "dialRotate" && integer("ticks")) {
         Deliver(deck->DialRotate(dial, std::clamp(*integer("ticks"), -100, 100), flag("pressed")));
     } else if (type == "dialDown" || type == "dialUp") {

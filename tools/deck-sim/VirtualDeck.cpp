@@ -1,6 +1,7 @@
 #include "VirtualDeck.h"
 
 #include <algorithm>
+#include <utility>
 
 using nlohmann::json;
 
@@ -132,7 +133,7 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
         return out;
     }
     size_t index = static_cast<size_t>(key - m_keys.data());
-    bool inspectorOpen = m_inspectorRegistered && m_inspectorKey == index;
+    bool inspectorOpen = InspectorShows(*key);
 
     if (event == "setImage") {
         std::string image = StringMember(payload, "image");
@@ -166,17 +167,7 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
     } else if (event == "getSettings") {
         out.toPlugin.push_back(SettingsEvent(*key));
     } else if (event == "sendToPropertyInspector") {
-        if (inspectorOpen) {
-            out.toInspector.push_back({{"action", key->action.uuid},
-                                       {"context", key->context},
-                                       {"event", "sendToPropertyInspector"},
-                                       {"payload", payload}});
-        } else {
-            // The host drops it; listed so that a plug-in that keeps talking
-            // to closed settings pages is seen.
-            out.toPage.push_back(PageLog(
-                "host", "dropped settings-page data of " + key->action.name + ": its page is closed"));
-        }
+        RelayToInspector(*key, payload, out);
     } else if (event == "showOk" || event == "showAlert") {
         out.toPage.push_back(
             {{"type", "flash"}, {"index", index}, {"kind", event == "showOk" ? "ok" : "alert"}});
@@ -212,6 +203,7 @@ Outbox VirtualDeck::FromPluginForDial(DeckDial& dial, const std::string& event, 
                 PageLog("host", "ignored settings that are not an object for " + placed.action.name));
         } else {
             placed.settings = payload;
+            if (InspectorShows(placed)) out.toInspector.push_back(SettingsEvent(placed));
         }
         return out;
     } else if (event == "getSettings") {
@@ -224,8 +216,7 @@ Outbox VirtualDeck::FromPluginForDial(DeckDial& dial, const std::string& event, 
     } else if (event == "setState") {
         return out;  // a dial has no states
     } else if (event == "sendToPropertyInspector") {
-        out.toPage.push_back(
-            PageLog("host", "dropped settings-page data of " + placed.action.name + ": its page is closed"));
+        RelayToInspector(placed, payload, out);
         return out;
     } else {
         out.toPage.push_back(PageLog("plugin", "unknown command '" + event + "'"));
@@ -318,6 +309,8 @@ Outbox VirtualDeck::PlaceOnDial(size_t dial, const std::string& actionUuid, cons
         return out;
     }
     DeckDial& slot = m_dials[dial];
+    // The page of the action that goes closes first, as on the real deck.
+    if (slot.occupied && Inspected() == &slot.placed) out.Append(OpenInspector(std::nullopt));
     if (slot.occupied) out.toPlugin.push_back(KeyEvent("willDisappear", slot.placed));
     slot = DeckDial();
     if (action) {
@@ -399,25 +392,50 @@ Outbox VirtualDeck::SystemWokeUp() {
 }
 
 Outbox VirtualDeck::SelectInspector(std::optional<size_t> index) {
+    if (!index) return OpenInspector(std::nullopt);
+    return OpenInspector(InspectorTarget{false, *index});
+}
+
+Outbox VirtualDeck::SelectDialInspector(size_t dial) {
+    return OpenInspector(InspectorTarget{true, dial});
+}
+
+const DeckKey* VirtualDeck::Inspected() const {
+    if (!m_inspector) return nullptr;
+    size_t index = m_inspector->index;
+    if (!m_inspector->dial) return index < m_keys.size() ? &m_keys[index] : nullptr;
+    return index < m_dials.size() && m_dials[index].occupied ? &m_dials[index].placed : nullptr;
+}
+
+DeckKey* VirtualDeck::Inspected() {
+    return const_cast<DeckKey*>(std::as_const(*this).Inspected());
+}
+
+bool VirtualDeck::InspectorShows(const DeckKey& key) const {
+    return m_inspectorRegistered && Inspected() == &key;
+}
+
+// Closes the open inspector and selects |target|'s, when it has a page.
+Outbox VirtualDeck::OpenInspector(std::optional<InspectorTarget> target) {
     Outbox out = InspectorGone();
-    if (index && (*index >= m_keys.size() || m_keys[*index].action.propertyInspectorPath.empty()))
-        index.reset();
-    m_inspectorKey = index;
-    json view = {{"type", "inspector"}, {"index", nullptr}};
-    if (index) {
-        const DeckKey& key = m_keys[*index];
-        json actionInfo = {{"action", key.action.uuid},
-                           {"context", key.context},
+    m_inspector = target;
+    const DeckKey* key = Inspected();
+    if (key && key->action.propertyInspectorPath.empty()) key = nullptr;
+    if (!key) m_inspector.reset();
+    json view = {{"type", "inspector"}, {"index", nullptr}, {"dial", nullptr}};
+    if (key) {
+        json actionInfo = {{"action", key->action.uuid},
+                           {"context", key->context},
                            {"device", kDeviceId},
                            {"payload",
-                            {{"controller", "Keypad"},
-                             {"coordinates", {{"column", key.column}, {"row", key.row}}},
-                             {"settings", key.settings},
-                             {"state", key.state}}}};
-        view["index"] = *index;
-        view["name"] = key.action.name;
-        view["url"] = "/plugin/" + key.action.propertyInspectorPath;
-        view["uuid"] = key.context;
+                            {{"controller", key->controller},
+                             {"coordinates", {{"column", key->column}, {"row", key->row}}},
+                             {"settings", key->settings},
+                             {"state", key->state}}}};
+        view[m_inspector->dial ? "dial" : "index"] = m_inspector->index;
+        view["name"] = key->action.name;
+        view["url"] = "/plugin/" + key->action.propertyInspectorPath;
+        view["uuid"] = key->context;
         view["registerEvent"] = "registerPropertyInspector";
         view["info"] = InfoDocument().dump();
         view["actionInfo"] = actionInfo.dump();
@@ -427,41 +445,58 @@ Outbox VirtualDeck::SelectInspector(std::optional<size_t> index) {
 }
 
 bool VirtualDeck::RegisterInspector(const json& message) {
-    if (!m_inspectorKey || StringMember(message, "event") != "registerPropertyInspector") return false;
-    return StringMember(message, "uuid") == m_keys[*m_inspectorKey].context;
+    const DeckKey* key = Inspected();
+    if (!key || StringMember(message, "event") != "registerPropertyInspector") return false;
+    return StringMember(message, "uuid") == key->context;
 }
 
 Outbox VirtualDeck::InspectorAppeared() {
     Outbox out;
-    if (!m_inspectorKey) return out;
+    const DeckKey* key = Inspected();
+    if (!key) return out;
     m_inspectorRegistered = true;
-    const DeckKey& key = m_keys[*m_inspectorKey];
-    out.toPlugin.push_back({{"action", key.action.uuid},
-                            {"context", key.context},
+    out.toPlugin.push_back({{"action", key->action.uuid},
+                            {"context", key->context},
                             {"device", kDeviceId},
                             {"event", "propertyInspectorDidAppear"}});
-    out.toPage.push_back(PageLog("host", "settings of " + key.action.name + " opened"));
+    std::string on = m_inspector->dial ? " on dial " + std::to_string(m_inspector->index + 1) : "";
+    out.toPage.push_back(PageLog("host", "settings of " + key->action.name + on + " opened"));
     return out;
 }
 
 Outbox VirtualDeck::InspectorGone() {
     Outbox out;
-    if (!m_inspectorKey || !m_inspectorRegistered) return out;
+    const DeckKey* key = Inspected();
+    if (!key || !m_inspectorRegistered) return out;
     m_inspectorRegistered = false;
-    const DeckKey& key = m_keys[*m_inspectorKey];
-    out.toPlugin.push_back({{"action", key.action.uuid},
-                            {"context", key.context},
+    out.toPlugin.push_back({{"action", key->action.uuid},
+                            {"context", key->context},
                             {"device", kDeviceId},
                             {"event", "propertyInspectorDidDisappear"}});
     return out;
 }
 
+void VirtualDeck::RelayToInspector(const DeckKey& key, const json& payload, Outbox& out) const {
+    if (InspectorShows(key)) {
+        out.toInspector.push_back({{"action", key.action.uuid},
+                                   {"context", key.context},
+                                   {"event", "sendToPropertyInspector"},
+                                   {"payload", payload}});
+        return;
+    }
+    // The host drops it; listed so that a plug-in that keeps talking to
+    // closed settings pages is seen.
+    out.toPage.push_back(
+        PageLog("host", "dropped settings-page data of " + key.action.name + ": its page is closed"));
+}
+
 Outbox VirtualDeck::FromInspector(const json& message) {
     Outbox out;
-    if (!m_inspectorKey || !m_inspectorRegistered) return out;
-    DeckKey& key = m_keys[*m_inspectorKey];
+    DeckKey* inspected = Inspected();
+    if (!inspected || !m_inspectorRegistered) return out;
+    DeckKey& key = *inspected;
     std::string event = StringMember(message, "event");
-    // An inspector speaks for its own key only.
+    // An inspector speaks for its own key or dial only.
     if (StringMember(message, "context") != key.context) return out;
     const json payload = message.contains("payload") ? message["payload"] : json();
 
@@ -590,7 +625,8 @@ json VirtualDeck::DialView(size_t index) const {
                  {"triggers", dial.triggers},
                  {"title", dial.placed.title},
                  {"image", dial.placed.image},
-                 {"defaultImage", picture}});
+                 {"defaultImage", picture},
+                 {"hasInspector", !action.propertyInspectorPath.empty()}});
     return view;
 }
 

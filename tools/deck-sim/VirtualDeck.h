@@ -96,7 +96,11 @@ public:
     // The page asks for a key's inspector (closing the one open before), or
     // for none. The page then loads the page named in the "inspector" message.
     Outbox SelectInspector(std::optional<size_t> index);
-    // An inspector's first message: true when it registers the selected key.
+    // The same for the action on a dial; its page is told it is on a dial.
+    Outbox SelectDialInspector(size_t dial);
+    // Whether a key's or a dial's inspector is selected.
+    bool InspectorSelected() const { return Inspected() != nullptr; }
+    // An inspector's first message: true when it registers the selected key or dial.
     bool RegisterInspector(const nlohmann::json& message);
     Outbox InspectorAppeared();
     Outbox InspectorGone();
@@ -106,6 +110,18 @@ public:
     nlohmann::json Snapshot(bool pluginConnected) const;
 
 private:
+    // Whose inspector is selected: a key's or a dial's, by index.
+    struct InspectorTarget {
+        bool dial = false;
+        size_t index = 0;
+    };
+
+    // The key, or the action on the dial, whose inspector is selected; null for none.
+    const DeckKey* Inspected() const;
+    DeckKey* Inspected();
+    Outbox OpenInspector(std::optional<InspectorTarget> target);
+    bool InspectorShows(const DeckKey& key) const;
+    void RelayToInspector(const DeckKey& key, const nlohmann::json& payload, Outbox& out) const;
     DeckKey* FindKey(const std::string& context);
     DeckDial* FindDial(const std::string& context);
     DeckDial* OccupiedDial(size_t dial);
@@ -130,6 +146,6 @@ private:
     std::string m_pluginVersion;
     HostFlavour m_host;
     nlohmann::json m_globalSettings = nlohmann::json::object();
-    std::optional<size_t> m_inspectorKey;  // the key whose inspector the page shows
+    std::optional<InspectorTarget> m_inspector;  // whose inspector the page shows
     bool m_inspectorRegistered = false;
 };

@@ -2,7 +2,7 @@
  * The page of deck-sim. It draws the virtual Stream Deck from what the
  * simulator pushes over the page's WebSocket (key images and titles as the
  * plug-in sets them, the link state, the controller's traffic), sends key
- * presses back, and hosts the property inspector of one key in an iframe,
+ * presses back, and hosts the property inspector of one key or dial in an iframe,
  * which it connects to the simulator's host endpoint the way the Stream Deck
  * application does: by calling the page's connectElgatoStreamDeckSocket().
  */
@@ -199,14 +199,18 @@
   function showInspector(message) {
     var frame = document.getElementById("inspector-frame");
     var token = ++inspectorToken;
+    var onDial = typeof message.dial === "number";
+    var open = onDial || typeof message.index === "number";
     slots.forEach(function (slot, index) {
-      if (slot) slot.classList.toggle("selected", index === message.index);
+      if (slot) slot.classList.toggle("selected", !onDial && index === message.index);
     });
-    document.getElementById("inspector-name").textContent = message.index === null ? "" : "· " + message.name;
-    document.getElementById("inspector-empty").hidden = message.index !== null;
-    frame.hidden = message.index === null;
+    DeckStrip.select(onDial ? message.dial : null);
+    var name = !open ? "" : "· " + message.name + (onDial ? " on dial " + (message.dial + 1) : "");
+    document.getElementById("inspector-name").textContent = name;
+    document.getElementById("inspector-empty").hidden = open;
+    frame.hidden = !open;
     frame.onload = null;
-    if (message.index === null) {
+    if (!open) {
       frame.removeAttribute("src");
       return;
     }

@@ -4,7 +4,8 @@
  * and the dials below it. Wheel or drag turns a dial (one wheel notch is one
  * tick, up is clockwise), a click pushes it, a wheel turn while holding it
  * down is a pressed turn; a tap on the strip touches it (held half a second:
- * a long touch). Loaded before deck.js, which calls DeckStrip.
+ * a long touch). The ⚙ by a dial opens its action's settings page. Loaded
+ * before deck.js, which calls DeckStrip.
  */
 var DeckStrip = (function () {
   "use strict";
@@ -301,6 +302,30 @@ var DeckStrip = (function () {
     }, { passive: false });
   }
 
+  // Opens the settings page of the action on the dial, as the keys' ⚙ does.
+  function buildGear(index) {
+    var gear = document.createElement("span");
+    gear.className = "gear";
+    gear.setAttribute("role", "button");
+    gear.setAttribute("aria-label", "Settings of dial " + (index + 1));
+    gear.tabIndex = 0;
+    gear.dataset.inspectDial = index;
+    gear.textContent = "⚙";
+    gear.hidden = true;
+    function open(event) {
+      event.stopPropagation();
+      send({ type: "inspect", dial: index });
+    }
+    gear.addEventListener("click", open);
+    gear.addEventListener("keydown", function (event) {
+      if (event.key === " " || event.key === "Enter") {
+        event.preventDefault();
+        open(event);
+      }
+    });
+    return gear;
+  }
+
   function buildCell(index, actions) {
     var cell = document.createElement("div");
     cell.className = "dial-cell";
@@ -321,7 +346,7 @@ var DeckStrip = (function () {
     });
     var triggers = document.createElement("ul");
     triggers.className = "triggers";
-    cell.append(knob, choice, triggers);
+    cell.append(knob, buildGear(index), choice, triggers);
     return cell;
   }
 
@@ -331,6 +356,7 @@ var DeckStrip = (function () {
     if (!cell || !view) return;
     cell.querySelector(".dial-action").value = view.occupied ? view.action : "";
     cell.dataset.action = view.occupied ? view.action : "";
+    cell.querySelector(".gear").hidden = !(view.occupied && view.hasInspector);
     var lines = describeTriggers(view);
     var list = cell.querySelector(".triggers");
     list.textContent = "";
@@ -381,6 +407,10 @@ var DeckStrip = (function () {
       if (!canvas) return;
       canvas.classList.add("flash-" + kind);
       setTimeout(function () { canvas.classList.remove("flash-" + kind); }, 1200);
+    },
+    // Marks the dial whose settings are open; null: none.
+    select: function (index) {
+      cells.forEach(function (cell, i) { cell.classList.toggle("selected", i === index); });
     },
     view: function (index) {
       return views[index];
