@@ -108,7 +108,7 @@ void ControlElementBase::ActOnConfirmedHolds(HoldToConfirm::Clock::time_point no
 
 void ControlElementBase::Act(const std::string& context, const json& payload) {
     if (IsDial(context)) {
-        DialPush(context);
+        m_dial->Push(context);
     } else {
         HandleKeyDown(context, payload);
     }
@@ -153,8 +153,8 @@ bool ControlElementBase::WantsQuickTicks() const {
 void ControlElementBase::RedrawAll() {
     for (const SdContextEntry& entry : m_sdContexts)
         if (!m_title.empty()) entry.connection->SetTitle(m_title, entry.context);
-    m_lastStateBits = -1;     // the next tick draws every key with its status
-    m_feedbackShown.clear();  // and sends every strip again
+    m_lastStateBits = -1;               // the next tick draws every key with its status
+    if (m_dial) m_dial->ForgetShown();  // and sends every strip again
     WakeTimer();
 }
 
@@ -199,19 +199,9 @@ void ControlElementBase::AddSdContext(ESDConnectionManager* connection, const st
     settings = m_defaultSettings;
     MergeSettings(settings, payload);
     m_contextImages[context] = nullptr;
-    m_feedbackShown.erase(context);
-    m_pacer.Forget(context);
-    m_levelSent.erase(context);
-    const auto controller = payload.is_object() ? payload.find("controller") : payload.end();
-    if (m_dial && controller != payload.end() && *controller == "Encoder") {
-        m_dials.insert(context);
-        connection->SetFeedbackLayout("$B1", context);
-        connection->SetTriggerDescription({{"rotate", KeyTexts::Get(KeyTexts::Text::DialRotate)},
-                                           {"push", KeyTexts::Get(KeyTexts::Text::DialMute)},
-                                           {"touch", KeyTexts::Get(KeyTexts::Text::DialMute)}},
-                                          context);
-    } else {
-        m_dials.erase(context);
+    if (m_dial) {
+        const auto controller = payload.is_object() ? payload.find("controller") : payload.end();
+        m_dial->Appear(*connection, context, controller != payload.end() && *controller == "Encoder");
     }
     connection->GetSettings(context);
     UpdateGraphics(context);
@@ -230,10 +220,7 @@ void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const
     m_contextImages.erase(context);
     m_shownInspectors.erase(context);
     m_hold.Cancel(context);
-    m_dials.erase(context);
-    m_feedbackShown.erase(context);
-    m_pacer.Forget(context);
-    m_levelSent.erase(context);
+    if (m_dial) m_dial->Disappear(context);
 }
 
 std::vector<SdContextEntry>::iterator ControlElementBase::FindEntry(const std::string& context) {
@@ -247,12 +234,12 @@ bool ControlElementBase::IsShown(const std::string& context) const {
 }
 
 bool ControlElementBase::IsDial(const std::string& context) const {
-    return m_dials.count(context) != 0;
+    return m_dial && m_dial->IsDial(context);
 }
 
 size_t ControlElementBase::RecordCount() const {
-    return m_sdContexts.size() + m_settings.size() + m_contextImages.size() + m_dials.size() +
-           m_feedbackShown.size() + m_levelSent.size();
+    return m_sdContexts.size() + m_settings.size() + m_contextImages.size() +
+           (m_dial ? m_dial->RecordCount() : 0);
 }
 
 json* ControlElementBase::SettingsEntry(const std::string& context) {
@@ -362,7 +349,7 @@ void ControlElementBase::SendEncoded(const std::string& context, const Graphics&
 
 void ControlElementBase::RenderContext(const std::string& context, const ImageFactory& factory) {
     if (IsDial(context)) {
-        ShowDial(context);  // a dial shows its strip, not a key image
+        m_dial->Show(context);  // a dial shows its strip, not a key image
         return;
     }
     auto own = m_contextImages.find(context);
@@ -401,7 +388,7 @@ std::shared_ptr<Graphics> ControlElementBase::ChooseStatusOverlay() const {
 }
 
 void ControlElementBase::HandleTimerTick() {
-    SendDueTurns();
+    if (m_dial) m_dial->SendDueTurns();
     TickHolds();
     const int32_t bits = StatusBits();
     if (bits != m_lastStateBits) {
@@ -446,12 +433,12 @@ void ControlElementBase::HandleEventMessage(const EventMessage& event) {
         default:
             break;
     }
-    FollowMuteState(event);
+    if (m_dial) m_dial->FollowMuteState(event);
     // A key that can no longer act lets go of its holds, as it would refuse a
     // press, and a dial's held-back turns are dropped, not sent later.
     if (!IsActive()) {
         for (const SdContextEntry& entry : m_sdContexts) CancelHold(entry.context);
-        DropHeldBackTurns();
+        if (m_dial) m_dial->DropHeldBackTurns();
     }
     // A shown property inspector follows every change; closed ones hear nothing.
     for (const std::string& context : m_shownInspectors) SendPropertyInspectorData(context);
@@ -549,43 +536,14 @@ ControlElementBase::WriteCompletion ControlElementBase::MakeCompletion(
     };
 }
 
-namespace {
-
-constexpr int32_t kDefaultDialStep = 5;
-constexpr int32_t kLargestStep = 100;  // one command never moves the volume further than its whole range
-
-// A numeric setting, or |fallback| when it is missing or not a number (that
-// costs one log line naming the setting).
-int32_t NumberSetting(const json& settings, const char* key, int32_t fallback, const std::string& owner) {
-    const json value = SettingOf(settings, key);
-    if (value.is_null()) return fallback;
-    try {
-        return SettingToInt(value);
-    } catch (const std::exception& error) {
-        LogWarning("ControlElementBase::NumberSetting: '%s' of '%s': %s", key, owner.c_str(), error.what());
-        return fallback;
-    }
-}
-
-// The step of one tick: a level dial has a step of its own ("dial_step"); a
-// nudging dial nudges by the step its settings page sets ("volume_step").
-int32_t DialStep(const json& settings, bool setsLevel, const std::string& owner) {
-    const char* key = setsLevel ? "dial_step" : "volume_step";
-    return std::clamp(NumberSetting(settings, key, kDefaultDialStep, owner), 1, kLargestStep);
-}
-
-int32_t DialLevel(const json& settings, const std::string& owner) {
-    return std::clamp(NumberSetting(settings, "volume_value", 0, owner), 0, 100);
-}
-
-}  // namespace
-
 void ControlElementBase::EnableDial(DialSetup setup) {
-    m_dial = std::move(setup);
+    DialControl::Element& element = *this;  // the base is private: converted here, where it is reachable
+    m_dial = std::make_unique<DialControl>(std::move(setup), element, m_name);
 }
 
 std::optional<int32_t> ControlElementBase::DialWaitMs() const {
-    return m_pacer.MsUntilDue(DialPacer::Clock::now());
+    if (!m_dial) return std::nullopt;
+    return m_dial->WaitMs();
 }
 
 void ControlElementBase::DialRotate(const std::string& context, int32_t ticks) {
@@ -594,16 +552,7 @@ void ControlElementBase::DialRotate(const std::string& context, int32_t ticks) {
                    context.c_str(), m_name.c_str());
         return;
     }
-    // The stored settings, not the event's: the host's copy lags behind the
-    // level that the turns before this one have set.
-    json& settings = *SettingsEntry(context);
-    if (m_dial->setsLevel) {
-        const int64_t moved = static_cast<int64_t>(DialLevel(settings, m_name)) +
-                              static_cast<int64_t>(ticks) * DialStep(settings, true, m_name);
-        settings["volume_value"] = std::clamp<int64_t>(moved, 0, 100);
-        ShowDial(context);
-    }
-    if (auto now = m_pacer.Turn(context, ticks, DialPacer::Clock::now())) SendTurn(context, *now);
+    m_dial->Rotate(context, ticks);
 }
 
 void ControlElementBase::DialDown(const std::string& context, const json&) {
@@ -631,110 +580,28 @@ void ControlElementBase::TouchTap(const std::string& context, const json&, bool 
                  context.c_str(), m_name.c_str());
         return;
     }
-    DialPush(context);
+    m_dial->Push(context);
 }
 
-void ControlElementBase::DialPush(const std::string& context) {
-    SendCommand(*m_dial->client, context, m_dial->muteCommands.at(m_muteIndex), *SettingsEntry(context),
-                MakeCompletion([this, context](bool accepted) {
-                    if (!accepted)
-                        LogWarning("ControlElementBase::DialPush: '%s' ('%s'): the mute command was not sent",
-                                   context.c_str(), m_name.c_str());
-                }));
+json* ControlElementBase::DialSettings(const std::string& context) {
+    return SettingsEntry(context);
 }
 
-void ControlElementBase::SendTurn(const std::string& context, int32_t ticks) {
-    json settings = *SettingsEntry(context);
-    auto completion = MakeCompletion([this, context](bool accepted) {
-        if (!accepted)
-            LogWarning("ControlElementBase::SendTurn: '%s' ('%s'): the volume command was not sent",
-                       context.c_str(), m_name.c_str());
-    });
-    if (m_dial->setsLevel) {
-        SendCommand(*m_dial->client, context, m_dial->levelCommand, settings, std::move(completion));
-        m_levelSent[context] = settings["volume_value"];
-        // The level a dial set survives a restart of the plug-in or the host.
-        auto entry = FindEntry(context);
-        if (entry != m_sdContexts.end()) entry->connection->SetSettings(settings, context);
-        return;
-    }
-    if (ticks == 0) return;  // turned back and forth within one pace
-    // One nudge for the turns of one pace, as far as they would have gone one by one.
-    const int64_t step =
-        static_cast<int64_t>(DialStep(settings, false, m_name)) * std::abs(static_cast<int64_t>(ticks));
-    settings["volume_step"] = std::min<int64_t>(step, kLargestStep);
-    SendCommand(*m_dial->client, context, ticks > 0 ? m_dial->nudgeUp : m_dial->nudgeDown, settings,
-                std::move(completion));
-}
-
-void ControlElementBase::DropHeldBackTurns() {
-    for (const std::string& context : m_pacer.Clear()) {
-        auto sent = m_levelSent.find(context);
-        json* settings = SettingsEntry(context);
-        if (sent == m_levelSent.end() || settings == nullptr) continue;
-        (*settings)["volume_value"] = sent->second;
-        ShowDial(context);
-    }
-}
-
-void ControlElementBase::SendDueTurns() {
-    for (const auto& [context, ticks] : m_pacer.TakeDue(DialPacer::Clock::now())) {
-        if (!IsActive() || !IsDial(context)) continue;
-        try {
-            SendTurn(context, ticks);
-        } catch (const std::exception& error) {
-            LogWarning("ControlElementBase::SendDueTurns: '%s' ('%s'): %s", context.c_str(), m_name.c_str(),
-                       error.what());
-        }
-    }
-}
-
-json ControlElementBase::DialFeedback(const std::string& context) {
-    const json& settings = *SettingsEntry(context);
-    const std::string state = GetStateName();
-    const bool active = state == "online";
-    const bool muted = m_muteIndex != 0;
-    std::string text;
-    if (state == "login") {
-        text = KeyTexts::Get(KeyTexts::Text::SignedOut);
-    } else if (state == "unsupported") {
-        text = KeyTexts::Get(KeyTexts::Text::NotSupported);
-    } else if (!active) {
-        text = KeyTexts::Get(KeyTexts::Text::Offline);
-    } else if (muted) {
-        text = KeyTexts::Get(KeyTexts::Text::Muted);
-    } else if (m_dial->setsLevel) {
-        text = std::to_string(DialLevel(settings, m_name)) + " %";
-    } else {
-        text = "\u00b1" + std::to_string(DialStep(settings, false, m_name)) + " %";
-    }
-    // A nudging dial does not know the level: its bar stays hidden.
-    const double barOpacity = !m_dial->setsLevel ? 0.0 : !active ? 0.3 : muted ? 0.5 : 1.0;
-    return {{"icon", {{"value", muted ? m_dial->mutedIcon : m_dial->icon}, {"opacity", active ? 1.0 : 0.3}}},
-            {"value", text},
-            {"indicator",
-             {{"value", m_dial->setsLevel ? DialLevel(settings, m_name) : 0}, {"opacity", barOpacity}}}};
-}
-
-void ControlElementBase::ShowDial(const std::string& context) {
+ESDConnectionManager* ControlElementBase::DialConnection(const std::string& context) {
     auto entry = FindEntry(context);
-    if (entry == m_sdContexts.end() || !m_dial) return;
-    json feedback = DialFeedback(context);
-    auto shown = m_feedbackShown.find(context);
-    if (shown != m_feedbackShown.end() && shown->second == feedback) return;  // the strip shows it already
-    entry->connection->SetFeedback(feedback, context);
-    m_feedbackShown[context] = std::move(feedback);
+    return entry == m_sdContexts.end() ? nullptr : entry->connection;
 }
 
-void ControlElementBase::FollowMuteState(const EventMessage& event) {
-    const ControllerEvent& meaning = event.Meaning();
-    if (!m_dial || meaning.kind != ControllerEvent::Kind::FunctionState ||
-        meaning.function != m_dial->muteFunction)
-        return;
-    for (size_t index = 0; index < m_dial->muteStates.size(); ++index) {
-        if (m_dial->muteStates[index] != meaning.state) continue;
-        m_muteIndex = index;
-        for (const std::string& context : m_dials) ShowDial(context);
-        return;
-    }
+bool ControlElementBase::DialActive() {
+    return IsActive();
+}
+
+std::string ControlElementBase::DialStateName() {
+    return GetStateName();
+}
+
+void ControlElementBase::SendDialCommand(ControllerClient& client, const std::string& context,
+                                         const CommandBuilder& builder, const json& settings,
+                                         std::function<void(bool accepted)> outcome) {
+    SendCommand(client, context, builder, settings, MakeCompletion(std::move(outcome)));
 }

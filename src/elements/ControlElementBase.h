@@ -7,7 +7,8 @@
 // property-inspector data are kept only for contexts on screen, one record
 // each, so what the host sends for other contexts cannot make it grow. An
 // element given a DialSetup also works on dials: a context that appears as a
-// dial gets its touch strip ("setFeedback") instead of key images.
+// dial gets its touch strip ("setFeedback") instead of key images, and its
+// DialControl does what turns and pushes ask for.
 //
 // Threads and locks:
 // - Every operation except the completions is called with the control
@@ -30,7 +31,8 @@
 // - Holds to confirm complete on the timer thread, in HandleTimerTick (manager's
 //   lock held), which then acts as HandleKeyDown would have at the press.
 // - Dials: turns arrive on the host thread; what the pacer held back leaves
-//   from HandleTimerTick on the timer thread. Both with the manager's lock.
+//   from HandleTimerTick on the timer thread. Both with the manager's lock;
+//   the DialControl's completions come through MakeCompletion.
 
 #include <chrono>
 #include <functional>
@@ -45,7 +47,7 @@
 
 #include "controller/WriteCompletion.h"
 #include "elements/CommandBuilder.h"
-#include "elements/DialPacer.h"
+#include "elements/DialControl.h"
 #include "elements/HoldToConfirm.h"
 
 class ControllerClient;
@@ -60,21 +62,8 @@ struct SdContextEntry {
     ESDConnectionManager* connection;  // not owned
 };
 
-// What a volume action does on a dial (a context that appeared with the
-// controller "Encoder"): turns set a level or nudge the volume, a push or a
-// touch toggles mute, and the touch strip shows it through the "$B1" layout.
-struct DialSetup {
-    bool setsLevel = false;                    // true: turns move "volume_value"; false: turns nudge
-    CommandBuilder levelCommand;               // setsLevel: {"auto_unmute", "value"}
-    CommandBuilder nudgeUp, nudgeDown;         // otherwise: {"auto_unmute", "step"}
-    std::string icon, mutedIcon;               // strip icons, files of the plug-in folder
-    std::string muteFunction;                  // the function whose reported state is the mute state
-    std::vector<std::string> muteStates;       // its states as reported, in order
-    std::vector<CommandBuilder> muteCommands;  // what a push sends in each of them (state 0: sounding)
-    std::shared_ptr<ControllerClient> client;  // where the commands go
-};
-
-class ControlElementBase : public std::enable_shared_from_this<ControlElementBase> {
+class ControlElementBase : public std::enable_shared_from_this<ControlElementBase>,
+                           private DialControl::Element {
 public:
     // Produces the composed image of one redraw; may return null.
     using ImageFactory = std::function<std::shared_ptr<Graphics>()>;
@@ -226,17 +215,13 @@ private:
     void SendTitle(const SdContextEntry& entry) const;
     // A press that acts: a key's HandleKeyDown, or a dial's push.
     void Act(const std::string& context, const nlohmann::json& payload);
-    // Dials: the push (toggles mute), sending what a turn asks for, the
-    // strip's content and sending it when it changed, the pacer's due turns.
-    void DialPush(const std::string& context);
-    void SendTurn(const std::string& context, int32_t ticks);
-    nlohmann::json DialFeedback(const std::string& context);
-    void ShowDial(const std::string& context);
-    void SendDueTurns();
-    void FollowMuteState(const EventMessage& event);
-    // The link or the action went away: held-back turns are dropped, and a
-    // dial shows the level it last sent again, not one that never went out.
-    void DropHeldBackTurns();
+    // What the element's DialControl asks of it.
+    nlohmann::json* DialSettings(const std::string& context) override;
+    ESDConnectionManager* DialConnection(const std::string& context) override;
+    bool DialActive() override;
+    std::string DialStateName() override;
+    void SendDialCommand(ControllerClient& client, const std::string& context, const CommandBuilder& builder,
+                         const nlohmann::json& settings, std::function<void(bool accepted)> outcome) override;
 
     std::string m_name;
     std::recursive_mutex m_mutex;
@@ -262,12 +247,5 @@ private:
     std::shared_ptr<std::recursive_mutex> m_managerLock;
     std::function<void()> m_wakeTimer;  // empty until registered
     HoldToConfirm m_hold;
-    std::optional<DialSetup> m_dial;                        // set for actions that work on a dial
-    std::set<std::string> m_dials;                          // contexts on screen as dials
-    std::map<std::string, nlohmann::json> m_feedbackShown;  // per dial: the strip as last sent
-    DialPacer m_pacer;
-    // Per dial that sets a level: the level last sent, which held-back turns
-    // fall back to when they are dropped.
-    std::map<std::string, nlohmann::json> m_levelSent;
-    size_t m_muteIndex = 0;  // index into m_dial->muteStates as last reported
+    std::unique_ptr<DialControl> m_dial;  // set for actions that work on a dial
 };

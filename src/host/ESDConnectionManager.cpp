@@ -333,3 +333,7 @@ void ESDConnectionManager::SetFeedbackLayout(const std::string& layout, const st
 void ESDConnectionManager::SetTriggerDescription(const json& descriptions, const std::string& context) {
     SendCommand({{"event", "setTriggerDescription"}, {"context", context}, {"payload", descriptions}});
 }
+
+void ESDConnectionManager::ShowAlert(const std::string& context) {
+    SendCommand({{"event", "showAlert"}, {"context", context}});
+}

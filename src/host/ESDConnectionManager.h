@@ -74,6 +74,8 @@ public:
     void SetFeedbackLayout(const std::string& layout, const std::string& context);
     // What the dial's "rotate", "push", "touch" and "longTouch" do, as shown by the host.
     void SetTriggerDescription(const nlohmann::json& descriptions, const std::string& context);
+    // The host briefly marks the context (a key, or a dial's strip) as failed.
+    void ShowAlert(const std::string& context);
 
     // Bytes of the commands waiting in our own queue (not yet handed to the
     // WebSocket library); for tests and diagnostics.

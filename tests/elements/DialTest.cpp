@@ -98,6 +98,15 @@ protected:
         }
         return false;
     }
+    // Waits until the host was asked to flash |count| alerts in all.
+    bool WaitForAlerts(size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (m_host.Sent("showAlert").size() < count) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
     json LastFeedback(const std::string& context) {
         auto sent = m_host.Sent("setFeedback", context);
         return sent.empty() ? json() : sent.back()["payload"];
@@ -213,6 +222,30 @@ TEST_F(DialElementTest, OfflineTheStripSaysSoAndHeldBackTurnsAreDropped) {
     m_manager->RedrawAll();
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(m_host.Sent("setFeedback", "D1").size(), shown + 1) << "after waking, once again and no more";
+}
+
+TEST_F(DialElementTest, ACommandTheControllerDoesNotTakeFlashesThatDialsStripOnly) {
+    m_manager->AddSdContext(kLevel, &m_host.connection, "D1", kDialAppears);
+    m_manager->AddSdContext(kLevel, &m_host.connection, "K1", json::object());
+    m_manager->AddSdContext(kUp, &m_host.connection, "D2", kDialAppears);
+    // Taken: a turn of each dial and a push.
+    m_manager->SignalDialRotate(kLevel, "D1", json::object(), 1);
+    m_manager->SignalDialRotate(kUp, "D2", json::object(), -1);
+    m_manager->SignalDialDown(kLevel, "D1", json::object());
+    m_manager->SignalDialUp(kLevel, "D1", json::object());
+    ASSERT_TRUE(m_rig.transport->WaitForWritten(3));
+
+    m_rig.transport->RefuseWrites(true);
+    m_manager->SignalDialRotate(kLevel, "D1", json::object(), 2);
+    ASSERT_TRUE(WaitForAlerts(1)) << "a refused turn";
+    EXPECT_EQ(m_host.Sent("showAlert", "D1"),
+              std::vector<json>({{{"event", "showAlert"}, {"context", "D1"}}}));
+    m_manager->SignalTouchTap(kUp, "D2", json::object(), false);
+    ASSERT_TRUE(WaitForAlerts(2)) << "a refused push";
+    std::this_thread::sleep_for(300ms);  // the timer's ticks add nothing
+    EXPECT_EQ(m_host.Sent("showAlert", "D1").size(), 1u);
+    EXPECT_EQ(m_host.Sent("showAlert", "D2").size(), 1u);
+    EXPECT_EQ(m_host.Sent("showAlert").size(), 2u) << "nothing for the key or for taken commands";
 }
 
 TEST_F(DialElementTest, DialEventsOfKeysOrUnknownContextsChangeNothing) {
