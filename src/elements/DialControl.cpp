@@ -48,13 +48,8 @@ DialControl::DialControl(DialSetup setup, Element& element, std::string name)
     : m_setup(std::move(setup)), m_element(element), m_name(std::move(name)) {}
 
 void DialControl::Appear(ESDConnectionManager& connection, const std::string& context, bool asDial) {
-    m_feedbackShown.erase(context);
-    m_pacer.Forget(context);
-    m_levelSent.erase(context);
-    if (!asDial) {
-        m_dials.erase(context);
-        return;
-    }
+    Disappear(context);  // an appearance starts afresh, as a key or as a dial
+    if (!asDial) return;
     m_dials.insert(context);
     connection.SetFeedbackLayout("$B1", context);
     connection.SetTriggerDescription({{"rotate", KeyTexts::Get(KeyTexts::Text::DialRotate)},
