@@ -50,7 +50,7 @@ ActionDescription EmberfallPump() {
     for (int level = 1; level <= 4; ++level)
         states.push_back({"", "emberfall_pump" + std::to_string(level) + ".png", "emberfall"});
     return {"emberfall-pump", ActionKind::kPump, std::move(states), CommandData::kPumpLevel,
-            json::object(),   kStatusPage,       Keypad()};
+            json::object(),   "pi/pump.html",    Keypad()};
 }
 
 ActionDescription VolumeLevel() {

@@ -278,6 +278,16 @@ describe("hold to confirm", () => {
     assert.equal(await seconds.inputValue(), "1.2");
     assert.equal(await seconds.isVisible(), true);
   });
+
+  test("the pump's page does not offer it: the pump acts on every press", async () => {
+    await openAndRegister("pump.html", PREFIX + "emberfall-pump", { note: "kept" }, { language: "de" });
+    assert.equal(await host.page.locator("#hold_to_confirm").count(), 0);
+    assert.equal(await stateText(), "Wird geprüft…");
+    host.send("sendToPropertyInspector", { settings: { note: "kept" }, state: { id: "online" } }, PREFIX + "emberfall-pump");
+    await host.page.locator('#state[data-state="online"]').waitFor();
+    assert.deepEqual(host.inbox.pending(), [], "the page wrote settings of its own");
+    assert.deepEqual(host.pageErrors, []);
+  });
 });
 
 describe("volume slider", () => {

@@ -27,6 +27,46 @@
   // with the value where the drag ends.
   var SLIDER_SEND_INTERVAL_MS = 250;
 
+  // Parts that several pages show, written once: a page names them with
+  // <div data-block="...">, which is replaced by the part before the page is read.
+  var BLOCKS = {
+    // The state of the link to Kestrel and what to do about it.
+    link:
+      '<div class="row">' +
+      '<span class="label" data-text="kestrel"></span>' +
+      '<div class="value"><span id="state" class="state" role="status"></span></div>' +
+      "</div>" +
+      '<p id="advice" class="advice"></p>',
+    // Hold to confirm: off by default; its time shows only while it is on.
+    hold:
+      '<div class="row">' +
+      '<span class="label" data-text="confirm"></span>' +
+      '<div class="value">' +
+      '<input id="hold_to_confirm" type="checkbox" data-setting="hold_to_confirm" data-format="bool" data-default="false">' +
+      '<label for="hold_to_confirm" data-text="holdToConfirm"></label>' +
+      "</div>" +
+      "</div>" +
+      '<div data-shown-with="hold_to_confirm" hidden>' +
+      '<div class="row">' +
+      '<label for="hold_seconds" data-text="holdTime"></label>' +
+      '<div class="value">' +
+      '<input id="hold_seconds" type="number" min="0.3" max="2" step="0.1" data-setting="hold_seconds" data-format="decimal" data-default="0.6">' +
+      '<span class="unit" data-text="seconds"></span>' +
+      "</div>" +
+      "</div>" +
+      '<div class="error" data-error-for="hold_seconds" role="alert"></div>' +
+      '<p class="hint" data-text="holdHint"></p>' +
+      "</div>",
+  };
+
+  function insertBlocks(doc) {
+    forEach(doc.querySelectorAll("[data-block]"), function (placeholder) {
+      var template = doc.createElement("template");
+      template.innerHTML = BLOCKS[placeholder.getAttribute("data-block")] || "";
+      placeholder.parentNode.replaceChild(template.content, placeholder);
+    });
+  }
+
   // Reads a stored setting as the plug-in does: strings like C's atoi
   // (leading blanks, optional sign, digits up to the first non-digit),
   // booleans as 0 or 1, numbers truncated toward zero. Anything else is null.
@@ -393,6 +433,7 @@
     }
   }
 
+  insertBlocks(document);
   var inspector = new Inspector(document);
   inspector.useLanguage("en"); // until the host names its own
 
