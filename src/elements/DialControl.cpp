@@ -63,6 +63,7 @@ void DialControl::Disappear(const std::string& context) {
     m_feedbackShown.erase(context);
     m_pacer.Forget(context);
     m_levelSent.erase(context);
+    m_levelTaken.erase(context);
 }
 
 bool DialControl::IsDial(const std::string& context) const {
@@ -70,7 +71,7 @@ bool DialControl::IsDial(const std::string& context) const {
 }
 
 size_t DialControl::RecordCount() const {
-    return m_dials.size() + m_feedbackShown.size() + m_levelSent.size();
+    return m_dials.size() + m_feedbackShown.size() + m_levelSent.size() + m_levelTaken.size();
 }
 
 std::optional<int32_t> DialControl::WaitMs() const {
@@ -83,6 +84,7 @@ void DialControl::Rotate(const std::string& context, int32_t ticks) {
     json* settings = m_element.DialSettings(context);
     if (settings == nullptr) return;
     if (m_setup.setsLevel) {
+        m_levelTaken.emplace(context, DialLevel(*settings, m_name));  // what the controller has until told otherwise
         const int64_t moved = static_cast<int64_t>(DialLevel(*settings, m_name)) +
                               static_cast<int64_t>(ticks) * DialStep(*settings, true, m_name);
         (*settings)["volume_value"] = std::clamp<int64_t>(moved, 0, 100);
@@ -109,15 +111,44 @@ std::function<void(bool)> DialControl::Outcome(const char* operation, const std:
     };
 }
 
+std::function<void(bool)> DialControl::LevelOutcome(const std::string& context, const json& level) {
+    std::function<void(bool)> refused = Outcome("DialControl::SendTurn", context);
+    return [this, context, level, refused](bool accepted) {
+        if (accepted) {
+            if (IsDial(context)) m_levelTaken[context] = level;
+            return;
+        }
+        refused(false);
+        json* settings = m_element.DialSettings(context);
+        auto taken = m_levelTaken.find(context);
+        // A later turn has moved the level since: its own outcome decides.
+        if (!IsDial(context) || settings == nullptr || taken == m_levelTaken.end() ||
+            (*settings)["volume_value"] != level)
+            return;
+        m_levelSent[context] = taken->second;
+        ShowAndStoreLevel(context, taken->second);
+    };
+}
+
+void DialControl::ShowAndStoreLevel(const std::string& context, const json& level) {
+    json* settings = m_element.DialSettings(context);
+    (*settings)["volume_value"] = level;
+    Show(context);
+    // The level a dial shows survives a restart of the plug-in or the host.
+    if (ESDConnectionManager* connection = m_element.DialConnection(context))
+        connection->SetSettings(*settings, context);
+}
+
 void DialControl::SendTurn(const std::string& context, int32_t ticks) {
     json settings = *m_element.DialSettings(context);
     if (m_setup.setsLevel) {
+        // Recorded before the command goes: a command the client cannot queue
+        // is refused at once, inside the send.
+        const json level = settings["volume_value"];
+        m_levelSent[context] = level;
+        ShowAndStoreLevel(context, level);
         m_element.SendDialCommand(*m_setup.client, context, m_setup.levelCommand, settings,
-                                  Outcome("DialControl::SendTurn", context));
-        m_levelSent[context] = settings["volume_value"];
-        // The level a dial set survives a restart of the plug-in or the host.
-        if (ESDConnectionManager* connection = m_element.DialConnection(context))
-            connection->SetSettings(settings, context);
+                                  LevelOutcome(context, level));
         return;
     }
     if (ticks == 0) return;  // turned back and forth within one pace

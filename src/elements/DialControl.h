@@ -101,6 +101,10 @@ private:
     // The outcome of a dial's command: a refused one is logged by |operation|
     // and flashes the dial's strip while it is still on screen.
     std::function<void(bool)> Outcome(const char* operation, const std::string& context);
+    // The outcome of a level: taken, it is the controller's level; refused while
+    // the dial still shows it, the dial goes back to the level last taken.
+    std::function<void(bool)> LevelOutcome(const std::string& context, const nlohmann::json& level);
+    void ShowAndStoreLevel(const std::string& context, const nlohmann::json& level);
 
     DialSetup m_setup;
     Element& m_element;
@@ -111,5 +115,7 @@ private:
     // Per dial that sets a level: the level last sent, which held-back turns
     // fall back to when they are dropped.
     std::map<std::string, nlohmann::json> m_levelSent;
+    // ... and the level the controller last took (at first, the stored one).
+    std::map<std::string, nlohmann::json> m_levelTaken;
     size_t m_muteIndex = 0;  // index into m_setup.muteStates as last reported
 };

@@ -66,9 +66,11 @@ void PluginHarness::StartPlugin() {
 }
 
 void PluginHarness::KillPlugin() {
-    DrainHost(0ms);
     m_plugin.Kill();
     EXPECT_TRUE(m_host.WaitForDisconnect(kWait));
+    // Everything the plug-in said up to its end, so that the next start's
+    // first message is its registration.
+    DrainHost(0ms);
 }
 
 PluginHarness::~PluginHarness() {
@@ -212,6 +214,13 @@ std::optional<RgbaImage> PluginHarness::LatestImage(const std::string& context) 
     auto found = m_latestImages.find(context);
     if (found == m_latestImages.end()) return std::nullopt;
     return DecodeBase64Png(found->second);
+}
+
+std::optional<RgbaImage> PluginHarness::ImageOf(const json& command) {
+    if (command.value("event", "") != "setImage") return std::nullopt;
+    std::string image = command["payload"].value("image", "");
+    if (image.rfind(kImagePrefix, 0) != 0) return std::nullopt;
+    return DecodeBase64Png(image.substr(kImagePrefix.size()));
 }
 
 ::testing::AssertionResult PluginHarness::WaitForImage(const std::string& context, const RgbaImage& expected,

@@ -88,6 +88,8 @@ public:
                                             std::chrono::milliseconds timeout = kWait);
     // The latest image the host received for |context|, if any.
     std::optional<RgbaImage> LatestImage(const std::string& context);
+    // The image a "setImage" command carries, decoded; none for other commands.
+    static std::optional<RgbaImage> ImageOf(const nlohmann::json& command);
 
     // The next host command (after those already seen) satisfying |match|.
     std::optional<nlohmann::json> WaitForHostCommand(const std::function<bool(const nlohmann::json&)>& match,

@@ -240,12 +240,23 @@ TEST_F(DialElementTest, ACommandTheControllerDoesNotTakeFlashesThatDialsStripOnl
     ASSERT_TRUE(WaitForAlerts(1)) << "a refused turn";
     EXPECT_EQ(m_host.Sent("showAlert", "D1"),
               std::vector<json>({{{"event", "showAlert"}, {"context", "D1"}}}));
+    // The refused 85 % never reached the controller: the strip and the stored
+    // settings go back to the 75 % it took, and the next turn starts there.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (LastFeedback("D1")["value"] != "75 %" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(LastFeedback("D1")["value"], "75 %");
+    EXPECT_EQ(m_host.Sent("setSettings", "D1").back()["payload"]["volume_value"], 75);
     m_manager->SignalTouchTap(kUp, "D2", json::object(), false);
     ASSERT_TRUE(WaitForAlerts(2)) << "a refused push";
     std::this_thread::sleep_for(300ms);  // the timer's ticks add nothing
     EXPECT_EQ(m_host.Sent("showAlert", "D1").size(), 1u);
     EXPECT_EQ(m_host.Sent("showAlert", "D2").size(), 1u);
     EXPECT_EQ(m_host.Sent("showAlert").size(), 2u) << "nothing for the key or for taken commands";
+    m_rig.transport->RefuseWrites(false);
+    m_manager->SignalDialRotate(kLevel, "D1", json::object(), 1);
+    EXPECT_TRUE(
+        WaitForData("media-request-set-volume-level-percent", {{"auto_unmute", true}, {"value", 80}}));
 }
 
 TEST_F(DialElementTest, DialEventsOfKeysOrUnknownContextsChangeNothing) {
