@@ -6,5 +6,12 @@
 // allocate little and seldom at the same time, so two heaps serve them with
 // a fraction of the resident memory. Nothing to do for the Windows heap.
 //
-// Threads: call on the main thread before any other thread starts.
+// Threads: call LimitHeapArenas on the main thread before any other thread
+// starts; ReturnFreeHeapPages from any thread.
 void LimitHeapArenas();
+
+// Gives the pages that freed blocks leave inside the heaps back to the
+// system. A burst of key redraws (decoded images, the encoder's buffers)
+// leaves them behind the blocks still in use, where the allocator's own
+// trimming at the top of a heap does not reach; call it when the burst is over.
+void ReturnFreeHeapPages();

@@ -9,3 +9,7 @@ constexpr int kArenaCount = 2;  // the main heap and one shared by the other thr
 void LimitHeapArenas() {
     mallopt(M_ARENA_MAX, kArenaCount);
 }
+
+void ReturnFreeHeapPages() {
+    malloc_trim(0);
+}

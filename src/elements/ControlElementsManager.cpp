@@ -1,6 +1,7 @@
 #include "elements/ControlElementsManager.h"
 
 #include "controller/Messages.h"
+#include "diagnostics/HeapArenas.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
 
@@ -127,6 +128,9 @@ int32_t ControlElementsManager::TickAndPace() {
         if (auto dial = entry.second->DialWaitMs())
             pace = pace < 0 ? std::max(*dial, 1) : std::min(pace, std::max(*dial, 1));
     }
+    // The timer goes to sleep after ticks with work: the redraws are over.
+    if (pace == CallbackTimer::kUntilWoken && !m_timerSleeps) ReturnFreeHeapPages();
+    m_timerSleeps = pace == CallbackTimer::kUntilWoken;
     return pace;
 }
 

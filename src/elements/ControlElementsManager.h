@@ -19,6 +19,8 @@
 // presses, events, settings and the elements themselves (new contexts,
 // transient overlays) wake it. A controller event also cuts a running
 // interval short (at most one in two), so that a reported status is drawn at once.
+// As it goes to sleep after ticks with work, the timer thread gives the heap
+// pages that the redraws freed back to the system.
 
 #include <map>
 #include <memory>
@@ -104,4 +106,5 @@ private:
     std::shared_ptr<std::recursive_mutex> m_mutex;
     std::map<std::string, std::shared_ptr<ControlElementBase>> m_elements;
     std::shared_ptr<CallbackTimer> m_timer;
+    bool m_timerSleeps = false;  // the last pace let the timer sleep (timer thread only)
 };

@@ -404,4 +404,23 @@ TEST_F(GraphicsTest, AKeptFileEncodesAndDrawsTheSameAtEveryUseAndOnSeveralThread
     EXPECT_EQ(EncodeText(*file), plain);
 }
 
+TEST_F(GraphicsTest, ACompositeHeldAsItsEncodingEncodesAndDrawsAsBefore) {
+    // The elements keep composites under a status overlay this way and draw a
+    // held key's fill on copies of them.
+    auto base = Load("base.png", EveryAlpha(), Graphics::Keep::FileBytes);
+    auto overlay = Load("overlay.png", QuadrantOverlay(16));
+    Graphics composite(*base);
+    composite.Compose(*overlay);
+    const std::string plain = EncodeText(composite);
+    const std::string drawn = Redraw(composite, *overlay, *overlay);
+
+    EXPECT_EQ(composite.HoldEncoded(), !KESTREL_WIN32) << "GDI+ always holds pixels";
+    EXPECT_EQ(composite.Width(), 256u);
+    EXPECT_EQ(EncodeText(composite), plain);
+    EXPECT_EQ(EncodeText(composite), plain);
+    EXPECT_EQ(Redraw(composite, *overlay, *overlay), drawn);
+    EXPECT_EQ(EncodeText(composite), plain) << "drawing on a copy leaves it as it was";
+    EXPECT_FALSE(Missing()->HoldEncoded());
+}
+
 }  // namespace
