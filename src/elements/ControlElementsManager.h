@@ -19,8 +19,8 @@
 // presses, events, settings and the elements themselves (new contexts,
 // transient overlays) wake it. A controller event also cuts a running
 // interval short (at most one in two), so that a reported status is drawn at once.
-// As it goes to sleep after ticks with work, the timer thread gives the heap
-// pages that the redraws freed back to the system.
+// Each time it goes back to sleep, the timer thread gives the heap pages that
+// the redraws freed back to the system (outside m_mutex).
 
 #include <map>
 #include <memory>
@@ -101,10 +101,10 @@ private:
     // One tick of the timer; the milliseconds until the next one, or
     // CallbackTimer::kUntilWoken when no element has work.
     int32_t TickAndPace();
+    int32_t NextPace();
     void WakeTimer();
 
     std::shared_ptr<std::recursive_mutex> m_mutex;
     std::map<std::string, std::shared_ptr<ControlElementBase>> m_elements;
     std::shared_ptr<CallbackTimer> m_timer;
-    bool m_timerSleeps = false;  // the last pace let the timer sleep (timer thread only)
 };
