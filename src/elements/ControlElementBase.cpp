@@ -307,6 +307,28 @@ void ControlElementBase::ComposeOverlays(Graphics& image) const {
         if (overlay) image.Compose(*overlay);
 }
 
+std::shared_ptr<Graphics> ControlElementBase::ComposeBaseImage() {
+    // Only a status overlay alone is kept: a transient mark shows for 1.5 s
+    // after a press and is seldom drawn the same way again.
+    const bool keep = m_transientOverlays.empty() && m_stateOverlays.size() == 1 && m_stateOverlays.front();
+    const std::shared_ptr<Graphics> overlay = keep ? m_stateOverlays.front() : nullptr;
+    auto kept = std::find_if(m_keptComposites.begin(), m_keptComposites.end(),
+                             [&](const KeptComposite& entry) { return entry.overlay == overlay; });
+    if (keep && kept != m_keptComposites.end() && kept->base == m_base_image) return kept->image;
+
+    auto image = std::make_shared<Graphics>(*m_base_image);
+    ComposeOverlays(*image);
+    // Held as its encoding, the composite costs its PNG bytes, not its pixels;
+    // a back-end that cannot hold it so keeps nothing.
+    if (!keep || !image->HoldEncoded()) return image;
+    if (kept != m_keptComposites.end()) {
+        *kept = KeptComposite{m_base_image, overlay, image};  // the base image changed
+    } else {
+        m_keptComposites.push_back(KeptComposite{m_base_image, overlay, image});
+    }
+    return image;
+}
+
 void ControlElementBase::UpdateGraphics(const std::string& context) {
     // One composite per redraw, shared by every context that shows the base image.
     std::shared_ptr<Graphics> cache;
@@ -318,8 +340,7 @@ void ControlElementBase::UpdateGraphics(const std::string& context) {
                     "nullptr");
                 return nullptr;
             }
-            cache = std::make_shared<Graphics>(*m_base_image);
-            ComposeOverlays(*cache);
+            cache = ComposeBaseImage();
         }
         return cache;
     };

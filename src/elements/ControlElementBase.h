@@ -202,6 +202,9 @@ private:
     int32_t StatusBits() const;
     std::shared_ptr<Graphics> ChooseStatusOverlay() const;
     void ComposeOverlays(Graphics& image) const;
+    // The element's base image with its overlays, composed for one redraw,
+    // or kept from an earlier redraw under the same status overlay.
+    std::shared_ptr<Graphics> ComposeBaseImage();
     void SendEncoded(const std::string& context, const Graphics& image);
     void SendPropertyInspectorData(const std::string& context);
     // Hold to confirm: acts on the holds whose time has come, ends hints,
@@ -235,6 +238,16 @@ private:
     std::map<std::string, std::shared_ptr<Graphics>> m_fileImages;  // file name -> its kept image
     std::vector<std::shared_ptr<Graphics>> m_stateOverlays;
     std::vector<std::shared_ptr<Graphics>> m_transientOverlays;
+    // The base image under each status overlay it was last drawn with (at
+    // most one entry per status overlay), held as its encoding: a link or a
+    // sign-in that comes and goes redraws every key with the same few
+    // composites, which then cost no image work.
+    struct KeptComposite {
+        std::shared_ptr<Graphics> base;
+        std::shared_ptr<Graphics> overlay;
+        std::shared_ptr<Graphics> image;
+    };
+    std::vector<KeptComposite> m_keptComposites;
     std::chrono::steady_clock::time_point m_transientSince;
     std::shared_ptr<StateImageFactory> m_stateImageFactory;
     std::map<std::string, nlohmann::json> m_settings;

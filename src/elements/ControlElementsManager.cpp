@@ -1,6 +1,7 @@
 #include "elements/ControlElementsManager.h"
 
 #include "controller/Messages.h"
+#include "diagnostics/HeapArenas.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
 
@@ -117,6 +118,15 @@ void ControlElementsManager::SignalTouchTap(const std::string& action, const std
 
 int32_t ControlElementsManager::TickAndPace() {
     SignalTimerTick();
+    const int32_t pace = NextPace();
+    // Going back to sleep, the timer has drawn what woke it (a status change,
+    // the end of a mark): the pages that the redraws freed go back to the
+    // system, once per wake rather than on a schedule.
+    if (pace == CallbackTimer::kUntilWoken) ReturnFreeHeapPages();
+    return pace;
+}
+
+int32_t ControlElementsManager::NextPace() {
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     int32_t pace = CallbackTimer::kUntilWoken;
     for (const auto& entry : m_elements) {

@@ -19,6 +19,8 @@
 // presses, events, settings and the elements themselves (new contexts,
 // transient overlays) wake it. A controller event also cuts a running
 // interval short (at most one in two), so that a reported status is drawn at once.
+// Each time it goes back to sleep, the timer thread gives the heap pages that
+// the redraws freed back to the system (outside m_mutex).
 
 #include <map>
 #include <memory>
@@ -99,6 +101,7 @@ private:
     // One tick of the timer; the milliseconds until the next one, or
     // CallbackTimer::kUntilWoken when no element has work.
     int32_t TickAndPace();
+    int32_t NextPace();
     void WakeTimer();
 
     std::shared_ptr<std::recursive_mutex> m_mutex;

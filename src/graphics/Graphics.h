@@ -51,6 +51,14 @@ public:
     // and leaves `output` as it was when there is no image or encoding fails.
     bool ToBase64Png(std::string& output) const;
 
+    // Encodes the image now and from then on holds only that encoding, a
+    // fraction of the memory of its pixels: later encodings cost only the
+    // Base64, drawing on a copy decodes it again. For composites kept to be
+    // sent again. False, and the image as it was, when there is no image,
+    // encoding fails or the back-end always holds pixels (GDI+). Draws on
+    // the image, so no other thread may use it meanwhile.
+    bool HoldEncoded();
+
     bool HasImage() const { return m_image != nullptr; }
     // Size in pixels; 0 when there is no image.
     unsigned Width() const;

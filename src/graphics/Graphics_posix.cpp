@@ -9,13 +9,14 @@
 #include "diagnostics/Platform.h"
 #include "graphics/Base64.h"
 #include "graphics/Graphics.h"
+#include "graphics/PngEncoder.h"
 
 // The cairo back-end. An image kept as Keep::FileBytes holds PNG bytes
 // (about 6 KB for a key) instead of its decoded pixels (83 KB at 144x144);
 // each use as an overlay, and drawing on a copy, decodes them afresh, which
 // gives exactly the pixels of a file load. Copies of such an image hold the
 // bytes too until they are drawn on; from then on an image holds a cairo image
-// surface. The first encoding replaces the file's bytes with cairo's own
+// surface. The first encoding replaces the file's bytes with the plug-in's own
 // encoding of the same pixels (it decodes to the same pixels), so that every
 // later encoding of a plain key is the kept bytes as they are. bytesLock makes
 // that one change safe while several threads read one kept image.
@@ -26,7 +27,7 @@ struct Graphics::Image {
     cairo_surface_t* surface = nullptr;  // the pixels; null while only the PNG bytes are kept
     std::mutex bytesLock;                // guards png and canonical while there is no surface
     std::vector<unsigned char> png;      // the PNG bytes while there is no surface
-    bool canonical = false;              // png is cairo's encoding of the pixels, not the file's
+    bool canonical = false;              // png is our encoding of the pixels, not the file's
     int width = 0;
     int height = 0;
 };
@@ -92,12 +93,6 @@ cairo_surface_t* CopySurface(cairo_surface_t* source) {
     return copy;
 }
 
-cairo_status_t AppendToBuffer(void* closure, const unsigned char* data, unsigned int length) {
-    auto* buffer = static_cast<std::vector<unsigned char>*>(closure);
-    buffer->insert(buffer->end(), data, data + length);
-    return CAIRO_STATUS_SUCCESS;
-}
-
 // A surface of an image's pixels that the caller owns a reference to: the
 // image's own surface, or one decoded from its bytes. Null when decoding fails.
 cairo_surface_t* AcquirePixels(cairo_surface_t* surface, const std::vector<unsigned char>& png,
@@ -116,17 +111,26 @@ bool HoldPixels(cairo_surface_t*& surface, std::vector<unsigned char>& png, std:
     return true;
 }
 
-bool EncodePng(cairo_surface_t* pixels, std::vector<unsigned char>& png) {
-    return cairo_surface_write_to_png_stream(pixels, AppendToBuffer, &png) == CAIRO_STATUS_SUCCESS;
+bool EncodeSurface(cairo_surface_t* pixels, std::vector<unsigned char>& png) {
+    const cairo_format_t format = cairo_image_surface_get_format(pixels);
+    if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return false;
+    cairo_surface_flush(pixels);
+    PngPixels image;
+    image.data = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(pixels));
+    image.width = static_cast<unsigned>(cairo_image_surface_get_width(pixels));
+    image.height = static_cast<unsigned>(cairo_image_surface_get_height(pixels));
+    image.stride = static_cast<size_t>(cairo_image_surface_get_stride(pixels)) / sizeof(uint32_t);
+    image.alpha = format == CAIRO_FORMAT_ARGB32;
+    return EncodePng(image, png);
 }
 
-// Replaces kept file bytes with cairo's encoding of their pixels, once; the
+// Replaces kept file bytes with our encoding of their pixels, once; the
 // caller holds bytesLock. False when the bytes do not decode or encode.
 bool KeepOwnEncoding(std::vector<unsigned char>& png, bool& canonical) {
     if (canonical) return true;
     cairo_surface_t* pixels = DecodePng(png);
     std::vector<unsigned char> encoded;
-    bool done = pixels && EncodePng(pixels, encoded);
+    bool done = pixels && EncodeSurface(pixels, encoded);
     if (pixels) cairo_surface_destroy(pixels);
     if (!done) return false;
     encoded.shrink_to_fit();
@@ -216,19 +220,35 @@ void Graphics::FillRect(double left, double top, double width, double height, ui
     cairo_surface_flush(m_image->surface);
 }
 
+bool Graphics::HoldEncoded() {
+    if (!m_image) return false;
+    if (!m_image->surface) {
+        std::lock_guard<std::mutex> lock(m_image->bytesLock);
+        return KeepOwnEncoding(m_image->png, m_image->canonical);
+    }
+    std::vector<unsigned char> png;
+    if (!EncodeSurface(m_image->surface, png)) return false;
+    png.shrink_to_fit();
+    cairo_surface_destroy(m_image->surface);
+    m_image->surface = nullptr;
+    m_image->png.swap(png);
+    m_image->canonical = true;
+    return true;
+}
+
 bool Graphics::ToBase64Png(std::string& output) const {
     if (!m_image) return false;
     std::vector<unsigned char> png;
     if (!m_image->surface) {
-        // The file's own bytes may differ from cairo's encoding of the same
-        // pixels: the first encoding keeps cairo's, so that the output is the
+        // The file's own bytes may differ from our encoding of the same
+        // pixels: the first encoding keeps ours, so that the output is the
         // same whichever way the image is kept, and later ones cost no work.
         std::lock_guard<std::mutex> lock(m_image->bytesLock);
         if (!KeepOwnEncoding(m_image->png, m_image->canonical)) return false;
         output = EncodeBase64(m_image->png.data(), m_image->png.size());
         return true;
     }
-    if (!EncodePng(m_image->surface, png)) return false;
+    if (!EncodeSurface(m_image->surface, png)) return false;
     output = EncodeBase64(png.data(), png.size());
     return true;
 }

@@ -136,6 +136,12 @@ void Graphics::FillRect(double left, double top, double width, double height, ui
     GdipDeleteGraphics(context);
 }
 
+// GDI+ encodes from its bitmap each time; holding the encoding instead would
+// mean decoding it for every use.
+bool Graphics::HoldEncoded() {
+    return false;
+}
+
 bool Graphics::ToBase64Png(std::string& output) const {
     const std::wstring mimeType = Utf8ToWide("image/png");
     if (!m_image) return false;

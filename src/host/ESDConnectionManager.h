@@ -87,6 +87,8 @@ private:
     // Serialises |command| and sends it; |imageContext| names the context of
     // a setImage, which a later image of that context may replace unsent.
     void SendCommand(const nlohmann::json& command, const std::string& imageContext = "");
+    // Sends a serialised command.
+    void SendText(std::string text, const std::string& imageContext);
     // Event-loop thread: hands queued commands to the WebSocket library while
     // it holds less than kSendBufferLimit bytes; retries later otherwise.
     void DrainQueue();

@@ -220,6 +220,39 @@ TEST_F(ControlElementBaseTest, StatusOverlayFollowsEveryFlagCombinationAtTheNext
     }
 }
 
+TEST_F(ControlElementBaseTest, AStatusThatComesAndGoesDrawsTheKeyAsItIsNow) {
+    // Composites under a status overlay are kept for the next time that
+    // status comes; what they show must still follow the key's own image.
+    auto element = MakeElement();
+    element->AddSdContext(&m_host.connection, "K1", json::object());
+    auto drawnAfter = [&](bool connected, bool signedIn) {
+        Report(*element, connected, signedIn, true);
+        element->HandleTimerTick();
+        return m_host.LastImage("K1");
+    };
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_TRUE(SameImage(drawnAfter(false, false), Composed({"alerts_skip.png", "state_offline.png"})));
+        EXPECT_TRUE(
+            SameImage(drawnAfter(true, false), Composed({"alerts_skip.png", "state_logged_out.png"})));
+        EXPECT_TRUE(SameImage(drawnAfter(true, true), Composed({"alerts_skip.png"})));
+    }
+    // The key's image changes while the status stays, and back again.
+    EXPECT_TRUE(SameImage(drawnAfter(true, false), Composed({"alerts_skip.png", "state_logged_out.png"})));
+    element->SetImageFromFile("cup_empty.png");
+    EXPECT_TRUE(SameImage(m_host.LastImage("K1"), Composed({"cup_empty.png", "state_logged_out.png"})));
+    EXPECT_TRUE(SameImage(drawnAfter(false, false), Composed({"cup_empty.png", "state_offline.png"})));
+    element->SetImageFromFile("alerts_skip.png");
+    EXPECT_TRUE(SameImage(m_host.LastImage("K1"), Composed({"alerts_skip.png", "state_offline.png"})));
+    // A transient mark lies over the status, on a key that appears meanwhile too.
+    element->ShowAlertOverlay();
+    EXPECT_TRUE(SameImage(m_host.LastImage("K1"),
+                          Composed({"alerts_skip.png", "state_offline.png", "state_alert.png"})));
+    element->AddSdContext(&m_host.connection, "K2", json::object());
+    EXPECT_TRUE(SameImage(m_host.LastImage("K2"),
+                          Composed({"alerts_skip.png", "state_offline.png", "state_alert.png"})));
+}
+
 TEST_F(ControlElementBaseTest, SignOutRevokesSupportUntilItIsReportedAgain) {
     auto element = MakeElement();
     Report(*element, true, true, true);

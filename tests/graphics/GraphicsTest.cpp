@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "diagnostics/Platform.h"
+#include "graphics/Base64.h"
 #include "graphics/Graphics.h"
 #include "graphics/ResolveModulePath.h"
 #include "support/LogCapture.h"
@@ -402,6 +403,45 @@ TEST_F(GraphicsTest, AKeptFileEncodesAndDrawsTheSameAtEveryUseAndOnSeveralThread
     copy.Compose(*overlay);
     EXPECT_EQ(EncodeText(copy), drawn);
     EXPECT_EQ(EncodeText(*file), plain);
+}
+
+TEST_F(GraphicsTest, ACompositeHeldAsItsEncodingEncodesAndDrawsAsBefore) {
+    // The elements keep composites under a status overlay this way and draw a
+    // held key's fill on copies of them.
+    auto base = Load("base.png", EveryAlpha(), Graphics::Keep::FileBytes);
+    auto overlay = Load("overlay.png", QuadrantOverlay(16));
+    Graphics composite(*base);
+    composite.Compose(*overlay);
+    const std::string plain = EncodeText(composite);
+    const std::string drawn = Redraw(composite, *overlay, *overlay);
+
+    EXPECT_EQ(composite.HoldEncoded(), !KESTREL_WIN32) << "GDI+ always holds pixels";
+    EXPECT_EQ(composite.Width(), 256u);
+    EXPECT_EQ(EncodeText(composite), plain);
+    EXPECT_EQ(EncodeText(composite), plain);
+    EXPECT_EQ(Redraw(composite, *overlay, *overlay), drawn);
+    EXPECT_EQ(EncodeText(composite), plain) << "drawing on a copy leaves it as it was";
+    EXPECT_FALSE(Missing()->HoldEncoded());
+}
+
+TEST(Base64Test, EncodesTheRfc4648VectorsAndEveryByteValue) {
+    auto encode = [](const std::string& bytes) {
+        return EncodeBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    };
+    EXPECT_EQ(encode(""), "");
+    EXPECT_EQ(encode("f"), "Zg==");
+    EXPECT_EQ(encode("fo"), "Zm8=");
+    EXPECT_EQ(encode("foo"), "Zm9v");
+    EXPECT_EQ(encode("foob"), "Zm9vYg==");
+    EXPECT_EQ(encode("fooba"), "Zm9vYmE=");
+    EXPECT_EQ(encode("foobar"), "Zm9vYmFy");
+    std::vector<uint8_t> every;
+    for (int round = 0; round < 3; ++round)
+        for (int value = 255; value >= 0; --value) every.push_back(static_cast<uint8_t>(value));
+    for (size_t cut = every.size() - 3; cut <= every.size(); ++cut) {
+        const std::vector<uint8_t> bytes(every.begin(), every.begin() + cut);
+        EXPECT_EQ(DecodeBase64(EncodeBase64(bytes.data(), bytes.size())), bytes) << cut << " bytes";
+    }
 }
 
 }  // namespace

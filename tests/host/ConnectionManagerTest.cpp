@@ -399,6 +399,27 @@ TEST(ConnectionManagerSinkTest, BuildsTheSameTextsWithoutASocket) {
     EXPECT_EQ(sent[1], R"({"context":"K","event":"getSettings"})");
 }
 
+TEST(ConnectionManagerSinkTest, ImagesAndContextsThatNeedEscapingAreEscaped) {
+    // A key image's URL is written as it is; anything else goes through the
+    // JSON library, so the host parses back exactly what was given.
+    std::vector<std::string> sent;
+    ESDConnectionManager manager([&sent](const std::string& text) { sent.push_back(text); });
+    const std::string context = "K\"\\\n\xC3\xA9";
+    const std::string odd = "<svg a=\"1\">\\\t</svg>";
+    manager.SetImage(odd, context);
+    manager.SetImage("iVBOR+/=", context);
+    ASSERT_EQ(sent.size(), 2u);
+    auto expected = [&](const std::string& image) {
+        return json({{"context", context},
+                     {"event", "setImage"},
+                     {"payload", {{"image", "data:image/png;base64," + image}, {"target", 0}}}});
+    };
+    EXPECT_EQ(json::parse(sent[0]), expected(odd));
+    EXPECT_EQ(sent[1], expected("iVBOR+/=").dump());
+    EXPECT_THROW(manager.SetImage("AAAA", "\xFF"), json::type_error) << "a context that is not UTF-8";
+    EXPECT_EQ(sent.size(), 2u);
+}
+
 TEST(ConnectionManagerSinkTest, TextThatIsNotUtf8IsTracedAndDroppedAndTheNextMessageHandled) {
     LogCapture log;
     ESDConnectionManager manager([](const std::string&) {});
