@@ -33,14 +33,6 @@ std::string ImageUrl(const std::string& image) {
     return kImagePrefix + image;
 }
 
-// Whether |text| is printable ASCII that JSON takes as it is (no quote, no
-// backslash), as a Base64 data URL is.
-bool IsPlainText(const std::string& text) {
-    for (char c : text)
-        if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') return false;
-    return true;
-}
-
 // Whether the member |key| of |object| is the boolean true (anything else,
 // absent or of another type, is false, as the host leaves out what is not so).
 bool TrueMember(const json& object, const char* key) {
@@ -315,22 +307,10 @@ void ESDConnectionManager::ResetTitle(const std::string& context) {
 }
 
 void ESDConnectionManager::SetImage(const std::string& image, const std::string& context) {
-    const std::string url = ImageUrl(image);
-    if (!IsPlainText(url)) {
-        SendCommand(
-            {{"event", "setImage"}, {"context", context}, {"payload", {{"image", url}, {"target", 0}}}},
-            context);
-        return;
-    }
-    // A key image's URL needs no escaping: written as it is, the message is
-    // the library's serialisation (members in order) without its pass over
-    // every character of the image.
-    std::string text =
-        R"({"context":)" + json(context).dump() + R"(,"event":"setImage","payload":{"image":")";
-    text.reserve(text.size() + url.size() + 16);
-    text += url;
-    text += R"(","target":0}})";
-    SendText(std::move(text), context);
+    SendCommand({{"event", "setImage"},
+                 {"context", context},
+                 {"payload", {{"image", ImageUrl(image)}, {"target", 0}}}},
+                context);
 }
 
 void ESDConnectionManager::SetSettings(const json& settings, const std::string& context) {
