@@ -292,6 +292,23 @@ class VolumeLevelKey extends SingleKey {
   onDidReceiveSettings(ev) {
     return this.onWillAppear(ev);
   }
+
+  // On a dial (Stream Deck +) a turn moves the level by "dial_step" a tick,
+  // shows it on the strip, keeps it in the settings and sends it at once.
+  async onDialRotate(ev) {
+    const settings = { ...this.defaults, ...this.#settings.get(ev.action.id) };
+    const step = Math.min(100, Math.max(1, toInt(settings.dial_step ?? 5)));
+    const level = Math.min(100, Math.max(0, toInt(settings.volume_value) + ev.payload.ticks * step));
+    const changed = { ...settings, volume_value: level };
+    this.#settings.set(ev.action.id, changed);
+    const [name, data] = this.commandFor(changed);
+    const sent = this.send(ev.action.id, name, data);
+    await Promise.all([
+      ev.action.setFeedback({ value: `${level} %`, indicator: { value: level } }),
+      ev.action.setSettings(changed),
+      sent,
+    ]);
+  }
 }
 
 const volumeDefaults = { volume_step: 10, auto_unmute: "1" };
