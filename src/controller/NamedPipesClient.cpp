@@ -151,18 +151,21 @@ NetworkClientBase::WriteResult NamedPipesClient::WriteBefore(const char* bytes, 
                                                              Deadline deadline) {
     const uint64_t interrupts = m_interrupts.load();
     auto request = std::make_shared<Request>();
-    request->bytes.assign(bytes, bytes + size);
-    request->deadline = deadline;
+    Handle handle = PipeSystem::kInvalidHandle;
     {
         // The handle and the number of one connection, read together.
         std::lock_guard<std::recursive_mutex> link(m_lock);
-        if (m_handle.load() == PipeSystem::kInvalidHandle) return WriteResult::Failed;
+        handle = m_handle.load();
+        if (handle == PipeSystem::kInvalidHandle) return WriteResult::Failed;
         request->connection = m_connection.load();
     }
     std::unique_lock<std::mutex> lock(m_writeLock);
     // Disconnect changes the number before it fails the queued requests of
     // the old connection (under m_writeLock), so none is left unsettled.
     if (m_connection.load() != request->connection) return WriteResult::Failed;
+    if (WriteOnCallersThread(handle, bytes, size, deadline)) return WriteResult::Written;
+    request->bytes.assign(bytes, bytes + size);
+    request->deadline = deadline;
     m_requests.push_back(request);
     lock.unlock();
     WakeIoThread();
@@ -177,6 +180,16 @@ NetworkClientBase::WriteResult NamedPipesClient::WriteBefore(const char* bytes, 
     WakeIoThread();
     if (!settled) LogWarning("NamedPipesClient::WriteBefore: the I/O thread did not settle a write in time");
     return WriteResult::Expired;
+}
+
+bool NamedPipesClient::WriteOnCallersThread(Handle handle, const char* bytes, uint32_t size,
+                                            Deadline deadline) {
+    // Only when nothing is queued or being written, so that messages keep
+    // their order. The handle stays open meanwhile: the I/O thread closes it
+    // only after the connection number has changed and it has taken
+    // m_writeLock, which the caller holds.
+    return m_requests.empty() && !m_ioWriting && std::chrono::steady_clock::now() < deadline &&
+           m_system->WriteNow(handle, bytes, size) == PipeSystem::WriteResult::Written;
 }
 
 void NamedPipesClient::Interrupt() {
@@ -209,6 +222,8 @@ void NamedPipesClient::IoThreadProc(uint64_t connection, Handle handle) {
             m_system->WaitForWakeup(m_wakeup, kFullQueueWaitMs);
         }
     }
+    // A write on a caller's thread that began before the connection changed ends first.
+    { std::lock_guard<std::mutex> lock(m_writeLock); }
     m_system->Close(handle);
 }
 
@@ -261,11 +276,12 @@ bool NamedPipesClient::WriteOneMessage(uint64_t connection, Handle handle) {
         if (m_requests.empty()) return false;
         request = m_requests.front();
         m_requests.pop_front();
+        m_ioWriting = true;
     }
     // A request made for another connection fails without touching this one.
     const bool ours = request->connection == connection;
     WriteResult result = ours ? WriteRequest(connection, handle, request) : WriteResult::Failed;
-    Settle(request, result);
+    Settle(request, result, true);
     if (ours && result == WriteResult::Failed) DisconnectFromIoThread(connection, "a write failed");
     return true;
 }
@@ -305,11 +321,13 @@ NetworkClientBase::WriteResult NamedPipesClient::WriteRequest(uint64_t connectio
     return WriteResult::Expired;
 }
 
-void NamedPipesClient::Settle(const std::shared_ptr<Request>& request, WriteResult result) {
+void NamedPipesClient::Settle(const std::shared_ptr<Request>& request, WriteResult result,
+                              bool ioWriteEnded) {
     {
         std::lock_guard<std::mutex> lock(m_writeLock);
         request->result = result;
         request->settled = true;
+        if (ioWriteEnded) m_ioWriting = false;
     }
     m_writeDone.notify_all();
 }

@@ -8,7 +8,9 @@
 //
 // Threads and locks:
 // - Connect, Disconnect, IsConnected, Write, WriteBefore, Interrupt: any
-//   thread. m_lock (recursive, because Connect's failure path disconnects)
+//   thread. A write to an idle pipe that takes it at once is made on the
+//   caller's thread (one hand-off less for a key press); otherwise the I/O
+//   thread writes it. m_lock (recursive, because Connect's failure path disconnects)
 //   guards the handle changes and the thread objects, and is held while
 //   onConnectionChanged runs; it is never held across a wait for the pipe
 //   (a busy pipe is waited for without it, in slices that Interrupt ends).
@@ -17,10 +19,11 @@
 //   path only try-locks and gives up once the connection has changed. So
 //   Connect can join the previous connection's threads while holding m_lock.
 // - m_connectLock lets one Connect at a time open the pipe (a second one
-//   waits for it, boundedly, without m_lock). m_writeLock guards m_requests; WriteBefore waits on m_writeDone
+//   waits for it, boundedly, without m_lock). m_writeLock guards m_requests and m_ioWriting, and is held
+//   around a write on the caller's thread (WriteNow, which never waits); WriteBefore waits on m_writeDone
 //   for the I/O thread to settle its request. m_incomingLock guards m_incoming; the dispatch thread waits on
-//   m_incomingChanged. Neither is held around a pipe call or a callback, and neither is taken inside the
-//   other.
+//   m_incomingChanged. Neither is held around any other pipe call or a callback, and neither is taken
+//   inside the other.
 // - onDataReceived runs on the dispatch thread only, one message at a time.
 // - Idle threads sleep: the dispatch thread on m_incomingChanged, the I/O
 //   thread in WaitForInput on the pipe and m_wakeup (signalled by Write,
@@ -29,8 +32,9 @@
 //   thread reads nothing and waits for m_wakeup alone (back-pressure: the
 //   server's writes wait in the pipe). Only a back-end without wake-ups makes
 //   the I/O thread poll every 25 ms.
-// - The I/O thread closes its own handle when it ends, so a handle value is
-//   never reused while a thread of an older connection could still use it.
+// - The I/O thread closes its own handle when it ends, after taking
+//   m_writeLock once, so a handle value is never reused while a thread of an
+//   older connection, or a caller writing on it, could still use it.
 
 #include <atomic>
 #include <chrono>
@@ -106,7 +110,10 @@ private:
     // Writes a request made for |connection|; a command meant for a server
     // that went away is never sent to the next one.
     WriteResult WriteRequest(uint64_t connection, Handle handle, const std::shared_ptr<Request>& request);
-    void Settle(const std::shared_ptr<Request>& request, WriteResult result);
+    void Settle(const std::shared_ptr<Request>& request, WriteResult result, bool ioWriteEnded = false);
+    // Writes at once on the caller's thread, with m_writeLock held, when the
+    // pipe is idle and takes the message without waiting; false otherwise.
+    bool WriteOnCallersThread(Handle handle, const char* bytes, uint32_t size, Deadline deadline);
     void FailRequestsOf(uint64_t connection);
     bool IncomingHasRoom();
     void DropIncoming();
@@ -142,6 +149,7 @@ private:
     std::mutex m_writeLock;
     std::condition_variable m_writeDone;
     std::deque<std::shared_ptr<Request>> m_requests;  // guarded by m_writeLock
+    bool m_ioWriting = false;  // guarded by m_writeLock: the I/O thread writes a request
 
     std::mutex m_incomingLock;
     std::condition_variable m_incomingChanged;

@@ -10,6 +10,10 @@ PipeSystem::WriteResult PipeSystem::WriteWithin(Handle handle, const char* bytes
     return Write(handle, bytes, size) ? WriteResult::Written : WriteResult::Failed;
 }
 
+PipeSystem::WriteResult PipeSystem::WriteNow(Handle, const char*, uint32_t) {
+    return WriteResult::TimedOut;
+}
+
 void PipeSystem::WaitForWakeup(Handle, uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint32_t>(milliseconds, 25)));
 }

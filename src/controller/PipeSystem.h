@@ -9,8 +9,8 @@
 // handles shut down but not yet closed, under its own lock. On one handle, the
 // client's I/O thread calls Peek, Read, Skip, Write, WaitForInput and at last
 // Close (and WriteWithin, WaitForWakeup); any other thread may call Shutdown
-// (to end those calls) and SignalWakeup (to end a WaitForInput, WriteWithin
-// or WaitForWakeup) meanwhile. Open, WaitUntilFree, ServerIsOurUser and
+// (to end those calls), SignalWakeup (to end a WaitForInput, WriteWithin
+// or WaitForWakeup) and WriteNow meanwhile. Open, WaitUntilFree, ServerIsOurUser and
 // SetMessageMode run on the thread that connects, before the I/O thread starts.
 
 #include <cstdint>
@@ -82,6 +82,12 @@ public:
     enum class WriteResult { Written, TimedOut, Woken, Failed };
     virtual WriteResult WriteWithin(Handle handle, const char* bytes, uint32_t size, uint32_t milliseconds,
                                     Handle wakeup);
+    // Writes one whole message only if the pipe takes it at once, from any
+    // thread, while the I/O thread may be waiting on the same handle: Written,
+    // or TimedOut (it would have to wait) or Failed, and then no byte went
+    // out. The default suits a back-end whose calls must stay on the I/O
+    // thread: it writes nothing and answers TimedOut.
+    virtual WriteResult WriteNow(Handle handle, const char* bytes, uint32_t size);
     virtual void WaitForWakeup(Handle wakeup, uint32_t milliseconds);
 
     // The platform's implementation (shared; it keeps no state).

@@ -145,6 +145,15 @@ public:
         }
     }
 
+    // A SOCK_SEQPACKET send is atomic: the whole message goes, or none of it.
+    WriteResult WriteNow(Handle handle, const char* bytes, uint32_t size) override {
+        ssize_t sent = send(static_cast<int>(handle), bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0)
+            return static_cast<uint32_t>(sent) == size ? WriteResult::Written : WriteResult::Failed;
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? WriteResult::TimedOut
+                                                                         : WriteResult::Failed;
+    }
+
     void WaitForWakeup(Handle wakeup, uint32_t milliseconds) override {
         pollfd entry{static_cast<int>(wakeup), POLLIN, 0};
         if (poll(&entry, 1, static_cast<int>(milliseconds)) > 0) ConsumeWakeup(wakeup);

@@ -340,6 +340,37 @@ TEST_F(NamedPipesClientTest, StalledServerMakesWritesExpireAtTheirDeadlineAndGet
     EXPECT_EQ(reader.get(), written);
 }
 
+// Writers on several threads while the server stalls and reads again: a
+// write that the pipe takes at once goes out on its caller's thread, the rest
+// through the I/O thread; each arrives once, and each thread's in order.
+TEST_F(NamedPipesClientTest, WritesFromManyThreadsKeepTheirOrderAcrossAStall) {
+    NamedPipesClient client(name);
+    ConnectClient(client);
+    constexpr int kThreads = 4, kEach = 200;
+    const std::string filler(16 * 1024, 'f');
+    std::vector<std::thread> writers;
+    for (int thread = 0; thread < kThreads; ++thread) {
+        writers.emplace_back([&, thread] {
+            for (int i = 0; i < kEach; ++i) {
+                std::string text = std::to_string(thread) + ":" + std::to_string(i) + ":" + filler;
+                auto deadline = std::chrono::steady_clock::now() + 60s;
+                ASSERT_EQ(client.WriteBefore(text.data(), static_cast<uint32_t>(text.size()), deadline),
+                          NetworkClientBase::WriteResult::Written);
+            }
+        });
+    }
+    std::this_thread::sleep_for(300ms);  // the server reads nothing yet: the system's buffers fill
+    std::vector<int> next(kThreads, 0);
+    for (int received = 0; received < kThreads * kEach; ++received) {
+        auto message = server.Receive(30s);
+        ASSERT_TRUE(message.has_value()) << received << " received";
+        const int thread = std::stoi(*message);
+        const int index = std::stoi(message->substr(message->find(':') + 1));
+        ASSERT_EQ(index, next.at(thread)++) << "thread " << thread;
+    }
+    for (auto& writer : writers) writer.join();
+}
+
 // A server that floods the link while the plug-in is slow to take its
 // messages: the client holds a bounded number of them, stops reading
 // (sleeping, not polling) until the dispatch thread makes room, and then
