@@ -4,11 +4,9 @@
 #include "diagnostics/HeapArenas.h"
 #include "diagnostics/PluginLifetime.h"
 #include "graphics/GraphicsSession.h"
-#include "telemetry/HttpPost.h"
 
 ProcessLifetime::ProcessLifetime() {
     LimitHeapArenas();
-    HttpStartUp();
     m_graphics = std::make_unique<GraphicsSession>();
     m_plugin = std::make_unique<PluginLifetime>();
     m_crashReporter = std::make_unique<CrashReporter>();
