@@ -36,6 +36,19 @@ struct HttpPostLimits {
 HttpPostDeadline::Clock::time_point HttpPostEnd(const HttpPostLimits& limits,
                                                 HttpPostDeadline::Clock::time_point start);
 
+// Holds posts back while the process starts, so that loading the HTTP
+// library (libcurl and its thirty-odd libraries) competes with nothing the
+// start does: after HttpHoldPostsForStart, the POSIX back-end's posts wait
+// until HttpStartIsOver or kHttpStartHold has passed, whichever comes first,
+// and never beyond their own limits. WinINet is loaded with the program; its
+// posts are not held. A process that never calls it is never held.
+constexpr std::chrono::milliseconds kHttpStartHold{1000};
+void HttpHoldPostsForStart();
+void HttpStartIsOver();
+
+// Waits while posts are held, at most until |end| (the back-ends' first step).
+void HttpWaitForStart(HttpPostDeadline::Clock::time_point end);
+
 // Posts |body| to |url| with the extra |headers| (|headersLength| characters)
 // and the user agent |userAgent| (null: "NSIS HTTP Client"). Returns true when
 // the request was sent and a response began, also when the limits then cut

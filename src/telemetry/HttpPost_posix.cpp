@@ -193,6 +193,7 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
     } catch (const std::range_error&) {
         return false;
     }
+    HttpWaitForStart(HttpPostEnd(limits, response.started));
     const CurlLibrary* lib = CurlLibrary::Get();
     if (!lib || !IsParsableUrl(*lib, narrowUrl)) return false;
 
