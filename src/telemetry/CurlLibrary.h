@@ -31,9 +31,7 @@ public:
     // The loaded and set-up library; null when it cannot be loaded.
     static const CurlLibrary* Get();
 
-    // The file dlopen looks for: libcurl.so.4 unless KESTREL_CURL_LIBRARY names another.
-    static std::string FileName();
-
+    // libcurl's functions that HttpPost calls, all resolved.
     decltype(&curl_easy_init) easyInit = nullptr;
     decltype(&curl_easy_setopt) easySetopt = nullptr;
     decltype(&curl_easy_getinfo) easyGetinfo = nullptr;
@@ -52,6 +50,8 @@ public:
 
 private:
     CurlLibrary() = default;
+    // The file dlopen looks for: libcurl.so.4 unless KESTREL_CURL_LIBRARY names another.
+    static std::string FileName();
     static const CurlLibrary* Load();
     bool Resolve(void* handle, std::string& missing);
 };
