@@ -3,11 +3,12 @@
 // takes itself down after it, in one place. The executable holds exactly one
 // ProcessLifetime as its static object:
 //
-//   start: heap arenas capped (before any thread) -> HTTP library ->
-//          graphics session (GDI+ on Windows) -> PluginLifetime (working
-//          directory, log, start record, start event, which creates the
-//          telemetry service) -> crash reporter
-//   exit:  crash reporter (its upload under way cut off) -> PluginLifetime
+//   start: heap arenas capped (before any thread) -> posts held until the
+//          registration (see HttpHoldPostsForStart) -> graphics session
+//          (GDI+ on Windows) -> PluginLifetime (working directory, log,
+//          start record, start event, which creates the telemetry
+//          service) -> crash reporter
+//   exit:  posts no longer held -> crash reporter (its upload under way cut off) -> PluginLifetime
 //          (stop record, shutdown event queued, telemetry service shut
 //          down: its workers post what is still queued for at most 3 s and
 //          are joined; log closed) -> graphics session
@@ -15,9 +16,10 @@
 // Each step of the exit is bounded, so the process ends within about 5 s
 // of the host closing the link whatever the collectors do.
 //
-// The HTTP library is set up first because it registers its own exit-time
-// clean-up (libcurl's TLS library does): registered before this object, it
-// runs after the last post. The telemetry service is shut down, not
+// The HTTP library is not part of the start: the first post loads it on the
+// posting thread, once the plug-in has registered. Its TLS library then keeps no exit-time clean-up, which,
+// registered after this object, would run before the exit sequence's posts
+// (see CurlLibrary). The telemetry service is shut down, not
 // destroyed, so threads still running during exit may go on using it.
 //
 // Threads: the main thread constructs and destroys it.

@@ -15,6 +15,7 @@
 #include "host/ESDConnectionManager.h"
 #include "host/MyStreamDeckPlugin.h"
 #include "host/ProcessArguments.h"
+#include "telemetry/HttpPost.h"
 
 // Process-lifetime objects, held by globals with external linkage so that
 // they stay reachable (and are not reported as leaks) while they are
@@ -38,6 +39,12 @@ void NameLogFile() {
     std::fflush(stderr);
 }
 
+// The start is over once registered: posts may now load the HTTP library.
+void OnRegistered() {
+    HttpStartIsOver();
+    NameLogFile();
+}
+
 }  // namespace
 
 int main(int argc, const char* argv[]) {
@@ -55,7 +62,7 @@ int main(int argc, const char* argv[]) {
     auto connectionManager = std::make_shared<ESDConnectionManager>(
         commandLine->port, commandLine->pluginUUID, commandLine->registerEvent);
     connectionManager->SetPlugin(plugin);
-    connectionManager->SetRegisteredHandler(&NameLogFile);
+    connectionManager->SetRegisteredHandler(&OnRegistered);
     plugin->SetConnectionManager(connectionManager.get());
 
     connectionManager->Run();

@@ -1,9 +1,54 @@
 #include "telemetry/HttpPost.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 
 #include "diagnostics/Platform.h"
+
+namespace {
+
+using Clock = HttpPostDeadline::Clock;
+
+// Whether posts are held for the start, and until when at the latest.
+struct StartHold {
+    std::mutex mutex;  // guards held and until
+    std::condition_variable over;
+    bool held = false;
+    Clock::time_point until;
+};
+
+// Never destroyed: posts may still run while the process exits.
+StartHold& TheStartHold() {
+    static StartHold* hold = new StartHold;
+    return *hold;
+}
+
+}  // namespace
+
+void HttpHoldPostsForStart() {
+    StartHold& hold = TheStartHold();
+    std::lock_guard<std::mutex> lock(hold.mutex);
+    hold.held = true;
+    hold.until = Clock::now() + kHttpStartHold;
+}
+
+void HttpStartIsOver() {
+    StartHold& hold = TheStartHold();
+    {
+        std::lock_guard<std::mutex> lock(hold.mutex);
+        hold.held = false;
+    }
+    hold.over.notify_all();
+}
+
+void HttpWaitForStart(Clock::time_point end) {
+    StartHold& hold = TheStartHold();
+    std::unique_lock<std::mutex> lock(hold.mutex);
+    if (!hold.held) return;
+    hold.over.wait_until(lock, std::min(end, hold.until), [&hold] { return !hold.held; });
+}
 
 HttpPostDeadline::Clock::time_point HttpPostEnd(const HttpPostLimits& limits,
                                                 HttpPostDeadline::Clock::time_point start) {

@@ -1,12 +1,11 @@
 #pragma once
 // One blocking HTTP or HTTPS POST per call (WinINet on Windows, libcurl
-// elsewhere). Each call uses handles of its own, so calls are reentrant; on
-// Windows a request left at its deadline may close them on its own thread
-// after the call returned. Connecting, sending and receiving are each limited to 5 seconds
-// without progress, and the whole call to an overall limit (10 seconds by
-// default) and to the caller's shared deadline, so a server that trickles
-// its answer cannot hold the caller. Redirects are not followed: a 3xx
-// response is returned like any other. Any HTTP status counts as a response.
+// elsewhere, loaded by the first call: without it every call fails). Each
+// call uses handles of its own, so calls are reentrant; on Windows a request left at its deadline may close
+// them on its own thread after the call returned. Connecting, sending and receiving are each limited to 5
+// seconds without progress, and the whole call to an overall limit (10 seconds by default) and to the
+// caller's shared deadline, so a server that trickles its answer cannot hold the caller. Redirects are not
+// followed: a 3xx response is returned like any other. Any HTTP status counts as a response.
 
 #include <chrono>
 #include <cstddef>
@@ -37,11 +36,18 @@ struct HttpPostLimits {
 HttpPostDeadline::Clock::time_point HttpPostEnd(const HttpPostLimits& limits,
                                                 HttpPostDeadline::Clock::time_point start);
 
-// Sets up the HTTP library's process-wide state (libcurl and its TLS library;
-// nothing for WinINet). HttpPostRaw does it on first use; the process calls
-// it before its static objects so that the library's own exit-time clean-up
-// runs after the last post of the exit sequence.
-void HttpStartUp();
+// Holds posts back while the process starts, so that loading the HTTP
+// library (libcurl and its thirty-odd libraries) competes with nothing the
+// start does: after HttpHoldPostsForStart, the POSIX back-end's posts wait
+// until HttpStartIsOver or kHttpStartHold has passed, whichever comes first,
+// and never beyond their own limits. WinINet is loaded with the program; its
+// posts are not held. A process that never calls it is never held.
+constexpr std::chrono::milliseconds kHttpStartHold{1000};
+void HttpHoldPostsForStart();
+void HttpStartIsOver();
+
+// Waits while posts are held, at most until |end| (the back-ends' first step).
+void HttpWaitForStart(HttpPostDeadline::Clock::time_point end);
 
 // Posts |body| to |url| with the extra |headers| (|headersLength| characters)
 // and the user agent |userAgent| (null: "NSIS HTTP Client"). Returns true when

@@ -1,11 +1,9 @@
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 #include <stdexcept>
 
 #include "diagnostics/Platform.h"
+#include "telemetry/CurlLibrary.h"
 #include "telemetry/HttpPost.h"
 
 // libcurl with the limits of the Windows client: 5 s to connect, then no
@@ -20,6 +18,8 @@
 // forward ends it promptly, not only at curl's next idle progress call.
 // The response is handed to the sink in 32768-byte chunks with the same end
 // rule as the Windows reads: a last, shorter chunk, possibly empty.
+// libcurl is reached through CurlLibrary, which loads it on the first post;
+// without it every post fails at once.
 
 namespace {
 
@@ -32,6 +32,7 @@ constexpr int kWakeMilliseconds = 100;  // how soon a shared deadline's move is 
 
 // One transfer's response, filled by curl's callbacks on the calling thread.
 struct Response {
+    const CurlLibrary* lib = nullptr;
     CURL* curl = nullptr;
     const HttpResponseSink* sink = nullptr;
     const HttpPostLimits* limits = nullptr;
@@ -101,7 +102,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
     if (!response.connected) {
         // Until the connection stands, the connect timeout governs.
         curl_off_t connectTime = 0;
-        curl_easy_getinfo(response.curl, CURLINFO_CONNECT_TIME_T, &connectTime);
+        response.lib->easyGetinfo(response.curl, CURLINFO_CONNECT_TIME_T, &connectTime);
         if (connectTime <= 0) return 0;
         response.connected = true;
         response.lastActivity = now;
@@ -115,34 +116,35 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
 
 // Runs the transfer until it ends or the post's deadline passes.
 void Perform(CURL* curl, const Response& response) {
-    CURLM* multi = curl_multi_init();
+    const CurlLibrary& lib = *response.lib;
+    CURLM* multi = lib.multiInit();
     if (!multi) return;
-    curl_multi_add_handle(multi, curl);
+    lib.multiAddHandle(multi, curl);
     int running = 1;
-    while (curl_multi_perform(multi, &running) == CURLM_OK && running > 0 &&
+    while (lib.multiPerform(multi, &running) == CURLM_OK && running > 0 &&
            Clock::now() < HttpPostEnd(*response.limits, response.started)) {
-        curl_multi_poll(multi, nullptr, 0, kWakeMilliseconds, nullptr);
+        lib.multiPoll(multi, nullptr, 0, kWakeMilliseconds, nullptr);
     }
-    curl_multi_remove_handle(multi, curl);
-    curl_multi_cleanup(multi);
+    lib.multiRemoveHandle(multi, curl);
+    lib.multiCleanup(multi);
 }
 
-bool IsParsableUrl(const std::string& url) {
-    CURLU* parsed = curl_url();
+bool IsParsableUrl(const CurlLibrary& lib, const std::string& url) {
+    CURLU* parsed = lib.url();
     if (!parsed) return false;
-    bool ok = curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK;
-    curl_url_cleanup(parsed);
+    bool ok = lib.urlSet(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK;
+    lib.urlCleanup(parsed);
     return ok;
 }
 
 // Splits the CR LF separated extra headers into curl's list.
-curl_slist* HeaderList(const std::string& headers) {
-    curl_slist* list = curl_slist_append(nullptr, "Expect:");  // send the body at once
+curl_slist* HeaderList(const CurlLibrary& lib, const std::string& headers) {
+    curl_slist* list = lib.slistAppend(nullptr, "Expect:");  // send the body at once
     size_t start = 0;
     while (start < headers.size()) {
         size_t end = headers.find("\r\n", start);
         if (end == std::string::npos) end = headers.size();
-        if (end > start) list = curl_slist_append(list, headers.substr(start, end - start).c_str());
+        if (end > start) list = lib.slistAppend(list, headers.substr(start, end - start).c_str());
         start = end + 2;
     }
     return list;
@@ -150,38 +152,33 @@ curl_slist* HeaderList(const std::string& headers) {
 
 void SetOptions(CURL* curl, const std::string& url, const std::string& agent, curl_slist* headers,
                 const void* body, size_t bodyLength, long overallMilliseconds, Response* response) {
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, kFollowNoRedirects);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kTimeoutMilliseconds);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, overallMilliseconds);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, response);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // decode compressed responses
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, response);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, response);
+    auto set = response->lib->easySetopt;
+    set(curl, CURLOPT_URL, url.c_str());
+    set(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    set(curl, CURLOPT_FOLLOWLOCATION, kFollowNoRedirects);
+    set(curl, CURLOPT_NOSIGNAL, 1L);
+    set(curl, CURLOPT_CONNECTTIMEOUT_MS, kTimeoutMilliseconds);
+    set(curl, CURLOPT_TIMEOUT_MS, overallMilliseconds);
+    set(curl, CURLOPT_NOPROGRESS, 0L);
+    set(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    set(curl, CURLOPT_XFERINFODATA, response);
+    set(curl, CURLOPT_USERAGENT, agent.c_str());
+    set(curl, CURLOPT_ACCEPT_ENCODING, "");  // decode compressed responses
+    set(curl, CURLOPT_HTTPHEADER, headers);
+    set(curl, CURLOPT_POST, 1L);
+    set(curl, CURLOPT_POSTFIELDS, body);
+    set(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
+    set(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+    set(curl, CURLOPT_HEADERDATA, response);
+    set(curl, CURLOPT_WRITEFUNCTION, OnBody);
+    set(curl, CURLOPT_WRITEDATA, response);
 }
 
 }  // namespace
 
-void HttpStartUp() {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
                  size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
                  const HttpPostLimits& limits) {
-    HttpStartUp();
     Response response;
     response.limits = &limits;
     auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -196,18 +193,21 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
     } catch (const std::range_error&) {
         return false;
     }
-    if (!IsParsableUrl(narrowUrl)) return false;
+    HttpWaitForStart(HttpPostEnd(limits, response.started));
+    const CurlLibrary* lib = CurlLibrary::Get();
+    if (!lib || !IsParsableUrl(*lib, narrowUrl)) return false;
 
-    CURL* curl = curl_easy_init();
+    CURL* curl = lib->easyInit();
     if (!curl) return false;
+    response.lib = lib;
     response.curl = curl;
     response.sink = &sink;
-    curl_slist* headerList = HeaderList(extraHeaders);
+    curl_slist* headerList = HeaderList(*lib, extraHeaders);
     SetOptions(curl, narrowUrl, agent, headerList, body, bodyLength, static_cast<long>(remaining.count()),
                &response);
     Perform(curl, response);
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(headerList);
+    lib->easyCleanup(curl);
+    lib->slistFreeAll(headerList);
     if (response.began && !response.full) response.Deliver(response.pending.data(), response.pending.size());
     return response.began;
 }

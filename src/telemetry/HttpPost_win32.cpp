@@ -252,8 +252,6 @@ DWORD OperationTimeout(Clock::time_point end) {
 
 }  // namespace
 
-void HttpStartUp() {}  // WinINet keeps no process-wide state to set up
-
 bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
                  size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
                  const HttpPostLimits& limits) {

@@ -253,6 +253,15 @@ bool TestHttpServer::WaitForRequests(size_t count, std::chrono::milliseconds tim
     return m_state->changed.wait_for(lock, timeout, [&] { return m_state->requests.size() >= count; });
 }
 
+bool TestHttpServer::WaitForConnectionBytes(size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    return m_state->changed.wait_for(lock, timeout, [&] {
+        return static_cast<size_t>(
+                   std::count_if(m_state->connectionBytes.begin(), m_state->connectionBytes.end(),
+                                 [](const std::string& bytes) { return !bytes.empty(); })) >= count;
+    });
+}
+
 std::vector<RecordedHttpRequest> TestHttpServer::Requests() const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->requests;

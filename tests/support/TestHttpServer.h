@@ -50,6 +50,8 @@ public:
     void SetRequestObserver(std::function<void(const RecordedHttpRequest&)> observer);
 
     bool WaitForRequests(size_t count, std::chrono::milliseconds timeout) const;
+    // Waits until |count| connections have sent at least one byte (HTTP or not).
+    bool WaitForConnectionBytes(size_t count, std::chrono::milliseconds timeout) const;
     std::vector<RecordedHttpRequest> Requests() const;
     // The bytes received on each connection so far, in the order of acceptance.
     std::vector<std::string> ConnectionBytes() const;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "diagnostics/Platform.h"
 #include "support/TestHttpServer.h"
 #include "telemetry/HttpPost.h"
 
@@ -206,6 +207,32 @@ TEST(HttpPostTest, ARedirectIsReturnedLikeAnyAnswerAndNotFollowed) {
     std::vector<RecordedHttpRequest> requests = server.Requests();
     EXPECT_EQ(requests.size(), 10u);
     for (const RecordedHttpRequest& request : requests) EXPECT_EQ(request.path, "/science");
+}
+
+// While the process starts, posts wait for it (the HTTP library is loaded
+// by the first post): until the start is over, and at most kHttpStartHold
+// when nobody says so. A hold already over holds nothing.
+TEST(HttpPostTest, PostsHeldForTheStartWaitUntilItIsOverOrTheHoldHasPassed) {
+    if (KESTREL_WIN32) GTEST_SKIP() << "WinINet is loaded with the program; its posts are not held";
+    TestHttpServer server;
+    Clock::time_point armed = Clock::now();
+    HttpHoldPostsForStart();
+    std::thread released([&server] { HttpPost(server.Url("/released"), "application/json", "{}"); });
+    bool early = server.WaitForRequests(1, kHttpStartHold / 4);
+    if (Clock::now() - armed < kHttpStartHold) {
+        EXPECT_FALSE(early) << "a held post went out";
+    }
+    HttpStartIsOver();
+    EXPECT_TRUE(server.WaitForRequests(1, kWait));
+    released.join();
+
+    HttpHoldPostsForStart();
+    Clock::time_point held = Clock::now();
+    EXPECT_EQ(HttpPost(server.Url("/never-released"), "application/json", "{}"), "ok");
+    EXPECT_GE(Clock::now() - held, kHttpStartHold - 50ms);
+    HttpStartIsOver();
+    EXPECT_EQ(HttpPost(server.Url("/after"), "application/json", "{}"), "ok");
+    EXPECT_EQ(server.Requests().size(), 3u);
 }
 
 }  // namespace
