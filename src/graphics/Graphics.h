@@ -26,9 +26,11 @@ public:
     enum class Keep { Pixels, FileBytes };
 
     // Loads the image file at `path`; on failure logs the critical line
-    // "Failed loading image from file '<path>'" and holds no image. The file
-    // is decoded at once in both Keep modes, so a file that does not decode
-    // fails here.
+    // "Failed loading image from file '<path>'" and holds no image. A file
+    // that is not a whole PNG (cut short, a chunk altered, not a PNG at all)
+    // fails here in both Keep modes; Pixels decodes it at once, FileBytes may
+    // leave decoding to its first use (the cairo back-end does), where pixels
+    // that do not decode leave the image as it is.
     explicit Graphics(const std::wstring& path, Keep keep = Keep::Pixels);
 
     // Deep copy of the pixels; a copy of an image-less Graphics is image-less.

@@ -9,6 +9,7 @@
 #include "diagnostics/Platform.h"
 #include "graphics/Base64.h"
 #include "graphics/Graphics.h"
+#include "graphics/PngChunks.h"
 #include "graphics/PngEncoder.h"
 
 // The cairo back-end. An image kept as Keep::FileBytes holds PNG bytes
@@ -143,20 +144,26 @@ bool KeepOwnEncoding(std::vector<unsigned char>& png, bool& canonical) {
 
 Graphics::Graphics(const std::wstring& path, Keep keep) {
     std::vector<unsigned char> bytes;
-    cairo_surface_t* surface = ReadFile(path, bytes) ? DecodePng(bytes) : nullptr;
+    const bool read = ReadFile(path, bytes);
+    if (keep == Keep::FileBytes) {
+        // Decoded at its first use: the plug-in's start loads every key's image.
+        PngSize size;
+        if (!read || !ReadIntactPng(bytes, size)) {
+            LogLoadFailure(path);
+            return;
+        }
+        bytes.shrink_to_fit();
+        m_image = new Image(nullptr, std::move(bytes), false, static_cast<int>(size.width),
+                            static_cast<int>(size.height));
+        return;
+    }
+    cairo_surface_t* surface = read ? DecodePng(bytes) : nullptr;
     if (!surface) {
         LogLoadFailure(path);
         return;
     }
-    int width = cairo_image_surface_get_width(surface);
-    int height = cairo_image_surface_get_height(surface);
-    if (keep == Keep::Pixels) {
-        m_image = new Image(surface, {}, false, width, height);
-        return;
-    }
-    cairo_surface_destroy(surface);
-    bytes.shrink_to_fit();
-    m_image = new Image(nullptr, std::move(bytes), false, width, height);
+    m_image = new Image(surface, {}, false, cairo_image_surface_get_width(surface),
+                        cairo_image_surface_get_height(surface));
 }
 
 Graphics::Graphics(const Graphics& other) {

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include <zlib.h>
+
 #include "diagnostics/Platform.h"
 #include "graphics/Base64.h"
 #include "graphics/Graphics.h"
@@ -310,28 +312,75 @@ TEST_F(GraphicsTest, CopiesOfOneKeptFileAreComposedApart) {
     EXPECT_TRUE(Near(Decode(Graphics(*shared)).At(5, 5), kRed));
 }
 
-TEST_F(GraphicsTest, AFileThatDoesNotDecodeFailsWhenLoadedToBeKeptAsBytes) {
-    // A valid start of a PNG cut in half: readable, but not a whole image.
+// Writes |bytes| as a file of the test folder and returns its path.
+std::string WriteBytes(const std::filesystem::path& folder, const std::string& name,
+                       const std::string& bytes) {
+    std::string path = (folder / name).u8string();
+    std::ofstream(std::filesystem::u8path(path), std::ios::binary) << bytes;
+    return path;
+}
+
+// A file that is not a whole PNG fails as it is loaded, also when it is kept
+// as bytes and so not decoded then: cut short, a byte of its pixel data
+// altered (its chunk's CRC no longer matches), or a directory.
+TEST_F(GraphicsTest, AFileThatIsNotAWholePngFailsWhenLoaded) {
     std::string fullPath = (m_directory.Path() / "full.png").u8string();
     ASSERT_TRUE(WritePngFile(fullPath, MixedPicture(32)));
     std::ifstream full(std::filesystem::u8path(fullPath), std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(full)), std::istreambuf_iterator<char>());
-    std::string cutPath = (m_directory.Path() / "cut.png").u8string();
-    {
-        std::ofstream(std::filesystem::u8path(cutPath), std::ios::binary)
-            << bytes.substr(0, bytes.size() / 2);
-    }
+    const std::string cutPath = WriteBytes(m_directory.Path(), "cut.png", bytes.substr(0, bytes.size() / 2));
+    std::string altered = bytes;
+    altered[bytes.find("IDAT") + 8] ^= 0x20;
+    const std::string alteredPath = WriteBytes(m_directory.Path(), "altered.png", altered);
 
     LogCapture log;
-    Graphics cut(Utf8ToWide(cutPath), Graphics::Keep::FileBytes);
-    Graphics directory(m_directory.Path().wstring(), Graphics::Keep::FileBytes);
-    EXPECT_FALSE(cut.HasImage());
-    EXPECT_FALSE(directory.HasImage());
-    EXPECT_EQ(cut.Width(), 0u);
+    for (Graphics::Keep keep : {Graphics::Keep::Pixels, Graphics::Keep::FileBytes}) {
+        Graphics cut(Utf8ToWide(cutPath), keep);
+        Graphics directory(m_directory.Path().wstring(), keep);
+        EXPECT_FALSE(cut.HasImage());
+        EXPECT_FALSE(directory.HasImage());
+        EXPECT_EQ(cut.Width(), 0u);
+        // GDI+ has a decoder of its own, which may or may not look at CRCs.
+        if (!KESTREL_WIN32) {
+            EXPECT_FALSE(Graphics(Utf8ToWide(alteredPath), keep).HasImage());
+        }
+    }
     auto lines = log.CriticalLines();
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), KESTREL_WIN32 ? 4u : 6u);
     EXPECT_NE(lines[0].find("Failed loading image from file '" + cutPath + "'"), std::string::npos)
         << lines[0];
+}
+
+// Kept as bytes, a whole PNG whose pixel data does not decode is found out at
+// its first use: nothing is encoded from it and drawing with it does nothing.
+TEST_F(GraphicsTest, AKeptFileWhosePixelsDoNotDecodeIsRefusedAtItsFirstUse) {
+    if (KESTREL_WIN32) GTEST_SKIP() << "GDI+ decodes every file as it loads it";
+    std::string fullPath = (m_directory.Path() / "full.png").u8string();
+    ASSERT_TRUE(WritePngFile(fullPath, MixedPicture(32)));
+    std::ifstream full(std::filesystem::u8path(fullPath), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(full)), std::istreambuf_iterator<char>());
+    // The zlib stream's header made invalid, and the chunk's CRC made to match again.
+    const size_t type = bytes.find("IDAT");
+    const uint32_t length = (uint32_t(uint8_t(bytes[type - 4])) << 24) |
+                            (uint32_t(uint8_t(bytes[type - 3])) << 16) |
+                            (uint32_t(uint8_t(bytes[type - 2])) << 8) | uint8_t(bytes[type - 1]);
+    bytes[type + 4] = 0x7f;
+    const uLong crc =
+        crc32(0L, reinterpret_cast<const Bytef*>(bytes.data() + type), static_cast<uInt>(4 + length));
+    for (int i = 0; i < 4; ++i) bytes[type + 4 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
+    const std::string path = WriteBytes(m_directory.Path(), "broken-pixels.png", bytes);
+
+    Graphics kept(Utf8ToWide(path), Graphics::Keep::FileBytes);
+    ASSERT_TRUE(kept.HasImage());
+    EXPECT_EQ(kept.Width(), 32u);
+    std::string text;
+    EXPECT_FALSE(kept.ToBase64Png(text));
+    EXPECT_FALSE(Graphics(kept).ToBase64Png(text));
+    auto red = Load("red.png", RgbaImage(32, 32, kRed));
+    Graphics copy(kept);
+    copy.Compose(*red);  // nothing to draw on
+    red->Compose(kept);  // nothing to draw
+    EXPECT_TRUE(Near(Decode(*red).At(5, 5), kRed));
 }
 
 TEST_F(GraphicsTest, KeptImagesServeRedrawsOnSeveralThreadsAtOnce) {
