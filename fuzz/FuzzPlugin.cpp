@@ -1,10 +1,8 @@
 #include "FuzzPlugin.h"
 
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "elements/ActionCatalogue.h"
 #include "elements/ControlElementsManager.h"
@@ -112,11 +110,9 @@ FuzzPlugin& FuzzPlugin::Instance() {
 FuzzPlugin::FuzzPlugin()
     : m_transport(std::make_shared<FuzzTransport>()),
       m_connection(CheckHostCommand),
-      m_plugin(new MyStreamDeckPlugin(m_transport)) {
+      m_plugin(new MyStreamDeckPlugin(m_transport, "", ControllerThreads::CallersThread)) {
     m_connection.SetPlugin(m_plugin);
     m_plugin->SetConnectionManager(&m_connection);
-    // The housekeeping thread connects at its first round.
-    while (!m_transport->IsConnected()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     // From here on the fuzzer's thread runs the ticks (Tick).
     m_plugin->ElementsManager().StopTimer();
     RestoreControllerState();
@@ -141,7 +137,7 @@ void FuzzPlugin::SetLinkUp(bool up) {
 }
 
 void FuzzPlugin::RestoreControllerState() {
-    // The housekeeping thread may have brought it up already.
+    // A key press may have brought it up already.
     m_transport->Connect();
     json supported = json::object();
     for (const std::string& action : kActions) supported[action] = true;

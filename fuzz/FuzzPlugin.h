@@ -5,8 +5,10 @@
 // controller server through FuzzTransport, an in-process link that is always
 // up. Received controller messages are delivered the way the pipe client
 // delivers them. The element timer is stopped once the plug-in is built; its
-// work runs inline (Tick), so an input's messages and ticks run on the
-// fuzzer's thread alone, without sleeps or hand-offs.
+// work runs inline (Tick), and the controller client has no threads of its
+// own (it writes a key press's command before the press returns), so an
+// input's messages, commands and ticks run on the fuzzer's thread alone,
+// without sleeps or hand-offs.
 //
 // Every command the plug-in sends is checked on the spot: a host command must
 // be a JSON object with a string "event" and "context" (a "setImage" one a PNG
@@ -14,9 +16,8 @@
 // keys it showed are taken off again, and then no element may keep a record
 // of any key. A violation aborts, so the fuzzer keeps the input.
 //
-// Threads: the fuzzer's thread drives everything; the controller client's
-// write and housekeeping threads run beside it (key presses queue commands
-// there) and may send at any time, so the checks take no state of their own.
+// Threads: the fuzzer's thread alone, also for the controller client's
+// writes and completions.
 
 #include <memory>
 #include <mutex>

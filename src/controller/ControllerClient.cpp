@@ -30,11 +30,12 @@ std::string TextForLog(const MessageBase& message) {
 }  // namespace
 
 ControllerClient::ControllerClient(std::shared_ptr<NetworkClientBase> transport, EventListener listener,
-                                   TelemetrySink telemetry)
+                                   TelemetrySink telemetry, ControllerThreads threads)
     : m_listener(std::move(listener)),
       m_telemetry(telemetry ? std::move(telemetry) : TelemetrySink(SendTelemetryEvent)),
       m_ownAddress(std::make_shared<ElementAddress>(ElementAddress::kNetworkClient, "controllerClient",
                                                     "controllerClient")),
+      m_threads(threads),
       m_transport(std::move(transport)) {
     m_transport->onConnectionChanged = [this](bool connected) { OnConnectionChanged(connected); };
     m_transport->onDataReceived = [this](const char* bytes, uint32_t size) { OnDataReceived(bytes, size); };
@@ -67,6 +68,10 @@ void ControllerClient::Start() {
     } else {
         m_connected = true;
         OnDisconnected();
+    }
+    if (m_threads == ControllerThreads::CallersThread) {
+        if (!m_transport->IsConnected()) ConnectFirstTime();
+        return;
     }
     m_housekeepingThread = std::thread(&ControllerClient::HousekeepingThreadProc, this);
     m_writeThread = std::thread(&ControllerClient::WriteThreadProc, this);
@@ -105,47 +110,67 @@ void ControllerClient::Close() {
 void ControllerClient::WriteMessageAsync(std::shared_ptr<MessageBase> message, WriteCompletion completion) {
     if (!message) return;
     if (!m_freeSlots.TryAcquire()) {
-        LogError("ControllerClient::WriteMessageAsync: BUFFER OVERFLOW: %s", TextForLog(*message).c_str());
+        if (LogIsOpen()) {
+            LogError("ControllerClient::WriteMessageAsync: BUFFER OVERFLOW: %s",
+                     TextForLog(*message).c_str());
+        }
         if (completion) completion(*message, false);
         return;
     }
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        if (LogIsOpen()) LogTrace("ControllerClient::WriteMessageAsync: %s", TextForLog(*message).c_str());
+        m_queue.push_back(Entry{std::move(message), std::move(completion),
+                                std::chrono::steady_clock::now() + kWriteDeadline});
+        if (m_threads == ControllerThreads::WriteAndHousekeeping) m_pending.Release();
+    }
+    if (m_threads == ControllerThreads::CallersThread) WriteQueuedHere();
+}
+
+void ControllerClient::WriteQueuedHere() {
+    if (m_writingHere || !m_running) return;
+    m_writingHere = true;
+    while (std::optional<Entry> entry = TakeQueued()) WriteEntry(*entry);
+    m_writingHere = false;
+}
+
+std::optional<ControllerClient::Entry> ControllerClient::TakeQueued() {
     std::lock_guard<std::mutex> lock(m_queueLock);
-    LogTrace("ControllerClient::WriteMessageAsync: %s", TextForLog(*message).c_str());
-    m_queue.push_back(
-        Entry{std::move(message), std::move(completion), std::chrono::steady_clock::now() + kWriteDeadline});
-    m_pending.Release();
+    if (m_queue.empty()) return std::nullopt;
+    std::optional<Entry> entry(std::move(m_queue.front()));
+    m_queue.pop_front();
+    return entry;
 }
 
 void ControllerClient::WriteThreadProc() {
     PrepareThreadForCrashReports();
     while (m_running) {
         m_pending.Acquire();
-        Entry entry;
-        {
-            std::lock_guard<std::mutex> lock(m_queueLock);
-            if (m_queue.empty()) {
-                LogTrace("ControllerClient::WriteThreadProc: queue empty");
-                continue;
-            }
-            entry = std::move(m_queue.front());
-            m_queue.pop_front();
+        std::optional<Entry> entry = TakeQueued();
+        if (!entry) {
+            LogTrace("ControllerClient::WriteThreadProc: queue empty");
+            continue;
         }
-        // The queue lock is free again: a connection made below may queue
-        // the state query from this very thread.
-        bool accepted = false;
-        if (std::chrono::steady_clock::now() < entry.deadline) {
-            if (!m_transport->IsConnected()) m_transport->Connect();
-            accepted = WriteWithAttempts(*entry.message, entry.deadline);
-        }
-        if (!accepted) {
-            LogWarning(
-                "ControllerClient::WriteThreadProc: not written (link down, broken or not reading within "
-                "%lld ms): %s",
-                static_cast<long long>(kWriteDeadline.count()), TextForLog(*entry.message).c_str());
-        }
-        m_freeSlots.Release();
-        Complete(entry, accepted);
+        WriteEntry(*entry);
     }
+}
+
+void ControllerClient::WriteEntry(Entry& entry) {
+    // The queue lock is free: a connection made below may queue the state
+    // query from this very thread.
+    bool accepted = false;
+    if (std::chrono::steady_clock::now() < entry.deadline) {
+        if (!m_transport->IsConnected()) m_transport->Connect();
+        accepted = WriteWithAttempts(*entry.message, entry.deadline);
+    }
+    if (!accepted && LogIsOpen()) {
+        LogWarning(
+            "ControllerClient::WriteThreadProc: not written (link down, broken or not reading within "
+            "%lld ms): %s",
+            static_cast<long long>(kWriteDeadline.count()), TextForLog(*entry.message).c_str());
+    }
+    m_freeSlots.Release();
+    Complete(entry, accepted);
 }
 
 void ControllerClient::Complete(Entry& entry, bool accepted) {
@@ -190,13 +215,7 @@ void ControllerClient::HousekeepingThreadProc() {
     PrepareThreadForCrashReports();
     using Clock = std::chrono::steady_clock;
     bool linkUp = true;  // this thread's view of the link
-    if (!m_transport->IsConnected()) {
-        linkUp = m_transport->Connect();
-        LogTrace("ControllerClient::HousekeepingThreadProc:Connect: %s", linkUp ? "success" : "failure");
-        if (!linkUp && !m_unreachableAdvice.empty()) {
-            LogWarning("ControllerClient::HousekeepingThreadProc: %s", m_unreachableAdvice.c_str());
-        }
-    }
+    if (!m_transport->IsConnected()) linkUp = ConnectFirstTime();
     auto lastAttempt = Clock::now();
     while (m_running) {
         double sinceAttempt = std::chrono::duration<double>(Clock::now() - lastAttempt).count();
@@ -219,6 +238,15 @@ void ControllerClient::HousekeepingThreadProc() {
         if (linkUp) LogTrace("ControllerClient::HousekeepingThreadProc: reconnected");
         lastAttempt = Clock::now();
     }
+}
+
+bool ControllerClient::ConnectFirstTime() {
+    const bool linkUp = m_transport->Connect();
+    LogTrace("ControllerClient::HousekeepingThreadProc:Connect: %s", linkUp ? "success" : "failure");
+    if (!linkUp && !m_unreachableAdvice.empty()) {
+        LogWarning("ControllerClient::HousekeepingThreadProc: %s", m_unreachableAdvice.c_str());
+    }
+    return linkUp;
 }
 
 uint64_t ControllerClient::LinkReports() {
@@ -247,6 +275,10 @@ void ControllerClient::ReconnectNow() {
     if (m_transport->IsConnected()) {
         WriteMessageAsync(
             std::make_shared<CommandMessage>(SystemMessages::kQueryState, m_ownAddress, nullptr), nullptr);
+        return;
+    }
+    if (m_threads == ControllerThreads::CallersThread) {
+        m_transport->Connect();
         return;
     }
     {

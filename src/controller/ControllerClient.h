@@ -6,7 +6,9 @@
 // listener, reports the link going up and down, asks the server for its state
 // after every connection, and reports connection telemetry.
 //
-// Threads:
+// Threads (ControllerThreads::WriteAndHousekeeping; with CallersThread there
+// are no threads of the client: every call comes from one thread, which also
+// writes, completes and reconnects):
 // - SetUnreachableAdvice, Start, Stop, Close, destructor: the owner's thread
 //   (the plug-in's start-up and exit); the advice is set before Start.
 // - WriteMessageAsync: any thread; an overflow completion runs on the caller.
@@ -45,8 +47,10 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "controller/ControllerThreads.h"
 #include "controller/CountingSemaphore.h"
 #include "controller/ElementAddress.h"
 #include "controller/Messages.h"
@@ -74,7 +78,8 @@ public:
     static constexpr std::chrono::milliseconds kWriteDeadline{2000};
 
     ControllerClient(std::shared_ptr<NetworkClientBase> transport, EventListener listener,
-                     TelemetrySink telemetry = nullptr);
+                     TelemetrySink telemetry = nullptr,
+                     ControllerThreads threads = ControllerThreads::WriteAndHousekeeping);
     ~ControllerClient();
 
     ControllerClient(const ControllerClient&) = delete;
@@ -106,6 +111,14 @@ private:
 
     void WriteThreadProc();
     void HousekeepingThreadProc();
+    // The housekeeping's first round: one connection attempt.
+    bool ConnectFirstTime();
+    std::optional<Entry> TakeQueued();
+    // Writes |entry| (connecting first when needed), then completes it.
+    void WriteEntry(Entry& entry);
+    // CallersThread: writes what is queued, unless a write of this thread
+    // is already doing so (a connection it makes queues the state query).
+    void WriteQueuedHere();
     bool WriteWithAttempts(const MessageBase& message, NetworkClientBase::Deadline deadline);
     void Complete(Entry& entry, bool accepted);
     bool SleepUnlessStopped();
@@ -125,6 +138,8 @@ private:
     const TelemetrySink m_telemetry;
     const std::shared_ptr<ElementAddress> m_ownAddress;
     std::string m_unreachableAdvice;  // written before Start only
+    const ControllerThreads m_threads;
+    bool m_writingHere = false;  // CallersThread only: WriteQueuedHere is running
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_connected{false};

@@ -3,6 +3,7 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -22,6 +23,7 @@ struct LogState {
     std::mutex mutex;                        // guards logger and path
     std::shared_ptr<spdlog::logger> logger;  // null before start and after stop
     std::string path;                        // the open file, empty without one
+    std::atomic<bool> open{false};           // logger is set; read without the mutex
 };
 
 LogState& State() {
@@ -73,6 +75,7 @@ std::shared_ptr<spdlog::logger> StartLogging() {
     std::lock_guard<std::mutex> lock(state.mutex);
     state.logger = logger;
     state.path = path;
+    state.open = true;
     return logger;
 }
 
@@ -82,10 +85,15 @@ std::string LogFilePath() {
     return state.path;
 }
 
+bool LogIsOpen() {
+    return State().open.load(std::memory_order_relaxed);
+}
+
 void StopLogging() {
     {
         LogState& state = State();
         std::lock_guard<std::mutex> lock(state.mutex);
+        state.open = false;
         state.logger.reset();
         state.path.clear();
     }

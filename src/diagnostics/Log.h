@@ -7,8 +7,8 @@
 // Threads: every thread may log at any time, also before StartLogging and
 // after StopLogging; such records are dropped. The logger reference is
 // guarded by a private mutex that is held only to copy the reference, never
-// while writing. The log starts no thread: every record is flushed by the
-// thread that writes it.
+// while writing; LogIsOpen reads an atomic flag beside it. The log starts no thread: every record is flushed
+// by the thread that writes it.
 
 #include <memory>
 #include <string>
@@ -34,6 +34,11 @@ std::string LogFilePath();
 
 // Shuts the log library down; later records are dropped.
 void StopLogging();
+
+// Whether records are written at this moment. Text that only a record needs
+// (a peer document as JSON text) is built only when this holds, so a process
+// without a log, such as a fuzz target, does not pay for it.
+bool LogIsOpen();
 
 void LogCritical(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
 void LogError(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);

@@ -183,8 +183,10 @@ void ControlElementBase::MergeSettings(json& target, const json& payload) {
 
 void ControlElementBase::AddSdContext(ESDConnectionManager* connection, const std::string& context,
                                       const json& payload) {
-    LogTrace("ControlElementBase::AddSdContext: '%s' ('%s'): %s", context.c_str(), m_name.c_str(),
-             LogText::Json(payload).c_str());
+    if (LogIsOpen()) {
+        LogTrace("ControlElementBase::AddSdContext: '%s' ('%s'): %s", context.c_str(), m_name.c_str(),
+                 LogText::Json(payload).c_str());
+    }
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     // One record per context: a context that appears again (without having
     // disappeared) takes the new connection and starts again from its settings.

@@ -62,8 +62,10 @@ void ControlElementsManager::RemoveSdContext(const std::string& action, ESDConne
 
 void ControlElementsManager::SignalKeyDown(const std::string& action, const std::string& context,
                                            const json& payload) {
-    LogTrace("ControlElementsManager::SignalKeyDown: '%s' ('%s'): %s", context.c_str(), action.c_str(),
-             LogText::Json(payload).c_str());
+    if (LogIsOpen()) {
+        LogTrace("ControlElementsManager::SignalKeyDown: '%s' ('%s'): %s", context.c_str(), action.c_str(),
+                 LogText::Json(payload).c_str());
+    }
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
     if (element && element->IsActive()) element->KeyDown(context, payload);
@@ -72,8 +74,10 @@ void ControlElementsManager::SignalKeyDown(const std::string& action, const std:
 
 void ControlElementsManager::SignalKeyUp(const std::string& action, const std::string& context,
                                          const json& payload) {
-    LogTrace("ControlElementsManager::SignalKeyUp: '%s' ('%s'): %s", context.c_str(), action.c_str(),
-             LogText::Json(payload).c_str());
+    if (LogIsOpen()) {
+        LogTrace("ControlElementsManager::SignalKeyUp: '%s' ('%s'): %s", context.c_str(), action.c_str(),
+                 LogText::Json(payload).c_str());
+    }
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     auto element = FindControlElement(action);
     if (element && element->IsActive()) element->KeyUp(context, payload);
@@ -160,7 +164,9 @@ void ControlElementsManager::SignalTimerTick() {
 }
 
 void ControlElementsManager::SignalEventMessage(const EventMessage& event) {
-    LogTrace("ControlElementsManager::SignalEventMessage: %s", LogText::Json(event.Document()).c_str());
+    if (LogIsOpen()) {
+        LogTrace("ControlElementsManager::SignalEventMessage: %s", LogText::Json(event.Document()).c_str());
+    }
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (const auto& entry : m_elements) {
         std::shared_ptr<ControlElementBase> element = entry.second;
@@ -197,8 +203,10 @@ void ControlElementsManager::SignalPropertyInspectorClosed(const std::string& ac
 
 void ControlElementsManager::SignalReceivedSettings(const std::string& action, const std::string& context,
                                                     const json& payload) {
-    LogTrace("ControlElementsManager::SignalReceivedSettings: '%s' ('%s'): %s", context.c_str(),
-             action.c_str(), LogText::Json(payload).c_str());
+    if (LogIsOpen()) {
+        LogTrace("ControlElementsManager::SignalReceivedSettings: '%s' ('%s'): %s", context.c_str(),
+                 action.c_str(), LogText::Json(payload).c_str());
+    }
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     if (auto element = FindControlElement(action)) element->HandleReceivedSettings(context, payload);
     WakeTimer();

@@ -24,11 +24,12 @@ MyStreamDeckPlugin::MyStreamDeckPlugin()
     : MyStreamDeckPlugin(std::make_shared<NamedPipesClient>(), SandboxGrantCommand()) {}
 
 MyStreamDeckPlugin::MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport,
-                                       const std::string& sandboxGrantCommand) {
+                                       const std::string& sandboxGrantCommand, ControllerThreads threads) {
     // The manager's timer starts ticking at once, over an empty map.
     m_elementsManager = std::make_shared<ControlElementsManager>();
     m_controllerClient = std::make_shared<ControllerClient>(
-        std::move(transport), [this](const EventMessage& event) { OnControllerEvent(event); });
+        std::move(transport), [this](const EventMessage& event) { OnControllerEvent(event); }, nullptr,
+        threads);
     BuildActionCatalogue(*m_elementsManager, m_controllerClient);
     if (!sandboxGrantCommand.empty()) {
         m_elementsManager->SetSandboxGrantCommand(sandboxGrantCommand);
@@ -51,7 +52,9 @@ void MyStreamDeckPlugin::StopThreads() {
 }
 
 void MyStreamDeckPlugin::OnControllerEvent(const EventMessage& event) {
-    LogTrace("EVENT '%s': %s", event.GetName().c_str(), LogText::Json(event.GetData()).c_str());
+    if (LogIsOpen()) {
+        LogTrace("EVENT '%s': %s", event.GetName().c_str(), LogText::Json(event.GetData()).c_str());
+    }
     m_elementsManager->SignalEventMessage(event);
 }
 
@@ -104,8 +107,10 @@ void MyStreamDeckPlugin::OnDeviceDisconnected(const std::string&) {}
 void MyStreamDeckPlugin::OnCustomEvent(const std::string& event, const std::string& action,
                                        const std::string& context, const nlohmann::json& payload,
                                        const std::string&) {
-    LogTrace("CUSTOM EVENT '%s': %s (%s): %s", event.c_str(), action.c_str(), context.c_str(),
-             LogText::Json(payload).c_str());
+    if (LogIsOpen()) {
+        LogTrace("CUSTOM EVENT '%s': %s (%s): %s", event.c_str(), action.c_str(), context.c_str(),
+                 LogText::Json(payload).c_str());
+    }
     if (event == "didReceiveSettings" || event == "titleParametersDidChange" || event == "sendToPlugin") {
         m_elementsManager->SignalReceivedSettings(action, context, payload);
     } else if (event == "propertyInspectorDidAppear") {

@@ -13,6 +13,7 @@
 
 #include <memory>
 
+#include "controller/ControllerThreads.h"
 #include "host/ESDBasePlugin.h"
 
 class ControlElementsManager;
@@ -29,8 +30,11 @@ public:
     // use a fake one). A non-empty |sandboxGrantCommand| means the plug-in
     // runs in a sandbox that this command opens to the controller's socket:
     // the log and the property inspectors name it while the link is down.
+    // |threads| chooses the controller client's threads (the fuzz targets
+    // write on their own thread).
     explicit MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport,
-                                const std::string& sandboxGrantCommand = "");
+                                const std::string& sandboxGrantCommand = "",
+                                ControllerThreads threads = ControllerThreads::WriteAndHousekeeping);
     ~MyStreamDeckPlugin() override;
 
     void OnKeyDown(const std::string& action, const std::string& context, const nlohmann::json& payload,

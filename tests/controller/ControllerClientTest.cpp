@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "ControllerModel.h"
-#include "ScriptedTransport.h"
 #include "LogRecords.h"
 #include "PipeServer.h"
 #include "PipeTestSupport.h"
+#include "ScriptedTransport.h"
 #include "controller/ControllerClient.h"
 #include "controller/NamedPipesClient.h"
 
@@ -84,7 +84,9 @@ struct Completions {
 
 class ControllerClientTest : public ::testing::Test {
 protected:
-    std::unique_ptr<ControllerClient> MakeClient(std::shared_ptr<NetworkClientBase> link) {
+    std::unique_ptr<ControllerClient> MakeClient(
+        std::shared_ptr<NetworkClientBase> link,
+        ControllerThreads threads = ControllerThreads::WriteAndHousekeeping) {
         return std::make_unique<ControllerClient>(
             std::move(link),
             [this](const EventMessage& event) {
@@ -92,7 +94,7 @@ protected:
                 json data = event.GetData();
                 observed.Add(observed.events, data.is_null() ? name : name + " " + data.dump());
             },
-            [this](const char* name) { observed.Add(observed.telemetry, name); });
+            [this](const char* name) { observed.Add(observed.telemetry, name); }, threads);
     }
 
     std::string QueryText() {
@@ -117,8 +119,8 @@ TEST_F(ControllerClientTest, ReportsEachLinkChangeOnceWithItsTelemetry) {
     ASSERT_TRUE(observed.WaitFor([&] { return observed.events.size() == 2; }));
     EXPECT_EQ(observed.Events()[1], "networkClientConnected");
     std::string query = QueryText();
-    ASSERT_TRUE(
-        transport->WaitFor([&](ScriptedTransport& t) { return t.Written() == std::vector<std::string>{query}; }));
+    ASSERT_TRUE(transport->WaitFor(
+        [&](ScriptedTransport& t) { return t.Written() == std::vector<std::string>{query}; }));
 
     // A lost link is reported once, however many attempts fail after it.
     transport->Break();
@@ -144,7 +146,8 @@ TEST_F(ControllerClientTest, WakingUpTriesALinkThatIsDownAtOnceAndChecksOneThatL
     const auto start = std::chrono::steady_clock::now();
     for (int wake = 0; wake < 8; ++wake) {
         client->ReconnectNow();
-        ASSERT_TRUE(transport->WaitFor([&](ScriptedTransport& t) { return t.CountCalls("Connect") > connects; }));
+        ASSERT_TRUE(
+            transport->WaitFor([&](ScriptedTransport& t) { return t.CountCalls("Connect") > connects; }));
         transport->WaitFor([&](ScriptedTransport& t) { return (connects = t.CountCalls("Connect")) > 0; });
     }
     // Spaced as usual, eight attempts would take at least eight seconds.
@@ -228,6 +231,38 @@ TEST_F(ControllerClientTest, CommandsFinishInTheOrderTheyWereQueued) {
         EXPECT_EQ(completions.finished[i], std::make_pair(i, true));
         EXPECT_EQ(written[i], i);
     }
+}
+
+// Without threads of its own (the fuzz targets), every command is written and
+// completed before WriteMessageAsync returns, in the order of the threaded
+// client: a command that brings the link up goes before the state query that
+// the new connection queues, which is not written inside the command's write.
+TEST_F(ControllerClientTest, OnTheCallersThreadEachCommandIsWrittenBeforeTheCallReturns) {
+    auto client = MakeClient(transport, ControllerThreads::CallersThread);
+    client->Start();  // one attempt, on this thread: the server is absent
+    EXPECT_EQ(transport->CountCalls("Connect"), 1u);
+    EXPECT_EQ(observed.Events(), std::vector<std::string>{"networkClientDisconnected"});
+
+    transport->SetServerUp(true);
+    client->WriteMessageAsync(Press(1), completions.Callback());
+    ASSERT_EQ(completions.finished.size(), 1u);
+    EXPECT_EQ(completions.finished[0], std::make_pair(1, true));
+    EXPECT_EQ(completions.threads[0], std::this_thread::get_id());
+    ASSERT_EQ(transport->Written().size(), 2u);
+    EXPECT_EQ(json::parse(transport->Written()[0])["payload"]["command"]["data"]["i"], 1);
+    EXPECT_EQ(transport->Written()[1], QueryText());
+    for (const auto& call : transport->Calls()) EXPECT_EQ(call.thread, std::this_thread::get_id());
+
+    // A link that breaks for good: the press fails after its three attempts, at once.
+    transport->Break();
+    client->WriteMessageAsync(Press(2), completions.Callback());
+    ASSERT_EQ(completions.finished.size(), 2u);
+    EXPECT_EQ(completions.finished[1], std::make_pair(2, false));
+    client->ReconnectNow();                           // down: tried on this thread
+    EXPECT_EQ(transport->CountCalls("Connect"), 7u);  // Start, first press, 4 for the second, wake-up
+    client->Stop();
+    client->WriteMessageAsync(Press(3), completions.Callback());  // stopped: kept, never written
+    EXPECT_EQ(completions.finished.size(), 2u);
 }
 
 TEST_F(ControllerClientTest, StopOnAnIdleClientEndsTheWriteThreadOnce) {
