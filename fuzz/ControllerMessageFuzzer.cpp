@@ -3,8 +3,8 @@
 // client delivers it: into ControllerClient::OnDataReceived, the plug-in's
 // listener and every element. One key of each action is on the deck, so
 // state reports redraw real keys at the timer tick that follows the input.
-// The controller's reports of sign-in and support are restored after each
-// input, and a second tick draws the keys as they were.
+// The controller's reports of sign-in and support are restored after an
+// input that changed them, and a second tick draws the keys as they were.
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -33,7 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     ForEachLine(data, size, [&](const std::string& line) { plugin.ControllerMessage(line); });
     plugin.Tick();
-    plugin.RestoreControllerState();
-    plugin.Tick();
+    plugin.RestoreControllerStateIfChanged();
     return 0;
 }

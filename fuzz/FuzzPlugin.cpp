@@ -145,6 +145,21 @@ void FuzzPlugin::RestoreControllerState() {
     m_transport->Deliver(ControllerEventText("SYS$SUPPORT:FUNCTIONS", supported));
 }
 
+void FuzzPlugin::RestoreControllerStateIfChanged() {
+    bool intact = m_transport->IsConnected();
+    {
+        ControlElementsManager& manager = m_plugin->ElementsManager();
+        std::lock_guard<std::recursive_mutex> lock(manager.GetMutex());
+        for (const std::string& action : kActions) {
+            auto element = manager.FindControlElement(action);
+            intact = intact && element && element->IsActive();
+        }
+    }
+    if (intact) return;  // most inputs: a report of a function's state, or nothing readable
+    RestoreControllerState();
+    Tick();
+}
+
 void FuzzPlugin::RemoveAppearedKeys() {
     for (const auto& key : m_appeared) m_plugin->OnWillDisappear(key.first, key.second, json(), "");
     m_appeared.clear();

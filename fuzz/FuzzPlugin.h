@@ -62,6 +62,9 @@ public:
     // again, so that one input's controller messages do not change what the
     // next input finds.
     void RestoreControllerState();
+    // RestoreControllerState and a tick to draw it, only when the input
+    // changed what it restores: the link, the sign-in or a key's support.
+    void RestoreControllerStateIfChanged();
     // Takes every key that a host message made appear since the last call
     // off the deck again, so that keys do not pile up from input to input.
     void RemoveAppearedKeys();

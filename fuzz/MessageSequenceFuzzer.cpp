@@ -47,7 +47,8 @@ struct Key {
 
 Key ReadKey(StepReader& reader) {
     const uint8_t choice = reader.Byte();
-    return {FuzzPlugin::kActions[choice % FuzzPlugin::kActions.size()], "SEQ-" + std::to_string((choice >> 5) % 4)};
+    return {FuzzPlugin::kActions[choice % FuzzPlugin::kActions.size()],
+            "SEQ-" + std::to_string((choice >> 5) % 4)};
 }
 
 // Settings values that the elements read in different ways.
@@ -148,7 +149,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     StepReader reader(data, size);
     while (!reader.AtEnd()) RunStep(plugin, reader);
     plugin.FinishInput();
-    plugin.RestoreControllerState();
-    plugin.Tick();
+    plugin.RestoreControllerStateIfChanged();
     return 0;
 }
