@@ -89,6 +89,10 @@ void ControllerClient::Stop() {
     if (m_transport) m_transport->Interrupt();
     if (m_housekeepingThread.joinable()) m_housekeepingThread.join();
     if (m_writeThread.joinable()) m_writeThread.join();
+    // A caller writing at once claimed the role while still running; no
+    // write of a caller starts from here on.
+    std::unique_lock<std::mutex> lock(m_queueLock);
+    m_writerFree.wait(lock, [this] { return !m_writerBusy; });
 }
 
 void ControllerClient::Close() {
@@ -100,9 +104,9 @@ void ControllerClient::Close() {
         std::lock_guard<std::mutex> lock(m_listenerLock);
         m_listener = nullptr;
     }
-    // Only the write and housekeeping threads (and ReconnectNow, whose host
-    // thread has ended) read m_transport, and both threads have
-    // ended; a dispatch call still in progress ends inside this release.
+    // Only the write and housekeeping threads, a caller writing at once (and
+    // ReconnectNow, whose host thread has ended) read m_transport; Stop has
+    // ended all of them. A dispatch call still in progress ends inside this release.
     std::shared_ptr<NetworkClientBase> transport = std::move(m_transport);
     transport.reset();
 }
@@ -117,29 +121,69 @@ void ControllerClient::WriteMessageAsync(std::shared_ptr<MessageBase> message, W
         if (completion) completion(*message, false);
         return;
     }
+    Entry entry{std::move(message), std::move(completion), std::chrono::steady_clock::now() + kWriteDeadline};
+    const bool writer = ClaimWriterForCaller();
+    if (writer) entry.written = WriteIfIdle(*entry.message);
+    // After a write at once: the record does not delay the press.
+    if (LogIsOpen()) LogTrace("ControllerClient::WriteMessageAsync: %s", TextForLog(*entry.message).c_str());
+    const bool done = entry.written && !entry.completion;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
-        if (LogIsOpen()) LogTrace("ControllerClient::WriteMessageAsync: %s", TextForLog(*message).c_str());
-        m_queue.push_back(Entry{std::move(message), std::move(completion),
-                                std::chrono::steady_clock::now() + kWriteDeadline});
-        if (m_threads == ControllerThreads::WriteAndHousekeeping) m_pending.Release();
+        // A command that was first (the writer's role was free) stays first.
+        if (!done) m_queue.insert(writer ? m_queue.begin() : m_queue.end(), std::move(entry));
+        if (writer) m_writerBusy = false;
+        if (!done && m_threads == ControllerThreads::WriteAndHousekeeping) m_pending.Release();
     }
+    if (writer) m_writerFree.notify_all();
+    if (done) m_freeSlots.Release();
     if (m_threads == ControllerThreads::CallersThread) WriteQueuedHere();
+}
+
+bool ControllerClient::ClaimWriterForCaller() {
+    if (m_threads != ControllerThreads::WriteAndHousekeeping) return false;
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    // Stop waits for the role after it has cleared m_running, so the
+    // transport outlives every write that claimed it.
+    if (!m_running || m_writerBusy || !m_queue.empty()) return false;
+    m_writerBusy = true;
+    return true;
+}
+
+bool ControllerClient::WriteIfIdle(const MessageBase& message) {
+    try {
+        const std::string text = message.Serialize();
+        return m_transport->WriteIfIdle(text.data(), static_cast<uint32_t>(text.size()));
+    } catch (const nlohmann::json::exception&) {
+        return false;  // the write thread logs it and fails the command
+    }
 }
 
 void ControllerClient::WriteQueuedHere() {
     if (m_writingHere || !m_running) return;
     m_writingHere = true;
-    while (std::optional<Entry> entry = TakeQueued()) WriteEntry(*entry);
+    while (std::optional<Entry> entry = TakeQueued()) {
+        WriteEntry(*entry);
+        ReleaseWriter();
+    }
     m_writingHere = false;
 }
 
 std::optional<ControllerClient::Entry> ControllerClient::TakeQueued() {
-    std::lock_guard<std::mutex> lock(m_queueLock);
+    std::unique_lock<std::mutex> lock(m_queueLock);
+    m_writerFree.wait(lock, [this] { return !m_writerBusy; });
     if (m_queue.empty()) return std::nullopt;
     std::optional<Entry> entry(std::move(m_queue.front()));
     m_queue.pop_front();
+    m_writerBusy = true;
     return entry;
+}
+
+void ControllerClient::ReleaseWriter() {
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_writerBusy = false;
+    }
+    m_writerFree.notify_all();
 }
 
 void ControllerClient::WriteThreadProc() {
@@ -152,14 +196,15 @@ void ControllerClient::WriteThreadProc() {
             continue;
         }
         WriteEntry(*entry);
+        ReleaseWriter();
     }
 }
 
 void ControllerClient::WriteEntry(Entry& entry) {
     // The queue lock is free: a connection made below may queue the state
     // query from this very thread.
-    bool accepted = false;
-    if (std::chrono::steady_clock::now() < entry.deadline) {
+    bool accepted = entry.written;
+    if (!accepted && std::chrono::steady_clock::now() < entry.deadline) {
         if (!m_transport->IsConnected()) m_transport->Connect();
         accepted = WriteWithAttempts(*entry.message, entry.deadline);
     }

@@ -12,6 +12,10 @@
 // - SetUnreachableAdvice, Start, Stop, Close, destructor: the owner's thread
 //   (the plug-in's start-up and exit); the advice is set before Start.
 // - WriteMessageAsync: any thread; an overflow completion runs on the caller.
+//   When nothing is queued or being written and the transport takes the
+//   command without waiting (WriteIfIdle), the caller writes it itself: a
+//   key press reaches the pipe without a hand-off. Its completion still runs
+//   on the write thread, after those of the commands written before it.
 // - ReconnectNow: the host's event-loop thread, which ends before Close.
 // - WriteThreadProc: writes, connects when needed, runs every other completion.
 //   Each write waits at most until the command's deadline; Stop interrupts it.
@@ -24,10 +28,12 @@
 //   with a depth bound and decoded into EventMessage::Meaning here, once; a
 //   document that cannot be read is refused with one log line.
 // Locks (none is held while another of them is taken, except as noted):
-// - m_queueLock guards m_queue. It is held only to add or remove an entry and
-//   for the trace line, never around a transport call, so a connection
-//   handler that queues the state query never waits for a thread that is
-//   itself waiting for the transport's lock.
+// - m_queueLock guards m_queue and m_writerBusy. It is held only to add or
+//   remove an entry and to claim or give up the writer's role, never around a transport call, so a connection
+//   handler that queues the state query never waits for a thread that is itself waiting for the transport's
+//   lock. Whoever holds the writer's role (the write thread with the entry it took, or a caller writing at
+//   once) is the only one that writes, which keeps the commands in order; the write thread and Stop wait on
+//   m_writerFree for a caller's write, which never waits itself.
 // - m_freeSlots and m_pending have their own mutexes; WriteMessageAsync
 //   releases m_pending while holding m_queueLock (queue lock, then the
 //   semaphore's mutex), nothing takes them in the other order.
@@ -107,13 +113,19 @@ private:
         std::shared_ptr<MessageBase> message;
         WriteCompletion completion;
         NetworkClientBase::Deadline deadline;
+        bool written = false;  // written by its caller: only the completion is left
     };
 
     void WriteThreadProc();
     void HousekeepingThreadProc();
     // The housekeeping's first round: one connection attempt.
     bool ConnectFirstTime();
+    // Waits while a caller writes, then takes the first entry and the writer's role.
     std::optional<Entry> TakeQueued();
+    void ReleaseWriter();
+    // The writer's role for the calling thread, when nothing is queued or being written.
+    bool ClaimWriterForCaller();
+    bool WriteIfIdle(const MessageBase& message);
     // Writes |entry| (connecting first when needed), then completes it.
     void WriteEntry(Entry& entry);
     // CallersThread: writes what is queued, unless a write of this thread
@@ -148,7 +160,9 @@ private:
     CountingSemaphore m_freeSlots{kQueueSlots};
     CountingSemaphore m_pending{0};
     std::mutex m_queueLock;
-    std::list<Entry> m_queue;  // guarded by m_queueLock
+    std::list<Entry> m_queue;   // guarded by m_queueLock
+    bool m_writerBusy = false;  // guarded by m_queueLock: a thread is writing a command
+    std::condition_variable m_writerFree;
 
     std::mutex m_stopLock;
     std::condition_variable m_stopSignal;

@@ -182,6 +182,18 @@ NetworkClientBase::WriteResult NamedPipesClient::WriteBefore(const char* bytes, 
     return WriteResult::Expired;
 }
 
+bool NamedPipesClient::WriteIfIdle(const char* bytes, uint32_t size) {
+    // Connect numbers the connection before it sets the handle, Disconnect
+    // clears the handle before it numbers the next: a handle read between
+    // two equal numbers, and still set under m_writeLock, is that connection's.
+    const uint64_t connection = m_connection.load();
+    const Handle handle = m_handle.load();
+    if (handle == PipeSystem::kInvalidHandle) return false;
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    if (m_connection.load() != connection || m_handle.load() != handle) return false;
+    return WriteOnCallersThread(handle, bytes, size, Deadline::max());
+}
+
 bool NamedPipesClient::WriteOnCallersThread(Handle handle, const char* bytes, uint32_t size,
                                             Deadline deadline) {
     // Only when nothing is queued or being written, so that messages keep

@@ -7,7 +7,7 @@
 // and belong to one connection: nothing left in them reaches a later one.
 //
 // Threads and locks:
-// - Connect, Disconnect, IsConnected, Write, WriteBefore, Interrupt: any
+// - Connect, Disconnect, IsConnected, Write, WriteBefore, WriteIfIdle, Interrupt: any
 //   thread. A write to an idle pipe that takes it at once is made on the
 //   caller's thread (one hand-off less for a key press); otherwise the I/O
 //   thread writes it. m_lock (recursive, because Connect's failure path disconnects)
@@ -80,6 +80,9 @@ public:
     // WriteBefore with a deadline kWriteWait from now; true once written.
     bool Write(const char* bytes, uint32_t size) override;
     WriteResult WriteBefore(const char* bytes, uint32_t size, Deadline deadline) override;
+    // Takes no lock but m_writeLock, so a caller that holds locks of its own
+    // never waits for a connection change or its callbacks.
+    bool WriteIfIdle(const char* bytes, uint32_t size) override;
     void Interrupt() override;
 
     const std::string& PipeName() const { return m_pipeName; }

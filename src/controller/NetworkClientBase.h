@@ -36,6 +36,14 @@ public:
         (void)deadline;
         return Write(bytes, size) ? WriteResult::Written : WriteResult::Failed;
     }
+    // Sends the message only when the link is open and takes it at once,
+    // without waiting and behind nothing still to be written; false, with
+    // nothing sent, otherwise. The default never writes.
+    virtual bool WriteIfIdle(const char* bytes, uint32_t size) {
+        (void)bytes;
+        (void)size;
+        return false;
+    }
     // Ends at once the waits in progress (a Connect waiting for a busy pipe, a
     // WriteBefore waiting for the pipe to take its message); they fail. Calls
     // made afterwards work as usual.

@@ -309,6 +309,12 @@ void ControlElementBase::ComposeOverlays(Graphics& image) const {
         if (overlay) image.Compose(*overlay);
 }
 
+bool ControlElementBase::HasOverlays() const {
+    auto set = [](const std::shared_ptr<Graphics>& overlay) { return overlay != nullptr; };
+    return std::any_of(m_stateOverlays.begin(), m_stateOverlays.end(), set) ||
+           std::any_of(m_transientOverlays.begin(), m_transientOverlays.end(), set);
+}
+
 std::shared_ptr<Graphics> ControlElementBase::ComposeBaseImage() {
     // Only a status overlay alone is kept: a transient mark shows for 1.5 s
     // after a press and is seldom drawn the same way again.
@@ -318,6 +324,9 @@ std::shared_ptr<Graphics> ControlElementBase::ComposeBaseImage() {
                              [&](const KeptComposite& entry) { return entry.overlay == overlay; });
     if (keep && kept != m_keptComposites.end() && kept->base == m_base_image) return kept->image;
 
+    // Nothing to draw: the base image goes as it is, without a copy, and
+    // keeps its encoding for the next plain redraw.
+    if (!HasOverlays()) return m_base_image;
     auto image = std::make_shared<Graphics>(*m_base_image);
     ComposeOverlays(*image);
     // Held as its encoding, the composite costs its PNG bytes, not its pixels;
@@ -376,6 +385,10 @@ void ControlElementBase::RenderContext(const std::string& context, const ImageFa
         return;
     }
     auto own = m_contextImages.find(context);
+    if (own != m_contextImages.end() && own->second && !HasOverlays()) {
+        SendEncoded(context, *own->second);
+        return;
+    }
     if (own != m_contextImages.end() && own->second) {
         Graphics copy(*own->second);
         ComposeOverlays(copy);

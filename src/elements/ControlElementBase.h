@@ -202,6 +202,7 @@ private:
     int32_t StatusBits() const;
     std::shared_ptr<Graphics> ChooseStatusOverlay() const;
     void ComposeOverlays(Graphics& image) const;
+    bool HasOverlays() const;
     // The element's base image with its overlays, composed for one redraw,
     // or kept from an earlier redraw under the same status overlay.
     std::shared_ptr<Graphics> ComposeBaseImage();

@@ -62,13 +62,15 @@ void ControlElementsManager::RemoveSdContext(const std::string& action, ESDConne
 
 void ControlElementsManager::SignalKeyDown(const std::string& action, const std::string& context,
                                            const json& payload) {
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    auto element = FindControlElement(action);
+    if (element && element->IsActive()) element->KeyDown(context, payload);
+    // Written once the key's command has gone: the host message's own record
+    // is already in the log, and this one does not delay the press.
     if (LogIsOpen()) {
         LogTrace("ControlElementsManager::SignalKeyDown: '%s' ('%s'): %s", context.c_str(), action.c_str(),
                  LogText::Json(payload).c_str());
     }
-    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
-    auto element = FindControlElement(action);
-    if (element && element->IsActive()) element->KeyDown(context, payload);
     WakeTimer();
 }
 

@@ -174,10 +174,10 @@ Graphics::Graphics(const Graphics& other) {
             m_image = new Image(copy, {}, false, source.width, source.height);
         return;
     }
-    // The kept image takes its own encoding first, so that neither it nor its
-    // copies encode again for a plain key.
+    // A copy is made to be drawn on, which decodes its bytes in any case;
+    // a plain key is sent from the kept image itself, which keeps its own
+    // encoding at the first send.
     std::lock_guard<std::mutex> lock(source.bytesLock);
-    KeepOwnEncoding(source.png, source.canonical);
     m_image = new Image(nullptr, source.png, source.canonical, source.width, source.height);
 }
 

@@ -33,6 +33,12 @@ int IndexOf(const MessageBase& message) {
     return message.Document()["payload"]["command"]["data"]["i"];
 }
 
+// -1 for a command without an index (the state query).
+int IndexOf(const std::string& written) {
+    json data = json::parse(written)["payload"]["command"]["data"];
+    return data.is_object() ? data.value("i", -1) : -1;
+}
+
 // What the client told its listener and the telemetry.
 struct Observed {
     template <typename Condition>
@@ -263,6 +269,53 @@ TEST_F(ControllerClientTest, OnTheCallersThreadEachCommandIsWrittenBeforeTheCall
     client->Stop();
     client->WriteMessageAsync(Press(3), completions.Callback());  // stopped: kept, never written
     EXPECT_EQ(completions.finished.size(), 2u);
+}
+
+// A link that takes a press at once gets it before WriteMessageAsync returns,
+// with no hand-off; the completion still runs on the write thread. A press
+// made while the write thread has one in hand waits behind it, even when the
+// link could take it at once.
+TEST_F(ControllerClientTest, AnIdleLinkGetsThePressFromItsCallerAndTheOrderHolds) {
+    transport->SetServerUp(true);
+    transport->SetTakesWritesAtOnce(true);
+    auto client = MakeClient(transport);
+    client->Start();
+    ASSERT_TRUE(transport->WaitFor([](ScriptedTransport& t) { return t.Written().size() == 1; }));
+    auto lastWritten = [&](int index) {
+        return transport->WaitFor(
+            [&](ScriptedTransport& t) {
+                return !t.Written().empty() && IndexOf(t.Written().back()) == index;
+            },
+            0ms);
+    };
+
+    // The thread that wrote the state query gives up the writer's role just
+    // after; a press made before that goes through the write thread.
+    int atOnce = 0;
+    size_t before = 0;  // presses finished
+    while (atOnce < 5 && before < 50) {
+        client->WriteMessageAsync(Press(1), completions.Callback());
+        atOnce += lastWritten(1);
+        ASSERT_TRUE(completions.WaitForCount(++before));
+        EXPECT_NE(completions.threads.back(), std::this_thread::get_id());
+    }
+    EXPECT_EQ(atOnce, 5);
+
+    transport->SetTakesWritesAtOnce(false);
+    transport->SetWriteGate(false);
+    client->WriteMessageAsync(Press(2), completions.Callback());  // the write thread's, held in Write
+    ASSERT_TRUE(transport->WaitFor([](ScriptedTransport& t) { return t.Waiting() == 1; }));
+    transport->SetTakesWritesAtOnce(true);
+    client->WriteMessageAsync(Press(3), completions.Callback());
+    client->WriteMessageAsync(Press(4), nullptr);
+    EXPECT_TRUE(lastWritten(1));
+    transport->SetWriteGate(true);
+    ASSERT_TRUE(completions.WaitForCount(before + 2));
+    ASSERT_TRUE(transport->WaitFor([&](ScriptedTransport& t) { return t.Written().size() == before + 4; }));
+    client->Stop();
+    for (int i = 2; i < 5; ++i) EXPECT_EQ(IndexOf(transport->Written()[before + i - 1]), i);
+    EXPECT_EQ(completions.finished[before], std::make_pair(2, true));
+    EXPECT_EQ(completions.finished[before + 1], std::make_pair(3, true));
 }
 
 TEST_F(ControllerClientTest, StopOnAnIdleClientEndsTheWriteThreadOnce) {

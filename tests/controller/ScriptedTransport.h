@@ -2,6 +2,7 @@
 // A scripted transport for controller client tests: a server that is up or
 // down, a record of every Connect, Disconnect and Write with the calling
 // thread, and gates that hold Connect or Write until the test opens them.
+// WriteIfIdle writes only when the test allows it, as an idle pipe would.
 // Like the pipe client, it reports connection changes while holding its own
 // recursive lock.
 
@@ -50,6 +51,16 @@ public:
         m_changed.notify_all();
         return true;
     }
+    // Only after SetTakesWritesAtOnce(true), and never through the write gate.
+    bool WriteIfIdle(const char* bytes, uint32_t size) override {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        std::lock_guard<std::mutex> state(m_mutex);
+        if (!m_connected || !m_takesWritesAtOnce) return false;
+        m_calls.push_back(Call{std::this_thread::get_id(), "WriteIfIdle"});
+        m_written.emplace_back(bytes, size);
+        m_changed.notify_all();
+        return true;
+    }
 
     // The link breaks the way the pipe client's I/O thread reports it.
     void Break() {
@@ -65,6 +76,9 @@ public:
     }
     void SetConnectGate(bool open) {
         Set([&] { m_connectGateOpen = open; });
+    }
+    void SetTakesWritesAtOnce(bool takes) {
+        Set([&] { m_takesWritesAtOnce = takes; });
     }
     void SetWriteGate(bool open) {
         Set([&] { m_writeGateOpen = open; });
@@ -118,6 +132,7 @@ private:
     bool m_serverUp = false;
     bool m_connectGateOpen = true;
     bool m_writeGateOpen = true;
+    bool m_takesWritesAtOnce = false;
     size_t m_waiting = 0;
     std::vector<std::string> m_written;
     std::vector<Call> m_calls;
