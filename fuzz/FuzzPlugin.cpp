@@ -124,6 +124,12 @@ void FuzzPlugin::HostMessage(const std::string& text) {
     m_connection.HandleMessageText(text);
 }
 
+void FuzzPlugin::AppearingKeyMessage(const std::string& text, const std::string& action,
+                                     const std::string& context) {
+    m_appeared.emplace(action, context);
+    m_connection.HandleMessageText(text);
+}
+
 void FuzzPlugin::ControllerMessage(const std::string& text) {
     m_transport->Deliver(text);
 }
@@ -139,10 +145,14 @@ void FuzzPlugin::SetLinkUp(bool up) {
 void FuzzPlugin::RestoreControllerState() {
     // A key press may have brought it up already.
     m_transport->Connect();
-    json supported = json::object();
-    for (const std::string& action : kActions) supported[action] = true;
-    m_transport->Deliver(ControllerEventText("SYS$REPORT:STATE", {{"isSignedIn", true}}));
-    m_transport->Deliver(ControllerEventText("SYS$SUPPORT:FUNCTIONS", supported));
+    static const std::string signedIn = ControllerEventText("SYS$REPORT:STATE", {{"isSignedIn", true}});
+    static const std::string allSupported = [] {
+        json supported = json::object();
+        for (const std::string& action : kActions) supported[action] = true;
+        return ControllerEventText("SYS$SUPPORT:FUNCTIONS", supported);
+    }();
+    m_transport->Deliver(signedIn);
+    m_transport->Deliver(allSupported);
 }
 
 void FuzzPlugin::RestoreControllerStateIfChanged() {

@@ -53,6 +53,9 @@ public:
 
     // One host message, as the WebSocket handler passes a text frame.
     void HostMessage(const std::string& text);
+    // A host message that can make no key appear but |action|'s |context|:
+    // the key is noted for RemoveAppearedKeys without reading the text back.
+    void AppearingKeyMessage(const std::string& text, const std::string& action, const std::string& context);
     // One controller message, as the pipe client passes a received message.
     void ControllerMessage(const std::string& text);
     // Takes the controller link down (as a broken pipe does), or brings it
