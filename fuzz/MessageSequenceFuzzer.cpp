@@ -134,9 +134,7 @@ void RunStep(FuzzPlugin& plugin, StepReader& reader) {
     const Key key = ReadKey(reader);
     switch (step % 16) {
         case 0:
-            // The text names this key and no other, so it is noted without reading it back.
-            plugin.AppearingKeyMessage(HostEvent("willAppear", key, SettingsText(reader.Byte())),
-                                       key.Action(), *key.context);
+            plugin.HostMessage(HostEvent("willAppear", key, SettingsText(reader.Byte())));
             break;
         case 1:
             plugin.HostMessage(HostEvent("willDisappear", key, "{}"));
@@ -163,7 +161,6 @@ void RunStep(FuzzPlugin& plugin, StepReader& reader) {
             plugin.HostMessage(HostEvent("didReceiveSettings", key, reader.Text(reader.Byte())));
             break;
         case 9:
-            // Raw text may name another event or context, so this one is read back.
             plugin.HostMessage(HostEvent("willAppear", key, reader.Text(reader.Byte())));
             break;
         case 10:
