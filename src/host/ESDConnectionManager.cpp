@@ -4,7 +4,6 @@
 #include <websocketpp/client.hpp>
 #include <websocketpp/config/asio_no_tls_client.hpp>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -27,40 +26,11 @@ const std::string kImagePrefix = "data:image/png;base64,";
 // While the host is not keeping up, how often the backlog is offered again.
 constexpr std::chrono::milliseconds kBacklogRetry{20};
 
-// The prefix that "image" of a setImage command needs before |image|: none
-// when it is empty or already a data URL, the data-URL prefix otherwise.
-const std::string& ImageUrlPrefix(const std::string& image) {
-    static const std::string none;
-    if (image.empty() || image.compare(0, kImagePrefix.size(), kImagePrefix) == 0) return none;
-    return kImagePrefix;
-}
-
-// Appends |value| as the serialiser writes a JSON string. Printable ASCII
-// without quotes or backslashes (Base64 images, the host's contexts) needs no
-// escape and is copied as it stands; any other text goes through the
-// serialiser, which escapes it and raises on invalid UTF-8.
-void AppendJsonString(std::string& out, const std::string& value, const std::string& prefix = "") {
-    const auto plain = [](const std::string& text) {
-        return std::all_of(text.begin(), text.end(),
-                           [](char c) { return c >= 0x20 && c <= 0x7E && c != '"' && c != '\\'; });
-    };
-    if (plain(prefix) && plain(value)) {
-        out.append(1, '"').append(prefix).append(value).append(1, '"');
-    } else {
-        out += json(prefix + value).dump();
-    }
-}
-
-// The start of a command: {"context":<context>,"event":"<event>". Members
-// come in the order the serialiser sorts them, so the text is byte for byte
-// what a document of the same command would give.
-std::string CommandStart(const char* event, const std::string& context, size_t extra = 0) {
-    std::string text;
-    text.reserve(40 + context.size() + extra);
-    text += R"({"context":)";
-    AppendJsonString(text, context);
-    text.append(R"(,"event":")").append(event).append(1, '"');
-    return text;
+// "image" of a setImage command: the Base64 text with the data-URL prefix,
+// unless it is empty or already carries the prefix.
+std::string ImageUrl(const std::string& image) {
+    if (image.empty() || image.compare(0, kImagePrefix.size(), kImagePrefix) == 0) return image;
+    return kImagePrefix + image;
 }
 
 // Whether the member |key| of |object| is the boolean true (anything else,
@@ -327,27 +297,20 @@ size_t ESDConnectionManager::QueuedBytes() const {
     return m_transport->pendingBytes;
 }
 
-// The commands sent on every redraw and key press are written as text: a
-// document would copy a key's image and then serialise it a character at a
-// time. Text that cannot be written raises before anything is sent.
 void ESDConnectionManager::SetTitle(const std::string& title, const std::string& context) {
-    std::string text = CommandStart("setTitle", context, title.size() + 40);
-    text += R"(,"payload":{"target":0,"title":)";
-    AppendJsonString(text, title);
-    text += "}}";
-    SendText(std::move(text), "");
+    SendCommand(
+        {{"event", "setTitle"}, {"context", context}, {"payload", {{"target", 0}, {"title", title}}}});
 }
 
 void ESDConnectionManager::ResetTitle(const std::string& context) {
-    SendText(CommandStart("setTitle", context) + R"(,"payload":{"target":0}})", "");
+    SendCommand({{"event", "setTitle"}, {"context", context}, {"payload", {{"target", 0}}}});
 }
 
 void ESDConnectionManager::SetImage(const std::string& image, const std::string& context) {
-    std::string text = CommandStart("setImage", context, image.size() + kImagePrefix.size() + 40);
-    text += R"(,"payload":{"image":)";
-    AppendJsonString(text, image, ImageUrlPrefix(image));
-    text += R"(,"target":0}})";
-    SendText(std::move(text), context);
+    SendCommand({{"event", "setImage"},
+                 {"context", context},
+                 {"payload", {{"image", ImageUrl(image)}, {"target", 0}}}},
+                context);
 }
 
 void ESDConnectionManager::SetSettings(const json& settings, const std::string& context) {
@@ -355,7 +318,7 @@ void ESDConnectionManager::SetSettings(const json& settings, const std::string& 
 }
 
 void ESDConnectionManager::GetSettings(const std::string& context) {
-    SendText(CommandStart("getSettings", context) + "}", "");
+    SendCommand({{"event", "getSettings"}, {"context", context}});
 }
 
 void ESDConnectionManager::SendToPropertyInspector(const json& payload, const std::string& context) {
@@ -375,5 +338,5 @@ void ESDConnectionManager::SetTriggerDescription(const json& descriptions, const
 }
 
 void ESDConnectionManager::ShowAlert(const std::string& context) {
-    SendText(CommandStart("showAlert", context) + "}", "");
+    SendCommand({{"event", "showAlert"}, {"context", context}});
 }
