@@ -6,7 +6,6 @@
 
 #include "elements/ActionCatalogue.h"
 #include "elements/ControlElementsManager.h"
-#include "host/JsonAccessors.h"
 #include "host/MyStreamDeckPlugin.h"
 
 using json = nlohmann::json;
@@ -110,8 +109,9 @@ FuzzPlugin& FuzzPlugin::Instance() {
 FuzzPlugin::FuzzPlugin()
     : m_transport(std::make_shared<FuzzTransport>()),
       m_connection(CheckHostCommand),
-      m_plugin(new MyStreamDeckPlugin(m_transport, "", ControllerThreads::CallersThread)) {
-    m_connection.SetPlugin(m_plugin);
+      m_plugin(new MyStreamDeckPlugin(m_transport, "", ControllerThreads::CallersThread)),
+      m_noting(*m_plugin) {
+    m_connection.SetPlugin(&m_noting);
     m_plugin->SetConnectionManager(&m_connection);
     // From here on the fuzzer's thread runs the ticks (Tick).
     m_plugin->ElementsManager().StopTimer();
@@ -120,7 +120,6 @@ FuzzPlugin::FuzzPlugin()
 }
 
 void FuzzPlugin::HostMessage(const std::string& text) {
-    NoteAppearingKey(text);
     m_connection.HandleMessageText(text);
 }
 
@@ -139,10 +138,14 @@ void FuzzPlugin::SetLinkUp(bool up) {
 void FuzzPlugin::RestoreControllerState() {
     // A key press may have brought it up already.
     m_transport->Connect();
-    json supported = json::object();
-    for (const std::string& action : kActions) supported[action] = true;
-    m_transport->Deliver(ControllerEventText("SYS$REPORT:STATE", {{"isSignedIn", true}}));
-    m_transport->Deliver(ControllerEventText("SYS$SUPPORT:FUNCTIONS", supported));
+    static const std::string signedIn = ControllerEventText("SYS$REPORT:STATE", {{"isSignedIn", true}});
+    static const std::string allSupported = [] {
+        json supported = json::object();
+        for (const std::string& action : kActions) supported[action] = true;
+        return ControllerEventText("SYS$SUPPORT:FUNCTIONS", supported);
+    }();
+    m_transport->Deliver(signedIn);
+    m_transport->Deliver(allSupported);
 }
 
 void FuzzPlugin::RestoreControllerStateIfChanged() {
@@ -161,8 +164,8 @@ void FuzzPlugin::RestoreControllerStateIfChanged() {
 }
 
 void FuzzPlugin::RemoveAppearedKeys() {
-    for (const auto& key : m_appeared) m_plugin->OnWillDisappear(key.first, key.second, json(), "");
-    m_appeared.clear();
+    for (const auto& key : m_noting.TakeAppeared())
+        m_plugin->OnWillDisappear(key.first, key.second, json(), "");
 }
 
 void FuzzPlugin::Tick() {
@@ -182,13 +185,4 @@ void FuzzPlugin::FinishInput() {
     RemoveAppearedKeys();
     Tick();
     CheckNoKeyKept();
-}
-
-void FuzzPlugin::NoteAppearingKey(const std::string& text) {
-    // Parsing every message twice would halve the throughput; only a text
-    // that may name the event (directly or through an escape) is read.
-    if (text.find("willAppear") == std::string::npos && text.find('\\') == std::string::npos) return;
-    json message = json::parse(text, nullptr, false);
-    if (GetJsonString(message, "event") != "willAppear") return;
-    m_appeared.emplace(GetJsonString(message, "action"), GetJsonString(message, "context"));
 }

@@ -21,11 +21,11 @@
 
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "KeyNotingPlugin.h"
 #include "controller/NetworkClientBase.h"
 #include "host/ESDConnectionManager.h"
 
@@ -84,12 +84,11 @@ public:
 
 private:
     FuzzPlugin();
-    void NoteAppearingKey(const std::string& text);
 
     std::shared_ptr<FuzzTransport> m_transport;
     ESDConnectionManager m_connection;
-    MyStreamDeckPlugin* m_plugin;                              // lives to the end, as in the process
-    std::set<std::pair<std::string, std::string>> m_appeared;  // (action, context); the fuzzer's thread only
+    MyStreamDeckPlugin* m_plugin;  // lives to the end, as in the process
+    KeyNotingPlugin m_noting;      // between the connection manager and m_plugin
 };
 
 // Splits a fuzz input into lines; each line is one message.

@@ -4,8 +4,9 @@
 // and function states, the link dropping and coming back, and timer ticks.
 // Each step is a byte choosing the step and a byte choosing the key (one of
 // the actions, in one of four contexts); settings steps take a value from a
-// small table or a length-prefixed piece of raw JSON text. The steps are
-// built into the host's and the controller's documents and go through the
+// small table or a length-prefixed piece of raw JSON text. The table-driven
+// documents are serialised once per process and reused; the others are put
+// together as text. Either goes through the
 // same entry points as those of the other targets, so state carried from
 // message to message (a key pressed while signed out, settings of a key that
 // left, a state report for a key not shown) is explored rather than single
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "FuzzPlugin.h"
 
@@ -40,16 +42,21 @@ private:
     size_t m_at = 0;
 };
 
-struct Key {
-    std::string action;
-    std::string context;
+// The documents of the table-driven steps, serialised once per process: a
+// step then costs the product's parse of a peer's text and nothing more.
+struct StepTexts {
+    std::vector<std::string> contexts;      // the four contexts a key can have
+    std::vector<std::string> settings;      // TableSettings of each choice byte
+    std::string signedIn[2];                // SYS$REPORT:STATE, signed out and in
+    std::vector<std::string> support[2];    // SYS$SUPPORT:FUNCTIONS of each action, off and on
+    std::vector<std::string> stateReports;  // SYS$REPORT:STATE:FUNCTION, 4 per action
 };
 
-Key ReadKey(StepReader& reader) {
-    const uint8_t choice = reader.Byte();
-    return {FuzzPlugin::kActions[choice % FuzzPlugin::kActions.size()],
-            "SEQ-" + std::to_string((choice >> 5) % 4)};
-}
+struct Key {
+    size_t action;  // index into FuzzPlugin::kActions
+    const std::string* context;
+    const std::string& Action() const { return FuzzPlugin::kActions[action]; }
+};
 
 // Settings values that the elements read in different ways.
 json TableSettings(uint8_t choice) {
@@ -60,18 +67,57 @@ json TableSettings(uint8_t choice) {
     return json{{kKeys[choice % 4], kValues[(choice >> 2) % 16]}};
 }
 
-std::string HostEvent(const char* event, const Key& key, const std::string& settings) {
-    return std::string(R"({"event":")") + event + R"(","action":")" + key.action + R"(","context":")" +
-           key.context + R"(","device":"DEV1","payload":{"settings":)" + settings +
-           R"(,"coordinates":{"column":1,"row":2},"state":0,"isInMultiAction":false}})";
-}
-
 // The state names of multi-state keys are the action's own name with "-on"
 // or "-off"; a raw step reaches the others.
-std::string StateName(const Key& key, uint8_t choice) {
+std::string StateName(const std::string& action, uint8_t choice) {
     static const char* const kEndings[] = {"-on", "-off", "-single-state", ""};
-    const std::string name = key.action.substr(key.action.rfind('.') + 1);
+    const std::string name = action.substr(action.rfind('.') + 1);
     return name + kEndings[choice % 4];
+}
+
+StepTexts BuildStepTexts() {
+    StepTexts texts;
+    for (int i = 0; i < 4; ++i) texts.contexts.push_back("SEQ-" + std::to_string(i));
+    // Only the low six bits choose a table entry (TableSettings).
+    for (int choice = 0; choice < 64; ++choice) texts.settings.push_back(TableSettings(choice).dump());
+    for (int on = 0; on < 2; ++on) {
+        texts.signedIn[on] = FuzzPlugin::ControllerEventText("SYS$REPORT:STATE", {{"isSignedIn", on == 1}});
+        for (const std::string& action : FuzzPlugin::kActions) {
+            texts.support[on].push_back(
+                FuzzPlugin::ControllerEventText("SYS$SUPPORT:FUNCTIONS", {{action, on == 1}}));
+        }
+    }
+    for (const std::string& action : FuzzPlugin::kActions) {
+        for (uint8_t ending = 0; ending < 4; ++ending) {
+            texts.stateReports.push_back(FuzzPlugin::ControllerEventText(
+                "SYS$REPORT:STATE:FUNCTION", {{"function", action}, {"state", StateName(action, ending)}}));
+        }
+    }
+    return texts;
+}
+
+const StepTexts& Texts() {
+    static const StepTexts texts = BuildStepTexts();
+    return texts;
+}
+
+Key ReadKey(StepReader& reader) {
+    const uint8_t choice = reader.Byte();
+    return {choice % FuzzPlugin::kActions.size(), &Texts().contexts[(choice >> 5) % 4]};
+}
+
+const std::string& SettingsText(uint8_t choice) {
+    return Texts().settings[choice % 64];
+}
+
+std::string HostEvent(const char* event, const Key& key, const std::string& settings) {
+    std::string text;
+    text.reserve(200 + settings.size());
+    text.append(R"({"event":")").append(event).append(R"(","action":")").append(key.Action());
+    text.append(R"(","context":")").append(*key.context);
+    text.append(R"(","device":"DEV1","payload":{"settings":)").append(settings);
+    text.append(R"(,"coordinates":{"column":1,"row":2},"state":0,"isInMultiAction":false}})");
+    return text;
 }
 
 // A function state report whose state is |raw| as it stands: the bytes are
@@ -80,7 +126,7 @@ std::string RawStateReport(const Key& key, const std::string& raw) {
     return R"({"version":1,"source":{"class":"controller ","element":{"class":"server"}},)"
            R"("target":{"scope":"broadcast"},"payload":{"class":"event","event":)"
            R"({"name":"SYS$REPORT:STATE:FUNCTION","data":{"function":")" +
-           key.action + R"(","state":")" + raw + R"("}}}})";
+           key.Action() + R"(","state":")" + raw + R"("}}}})";
 }
 
 void RunStep(FuzzPlugin& plugin, StepReader& reader) {
@@ -88,7 +134,7 @@ void RunStep(FuzzPlugin& plugin, StepReader& reader) {
     const Key key = ReadKey(reader);
     switch (step % 16) {
         case 0:
-            plugin.HostMessage(HostEvent("willAppear", key, TableSettings(reader.Byte()).dump()));
+            plugin.HostMessage(HostEvent("willAppear", key, SettingsText(reader.Byte())));
             break;
         case 1:
             plugin.HostMessage(HostEvent("willDisappear", key, "{}"));
@@ -100,10 +146,10 @@ void RunStep(FuzzPlugin& plugin, StepReader& reader) {
             plugin.HostMessage(HostEvent("keyUp", key, "{}"));
             break;
         case 4:
-            plugin.HostMessage(HostEvent("didReceiveSettings", key, TableSettings(reader.Byte()).dump()));
+            plugin.HostMessage(HostEvent("didReceiveSettings", key, SettingsText(reader.Byte())));
             break;
         case 5:
-            plugin.HostMessage(HostEvent("sendToPlugin", key, TableSettings(reader.Byte()).dump()));
+            plugin.HostMessage(HostEvent("sendToPlugin", key, SettingsText(reader.Byte())));
             break;
         case 6:
             plugin.HostMessage(HostEvent("propertyInspectorDidAppear", key, "{}"));
@@ -118,17 +164,13 @@ void RunStep(FuzzPlugin& plugin, StepReader& reader) {
             plugin.HostMessage(HostEvent("willAppear", key, reader.Text(reader.Byte())));
             break;
         case 10:
-            plugin.ControllerMessage(FuzzPlugin::ControllerEventText(
-                "SYS$REPORT:STATE", {{"isSignedIn", reader.Byte() % 2 == 1}}));
+            plugin.ControllerMessage(Texts().signedIn[reader.Byte() % 2]);
             break;
         case 11:
-            plugin.ControllerMessage(FuzzPlugin::ControllerEventText("SYS$SUPPORT:FUNCTIONS",
-                                                                     {{key.action, reader.Byte() % 2 == 1}}));
+            plugin.ControllerMessage(Texts().support[reader.Byte() % 2][key.action]);
             break;
         case 12:
-            plugin.ControllerMessage(FuzzPlugin::ControllerEventText(
-                "SYS$REPORT:STATE:FUNCTION",
-                {{"function", key.action}, {"state", StateName(key, reader.Byte())}}));
+            plugin.ControllerMessage(Texts().stateReports[key.action * 4 + reader.Byte() % 4]);
             break;
         case 13:
             plugin.ControllerMessage(RawStateReport(key, reader.Text(reader.Byte())));

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 std::string Nested(size_t depth, const std::string& inner = "1") {
@@ -35,6 +38,56 @@ TEST(BoundedJsonTest, ReportsTheParserErrorForTextThatIsNotJson) {
     EXPECT_FALSE(BoundedJson::Parse("{\"a\":", out, reason));
     EXPECT_TRUE(out.is_null());
     EXPECT_NE(reason.find("parse_error"), std::string::npos) << reason;
+}
+
+TEST(BoundedJsonTest, DepthIsCountedAlongEachPathNotAcrossSiblings) {
+    nlohmann::json out;
+    std::string reason;
+    // A hundred siblings each at the limit: every closing bracket gives its level back.
+    std::string siblings = "[";
+    for (int i = 0; i < 100; ++i) siblings += (i ? "," : "") + Nested(BoundedJson::kMaxDepth - 1);
+    siblings += "]";
+    ASSERT_TRUE(BoundedJson::Parse(siblings, out, reason)) << reason;
+    EXPECT_EQ(out.size(), 100u);
+    const std::string objects = "[{\"a\":" + Nested(BoundedJson::kMaxDepth - 2) +
+                                "},{\"b\":" + Nested(BoundedJson::kMaxDepth - 2) + "}]";
+    EXPECT_TRUE(BoundedJson::Parse(objects, out, reason)) << reason;
+    EXPECT_FALSE(BoundedJson::Parse("[{\"a\":" + Nested(BoundedJson::kMaxDepth - 1) + "}]", out, reason));
+    EXPECT_EQ(reason, "nested deeper than 64 levels");
+}
+
+TEST(BoundedJsonTest, ParsesAsTheLibraryDoesAndRefusesWithItsMessage) {
+    const std::vector<std::string> valid = {R"({"a":[1,2.5,-3,"x",null,true,{}],"b":{"c":"\u00e9\"["}})",
+                                            "1",
+                                            R"("s")",
+                                            "18446744073709551615",
+                                            "-9223372036854775808",
+                                            "1e308",
+                                            " [ ] ",
+                                            "{}"};
+    for (const std::string& text : valid) {
+        nlohmann::json out;
+        std::string reason;
+        ASSERT_TRUE(BoundedJson::Parse(text, out, reason)) << text << ": " << reason;
+        EXPECT_EQ(out, nlohmann::json::parse(text)) << text;
+    }
+    const std::vector<std::string> invalid = {"",         "{",         R"({"a":1} x)", "[1,]", "1e999",
+                                              "\"\xff\"", "{\"a\" 1}", "[1 2]",        "nul",  "[\"\\q\"]"};
+    for (const std::string& text : invalid) {
+        nlohmann::json out = 5;
+        std::string reason;
+        std::string expected;
+        try {
+            const nlohmann::json parsed = nlohmann::json::parse(text);
+            ADD_FAILURE() << text << " parsed as " << parsed.dump();
+        } catch (const nlohmann::json::exception& error) {
+            expected = error.what();
+        }
+        ASSERT_FALSE(expected.empty()) << text;
+        EXPECT_FALSE(BoundedJson::Parse(text, out, reason)) << text;
+        EXPECT_TRUE(out.is_null()) << text;
+        EXPECT_EQ(reason, expected) << text;
+    }
 }
 
 }  // namespace

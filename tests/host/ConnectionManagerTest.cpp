@@ -420,6 +420,53 @@ TEST(ConnectionManagerSinkTest, ImagesAndContextsThatNeedEscapingAreEscaped) {
     EXPECT_EQ(sent.size(), 2u);
 }
 
+TEST(ConnectionManagerSinkTest, CommandsWrittenAsTextMatchTheirDocumentsForEveryKindOfCharacter) {
+    // The redraw and key-press commands are written as text; whatever the
+    // context, title or image holds, the text is the document's own dump,
+    // and text that is not UTF-8 raises before anything is sent.
+    std::vector<std::string> sent;
+    ESDConnectionManager manager([&sent](const std::string& text) { sent.push_back(text); });
+    const std::vector<std::string> values = {"",
+                                             " ",
+                                             "~",
+                                             "/",
+                                             "\x7f",
+                                             "\x1f",
+                                             "\x01",
+                                             "\"",
+                                             "\\",
+                                             "a\tb",
+                                             "\xC3\xA9",
+                                             "data:image/png;base64,",
+                                             "data:image/png;base64,A\"",
+                                             "iVBOR+/="};
+    for (const std::string& value : values) {
+        sent.clear();
+        manager.SetImage(value, value);
+        manager.SetTitle(value, value);
+        manager.ResetTitle(value);
+        manager.GetSettings(value);
+        manager.ShowAlert(value);
+        const bool prefixed = value.empty() || value.rfind("data:image/png;base64,", 0) == 0;
+        const std::vector<json> documents = {
+            {{"event", "setImage"},
+             {"context", value},
+             {"payload", {{"image", prefixed ? value : "data:image/png;base64," + value}, {"target", 0}}}},
+            {{"event", "setTitle"}, {"context", value}, {"payload", {{"target", 0}, {"title", value}}}},
+            {{"event", "setTitle"}, {"context", value}, {"payload", {{"target", 0}}}},
+            {{"event", "getSettings"}, {"context", value}},
+            {{"event", "showAlert"}, {"context", value}}};
+        ASSERT_EQ(sent.size(), documents.size());
+        for (size_t i = 0; i < documents.size(); ++i) EXPECT_EQ(sent[i], documents[i].dump()) << i;
+    }
+    sent.clear();
+    EXPECT_THROW(manager.SetImage("\xFF", "K"), json::type_error) << "an image that is not UTF-8";
+    EXPECT_THROW(manager.SetTitle("\xC3", "K"), json::type_error) << "a title cut inside a character";
+    EXPECT_THROW(manager.GetSettings("\xFF"), json::type_error);
+    EXPECT_THROW(manager.ShowAlert("\xFF"), json::type_error);
+    EXPECT_TRUE(sent.empty());
+}
+
 TEST(ConnectionManagerSinkTest, TextThatIsNotUtf8IsTracedAndDroppedAndTheNextMessageHandled) {
     LogCapture log;
     ESDConnectionManager manager([](const std::string&) {});
