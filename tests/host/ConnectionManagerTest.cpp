@@ -420,10 +420,11 @@ TEST(ConnectionManagerSinkTest, ImagesAndContextsThatNeedEscapingAreEscaped) {
     EXPECT_EQ(sent.size(), 2u);
 }
 
-TEST(ConnectionManagerSinkTest, CommandsWrittenAsTextMatchTheirDocumentsForEveryKindOfCharacter) {
-    // The redraw and key-press commands are written as text; whatever the
-    // context, title or image holds, the text is the document's own dump,
-    // and text that is not UTF-8 raises before anything is sent.
+TEST(ConnectionManagerSinkTest, CommandsAreTheirDocumentsForEveryKindOfCharacter) {
+    // Whatever the context, title or image holds, each redraw and key-press
+    // command is its document's dump (an image gets the data-URL prefix once),
+    // and text that is not UTF-8 raises before anything is sent. A faster
+    // way of writing these commands must keep to this.
     std::vector<std::string> sent;
     ESDConnectionManager manager([&sent](const std::string& text) { sent.push_back(text); });
     const std::vector<std::string> values = {"",
