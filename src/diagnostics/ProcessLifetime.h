@@ -16,10 +16,9 @@
 // Each step of the exit is bounded, so the process ends within about 5 s
 // of the host closing the link whatever the collectors do.
 //
-// The HTTP library is not part of the start: the first post loads it on the
-// posting thread, once the plug-in has registered. Its TLS library then keeps no exit-time clean-up, which,
-// registered after this object, would run before the exit sequence's posts
-// (see CurlLibrary). The telemetry service is shut down, not
+// The HTTP library is not part of the start: on POSIX systems each post runs
+// in a helper process that loads it (see HttpPost.h), and posts wait until
+// the plug-in has registered. The telemetry service is shut down, not
 // destroyed, so threads still running during exit may go on using it.
 //
 // Threads: the main thread constructs and destroys it.

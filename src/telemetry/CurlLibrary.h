@@ -1,19 +1,10 @@
 #pragma once
-// libcurl, loaded when the first post needs it (POSIX builds only). The
-// program does not link it: libcurl.so.4 and its thirty-odd libraries (LDAP,
-// Kerberos, SSH, RTMP, ...) and the TLS library's set-up would otherwise all
-// come before the plug-in registers. The first Get opens it with dlopen on
-// the calling thread (a telemetry worker, the crash report uploader),
-// resolves the functions HttpPost uses and runs curl_global_init; the
-// library is never unloaded. Without it the plug-in runs as before with
-// posting off: Get returns null and one log line names the library.
-//
-// OpenSSL (libcurl's TLS library on the usual distributions) is set up
-// without its exit-time clean-up. Set up this late, that clean-up would be
-// registered after the process's static object and so run before the
-// object's destructor, whose exit sequence still posts the shutdown event
-// (over HTTPS in the field). The process is ending; what OpenSSL holds goes
-// with it.
+// libcurl as kestrel-post, the plug-in's posting helper process, loads it
+// (POSIX builds only). Neither program links it: a system without libcurl
+// still runs the plug-in, with posting off. Get opens it with dlopen,
+// resolves the functions a post uses and runs curl_global_init; the library
+// is never unloaded. When it cannot be loaded, Get returns null and gives
+// the one line that says why, which the plug-in logs.
 //
 // KESTREL_CURL_LIBRARY, when set, names another file to load in place of
 // libcurl.so.4 (a bare file name, searched like it; tests use a name that
@@ -28,10 +19,11 @@
 
 class CurlLibrary {
 public:
-    // The loaded and set-up library; null when it cannot be loaded.
-    static const CurlLibrary* Get();
+    // The loaded and set-up library; null when it cannot be loaded, and then
+    // |why|, when given, receives the reason.
+    static const CurlLibrary* Get(std::string* why = nullptr);
 
-    // libcurl's functions that HttpPost calls, all resolved.
+    // libcurl's functions that a post calls, all resolved.
     decltype(&curl_easy_init) easyInit = nullptr;
     decltype(&curl_easy_setopt) easySetopt = nullptr;
     decltype(&curl_easy_getinfo) easyGetinfo = nullptr;
@@ -52,6 +44,6 @@ private:
     CurlLibrary() = default;
     // The file dlopen looks for: libcurl.so.4 unless KESTREL_CURL_LIBRARY names another.
     static std::string FileName();
-    static const CurlLibrary* Load();
+    static const CurlLibrary* Load(std::string& why);
     bool Resolve(void* handle, std::string& missing);
 };

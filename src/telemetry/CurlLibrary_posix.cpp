@@ -1,20 +1,14 @@
 #include <dlfcn.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 
-#include "diagnostics/Log.h"
 #include "telemetry/CurlLibrary.h"
 
 namespace {
 
 constexpr char kDefaultFileName[] = "libcurl.so.4";
-
-// OpenSSL's own declaration (openssl/crypto.h, 1.1.1b and later): its
-// headers are not needed for this one call.
-using OpensslInitCrypto = int (*)(uint64_t options, const void* settings);
-constexpr uint64_t kOpensslInitNoAtexit = 0x00080000;
+constexpr char kOff[] = "; telemetry and crash report upload are off";
 
 template <typename Function>
 bool Bind(void* handle, const char* name, Function& function, std::string& missing) {
@@ -23,19 +17,14 @@ bool Bind(void* handle, const char* name, Function& function, std::string& missi
     return function != nullptr;
 }
 
-// Asks OpenSSL, when libcurl brought it in, not to clean itself up at exit.
-// Only the first set-up decides, so this comes before curl_global_init.
-void KeepTlsLibraryToTheEnd(void* handle) {
-    auto initCrypto = reinterpret_cast<OpensslInitCrypto>(dlsym(handle, "OPENSSL_init_crypto"));
-    if (initCrypto) initCrypto(kOpensslInitNoAtexit, nullptr);
-}
-
 }  // namespace
 
-const CurlLibrary* CurlLibrary::Get() {
+const CurlLibrary* CurlLibrary::Get(std::string* why) {
     static std::once_flag loaded;
     static const CurlLibrary* library = nullptr;
-    std::call_once(loaded, [] { library = Load(); });
+    static std::string reason;
+    std::call_once(loaded, [] { library = Load(reason); });
+    if (!library && why) *why = reason;
     return library;
 }
 
@@ -44,18 +33,17 @@ std::string CurlLibrary::FileName() {
     return configured && *configured ? configured : kDefaultFileName;
 }
 
-const CurlLibrary* CurlLibrary::Load() {
+const CurlLibrary* CurlLibrary::Load(std::string& why) {
     std::string name = FileName();
     if (name.find('/') != std::string::npos) {
-        LogWarning("CurlLibrary::Load: %s is not a bare file name; telemetry and crash report upload are off",
-                   name.c_str());
+        why = "CurlLibrary::Load: " + name + " is not a bare file name" + kOff;
         return nullptr;
     }
     void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* reason = dlerror();
-        LogWarning("CurlLibrary::Load: %s cannot be loaded (%s); telemetry and crash report upload are off",
-                   name.c_str(), reason ? reason : "no reason given");
+        why = "CurlLibrary::Load: " + name + " cannot be loaded (" + (reason ? reason : "no reason given") +
+              ")" + kOff;
         return nullptr;
     }
     // Never unloaded, also when unusable: its clean-up may be registered already.
@@ -63,18 +51,14 @@ const CurlLibrary* CurlLibrary::Load() {
     decltype(&curl_global_init) globalInit = nullptr;
     std::string missing;
     if (!library->Resolve(handle, missing) || !Bind(handle, "curl_global_init", globalInit, missing)) {
-        LogWarning("CurlLibrary::Load: %s has no %s (too old); telemetry and crash report upload are off",
-                   name.c_str(), missing.c_str());
+        why = "CurlLibrary::Load: " + name + " has no " + missing + " (too old)" + kOff;
         delete library;
         return nullptr;
     }
-    KeepTlsLibraryToTheEnd(handle);
     CURLcode result = globalInit(CURL_GLOBAL_DEFAULT);
     if (result != CURLE_OK) {
-        LogWarning(
-            "CurlLibrary::Load: %s could not be set up (curl code %d); telemetry and crash report "
-            "upload are off",
-            name.c_str(), static_cast<int>(result));
+        why = "CurlLibrary::Load: " + name + " could not be set up (curl code " +
+              std::to_string(static_cast<int>(result)) + ")" + kOff;
         delete library;
         return nullptr;
     }

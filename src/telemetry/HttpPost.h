@@ -1,6 +1,8 @@
 #pragma once
-// One blocking HTTP or HTTPS POST per call (WinINet on Windows, libcurl
-// elsewhere, loaded by the first call: without it every call fails). Each
+// One blocking HTTP or HTTPS POST per call (WinINet on Windows; elsewhere
+// libcurl in kestrel-post, a helper process started for the call, so that
+// the HTTP and TLS libraries never load into the plug-in: without libcurl or
+// the helper every call fails). Each
 // call uses handles of its own, so calls are reentrant; on Windows a request left at its deadline may close
 // them on its own thread after the call returned. Connecting, sending and receiving are each limited to 5
 // seconds without progress, and the whole call to an overall limit (10 seconds by default) and to the
@@ -36,9 +38,9 @@ struct HttpPostLimits {
 HttpPostDeadline::Clock::time_point HttpPostEnd(const HttpPostLimits& limits,
                                                 HttpPostDeadline::Clock::time_point start);
 
-// Holds posts back while the process starts, so that loading the HTTP
-// library (libcurl and its thirty-odd libraries) competes with nothing the
-// start does: after HttpHoldPostsForStart, the POSIX back-end's posts wait
+// Holds posts back while the process starts, so that starting the helper
+// (which loads libcurl and its thirty-odd libraries) competes with nothing
+// the start does: after HttpHoldPostsForStart, the POSIX back-end's posts wait
 // until HttpStartIsOver or kHttpStartHold has passed, whichever comes first,
 // and never beyond their own limits. WinINet is loaded with the program; its
 // posts are not held. A process that never calls it is never held.

@@ -1,177 +1,209 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <mutex>
 #include <stdexcept>
 
+#include "diagnostics/Log.h"
+#include "diagnostics/ModuleDirectory.h"
 #include "diagnostics/Platform.h"
-#include "telemetry/CurlLibrary.h"
 #include "telemetry/HttpPost.h"
+#include "telemetry/PostFrames.h"
 
-// libcurl with the limits of the Windows client: 5 s to connect, then no
-// wait while sending, or while waiting for and receiving the response, may
-// last 5 s without a byte moving (checked by the progress callback, which
-// curl calls about once a second or more). Like WinINet's per-operation
-// timeouts this bounds every wait without limiting a slow but steady
-// transfer; curl's own low-speed limit averages over a window and would let
-// an unanswered request hang for about twice as long. The overall limit is
-// curl's transfer timeout; the transfer runs on a multi handle that wakes at
-// least every 100 ms, so a shared deadline that another thread brought
-// forward ends it promptly, not only at curl's next idle progress call.
-// The response is handed to the sink in 32768-byte chunks with the same end
-// rule as the Windows reads: a last, shorter chunk, possibly empty.
-// libcurl is reached through CurlLibrary, which loads it on the first post;
-// without it every post fails at once.
+extern char** environ;
+
+// Each post runs in kestrel-post, a helper process beside the executable
+// (PostHelperMain_posix.cpp), so that libcurl and the TLS library never
+// load into the plug-in. This side hands it the request over a socket, reads
+// the response as it arrives and hands it to the sink in 32768-byte chunks
+// with the same end rule as the Windows reads (a last, shorter chunk,
+// possibly empty). It wakes at least every 100 ms, so a shared deadline that
+// another thread brought forward ends the post promptly, and it ends the
+// helper (SIGKILL) whenever it returns, so no helper outlives its post.
+// When the helper cannot be started, or says that libcurl cannot be loaded,
+// posting is off for the rest of the process and one log line says why.
 
 namespace {
 
-constexpr long kTimeoutMilliseconds = 5000;
 using Clock = std::chrono::steady_clock;
+constexpr char kHelperName[] = "kestrel-post";
 constexpr size_t kChunkSize = 0x8000;
 constexpr char kDefaultUserAgent[] = "NSIS HTTP Client";
-constexpr long kFollowNoRedirects = 0L;
 constexpr int kWakeMilliseconds = 100;  // how soon a shared deadline's move is seen
 
-// One transfer's response, filled by curl's callbacks on the calling thread.
+std::atomic<bool> g_postingOff{false};
+
+// Turns posting off; the first reason is logged, later ones are the same news.
+void TurnPostingOff(const std::string& why) {
+    static std::once_flag told;
+    std::call_once(told, [&why] { LogWarning("%s", why.c_str()); });
+    g_postingOff = true;
+}
+
+// A started helper and the plug-in's end of its socket; ended and reaped when dropped.
+struct Helper {
+    pid_t pid = -1;
+    int fd = -1;
+    ~Helper() {
+        if (fd >= 0) close(fd);
+        if (pid <= 0) return;
+        kill(pid, SIGKILL);
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+};
+
+// A host that unpacks the plug-in without the files' modes leaves the helper
+// unable to run; the plug-in's own folder is the user's, so it is fixed here.
+bool MarkExecutable(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           chmod(path.c_str(), status.st_mode | S_IXUSR | S_IXGRP | S_IXOTH) == 0;
+}
+
+bool StartHelper(Helper& helper) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+    std::string path = (GetModuleDirectoryPath() / kHelperName).string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    char* argv[] = {path.data(), nullptr};
+    int result = posix_spawn(&helper.pid, path.c_str(), &actions, &attributes, argv, environ);
+    if (result == EACCES && MarkExecutable(path))
+        result = posix_spawn(&helper.pid, path.c_str(), &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+    helper.fd = ends[0];
+    if (result != 0) {
+        helper.pid = -1;
+        TurnPostingOff("HttpPostRaw: " + path + " cannot be started (" + std::strerror(result) +
+                       "); telemetry and crash report upload are off");
+        return false;
+    }
+    fcntl(helper.fd, F_SETFL, fcntl(helper.fd, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+// Waits until |fd| is ready for |events|, at most kWakeMilliseconds and never past |end|; false once |end|
+// passed.
+bool WaitFor(int fd, short events, Clock::time_point end) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd entry{fd, events, 0};
+    poll(&entry, 1, static_cast<int>(std::min<long long>(left, kWakeMilliseconds)));
+    return true;
+}
+
+// Writes the whole request and closes the plug-in's side for writing.
+bool SendRequest(const Helper& helper, const std::string& request, const HttpPostLimits& limits,
+                 Clock::time_point started) {
+    size_t sent = 0;
+    while (sent < request.size()) {
+        ssize_t result = send(helper.fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (result > 0) {
+            sent += static_cast<size_t>(result);
+        } else if (result < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        } else if (!WaitFor(helper.fd, POLLOUT, HttpPostEnd(limits, started))) {
+            return false;
+        }
+    }
+    return shutdown(helper.fd, SHUT_WR) == 0;
+}
+
+// One post's response, filled from the helper's frames.
 struct Response {
-    const CurlLibrary* lib = nullptr;
-    CURL* curl = nullptr;
     const HttpResponseSink* sink = nullptr;
-    const HttpPostLimits* limits = nullptr;
-    Clock::time_point started = Clock::now();
     bool began = false;    // a status line arrived
     bool stopped = false;  // the sink asked to stop
     bool full = false;     // kHttpResponseLimit bytes arrived
-    size_t received = 0;   // body bytes taken from curl
+    size_t received = 0;   // body bytes taken
     std::string headers;   // the latest response's header block
     std::wstring wideHeaders;
     std::string pending;  // body bytes not yet handed to the sink
 
-    bool connected = false;
-    curl_off_t moved = 0;  // bytes sent plus body bytes received
-    Clock::time_point lastActivity = Clock::now();
+    bool Done() const { return stopped || full; }
 
-    bool Deliver(const char* data, size_t length) {
-        if (stopped || !*sink) return true;
+    void Deliver(const char* data, size_t length) {
+        if (stopped || !*sink) return;
         if (!(*sink)(wideHeaders, data, length)) stopped = true;
-        return !stopped;
+    }
+
+    void OnHeaderLine(const std::string& line) {
+        // An interim response (100 Continue) is followed by a new status line.
+        if (line.compare(0, 5, "HTTP/") == 0) {
+            began = true;
+            headers.clear();
+        }
+        headers += line;
+        try {
+            wideHeaders = Utf8ToWide(headers);
+        } catch (const std::range_error&) {
+            wideHeaders.assign(headers.begin(), headers.end());  // bytes as Latin-1
+        }
+    }
+
+    void OnBody(const std::string& data) {
+        size_t taken = std::min(data.size(), kHttpResponseLimit - received);
+        pending.append(data, 0, taken);
+        received += taken;
+        full = received == kHttpResponseLimit;
+        size_t offset = 0;
+        while (!stopped && pending.size() - offset >= kChunkSize) {
+            Deliver(pending.data() + offset, kChunkSize);
+            offset += kChunkSize;
+        }
+        pending.erase(0, offset);
+    }
+
+    // Handles one frame; false when the helper said posting is off.
+    bool Take(const PostFrame& frame) {
+        if (frame.type == post_frame::kHeaderLine) OnHeaderLine(frame.payload);
+        if (frame.type == post_frame::kBodyBytes) OnBody(frame.payload);
+        if (frame.type != post_frame::kUnavailable) return true;
+        TurnPostingOff(frame.payload);
+        return false;
     }
 };
 
-std::wstring WidenHeaders(const std::string& text) {
-    try {
-        return Utf8ToWide(text);
-    } catch (const std::range_error&) {
-        return std::wstring(text.begin(), text.end());  // bytes as Latin-1
+// Reads the helper's frames until it ends, the response is complete, or the deadline passes.
+void ReadResponse(const Helper& helper, Response& response, const HttpPostLimits& limits,
+                  Clock::time_point started) {
+    PostFrameReader reader;
+    char buffer[0x8000];
+    while (!response.Done()) {
+        ssize_t got = read(helper.fd, buffer, sizeof buffer);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return;
+        if (got > 0) {
+            reader.Feed(buffer, static_cast<size_t>(got));
+            while (std::optional<PostFrame> frame = reader.Next()) {
+                if (!response.Take(*frame) || response.Done()) return;
+            }
+            if (reader.Broken()) return;
+        } else if (!WaitFor(helper.fd, POLLIN, HttpPostEnd(limits, started))) {
+            return;
+        }
     }
-}
-
-size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-    auto& response = *static_cast<Response*>(user);
-    std::string line(data, size * count);
-    // An interim response (100 Continue) is followed by a new status line.
-    if (line.compare(0, 5, "HTTP/") == 0) {
-        response.began = true;
-        response.headers.clear();
-    }
-    response.headers += line;
-    response.lastActivity = Clock::now();
-    response.wideHeaders = WidenHeaders(response.headers);
-    return size * count;
-}
-
-size_t OnBody(char* data, size_t size, size_t count, void* user) {
-    auto& response = *static_cast<Response*>(user);
-    size_t taken = std::min(size * count, kHttpResponseLimit - response.received);
-    response.pending.append(data, taken);
-    response.received += taken;
-    response.full = response.received == kHttpResponseLimit;
-    size_t offset = 0;
-    while (response.pending.size() - offset >= kChunkSize) {
-        if (!response.Deliver(response.pending.data() + offset, kChunkSize)) return 0;  // aborts the transfer
-        offset += kChunkSize;
-    }
-    response.pending.erase(0, offset);
-    return response.full ? 0 : size * count;  // a full response ends the transfer
-}
-
-// Aborts the transfer (non-zero result) once it has stalled for the timeout
-// or its deadline has passed.
-int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
-    auto& response = *static_cast<Response*>(user);
-    Clock::time_point now = Clock::now();
-    if (now >= HttpPostEnd(*response.limits, response.started)) return 1;
-    if (!response.connected) {
-        // Until the connection stands, the connect timeout governs.
-        curl_off_t connectTime = 0;
-        response.lib->easyGetinfo(response.curl, CURLINFO_CONNECT_TIME_T, &connectTime);
-        if (connectTime <= 0) return 0;
-        response.connected = true;
-        response.lastActivity = now;
-    }
-    if (received + sent != response.moved) {
-        response.moved = received + sent;
-        response.lastActivity = now;
-    }
-    return now - response.lastActivity > std::chrono::milliseconds(kTimeoutMilliseconds) ? 1 : 0;
-}
-
-// Runs the transfer until it ends or the post's deadline passes.
-void Perform(CURL* curl, const Response& response) {
-    const CurlLibrary& lib = *response.lib;
-    CURLM* multi = lib.multiInit();
-    if (!multi) return;
-    lib.multiAddHandle(multi, curl);
-    int running = 1;
-    while (lib.multiPerform(multi, &running) == CURLM_OK && running > 0 &&
-           Clock::now() < HttpPostEnd(*response.limits, response.started)) {
-        lib.multiPoll(multi, nullptr, 0, kWakeMilliseconds, nullptr);
-    }
-    lib.multiRemoveHandle(multi, curl);
-    lib.multiCleanup(multi);
-}
-
-bool IsParsableUrl(const CurlLibrary& lib, const std::string& url) {
-    CURLU* parsed = lib.url();
-    if (!parsed) return false;
-    bool ok = lib.urlSet(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK;
-    lib.urlCleanup(parsed);
-    return ok;
-}
-
-// Splits the CR LF separated extra headers into curl's list.
-curl_slist* HeaderList(const CurlLibrary& lib, const std::string& headers) {
-    curl_slist* list = lib.slistAppend(nullptr, "Expect:");  // send the body at once
-    size_t start = 0;
-    while (start < headers.size()) {
-        size_t end = headers.find("\r\n", start);
-        if (end == std::string::npos) end = headers.size();
-        if (end > start) list = lib.slistAppend(list, headers.substr(start, end - start).c_str());
-        start = end + 2;
-    }
-    return list;
-}
-
-void SetOptions(CURL* curl, const std::string& url, const std::string& agent, curl_slist* headers,
-                const void* body, size_t bodyLength, long overallMilliseconds, Response* response) {
-    auto set = response->lib->easySetopt;
-    set(curl, CURLOPT_URL, url.c_str());
-    set(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    set(curl, CURLOPT_FOLLOWLOCATION, kFollowNoRedirects);
-    set(curl, CURLOPT_NOSIGNAL, 1L);
-    set(curl, CURLOPT_CONNECTTIMEOUT_MS, kTimeoutMilliseconds);
-    set(curl, CURLOPT_TIMEOUT_MS, overallMilliseconds);
-    set(curl, CURLOPT_NOPROGRESS, 0L);
-    set(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    set(curl, CURLOPT_XFERINFODATA, response);
-    set(curl, CURLOPT_USERAGENT, agent.c_str());
-    set(curl, CURLOPT_ACCEPT_ENCODING, "");  // decode compressed responses
-    set(curl, CURLOPT_HTTPHEADER, headers);
-    set(curl, CURLOPT_POST, 1L);
-    set(curl, CURLOPT_POSTFIELDS, body);
-    set(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
-    set(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-    set(curl, CURLOPT_HEADERDATA, response);
-    set(curl, CURLOPT_WRITEFUNCTION, OnBody);
-    set(curl, CURLOPT_WRITEDATA, response);
 }
 
 }  // namespace
@@ -179,35 +211,29 @@ void SetOptions(CURL* curl, const std::string& url, const std::string& agent, cu
 bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
                  size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
                  const HttpPostLimits& limits) {
-    Response response;
-    response.limits = &limits;
-    auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
-        HttpPostEnd(limits, response.started) - response.started);
-    if (remaining.count() <= 0) return false;
-
-    std::string narrowUrl, agent, extraHeaders;
+    Clock::time_point started = Clock::now();
+    if (HttpPostEnd(limits, started) <= started) return false;
+    PostRequest request;
     try {
-        narrowUrl = WideToUtf8(url);
-        agent = userAgent ? WideToUtf8(userAgent) : kDefaultUserAgent;
-        extraHeaders = headers ? WideToUtf8(std::wstring(headers, headersLength)) : "";
+        request.url = WideToUtf8(url);
+        request.agent = userAgent ? WideToUtf8(userAgent) : kDefaultUserAgent;
+        request.headers = headers ? WideToUtf8(std::wstring(headers, headersLength)) : "";
     } catch (const std::range_error&) {
         return false;
     }
-    HttpWaitForStart(HttpPostEnd(limits, response.started));
-    const CurlLibrary* lib = CurlLibrary::Get();
-    if (!lib || !IsParsableUrl(*lib, narrowUrl)) return false;
+    request.body.assign(static_cast<const char*>(body), bodyLength);
+    HttpWaitForStart(HttpPostEnd(limits, started));
+    auto remaining =
+        std::chrono::duration_cast<std::chrono::milliseconds>(HttpPostEnd(limits, started) - Clock::now());
+    request.timeLimitMilliseconds = static_cast<long>(remaining.count());
+    std::string frames = EncodePostRequest(request);
+    if (remaining.count() <= 0 || frames.empty() || g_postingOff) return false;
 
-    CURL* curl = lib->easyInit();
-    if (!curl) return false;
-    response.lib = lib;
-    response.curl = curl;
+    Helper helper;
+    if (!StartHelper(helper) || !SendRequest(helper, frames, limits, started)) return false;
+    Response response;
     response.sink = &sink;
-    curl_slist* headerList = HeaderList(*lib, extraHeaders);
-    SetOptions(curl, narrowUrl, agent, headerList, body, bodyLength, static_cast<long>(remaining.count()),
-               &response);
-    Perform(curl, response);
-    lib->easyCleanup(curl);
-    lib->slistFreeAll(headerList);
+    ReadResponse(helper, response, limits, started);
     if (response.began && !response.full) response.Deliver(response.pending.data(), response.pending.size());
     return response.began;
 }

@@ -14,6 +14,12 @@
 #include "support/TestHttpServer.h"
 #include "telemetry/HttpPost.h"
 
+#ifndef _WIN32
+#include <sys/wait.h>
+
+#include "telemetry/PostFrames.h"
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -170,6 +176,9 @@ TEST(HttpPostTest, ASharedDeadlineBroughtForwardEndsAPostUnderWayAndPreventsTheN
     stopper.join();
     EXPECT_GE(took, 1500ms);
     EXPECT_LT(took, 1500ms + 5s);
+#ifndef _WIN32
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "the posting helper outlived its post";
+#endif
 
     // Brought forward, it never moves back; a post after it makes no request.
     deadline.BringForward(Clock::now() + 60s);
@@ -234,5 +243,32 @@ TEST(HttpPostTest, PostsHeldForTheStartWaitUntilItIsOverOrTheHoldHasPassed) {
     EXPECT_EQ(HttpPost(server.Url("/after"), "application/json", "{}"), "ok");
     EXPECT_EQ(server.Requests().size(), 3u);
 }
+
+#ifndef _WIN32
+// The request reaches the posting helper whole however the socket splits it,
+// and a length past the limit ends the reading instead of a wait for 4 GiB.
+TEST(HttpPostTest, TheHelpersFramesSurviveAnySplitAndRefuseAnOversizedLength) {
+    PostRequest request{"https://h/p", "agent", "A: 1\r\nB: 2", 4000, std::string("bo\0dy", 5)};
+    std::string frames = EncodePostRequest(request);
+    PostFrameReader reader;
+    for (char byte : frames) reader.Feed(&byte, 1);
+    std::optional<PostRequest> decoded = DecodePostRequest(reader);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->url, request.url);
+    EXPECT_EQ(decoded->headers, request.headers);
+    EXPECT_EQ(decoded->timeLimitMilliseconds, 4000);
+    EXPECT_EQ(decoded->body, request.body);
+
+    PostFrameReader cut;
+    cut.Feed(frames.data(), frames.size() - 1);
+    EXPECT_FALSE(DecodePostRequest(cut).has_value()) << "a request cut short is not posted";
+
+    PostFrameReader oversized;
+    const char huge[] = {post_frame::kBodyBytes, '\xff', '\xff', '\xff', '\x7f'};
+    oversized.Feed(huge, sizeof huge);
+    EXPECT_FALSE(oversized.Next().has_value());
+    EXPECT_TRUE(oversized.Broken());
+}
+#endif
 
 }  // namespace
