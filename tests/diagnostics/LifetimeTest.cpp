@@ -269,48 +269,58 @@ TEST_F(LifetimeTest, TheShutdownEventPostedAtExitStillBeginsItsTlsHandshake) {
     }
 }
 
-// A system without libcurl: the plug-in starts, registers, draws its keys and
-// ends as usual; posting is off (nothing reaches the collector, the crash
-// report waiting for upload stays) and one log line names the library.
-TEST_F(LifetimeTest, WithoutLibcurlThePluginRunsWithPostingOffAndSaysSoOnce) {
+// A system without libcurl, or a plug-in folder without its posting helper:
+// the plug-in starts, registers, draws its keys and ends as usual; posting is
+// off (nothing reaches the collector, the crash report waiting for upload
+// stays) and one log line names what is missing.
+TEST_F(LifetimeTest, WithoutLibcurlOrTheHelperThePluginRunsWithPostingOffAndSaysSoOnce) {
     if (KESTREL_WIN32) GTEST_SKIP() << "the Windows build posts through WinINet";
     const std::string missing = "libcurl-absent-for-test.so.4";
-    TestHttpServer collector;
-    TestHttpServer crashServer;
-    fs::path report = LeaveCrashReport();
     CopyKeyImages();
-    HostStandIn host;
-    ChildProcess child;
-    ASSERT_TRUE(Start(child, host, collector, crashServer.Url("/post"), {{"KESTREL_CURL_LIBRARY", missing}}));
-    ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
-    ASSERT_TRUE(host.NextMessage(30s).has_value());
-    host.Send(nlohmann::json{{"event", "willAppear"},
-                             {"action", "com.vantora.kestrel.alerts-skip"},
-                             {"context", "key-1"},
-                             {"device", "deck"},
-                             {"payload",
-                              {{"settings", nlohmann::json::object()},
-                               {"coordinates", {{"column", 0}, {"row", 0}}},
-                               {"controller", "Keypad"}}}});
-    auto image = host.WaitForMessage(
-        [](const std::string& text) {
-            return text.find("\"setImage\"") != std::string::npos && text.find("key-1") != std::string::npos;
-        },
-        30s);
-    EXPECT_TRUE(image.has_value()) << "no key image drawn";
-    host.Close();
-    EXPECT_EQ(child.Wait(60s), 0) << child.Output();
-    EXPECT_EQ(child.Output(), RegisteredPluginOutput(m_plugin.u8string()));
+    for (bool withoutHelper : {false, true}) {
+        SCOPED_TRACE(withoutHelper ? "without the helper" : "without libcurl");
+        if (withoutHelper) fs::remove(m_plugin.parent_path() / "kestrel-post");
+        fs::remove_all(LogFile().parent_path());
+        TestHttpServer collector;
+        TestHttpServer crashServer;
+        fs::path report = LeaveCrashReport();
+        HostStandIn host;
+        ChildProcess child;
+        EnvironmentOverrides environment;
+        if (!withoutHelper) environment = {{"KESTREL_CURL_LIBRARY", missing}};
+        ASSERT_TRUE(Start(child, host, collector, crashServer.Url("/post"), environment));
+        ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
+        ASSERT_TRUE(host.NextMessage(30s).has_value());
+        host.Send(nlohmann::json{{"event", "willAppear"},
+                                 {"action", "com.vantora.kestrel.alerts-skip"},
+                                 {"context", "key-1"},
+                                 {"device", "deck"},
+                                 {"payload",
+                                  {{"settings", nlohmann::json::object()},
+                                   {"coordinates", {{"column", 0}, {"row", 0}}},
+                                   {"controller", "Keypad"}}}});
+        auto image = host.WaitForMessage(
+            [](const std::string& text) {
+                return text.find("\"setImage\"") != std::string::npos &&
+                       text.find("key-1") != std::string::npos;
+            },
+            30s);
+        EXPECT_TRUE(image.has_value()) << "no key image drawn";
+        host.Close();
+        EXPECT_EQ(child.Wait(60s), 0) << child.Output();
+        EXPECT_EQ(child.Output(), RegisteredPluginOutput(m_plugin.u8string()));
 
-    EXPECT_TRUE(collector.ConnectionBytes().empty());
-    EXPECT_TRUE(crashServer.ConnectionBytes().empty());
-    EXPECT_TRUE(fs::exists(report / "report.ini"));
-    std::vector<std::string> lines = Lines(ReadFile(LogFile()));
-    int naming = 0;
-    for (const std::string& line : lines) naming += line.find(missing) != std::string::npos;
-    EXPECT_EQ(naming, 1) << ReadFile(LogFile());
-    ASSERT_FALSE(lines.empty());
-    EXPECT_NE(lines.back().find(kStopLine), std::string::npos) << lines.back();
+        EXPECT_TRUE(collector.ConnectionBytes().empty());
+        EXPECT_TRUE(crashServer.ConnectionBytes().empty());
+        EXPECT_TRUE(fs::exists(report / "report.ini"));
+        std::vector<std::string> lines = Lines(ReadFile(LogFile()));
+        const std::string named = withoutHelper ? "kestrel-post cannot be started" : missing;
+        int naming = 0;
+        for (const std::string& line : lines) naming += line.find(named) != std::string::npos;
+        EXPECT_EQ(naming, 1) << ReadFile(LogFile());
+        ASSERT_FALSE(lines.empty());
+        EXPECT_NE(lines.back().find(kStopLine), std::string::npos) << lines.back();
+    }
 }
 
 }  // namespace
