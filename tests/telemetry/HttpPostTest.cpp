@@ -48,6 +48,14 @@ bool PostRaw(const std::string& url, const std::string& body, Chunks& chunks, si
                        limits);
 }
 
+// A post that ends before its answer does (sink, limit, deadline) leaves no
+// posting helper running or unreaped.
+void ExpectNoHelperLeft() {
+#ifndef _WIN32
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "the posting helper outlived its post";
+#endif
+}
+
 TEST(HttpPostTest, PostsTheBodyWithItsContentTypeAndReturnsTheResponseWhateverTheStatus) {
     TestHttpServer server;
     server.SetResponse(500, "collector is down");
@@ -97,6 +105,7 @@ TEST(HttpPostTest, StopsReadingWhenTheSinkSaysSo) {
     Chunks chunks;
     EXPECT_TRUE(PostRaw(server.Url("/"), "{}", chunks, 1));
     EXPECT_EQ(chunks.sizes, (std::vector<size_t>{32768}));
+    ExpectNoHelperLeft();
 }
 
 TEST(HttpPostTest, MissingPartsOrAnUnusableUrlMakeNoRequest) {
@@ -176,9 +185,7 @@ TEST(HttpPostTest, ASharedDeadlineBroughtForwardEndsAPostUnderWayAndPreventsTheN
     stopper.join();
     EXPECT_GE(took, 1500ms);
     EXPECT_LT(took, 1500ms + 5s);
-#ifndef _WIN32
-    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "the posting helper outlived its post";
-#endif
+    ExpectNoHelperLeft();
 
     // Brought forward, it never moves back; a post after it makes no request.
     deadline.BringForward(Clock::now() + 60s);
@@ -201,6 +208,7 @@ TEST(HttpPostTest, ReadsAtMostTheFirst64KiBOfALargeAnswer) {
     std::string answer = HttpPost(server.Url("/"), "application/json", "{}");
     EXPECT_EQ(answer.size(), kHttpResponseLimit);
     EXPECT_EQ(answer.front(), 'F');
+    ExpectNoHelperLeft();
 }
 
 TEST(HttpPostTest, ARedirectIsReturnedLikeAnyAnswerAndNotFollowed) {
