@@ -4,6 +4,7 @@
 #include "diagnostics/HeapArenas.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
+#include "elements/StateImageFactory.h"
 
 #include <algorithm>
 #include <exception>
@@ -152,6 +153,10 @@ void ControlElementsManager::WakeTimer() {
 
 void ControlElementsManager::SignalTimerTick() {
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    if (m_elements.empty()) return;
+    // A status change composes every key with the same overlay: it is decoded
+    // once for the whole tick, not once a key, and its pixels go after it.
+    const StateImageFactory::DecodedOnce overlays(AcquireStateImageFactory());
     for (const auto& entry : m_elements) {
         std::shared_ptr<ControlElementBase> element = entry.second;
         // The timer thread must survive an element's failure, and one element's

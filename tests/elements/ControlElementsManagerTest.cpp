@@ -263,6 +263,35 @@ TEST_F(ManagerWithControllerTest, PropertyInspectorIsAnsweredWhileOffline) {
     EXPECT_EQ(sent[0]["payload"], json::parse(R"({"settings":{},"state":{"id":"offline"}})"));
 }
 
+// A sign-out redraws every key at one tick, with the one overlay decoded for
+// all of them: each key shows its own image under it, and again after a
+// sign-in, when the composites are sent from what was kept.
+TEST_F(ManagerWithControllerTest, EveryKeyShowsItsOwnImageUnderTheSignedOutOverlay) {
+    const std::vector<std::pair<std::string, std::string>> keys = {
+        {"alerts-skip", "alerts_skip.png"}, {"cup-empty", "cup_empty.png"}, {"emberfall", "emberfall.png"}};
+    for (const auto& [action, file] : keys) {
+        const std::string name = "com.vantora.kestrel." + action;
+        m_manager->AddControlElement(std::make_shared<SimpleSingleStateButton>(
+            name, m_rig.client, file, MakeCommand(action.c_str()), json::object()));
+        Show(name, action);
+        Activate(name);
+    }
+    for (const auto& [action, file] : keys)
+        ASSERT_TRUE(m_host.WaitForImage(action, Composed({file.c_str()})));
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        m_host.Clear();
+        m_manager->SignalEventMessage(SignedIn(false));
+        for (const auto& [action, file] : keys)
+            EXPECT_TRUE(m_host.WaitForImage(action, Composed({file.c_str(), "state_logged_out.png"})));
+        m_manager->SignalEventMessage(SignedIn(true));
+        for (const auto& [action, file] : keys)
+            m_manager->SignalEventMessage(Supported("com.vantora.kestrel." + action, true));
+        for (const auto& [action, file] : keys)
+            EXPECT_TRUE(m_host.WaitForImage(action, Composed({file.c_str()})));
+    }
+}
+
 // Completions run on the controller's write thread and take the manager's
 // lock; key presses hold that lock while they queue. Many of both at once
 // must neither deadlock nor race (run under ThreadSanitizer).
