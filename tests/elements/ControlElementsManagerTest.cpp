@@ -265,10 +265,17 @@ TEST_F(ManagerWithControllerTest, PropertyInspectorIsAnsweredWhileOffline) {
 
 // A sign-out redraws every key at one tick, with the one overlay decoded for
 // all of them: each key shows its own image under it, and again after a
-// sign-in, when the composites are sent from what was kept.
-TEST_F(ManagerWithControllerTest, EveryKeyShowsItsOwnImageUnderTheSignedOutOverlay) {
+// sign-in, when the composites are sent from what was kept. Reports that
+// come while the keys are redrawn reach the keys not drawn yet at once and
+// the others at the next tick: no key is left with an overlay it no longer has.
+TEST_F(ManagerWithControllerTest, EveryKeyShowsItsOwnImageUnderTheStatusOverlay) {
     const std::vector<std::pair<std::string, std::string>> keys = {
         {"alerts-skip", "alerts_skip.png"}, {"cup-empty", "cup_empty.png"}, {"emberfall", "emberfall.png"}};
+    auto signIn = [&] {
+        m_manager->SignalEventMessage(SignedIn(true));
+        for (const auto& key : keys)
+            m_manager->SignalEventMessage(Supported("com.vantora.kestrel." + key.first, true));
+    };
     for (const auto& [action, file] : keys) {
         const std::string name = "com.vantora.kestrel." + action;
         m_manager->AddControlElement(std::make_shared<SimpleSingleStateButton>(
@@ -284,12 +291,21 @@ TEST_F(ManagerWithControllerTest, EveryKeyShowsItsOwnImageUnderTheSignedOutOverl
         m_manager->SignalEventMessage(SignedIn(false));
         for (const auto& [action, file] : keys)
             EXPECT_TRUE(m_host.WaitForImage(action, Composed({file.c_str(), "state_logged_out.png"})));
-        m_manager->SignalEventMessage(SignedIn(true));
-        for (const auto& [action, file] : keys)
-            m_manager->SignalEventMessage(Supported("com.vantora.kestrel." + action, true));
+        signIn();
         for (const auto& [action, file] : keys)
             EXPECT_TRUE(m_host.WaitForImage(action, Composed({file.c_str()})));
     }
+
+    // The link drops (composites not made yet) and comes back while the first key is drawn.
+    m_manager->SignalEventMessage(Event(SystemMessages::kDisconnected));
+    EXPECT_TRUE(m_host.WaitForImage(keys[0].first, Composed({keys[0].second.c_str(), "state_offline.png"})));
+    m_manager->SignalEventMessage(Event(SystemMessages::kConnected));
+    signIn();
+    for (const auto& [action, file] : keys)
+        EXPECT_TRUE(m_host.WaitForImage(action, Composed({file.c_str()})));
+    std::this_thread::sleep_for(600ms);  // more than a tick interval
+    for (const auto& [action, file] : keys)
+        EXPECT_TRUE(SameImage(m_host.LastImage(action), Composed({file.c_str()})));
 }
 
 // Completions run on the controller's write thread and take the manager's
