@@ -4,9 +4,12 @@
 #include "diagnostics/HeapArenas.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
+#include "elements/StateImageFactory.h"
 
 #include <algorithm>
 #include <exception>
+#include <utility>
+#include <vector>
 
 using json = nlohmann::json;
 
@@ -151,16 +154,26 @@ void ControlElementsManager::WakeTimer() {
 }
 
 void ControlElementsManager::SignalTimerTick() {
-    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
-    for (const auto& entry : m_elements) {
-        std::shared_ptr<ControlElementBase> element = entry.second;
+    std::vector<std::pair<std::string, std::shared_ptr<ControlElementBase>>> elements;
+    {
+        std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+        elements.assign(m_elements.begin(), m_elements.end());
+    }
+    if (elements.empty()) return;
+    // A status change composes every key with the same overlay: it is decoded
+    // once for the whole tick, not once a key, and its pixels go after it.
+    const StateImageFactory::DecodedOnce overlays(AcquireStateImageFactory());
+    for (const auto& [name, element] : elements) {
+        // One element at a time: an event or a key press that comes while
+        // every key is redrawn waits for one key, not for all of them, and
+        // the keys not drawn yet draw what the event changed.
+        std::lock_guard<std::recursive_mutex> lock(*m_mutex);
         // The timer thread must survive an element's failure, and one element's
         // failure must not hold back the ticks of the others.
         try {
             element->HandleTimerTick();
         } catch (const std::exception& error) {
-            LogWarning("ControlElementsManager::SignalTimerTick: '%s': %s", entry.first.c_str(),
-                       error.what());
+            LogWarning("ControlElementsManager::SignalTimerTick: '%s': %s", name.c_str(), error.what());
         }
     }
 }

@@ -8,8 +8,8 @@
 // client's threads (event messages), the timer thread (ticks), and the
 // controller client's write thread through the elements' completions.
 // Locks: m_mutex (recursive) guards m_elements and is held across every call
-// into an element, each operation taking it itself. Elements share it for
-// their completions.
+// into an element, each operation taking it itself; a tick takes it for one
+// element at a time. Elements share it for their completions.
 // Lock order: m_mutex first, then an element's own lock, then the timer's
 // wake mutex (Wake is called with m_mutex held; the timer thread holds its
 // wake mutex only while it waits, never around a tick).

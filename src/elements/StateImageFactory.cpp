@@ -36,6 +36,22 @@ StateImageFactory::StateImageFactory(const PathResolver& resolve)
 
 StateImageFactory::~StateImageFactory() = default;
 
+std::vector<std::shared_ptr<Graphics>> StateImageFactory::Images() const {
+    return {m_errorImage,   m_alertImage,     m_successImage,
+            m_offlineImage, m_loggedOutImage, m_notSupportedImage};
+}
+
+StateImageFactory::DecodedOnce::DecodedOnce(std::shared_ptr<StateImageFactory> factory)
+    : m_factory(std::move(factory)) {
+    for (const auto& image : m_factory->Images())
+        if (image) image->HoldDecodedPixels();
+}
+
+StateImageFactory::DecodedOnce::~DecodedOnce() {
+    for (const auto& image : m_factory->Images())
+        if (image) image->ReleaseDecodedPixels();
+}
+
 std::shared_ptr<StateImageFactory> AcquireStateImageFactory() {
     if (!g_published.load(std::memory_order_acquire)) {
         std::lock_guard<std::mutex> lock(g_factoryMutex);

@@ -61,6 +61,14 @@ public:
     // the image, so no other thread may use it meanwhile.
     bool HoldEncoded();
 
+    // While at least one hold is taken, an image kept as its file's bytes
+    // keeps the pixels of its first decoding for its later uses as an
+    // overlay, so that a round of key redraws decodes each overlay once; the
+    // last release drops them. Nothing changes for an image that holds its
+    // pixels anyway (GDI+ always does). Each hold is released once.
+    void HoldDecodedPixels() const;
+    void ReleaseDecodedPixels() const;
+
     bool HasImage() const { return m_image != nullptr; }
     // Size in pixels; 0 when there is no image.
     unsigned Width() const;

@@ -20,15 +20,25 @@
 // surface. The first encoding replaces the file's bytes with the plug-in's own
 // encoding of the same pixels (it decodes to the same pixels), so that every
 // later encoding of a plain key is the kept bytes as they are. bytesLock makes
-// that one change safe while several threads read one kept image.
+// that one change safe while several threads read one kept image. While its
+// decoded pixels are held (HoldDecodedPixels), such an image keeps its first
+// decoding for its later uses as an overlay.
 struct Graphics::Image {
     Image(cairo_surface_t* pixels, std::vector<unsigned char> bytes, bool ownEncoding, int w, int h)
         : surface(pixels), png(std::move(bytes)), canonical(ownEncoding), width(w), height(h) {}
 
+    // A reference to the pixels that the caller releases: the surface, the
+    // decoding kept while held, or a new decoding. Null when they do not decode.
+    cairo_surface_t* AcquirePixels();
+    // Drawn on, an image holds its pixels from then on; false when they do not decode.
+    bool HoldPixels();
+
     cairo_surface_t* surface = nullptr;  // the pixels; null while only the PNG bytes are kept
-    std::mutex bytesLock;                // guards png and canonical while there is no surface
+    std::mutex bytesLock;                // guards png, canonical, decoded and holds while there is no surface
     std::vector<unsigned char> png;      // the PNG bytes while there is no surface
     bool canonical = false;              // png is our encoding of the pixels, not the file's
+    cairo_surface_t* decoded = nullptr;  // png's pixels, kept while holds > 0
+    int holds = 0;
     int width = 0;
     int height = 0;
 };
@@ -94,24 +104,6 @@ cairo_surface_t* CopySurface(cairo_surface_t* source) {
     return copy;
 }
 
-// A surface of an image's pixels that the caller owns a reference to: the
-// image's own surface, or one decoded from its bytes. Null when decoding fails.
-cairo_surface_t* AcquirePixels(cairo_surface_t* surface, const std::vector<unsigned char>& png,
-                               std::mutex& bytesLock) {
-    if (surface) return cairo_surface_reference(surface);
-    std::lock_guard<std::mutex> lock(bytesLock);
-    return DecodePng(png);
-}
-
-// Drawn on, an image holds its pixels from then on; false when they do not decode.
-bool HoldPixels(cairo_surface_t*& surface, std::vector<unsigned char>& png, std::mutex& bytesLock) {
-    if (surface) return true;
-    surface = AcquirePixels(nullptr, png, bytesLock);
-    if (!surface) return false;
-    std::vector<unsigned char>().swap(png);
-    return true;
-}
-
 bool EncodeSurface(cairo_surface_t* pixels, std::vector<unsigned char>& png) {
     const cairo_format_t format = cairo_image_surface_get_format(pixels);
     if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return false;
@@ -141,6 +133,27 @@ bool KeepOwnEncoding(std::vector<unsigned char>& png, bool& canonical) {
 }
 
 }  // namespace
+
+cairo_surface_t* Graphics::Image::AcquirePixels() {
+    if (surface) return cairo_surface_reference(surface);
+    std::lock_guard<std::mutex> lock(bytesLock);
+    if (decoded) return cairo_surface_reference(decoded);
+    cairo_surface_t* pixels = DecodePng(png);
+    if (pixels && holds > 0) decoded = cairo_surface_reference(pixels);
+    return pixels;
+}
+
+bool Graphics::Image::HoldPixels() {
+    if (surface) return true;
+    std::lock_guard<std::mutex> lock(bytesLock);
+    // Nobody else uses an image while it is drawn on, so a kept decoding
+    // becomes its own.
+    surface = decoded ? decoded : DecodePng(png);
+    decoded = nullptr;
+    if (!surface) return false;
+    std::vector<unsigned char>().swap(png);
+    return true;
+}
 
 Graphics::Graphics(const std::wstring& path, Keep keep) {
     std::vector<unsigned char> bytes;
@@ -184,6 +197,7 @@ Graphics::Graphics(const Graphics& other) {
 Graphics::~Graphics() {
     if (!m_image) return;
     if (m_image->surface) cairo_surface_destroy(m_image->surface);
+    if (m_image->decoded) cairo_surface_destroy(m_image->decoded);
     delete m_image;
 }
 
@@ -197,9 +211,8 @@ unsigned Graphics::Height() const {
 
 void Graphics::Compose(const Graphics& overlay) {
     if (!m_image || !overlay.m_image || overlay.Width() == 0 || overlay.Height() == 0) return;
-    if (!HoldPixels(m_image->surface, m_image->png, m_image->bytesLock)) return;
-    Image& source = *overlay.m_image;
-    cairo_surface_t* over = AcquirePixels(source.surface, source.png, source.bytesLock);
+    if (!m_image->HoldPixels()) return;
+    cairo_surface_t* over = overlay.m_image->AcquirePixels();
     if (!over) return;
     cairo_t* cr = cairo_create(m_image->surface);
     cairo_scale(cr, static_cast<double>(Width()) / overlay.Width(),
@@ -216,7 +229,7 @@ void Graphics::Compose(const Graphics& overlay) {
 }
 
 void Graphics::FillRect(double left, double top, double width, double height, uint32_t argb) {
-    if (!m_image || !HoldPixels(m_image->surface, m_image->png, m_image->bytesLock)) return;
+    if (!m_image || !m_image->HoldPixels()) return;
     cairo_t* cr = cairo_create(m_image->surface);
     cairo_rectangle(cr, left * Width(), top * Height(), width * Width(), height * Height());
     cairo_set_source_rgba(cr, ((argb >> 16) & 0xFF) / 255.0, ((argb >> 8) & 0xFF) / 255.0,
@@ -225,6 +238,20 @@ void Graphics::FillRect(double left, double top, double width, double height, ui
     cairo_fill(cr);
     cairo_destroy(cr);
     cairo_surface_flush(m_image->surface);
+}
+
+void Graphics::HoldDecodedPixels() const {
+    if (!m_image) return;
+    std::lock_guard<std::mutex> lock(m_image->bytesLock);
+    ++m_image->holds;
+}
+
+void Graphics::ReleaseDecodedPixels() const {
+    if (!m_image) return;
+    std::lock_guard<std::mutex> lock(m_image->bytesLock);
+    if (m_image->holds == 0 || --m_image->holds > 0 || !m_image->decoded) return;
+    cairo_surface_destroy(m_image->decoded);
+    m_image->decoded = nullptr;
 }
 
 bool Graphics::HoldEncoded() {

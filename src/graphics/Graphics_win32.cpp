@@ -136,6 +136,11 @@ void Graphics::FillRect(double left, double top, double width, double height, ui
     GdipDeleteGraphics(context);
 }
 
+// GDI+ holds every image as pixels: there is no decoding to keep.
+void Graphics::HoldDecodedPixels() const {}
+
+void Graphics::ReleaseDecodedPixels() const {}
+
 // GDI+ encodes from its bitmap each time; holding the encoding instead would
 // mean decoding it for every use.
 bool Graphics::HoldEncoded() {

@@ -8,7 +8,9 @@
 // Every row goes unfiltered into one zlib stream at level 3: on the plug-in's
 // key images (large flat areas, transparent borders) that is both smaller and
 // about three times quicker than libpng's adaptive filters at level 6, which
-// a key redraw otherwise spends most of its time in.
+// a key redraw otherwise spends most of its time in. Rows are converted a
+// band at a time and compressed straight into the file, with zlib's buffers
+// kept small, so an encoding touches no block as large as the image.
 //
 // Threads: none of its own; a plain function of its inputs.
 #include <cstddef>

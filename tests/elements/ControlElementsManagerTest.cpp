@@ -263,6 +263,57 @@ TEST_F(ManagerWithControllerTest, PropertyInspectorIsAnsweredWhileOffline) {
     EXPECT_EQ(sent[0]["payload"], json::parse(R"({"settings":{},"state":{"id":"offline"}})"));
 }
 
+// A sign-out redraws every key at one tick, with the one overlay decoded for
+// all of them: each key shows its own image under it, and again after a
+// sign-in, when the composites are sent from what was kept. Reports that
+// come while the keys are redrawn reach the keys not drawn yet at once and
+// the others at the next tick: no key is left with an overlay it no longer has.
+TEST_F(ManagerWithControllerTest, EveryKeyShowsItsOwnImageUnderTheStatusOverlay) {
+    const std::vector<std::pair<std::string, std::string>> keys = {
+        {"alerts-skip", "alerts_skip.png"}, {"cup-empty", "cup_empty.png"}, {"emberfall", "emberfall.png"}};
+    auto signIn = [&] {
+        m_manager->SignalEventMessage(SignedIn(true));
+        for (const auto& key : keys)
+            m_manager->SignalEventMessage(Supported("com.vantora.kestrel." + key.first, true));
+    };
+    // Every key's latest image comes to be its own file (under |overlay|).
+    auto everyKeyShows = [&](const char* overlay) {
+        const auto end = Clock::now() + 20s;
+        for (const auto& [action, file] : keys) {
+            const RgbaImage expected = overlay ? Composed({file.c_str(), overlay}) : Composed({file.c_str()});
+            while (!SameImage(m_host.LastImage(action), expected) && Clock::now() < end)
+                std::this_thread::sleep_for(10ms);
+            EXPECT_TRUE(SameImage(m_host.LastImage(action), expected))
+                << action << " under " << (overlay ? overlay : "nothing") << " after "
+                << m_host.Sent("setImage", action).size() << " images";
+        }
+    };
+    for (const auto& [action, file] : keys) {
+        const std::string name = "com.vantora.kestrel." + action;
+        m_manager->AddControlElement(std::make_shared<SimpleSingleStateButton>(
+            name, m_rig.client, file, MakeCommand(action.c_str()), json::object()));
+        Show(name, action);
+        Activate(name);
+    }
+    everyKeyShows(nullptr);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        m_manager->SignalEventMessage(SignedIn(false));
+        everyKeyShows("state_logged_out.png");
+        signIn();
+        everyKeyShows(nullptr);
+    }
+
+    // The link drops (composites not made yet) and comes back while the first key is drawn.
+    m_host.Clear();
+    m_manager->SignalEventMessage(Event(SystemMessages::kDisconnected));
+    EXPECT_TRUE(m_host.WaitForImage(keys[0].first, Composed({keys[0].second.c_str(), "state_offline.png"})));
+    m_manager->SignalEventMessage(Event(SystemMessages::kConnected));
+    signIn();
+    std::this_thread::sleep_for(600ms);  // more than a tick interval
+    everyKeyShows(nullptr);
+}
+
 // Completions run on the controller's write thread and take the manager's
 // lock; key presses hold that lock while they queue. Many of both at once
 // must neither deadlock nor race (run under ThreadSanitizer).

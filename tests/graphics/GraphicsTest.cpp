@@ -473,6 +473,40 @@ TEST_F(GraphicsTest, ACompositeHeldAsItsEncodingEncodesAndDrawsAsBefore) {
     EXPECT_FALSE(Missing()->HoldEncoded());
 }
 
+TEST_F(GraphicsTest, AnOverlayHeldDecodedDrawsAsItsFileAndFollowsWhatIsDrawnOnIt) {
+    // A round of redraws holds the shared overlays decoded: every key drawn
+    // with them, on several threads at once, looks as without the hold.
+    auto base = Load("base.png", MixedPicture(24), Graphics::Keep::FileBytes);
+    auto overlay = Load("overlay.png", QuadrantOverlay(8), Graphics::Keep::FileBytes);
+    auto reference = Load("reference.png", QuadrantOverlay(8));
+    const std::string expected = Redraw(*base, *overlay, *overlay);
+    overlay->HoldDecodedPixels();
+    overlay->HoldDecodedPixels();
+    constexpr int kThreads = KESTREL_WIN32 ? 1 : 4;
+    std::vector<int> mismatches(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 5; ++i)
+                if (Redraw(*base, *overlay, *overlay) != expected) ++mismatches[t];
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+    overlay->ReleaseDecodedPixels();
+    EXPECT_EQ(Redraw(*base, *overlay, *overlay), expected);
+
+    // Drawn on while held, the overlay shows what was drawn, not its file.
+    auto red = Load("red.png", RgbaImage(8, 8, {255, 0, 0, 128}));
+    overlay->Compose(*red);
+    reference->Compose(*red);
+    EXPECT_EQ(Redraw(*base, *overlay, *overlay), Redraw(*base, *reference, *reference));
+    overlay->ReleaseDecodedPixels();
+    overlay->ReleaseDecodedPixels();  // one release too many changes nothing
+    EXPECT_EQ(Redraw(*base, *overlay, *overlay), Redraw(*base, *reference, *reference));
+    EXPECT_EQ(EncodeText(*base), EncodeText(Graphics(*base))) << "the base stays as it was";
+}
+
 TEST(Base64Test, EncodesTheRfc4648VectorsAndEveryByteValue) {
     auto encode = [](const std::string& bytes) {
         return EncodeBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());

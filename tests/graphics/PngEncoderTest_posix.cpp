@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,30 @@ TEST(PngEncoderTest, RowsFollowTheStrideAndNothingIsWrittenForNoImage) {
     EXPECT_FALSE(EncodePng(PngPixels{nullptr, 3, 2, 5, true}, untouched));
     EXPECT_FALSE(EncodePng(PngPixels{rows.data(), 6, 2, 5, true}, untouched)) << "rows overlap";
     EXPECT_EQ(untouched, std::vector<uint8_t>{7});
+}
+
+TEST(PngEncoderTest, AnImageThatDoesNotCompressComesOutWhole) {
+    // Noise compresses to more than the first room given to the compressed
+    // rows, several times over, and its height is no whole number of the
+    // bands the rows are compressed in.
+    cairo_surface_t* noise = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 211, 77);
+    cairo_surface_flush(noise);
+    auto* data = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(noise));
+    const size_t stride = cairo_image_surface_get_stride(noise) / 4;
+    std::mt19937 random(5);
+    for (size_t y = 0; y < 77; ++y) {
+        for (size_t x = 0; x < 211; ++x) {
+            const uint32_t a = random() % 256;
+            const uint32_t r = a ? random() % (a + 1) : 0, g = a ? random() % (a + 1) : 0;
+            const uint32_t b = a ? random() % (a + 1) : 0;
+            data[y * stride + x] = a << 24 | r << 16 | g << 8 | b;
+        }
+    }
+    cairo_surface_mark_dirty(noise);
+    const std::vector<uint8_t> ours = OurPng(noise);
+    EXPECT_GT(ours.size(), 40000u);
+    ExpectSamePixels(ours, CairoPng(noise));
+    cairo_surface_destroy(noise);
 }
 
 TEST(PngEncoderTest, KeyImagesDecodeAsCairosEncodingAndAreNoLarger) {
