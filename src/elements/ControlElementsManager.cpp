@@ -128,10 +128,21 @@ void ControlElementsManager::SignalTouchTap(const std::string& action, const std
 int32_t ControlElementsManager::TickAndPace() {
     SignalTimerTick();
     const int32_t pace = NextPace();
-    // Going back to sleep, the timer has drawn what woke it (a status change,
-    // the end of a mark): the pages that the redraws freed go back to the
-    // system, once per wake rather than on a schedule.
-    if (pace == CallbackTimer::kUntilWoken) ReturnFreeHeapPages();
+    if (pace != CallbackTimer::kUntilWoken) {
+        m_lingered = false;
+        return pace;
+    }
+    // The timer has drawn what woke it (a status change, the end of a mark).
+    // The host link frees the images once it has sent them, after this call,
+    // so the timer lingers one short interval; then the pages that the
+    // redraws and the messages freed go back to the system, once per wake
+    // rather than on a schedule.
+    if (!m_lingered) {
+        m_lingered = true;
+        return kLingerMs;
+    }
+    m_lingered = false;
+    ReturnFreeHeapPages();
     return pace;
 }
 

@@ -19,8 +19,9 @@
 // presses, events, settings and the elements themselves (new contexts,
 // transient overlays) wake it. A controller event also cuts a running
 // interval short (at most one in two), so that a reported status is drawn at once.
-// Each time it goes back to sleep, the timer thread gives the heap pages that
-// the redraws freed back to the system (outside m_mutex).
+// When its work is done it stays kLingerMs more, then gives the heap pages
+// that the redraws and the images sent freed back to the system (outside
+// m_mutex) and sleeps.
 
 #include <map>
 #include <memory>
@@ -39,6 +40,9 @@ public:
     static constexpr int32_t kTickIntervalMs = 250;
     // While a key is held to confirm: its fill moves and its command leaves on time.
     static constexpr int32_t kQuickTickIntervalMs = 40;
+    // How long the timer stays after its work is done before it sleeps: the
+    // host link has sent the images drawn and freed them by then.
+    static constexpr int32_t kLingerMs = 100;
 
     // Starts the timer; its first tick runs at once.
     ControlElementsManager();
@@ -107,4 +111,5 @@ private:
     std::shared_ptr<std::recursive_mutex> m_mutex;
     std::map<std::string, std::shared_ptr<ControlElementBase>> m_elements;
     std::shared_ptr<CallbackTimer> m_timer;
+    bool m_lingered = false;  // the timer thread's own: its last call lingered after the work
 };
