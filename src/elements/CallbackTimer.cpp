@@ -62,9 +62,14 @@ void CallbackTimer::Loop(const std::function<int32_t()>& callback) {
     while (m_running) {
         const int32_t waitMs = callback();
         std::unique_lock<std::mutex> lock(m_wakeMutex);
-        if (waitMs < 0) {
+        if (waitMs == kUntilWoken) {
             // A Wake made during the call is still pending here, so none is lost.
             m_wake.wait(lock, [this] { return !m_running || m_wakeRequested; });
+            mayCutShort = true;
+        } else if (waitMs < kUntilWoken) {
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(kUntilWoken - waitMs);
+            m_wake.wait_until(lock, deadline, [this] { return !m_running || m_wakeRequested; });
             mayCutShort = true;
         } else if (waitMs > 0) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);

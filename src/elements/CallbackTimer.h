@@ -38,6 +38,9 @@ public:
     // Like StartOnDemand, but |callback| returns the milliseconds to wait
     // before the next call (0: none), or kUntilWoken to wait for Wake.
     static constexpr int32_t kUntilWoken = -1;
+    // Or it returns UntilWokenOrAfter(ms): wait for Wake, but call again
+    // after |ms| at the latest.
+    static constexpr int32_t UntilWokenOrAfter(int32_t ms) { return kUntilWoken - ms; }
     void StartPaced(std::function<int32_t()> callback);
     // Makes a timer that waits for work call its callback at once. A timer
     // that is counting its interval keeps its pace.

@@ -129,19 +129,20 @@ int32_t ControlElementsManager::TickAndPace() {
     SignalTimerTick();
     const int32_t pace = NextPace();
     if (pace != CallbackTimer::kUntilWoken) {
-        m_lingered = false;
+        m_lingerEnd.reset();
         return pace;
     }
     // The timer has drawn what woke it (a status change, the end of a mark).
     // The host link frees the images once it has sent them, after this call,
-    // so the timer lingers one short interval; then the pages that the
-    // redraws and the messages freed go back to the system, once per wake
-    // rather than on a schedule.
-    if (!m_lingered) {
-        m_lingered = true;
-        return kLingerMs;
+    // so the timer lingers a short while, still woken at once by anything;
+    // then the pages that the redraws and the messages freed go back to the
+    // system, once per wake rather than on a schedule.
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_lingerEnd || now < *m_lingerEnd) {  // the work just ended, or a wake came while lingering
+        m_lingerEnd = now + std::chrono::milliseconds(kLingerMs);
+        return CallbackTimer::UntilWokenOrAfter(kLingerMs);
     }
-    m_lingered = false;
+    m_lingerEnd.reset();
     ReturnFreeHeapPages();
     return pace;
 }

@@ -19,14 +19,16 @@
 // presses, events, settings and the elements themselves (new contexts,
 // transient overlays) wake it. A controller event also cuts a running
 // interval short (at most one in two), so that a reported status is drawn at once.
-// When its work is done it stays kLingerMs more, then gives the heap pages
-// that the redraws and the images sent freed back to the system (outside
-// m_mutex) and sleeps.
+// When its work is done it lingers kLingerMs (anything that wakes it still
+// ticks at once), then gives the heap pages that the redraws and the images
+// sent freed back to the system (outside m_mutex) and sleeps.
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "elements/CallbackTimer.h"
@@ -111,5 +113,6 @@ private:
     std::shared_ptr<std::recursive_mutex> m_mutex;
     std::map<std::string, std::shared_ptr<ControlElementBase>> m_elements;
     std::shared_ptr<CallbackTimer> m_timer;
-    bool m_lingered = false;  // the timer thread's own: its last call lingered after the work
+    // The timer thread's own: when the linger after the last work ends.
+    std::optional<std::chrono::steady_clock::time_point> m_lingerEnd;
 };

@@ -93,6 +93,27 @@ TEST(CallbackTimerTest, OnDemandTimerSleepsAfterACallWithoutWorkUntilWoken) {
     more = false;
 }
 
+// A bounded wait for Wake: a Wake ends it at once (unlike a paced interval,
+// which only WakeNow cuts short), and without one the call still comes.
+TEST(CallbackTimerTest, AWaitBoundedInTimeEndsAtAWakeOrAfterItsBound) {
+    std::atomic<int> calls{0};
+    CallbackTimer timer;
+    timer.StartPaced([&] {
+        ++calls;
+        return CallbackTimer::UntilWokenOrAfter(calls == 1 ? 60000 : 200);
+    });
+    const auto start = Clock::now();
+    while (calls < 1) std::this_thread::yield();
+    std::this_thread::sleep_for(50ms);
+    timer.Wake();
+    while (calls < 2 && Clock::now() - start < 10s) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(calls, 2) << "the wake did not end the wait";
+    const auto woken = Clock::now();
+    while (calls < 3 && Clock::now() - start < 20s) std::this_thread::sleep_for(1ms);
+    EXPECT_GE(Clock::now() - woken, 150ms) << "the bounded wait ended early";
+    EXPECT_EQ(calls, 3) << "no call after the bound";
+}
+
 TEST(CallbackTimerTest, WakeNowCutsARunningIntervalShortAtMostEveryOtherCall) {
     std::mutex mutex;
     std::condition_variable called;
