@@ -82,6 +82,11 @@ void Graphics::Compose(const Graphics&) {}
 
 void Graphics::FillRect(double, double, double, double, uint32_t) {}
 
+// Nothing is decoded here, so there is nothing to keep.
+void Graphics::HoldDecodedPixels() const {}
+
+void Graphics::ReleaseDecodedPixels() const {}
+
 // Every image here is only its size and the one small encoding, so holding
 // the encoding changes nothing; true keeps the elements' composite path fuzzed.
 bool Graphics::HoldEncoded() {
