@@ -38,11 +38,12 @@ ActionDescription VolumeStep(const char* shortName, const char* image) {
 }
 
 // |states| as the controller reports them: (state, image shown, command sent).
-ActionDescription Multi(const char* shortName, std::vector<ActionState> states) {
+// The host keeps the same two states, unless |hostStates| says otherwise.
+ActionDescription Multi(const char* shortName, std::vector<ActionState> states, int hostStates = 2) {
     return {shortName,         ActionKind::kMultipleState,
             std::move(states), CommandData::kNone,
             json::object(),    kStatusPage,
-            Keypad()};
+            Keypad(),          hostStates};
 }
 
 ActionDescription EmberfallPump() {
@@ -80,12 +81,14 @@ std::vector<ActionDescription> BuildTable() {
         Multi("media-request", {{"media-request-on", "media_request_on.png", "media-request-off"},
                                 {"media-request-off", "media_request_off.png", "media-request-on"}}),
         // The video key sends the command matching the reported state's name,
-        // not the opposite one; its third state hides the current video.
+        // not the opposite one; its third state hides the current video, so
+        // the host keeps one state for it and the key shows all three itself.
         Multi("media-request-video",
               {{"media-request-video-off", "media_request_video_on.png", "media-request-video-off"},
                {"media-request-video-on", "media_request_video_off.png", "media-request-video-on"},
                {"media-request-video-single-state", "media_request_hide_this_video.png",
-                "media-request-video-off"}}),
+                "media-request-video-off"}},
+              1),
         EmberfallPump(),
         Multi("media-request-play-pause",
               {{"media-request-pause-on", "media_request_pause_on.png", "media-request-pause-off"},
