@@ -84,8 +84,7 @@ void DialControl::Rotate(const std::string& context, int32_t ticks) {
     json* settings = m_element.DialSettings(context);
     if (settings == nullptr) return;
     if (m_setup.setsLevel) {
-        m_levelTaken.emplace(context,
-                             DialLevel(*settings, m_name));  // what the controller has until told otherwise
+        m_levelTaken.emplace(context, DialLevel(*settings, m_name));  // what the controller has until told otherwise
         const int64_t moved = static_cast<int64_t>(DialLevel(*settings, m_name)) +
                               static_cast<int64_t>(ticks) * DialStep(*settings, true, m_name);
         (*settings)["volume_value"] = std::clamp<int64_t>(moved, 0, 100);
