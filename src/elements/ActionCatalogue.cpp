@@ -38,12 +38,11 @@ ActionDescription VolumeStep(const char* shortName, const char* image) {
 }
 
 // |states| as the controller reports them: (state, image shown, command sent).
-// The host keeps the same two states, unless |hostStates| says otherwise.
-ActionDescription Multi(const char* shortName, std::vector<ActionState> states, int hostStates = 2) {
+ActionDescription Multi(const char* shortName, std::vector<ActionState> states) {
     return {shortName,         ActionKind::kMultipleState,
             std::move(states), CommandData::kNone,
             json::object(),    kStatusPage,
-            Keypad(),          hostStates};
+            Keypad()};
 }
 
 ActionDescription EmberfallPump() {
@@ -81,14 +80,12 @@ std::vector<ActionDescription> BuildTable() {
         Multi("media-request", {{"media-request-on", "media_request_on.png", "media-request-off"},
                                 {"media-request-off", "media_request_off.png", "media-request-on"}}),
         // The video key sends the command matching the reported state's name,
-        // not the opposite one; its third state hides the current video, so
-        // the host keeps one state for it and the key shows all three itself.
+        // not the opposite one; its third state hides the current video.
         Multi("media-request-video",
               {{"media-request-video-off", "media_request_video_on.png", "media-request-video-off"},
                {"media-request-video-on", "media_request_video_off.png", "media-request-video-on"},
                {"media-request-video-single-state", "media_request_hide_this_video.png",
-                "media-request-video-off"}},
-              1),
+                "media-request-video-off"}}),
         EmberfallPump(),
         Multi("media-request-play-pause",
               {{"media-request-pause-on", "media_request_pause_on.png", "media-request-pause-off"},

@@ -45,11 +45,6 @@ struct ActionDescription {
     nlohmann::json defaultSettings;        // an object
     std::string settingsPage;              // relative to the plug-in folder
     std::vector<std::string> controllers;  // as the manifest names them
-    // The states the host keeps for each key (the manifest's "States"): two
-    // where the function is on or off, so that a Multi Action step can ask
-    // for one of them and the user can give each its own icon; host state i
-    // is the catalogue's state i. One otherwise.
-    int hostStates = 1;
 
     std::string Id() const { return kActionPrefix + shortName; }
     // The image a key shows first (and the action's picture in the host's list).
@@ -60,11 +55,6 @@ struct ActionDescription {
 
 // The actions in catalogue order (the order of the manifest and the keys).
 const std::vector<ActionDescription>& ActionCatalogue();
-
-// Whether the host keeps two states for the action's keys.
-inline bool HasTwoHostStates(const ActionDescription& action) {
-    return action.hostStates == 2;
-}
 
 // The action with this identifier or short name; null when there is none.
 const ActionDescription* FindAction(const std::string& idOrShortName);
