@@ -119,9 +119,24 @@ DIAL_ICONS = [
     "media-request-mute",
 ]
 
-ICONS = {"images/plugin-icon": 288, "images/category-icon": 28}
+# The toggle actions whose two states the host knows as well (a Multi Action
+# step brings one about, and the user may give each state an icon of their
+# own): the key image of the second state; the first is the one in ACTIONS.
+SECOND_STATES = {
+    "alerts-mute": "alerts_mute_off.png",
+    "streaming-state": "streaming_state_on.png",
+    "alerts-pause": "alerts_pause_off.png",
+    "media-request": "media_request_off.png",
+    "media-request-play-pause": "media_request_pause_off.png",
+    "media-request-mute": "media_request_mute_on.png",
+    "media-request-show-on-stream": "media_request_widget_on.png",
+}
+
+# The plug-in icon in the host's preferences is 256 px (the store listing's
+# 288 px product image is not part of the folder).
+ICONS = {"images/plugin-icon": 256, "images/category-icon": 28}
 ICONS.update({f"images/actions/{short}": 20 for short, _ in ACTIONS})
-ICONS.update({f"images/keys/{key[:-4]}": 72 for key in sorted({k for _, k in ACTIONS})})
+ICONS.update({f"images/keys/{key[:-4]}": 72 for key in sorted({k for _, k in ACTIONS} | set(SECOND_STATES.values()))})
 # A dial's icon in the host's list and on its touch strip (the manifest's Encoder "Icon").
 ICONS.update({f"images/encoders/{short}": 72 for short in DIAL_ICONS})
 

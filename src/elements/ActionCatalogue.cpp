@@ -136,6 +136,11 @@ bool WorksOnDial(const ActionDescription& action) {
     return false;
 }
 
+bool HasTwoHostStates(const ActionDescription& action) {
+    // The video key's three states stay the plug-in's own.
+    return action.kind == ActionKind::kMultipleState && action.states.size() == 2;
+}
+
 std::string DialIcon(const std::string& shortName) {
     return "images/encoders/" + shortName;
 }

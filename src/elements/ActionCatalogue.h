@@ -64,6 +64,10 @@ bool WorksOnDial(const ActionDescription& action);
 // The dial's icon in the host's list and on the touch strip: a file of the
 // plug-in folder without its extension (".png", and "@2x.png" at twice the size).
 std::string DialIcon(const std::string& shortName);
+// Whether the host knows the action's states too: a toggle of two reported
+// states, declared with both in the manifest, automatic states off. The
+// catalogue's state index i is the host's state i.
+bool HasTwoHostStates(const ActionDescription& action);
 // The action whose reported state a dial's push toggles.
 inline constexpr char kMuteAction[] = "media-request-mute";
 

@@ -79,14 +79,17 @@ export class HostStandIn {
   // Loads a page of the plug-in folder and connects it as the host would.
   // |language| and |colors| are what the host's info says of itself;
   // |prepare| runs in the page before the host connects it; |controller|
-  // "Encoder" opens it for a dial.
-  async open(page, { uuid = "PI-CONTEXT-1", action, settings = {}, language = "en", colors, prepare, controller } = {}) {
+  // "Encoder" opens it for a dial; |inMultiAction| for a step of a Multi
+  // Action (no coordinates, as the host sends it).
+  async open(page, { uuid = "PI-CONTEXT-1", action, settings = {}, language = "en", colors, prepare, controller,
+    inMultiAction = false } = {}) {
     this.inbox.queue.length = 0; // what the previous page sent last
     await this.page.goto(pathToFileURL(path.join(pluginFolder, "pi", page)).href);
     const info = { application: { language, platform: "windows", version: "6.5.0" },
       plugin: { uuid: "com.vantora.kestrel", version: pluginVersion }, devicePixelRatio: 1, colors };
     const actionInfo = { action, context: uuid, device: "DEV1",
-      payload: { settings, coordinates: { column: 0, row: 0 }, ...(controller && { controller }) } };
+      payload: { settings, ...(!inMultiAction && { coordinates: { column: 0, row: 0 } }), ...(controller && { controller }),
+        isInMultiAction: inMultiAction } };
     if (prepare) await this.page.evaluate(prepare);
     await this.page.evaluate(
       ([port, id, infoText, actionText]) =>

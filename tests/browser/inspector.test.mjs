@@ -10,8 +10,10 @@ const PREFIX = "com.vantora.kestrel.";
 const NUDGE = PREFIX + "media-request-nudge-volume-up";
 const LEVEL = PREFIX + "media-request-set-volume-level";
 const SKIP = PREFIX + "alerts-skip";
-// Every page carries the hold-to-confirm settings, off by default.
-const HOLD_OFF = { hold_to_confirm: false, hold_seconds: 0.6 };
+// Every page carries the hold-to-confirm settings, off by default; a key's
+// page also the choice of the streamer's own icons, off by default.
+const DIAL_DEFAULTS = { hold_to_confirm: false, hold_seconds: 0.6 };
+const HOLD_OFF = { ...DIAL_DEFAULTS, own_icons: false };
 
 let host;
 before(async () => { host = await HostStandIn.start(); });
@@ -181,7 +183,7 @@ describe("on a dial", () => {
     assert.equal(await host.page.isVisible("#dial_step"), true);
     assert.equal(await host.page.inputValue("#dial_step"), "5");
     await host.page.fill("#dial_step", "2");
-    assert.deepEqual(await nextSettings(), { volume_value: 40, auto_unmute: "1", dial_step: 2, ...HOLD_OFF });
+    assert.deepEqual(await nextSettings(), { volume_value: 40, auto_unmute: "1", dial_step: 2, ...DIAL_DEFAULTS });
     await host.page.fill("#dial_step", "0");
     assert.equal(await host.page.getAttribute("#dial_step", "aria-invalid"), "true");
 
@@ -254,21 +256,21 @@ describe("hold to confirm", () => {
     const seconds = host.page.locator("#hold_seconds");
     assert.equal(await seconds.isVisible(), false);
     await host.page.check("#hold_to_confirm");
-    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: true, hold_seconds: 0.6 });
+    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: true, hold_seconds: 0.6, own_icons: false });
     assert.equal(await seconds.isVisible(), true);
     assert.equal(await seconds.inputValue(), "0.6");
 
     await seconds.fill("1.5");
-    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: true, hold_seconds: 1.5 });
+    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: true, hold_seconds: 1.5, own_icons: false });
     for (const typed of ["2.5", "0.2", "", "-1", "1.234"]) {
       await seconds.fill(typed);
       assert.equal(await seconds.getAttribute("aria-invalid"), "true", `"${typed}" accepted`);
     }
     assert.match(await host.page.locator(".error.shown").textContent(), /from 0\.3 to 2/);
     await seconds.fill("0.8");
-    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: true, hold_seconds: 0.8 });
+    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: true, hold_seconds: 0.8, own_icons: false });
     await host.page.uncheck("#hold_to_confirm");
-    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: false, hold_seconds: 0.8 });
+    assert.deepEqual(await nextSettings(), { note: "kept", hold_to_confirm: false, hold_seconds: 0.8, own_icons: false });
     assert.equal(await seconds.isVisible(), false);
     assert.deepEqual(host.inbox.pending(), []);
 
@@ -286,6 +288,82 @@ describe("hold to confirm", () => {
     host.send("sendToPropertyInspector", { settings: { note: "kept" }, state: { id: "online" } }, PREFIX + "emberfall-pump");
     await host.page.locator('#state[data-state="online"]').waitFor();
     assert.deepEqual(host.inbox.pending(), [], "the page wrote settings of its own");
+    assert.deepEqual(host.pageErrors, []);
+  });
+});
+
+describe("own icons", () => {
+  test("every key's page offers them, off by default; a dial's page does not", async () => {
+    for (const [page, action] of [["status.html", SKIP], ["pump.html", PREFIX + "emberfall-pump"],
+      ["volume-nudge.html", NUDGE], ["volume-level.html", LEVEL]]) {
+      await openAndRegister(page, action, { note: "kept" });
+      const hint = host.page.locator('[data-text="ownIconsHint"]');
+      assert.equal(await host.page.isChecked("#own_icons"), false, page);
+      assert.equal(await hint.isVisible(), false, page);
+      await host.page.check("#own_icons");
+      const sent = await nextSettings();
+      assert.equal(sent.own_icons, true, page);
+      assert.equal(sent.note, "kept", page);
+      assert.match(await hint.textContent(), /icons you set/);
+      assert.equal(await hint.isVisible(), true, page);
+      assert.deepEqual(host.inbox.pending(), [], page);
+    }
+    await host.screenshot("inspector-own-icons.png");
+
+    // Stored on, they open ticked; unticking stores false.
+    await openAndRegister("status.html", SKIP, { own_icons: true });
+    assert.equal(await host.page.isChecked("#own_icons"), true);
+    await host.page.uncheck("#own_icons");
+    assert.deepEqual(await nextSettings(), { ...HOLD_OFF, own_icons: false });
+
+    // A dial draws on the touch strip: no option, and none written into its settings.
+    await openAndRegister("volume-nudge.html", NUDGE, { volume_step: 5 }, { controller: "Encoder" });
+    assert.equal(await host.page.locator("#own_icons").count(), 0);
+    await host.page.fill("#volume_step", "6");
+    assert.deepEqual(await nextSettings(), { volume_step: 6, auto_unmute: "1", ...DIAL_DEFAULTS });
+    assert.deepEqual(host.pageErrors, []);
+  });
+});
+
+describe("in a Multi Action", () => {
+  const stored = { hold_to_confirm: true, hold_seconds: "1.2", own_icons: true, note: "kept" };
+
+  test("a step's page offers neither hold to confirm nor own icons and keeps what is stored", async () => {
+    await openAndRegister("status.html", PREFIX + "streaming-state", stored, { inMultiAction: true });
+    assert.equal(await host.page.locator("#hold_to_confirm, #own_icons, hr").count(), 0);
+    host.send("sendToPropertyInspector", { settings: stored, state: { id: "online" } }, PREFIX + "streaming-state");
+    await host.page.locator('#state[data-state="online"]').waitFor();
+    await host.screenshot("inspector-multi-action-step.png");
+
+    // A step's own settings still work, and send the stored ones back untouched.
+    await openAndRegister("volume-nudge.html", NUDGE, stored, { inMultiAction: true });
+    assert.equal(await host.page.locator("#hold_to_confirm, #own_icons").count(), 0);
+    await host.page.fill("#volume_step", "25");
+    assert.deepEqual(await nextSettings(), { ...stored, volume_step: 25, auto_unmute: "1" });
+    assert.deepEqual(host.inbox.pending(), []);
+
+    // The same key outside a Multi Action offers both.
+    await openAndRegister("status.html", PREFIX + "streaming-state", stored);
+    assert.equal(await host.page.isChecked("#hold_to_confirm"), true);
+    assert.equal(await host.page.isChecked("#own_icons"), true);
+    assert.deepEqual(host.pageErrors, []);
+  });
+
+  test("held keys and Key Logic: the page says they do not mix, in every language", async () => {
+    const seen = new Set();
+    for (const language of ["en", "de", "es", "fr", "ja", "ko", "zh_CN", "zh_TW"]) {
+      await openAndRegister("status.html", SKIP, { hold_to_confirm: false }, { language });
+      const note = host.page.locator('[data-text="keyLogicHint"]');
+      assert.equal(await note.isVisible(), false, language);
+      await host.page.check("#hold_to_confirm");
+      await nextSettings();
+      assert.equal(await note.isVisible(), true, language);
+      const text = await note.textContent();
+      assert.match(text, /Key Logic/, language);
+      const label = await host.page.locator('label[for="own_icons"]').textContent();
+      assert.ok(!seen.has(text) && !seen.has(label), `${language} repeats another language`);
+      seen.add(text).add(label);
+    }
     assert.deepEqual(host.pageErrors, []);
   });
 });

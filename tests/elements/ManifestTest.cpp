@@ -18,11 +18,15 @@ namespace {
 
 using json = nlohmann::json;
 
-json ReadManifest() {
-    std::ifstream file("manifest.json", std::ios::binary);
+json ReadJson(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
     text << file.rdbuf();
     return json::parse(text.str(), nullptr, false);
+}
+
+json ReadManifest() {
+    return ReadJson("manifest.json");
 }
 
 std::string WithoutExtension(const std::string& image) {
@@ -52,6 +56,29 @@ void ExpectDialBlock(const ActionDescription& action, const json& entry) {
         EXPECT_NE(dial.value("TriggerDescription", json::object()).value(trigger, ""), "") << trigger;
 }
 
+// A toggle the host knows declares both states in the catalogue's order,
+// each with its key image and a name for a Multi Action's state picker, and
+// leaves the state to the plug-in (the host must not flip it on a press).
+// Every other action declares its first image only.
+void ExpectHostStates(const ActionDescription& action, const json& entry) {
+    const json states = entry.value("States", json());
+    const bool two = HasTwoHostStates(action);
+    EXPECT_EQ(entry.value("DisableAutomaticStates", false), two);
+    ASSERT_TRUE(states.is_array());
+    ASSERT_EQ(states.size(), two ? 2u : 1u);
+    for (size_t i = 0; i < states.size(); ++i) {
+        const std::string image = "images/keys/" + WithoutExtension(action.states[i].image);
+        EXPECT_EQ(states[i].value("Image", ""), image) << "state " << i;
+        ExpectFileInFolder(image + ".png");
+        ExpectFileInFolder(image + "@2x.png");
+        if (two) {
+            EXPECT_NE(states[i].value("Name", ""), "") << "state " << i;
+        } else {
+            EXPECT_EQ(states[i], json({{"Image", image}}));
+        }
+    }
+}
+
 TEST(ManifestTest, CarriesTheVersionOfTheBuild) {
     const json manifest = ReadManifest();
     ASSERT_TRUE(manifest.is_object()) << "manifest.json beside the test is missing or not JSON";
@@ -69,14 +96,43 @@ TEST(ManifestTest, DeclaresEveryActionOfTheCatalogueInItsOrder) {
         SCOPED_TRACE(action.Id());
         EXPECT_EQ(entry.value("UUID", ""), action.Id());
         EXPECT_EQ(entry.value("Icon", ""), "images/actions/" + action.shortName);
-        const std::string stateImage = "images/keys/" + WithoutExtension(action.FirstImage());
-        EXPECT_EQ(entry.value("States", json()), json::array({{{"Image", stateImage}}}));
         EXPECT_EQ(entry.value("Controllers", json()), json(action.controllers));
         EXPECT_EQ(entry.value("PropertyInspectorPath", ""), action.settingsPage);
         ExpectFileInFolder(entry.value("Icon", "") + ".png");
-        ExpectFileInFolder(stateImage + ".png");
         ExpectFileInFolder(action.settingsPage);
+        ExpectHostStates(action, entry);
         ExpectDialBlock(action, entry);
+    }
+}
+
+// The Multi Action's state picker shows the state names in the host's
+// language: each localisation file names both states of every two-state
+// action (a file without them would fall back to English), and en.json says
+// what the manifest says.
+TEST(ManifestTest, NamesTheHostStatesInEveryLanguage) {
+    const json manifest = ReadManifest();
+    ASSERT_TRUE(manifest.is_object() && manifest.contains("Actions"));
+    for (const char* language : {"de", "en", "es", "fr", "ja", "ko", "zh_CN", "zh_TW"}) {
+        const json texts = ReadJson(std::string(language) + ".json");
+        ASSERT_TRUE(texts.is_object()) << language;
+        for (size_t i = 0; i < ActionCatalogue().size(); ++i) {
+            const ActionDescription& action = ActionCatalogue()[i];
+            SCOPED_TRACE(std::string(language) + " " + action.Id());
+            const json states = texts.value(action.Id(), json::object()).value("States", json());
+            if (!HasTwoHostStates(action)) {
+                EXPECT_TRUE(states.is_null());
+                continue;
+            }
+            ASSERT_TRUE(states.is_array() && states.size() == 2);
+            EXPECT_NE(states[0].value("Name", ""), states[1].value("Name", ""));
+            for (size_t state = 0; state < 2; ++state) {
+                EXPECT_NE(states[state].value("Name", ""), "") << "state " << state;
+                if (std::string(language) == "en") {
+                    EXPECT_EQ(states[state].value("Name", ""),
+                              manifest["Actions"][i]["States"][state].value("Name", "?"));
+                }
+            }
+        }
     }
 }
 

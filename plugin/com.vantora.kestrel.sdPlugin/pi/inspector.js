@@ -37,8 +37,11 @@
       '<div class="value"><span id="state" class="state" role="status"></span></div>' +
       "</div>" +
       '<p id="advice" class="advice"></p>',
-    // Hold to confirm: off by default; its time shows only while it is on.
+    // Hold to confirm: off by default; its time shows only while it is on. A
+    // Multi Action step acts at once, so its page does not offer it; Key
+    // Logic's presses look like short taps, so the page warns of them.
     hold:
+      "<div data-not-in-multi-action>" +
       '<div class="row">' +
       '<span class="label" data-text="confirm"></span>' +
       '<div class="value">' +
@@ -56,6 +59,21 @@
       "</div>" +
       '<div class="error" data-error-for="hold_seconds" role="alert"></div>' +
       '<p class="hint" data-text="holdHint"></p>' +
+      '<p class="hint" data-text="keyLogicHint"></p>' +
+      "</div>" +
+      "</div>",
+    // The streamer's own icons: while the key works the host shows the icon
+    // set for each state. Only a key of its own shows an image of its own.
+    icons:
+      "<div data-key-only data-not-in-multi-action>" +
+      '<div class="row">' +
+      '<span class="label" data-text="icons"></span>' +
+      '<div class="value">' +
+      '<input id="own_icons" type="checkbox" data-setting="own_icons" data-format="bool" data-default="false">' +
+      '<label for="own_icons" data-text="ownIcons"></label>' +
+      "</div>" +
+      "</div>" +
+      '<p class="hint" data-shown-with="own_icons" data-text="ownIconsHint" hidden></p>' +
       "</div>",
   };
 
@@ -152,7 +170,7 @@
     var actionInfo = parseJson(actionInfoText) || {};
     this.action = actionInfo.action || "";
     var payload = actionInfo.payload || {};
-    this.useController(payload.controller === "Encoder");
+    this.usePlace(payload.controller === "Encoder", payload.isInMultiAction === true);
     this.applySettings(payload.settings);
     this.bindInputs();
 
@@ -249,19 +267,21 @@
     }
   };
 
-  // A page opened for a dial shows the rows marked data-dial-only and hides
-  // the texts marked data-key-only. On a key the dial's rows go, with their
-  // settings: a key's settings stay exactly what they were.
-  Inspector.prototype.useController = function (dial) {
-    var self = this;
-    forEach(this.doc.querySelectorAll("[data-key-only]"), function (element) {
-      element.hidden = dial;
-    });
+  // A page opened for a dial shows the rows marked data-dial-only; on a key
+  // they go, and on a dial the ones marked data-key-only go. A Multi Action
+  // step's page drops the rows marked data-not-in-multi-action. Rows go with
+  // their settings: what is stored for them stays exactly what it was.
+  Inspector.prototype.usePlace = function (dial, inMultiAction) {
+    this.removeRows(dial ? "[data-key-only]" : "[data-dial-only]");
+    if (inMultiAction) this.removeRows("[data-not-in-multi-action]");
     forEach(this.doc.querySelectorAll("[data-dial-only]"), function (row) {
-      if (dial) {
-        row.hidden = false;
-        return;
-      }
+      row.hidden = false;
+    });
+  };
+
+  Inspector.prototype.removeRows = function (selector) {
+    var self = this;
+    forEach(this.doc.querySelectorAll(selector), function (row) {
       forEach(row.querySelectorAll("[data-setting]"), function (input) {
         delete self.fields[input.getAttribute("data-setting")];
       });

@@ -38,6 +38,10 @@
       holdHint: "The key acts only when you hold it this long.",
       wholeNumberRange: "Enter a whole number from {min} to {max}.",
       numberRange: "Enter a number from {min} to {max}.",
+      icons: "Icons",
+      ownIcons: "Use my own icons",
+      ownIconsHint: "The key shows the icons you set for its states in Stream Deck. When it cannot work, it still shows why.",
+      keyLogicHint: "Held keys and Key Logic do not mix: inside Key Logic the key never acts while this is on.",
     },
     de: {
       "state.offline": "Kestrel ist offline",
@@ -67,6 +71,10 @@
       holdHint: "Die Taste löst erst aus, wenn du sie so lange hältst.",
       wholeNumberRange: "Gib eine ganze Zahl von {min} bis {max} ein.",
       numberRange: "Gib eine Zahl von {min} bis {max} ein.",
+      icons: "Symbole",
+      ownIcons: "Eigene Symbole verwenden",
+      ownIconsHint: "Die Taste zeigt die Symbole, die du in Stream Deck für ihre Zustände festlegst. Kann sie nicht arbeiten, zeigt sie weiter, warum.",
+      keyLogicHint: "Gedrückt halten und Key Logic passen nicht zusammen: In Key Logic löst die Taste nie aus, solange dies an ist.",
     },
     es: {
       "state.offline": "Kestrel está desconectado",
@@ -96,6 +104,10 @@
       holdHint: "La tecla solo actúa si la mantienes pulsada este tiempo.",
       wholeNumberRange: "Introduce un número entero de {min} a {max}.",
       numberRange: "Introduce un número de {min} a {max}.",
+      icons: "Iconos",
+      ownIcons: "Usar mis propios iconos",
+      ownIconsHint: "La tecla muestra los iconos que elijas para sus estados en Stream Deck. Si no puede funcionar, sigue mostrando por qué.",
+      keyLogicHint: "Mantener pulsado y Key Logic no combinan: dentro de Key Logic la tecla nunca actúa mientras esto esté activado.",
     },
     fr: {
       "state.offline": "Kestrel est hors ligne",
@@ -125,6 +137,10 @@
       holdHint: "La touche n’agit que si vous la maintenez aussi longtemps.",
       wholeNumberRange: "Saisissez un nombre entier de {min} à {max}.",
       numberRange: "Saisissez un nombre de {min} à {max}.",
+      icons: "Icônes",
+      ownIcons: "Utiliser mes propres icônes",
+      ownIconsHint: "La touche affiche les icônes que vous choisissez pour ses états dans Stream Deck. Si elle ne peut pas fonctionner, elle montre toujours pourquoi.",
+      keyLogicHint: "Maintenir la touche et Key Logic ne vont pas ensemble : dans Key Logic, la touche n’agit jamais tant que ceci est activé.",
     },
     ja: {
       "state.offline": "Kestrel はオフラインです",
@@ -154,6 +170,10 @@
       holdHint: "この時間押し続けたときだけキーが動作します。",
       wholeNumberRange: "{min}〜{max} の整数を入力してください。",
       numberRange: "{min}〜{max} の数値を入力してください。",
+      icons: "アイコン",
+      ownIcons: "自分のアイコンを使う",
+      ownIconsHint: "キーには Stream Deck で各状態に設定したアイコンが表示されます。動作できないときは、その理由を引き続き表示します。",
+      keyLogicHint: "長押しと Key Logic は併用できません。これがオンの間、Key Logic 内のキーは動作しません。",
     },
     ko: {
       "state.offline": "Kestrel 오프라인",
@@ -183,6 +203,10 @@
       holdHint: "이 시간 동안 누르고 있어야 키가 동작합니다.",
       wholeNumberRange: "{min}~{max} 사이의 정수를 입력하세요.",
       numberRange: "{min}~{max} 사이의 숫자를 입력하세요.",
+      icons: "아이콘",
+      ownIcons: "내 아이콘 사용",
+      ownIconsHint: "키에 Stream Deck에서 각 상태에 지정한 아이콘이 표시됩니다. 작동할 수 없을 때는 그 이유를 계속 표시합니다.",
+      keyLogicHint: "길게 누르기와 Key Logic은 함께 쓸 수 없습니다. 이 옵션이 켜져 있으면 Key Logic 안의 키는 작동하지 않습니다.",
     },
     zh_CN: {
       "state.offline": "Kestrel 未运行",
@@ -212,6 +236,10 @@
       holdHint: "按住按键达到此时长才会执行。",
       wholeNumberRange: "请输入 {min} 到 {max} 之间的整数。",
       numberRange: "请输入 {min} 到 {max} 之间的数字。",
+      icons: "图标",
+      ownIcons: "使用我自己的图标",
+      ownIconsHint: "按键显示你在 Stream Deck 中为各状态设置的图标。无法工作时，仍会显示原因。",
+      keyLogicHint: "按住确认与 Key Logic 无法同时使用：开启此项时，Key Logic 中的按键不会执行。",
     },
     zh_TW: {
       "state.offline": "Kestrel 未執行",
@@ -241,6 +269,10 @@
       holdHint: "按住按鍵達到此時長才會執行。",
       wholeNumberRange: "請輸入 {min} 到 {max} 之間的整數。",
       numberRange: "請輸入 {min} 到 {max} 之間的數字。",
+      icons: "圖示",
+      ownIcons: "使用我自己的圖示",
+      ownIconsHint: "按鍵顯示你在 Stream Deck 中為各狀態設定的圖示。無法運作時，仍會顯示原因。",
+      keyLogicHint: "按住確認與 Key Logic 無法同時使用：開啟此項時，Key Logic 中的按鍵不會執行。",
     },
   };
 })();
