@@ -53,7 +53,8 @@ ElementPtr Multi(const ClientPtr& client, const ActionDescription& action) {
         images.push_back(state.image);
         commands.push_back(CommandOf(action, state, 0));
     }
-    return std::make_shared<SimpleMultipleStateButton>(action.Id(), client, images, states, false, commands);
+    return std::make_shared<SimpleMultipleStateButton>(action.Id(), client, images, states, false, commands,
+                                                       HasTwoHostStates(action));
 }
 
 // The pump's first state is its idle image; each further one is a level.

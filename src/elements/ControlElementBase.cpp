@@ -11,6 +11,7 @@
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
 #include "elements/CatalogueElements.h"
+#include "elements/KeyPress.h"
 #include "elements/KeyTexts.h"
 #include "elements/StateImageFactory.h"
 #include "graphics/Graphics.h"
@@ -24,6 +25,7 @@ namespace {
 constexpr int32_t kSupportedBit = 4;
 constexpr int32_t kSignedInBit = 2;
 constexpr int32_t kConnectedBit = 1;
+constexpr int32_t kWorkingBits = kSupportedBit | kSignedInBit | kConnectedBit;
 constexpr double kTransientSeconds = 1.5;
 
 }  // namespace
@@ -48,7 +50,15 @@ bool ControlElementBase::IsSupported() {
 void ControlElementBase::HandleKeyDown(const std::string&, const json&) {}
 
 void ControlElementBase::KeyDown(const std::string& context, const json& payload) {
-    if (!AllowsHoldToConfirm()) {
+    const KeyPress press = KeyPress::Read(payload);
+    if (!press.problem.empty()) {
+        LogWarning("ControlElementBase::KeyDown: '%s' ('%s'): %s", context.c_str(), m_name.c_str(),
+                   press.problem.c_str());
+    }
+    FollowHostState(context, payload);
+    // A step of a macro acts at once: the user confirmed when building the
+    // macro, and the host lets go of the step about 100 ms later, or never.
+    if (press.inMultiAction || !AllowsHoldToConfirm()) {
         Act(context, payload);
         return;
     }
@@ -153,6 +163,7 @@ bool ControlElementBase::WantsQuickTicks() const {
 void ControlElementBase::RedrawAll() {
     for (const SdContextEntry& entry : m_sdContexts)
         if (!m_title.empty()) entry.connection->SetTitle(m_title, entry.context);
+    m_hostKeys.ForgetImagesLeft();      // own icons are handed back again too
     m_lastStateBits = -1;               // the next tick draws every key with its status
     if (m_dial) m_dial->ForgetShown();  // and sends every strip again
     WakeTimer();
@@ -201,10 +212,13 @@ void ControlElementBase::AddSdContext(ESDConnectionManager* connection, const st
     settings = m_defaultSettings;
     MergeSettings(settings, payload);
     m_contextImages[context] = nullptr;
+    m_hostKeys.Appear(context, payload);
+    WarnIfOwnIconsUnreadable(context);
     if (m_dial) {
         const auto controller = payload.is_object() ? payload.find("controller") : payload.end();
         m_dial->Appear(*connection, context, controller != payload.end() && *controller == "Encoder");
     }
+    TellHostState(*FindEntry(context));
     connection->GetSettings(context);
     UpdateGraphics(context);
     WakeTimer();  // the first tick draws the status overlay
@@ -222,6 +236,7 @@ void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const
     m_contextImages.erase(context);
     m_shownInspectors.erase(context);
     m_hold.Cancel(context);
+    m_hostKeys.Forget(context);
     if (m_dial) m_dial->Disappear(context);
 }
 
@@ -240,6 +255,8 @@ bool ControlElementBase::IsDial(const std::string& context) const {
 }
 
 size_t ControlElementBase::RecordCount() const {
+    // m_hostKeys has a record exactly for each listed context: Appear and
+    // Forget are its only ways in and out.
     return m_sdContexts.size() + m_settings.size() + m_contextImages.size() +
            (m_dial ? m_dial->RecordCount() : 0);
 }
@@ -295,10 +312,14 @@ void ControlElementBase::SetTransientOverlay(const std::shared_ptr<Graphics>& im
 }
 
 void ControlElementBase::ShowAlertOverlay() {
+    for (const SdContextEntry& entry : m_sdContexts)
+        if (m_hostKeys.ImageLeft(entry.context)) entry.connection->ShowAlert(entry.context);
     SetTransientOverlay(m_stateImageFactory->m_alertImage);
 }
 
 void ControlElementBase::ShowSuccessOverlay() {
+    for (const SdContextEntry& entry : m_sdContexts)
+        if (m_hostKeys.ImageLeft(entry.context)) entry.connection->ShowOk(entry.context);
     SetTransientOverlay(m_stateImageFactory->m_successImage);
 }
 
@@ -384,6 +405,7 @@ void ControlElementBase::RenderContext(const std::string& context, const ImageFa
         m_dial->Show(context);  // a dial shows its strip, not a key image
         return;
     }
+    if (LeavesImageToHost(context)) return;
     auto own = m_contextImages.find(context);
     if (own != m_contextImages.end() && own->second && !HasOverlays()) {
         SendEncoded(context, *own->second);
@@ -398,6 +420,50 @@ void ControlElementBase::RenderContext(const std::string& context, const ImageFa
     if (!factory) return;
     std::shared_ptr<Graphics> image = factory();
     if (image) SendEncoded(context, *image);
+}
+
+bool ControlElementBase::LeavesImageToHost(const std::string& context) {
+    auto entry = FindEntry(context);
+    if (entry == m_sdContexts.end()) return false;
+    // A key that cannot work draws its own image with the reason on it.
+    if (!m_drawnWorking || !OwnIcons(context)) {
+        m_hostKeys.SetImageLeft(context, false);
+        return false;
+    }
+    if (!m_hostKeys.ImageLeft(context)) {
+        entry->connection->ClearImage(context);
+        m_hostKeys.SetImageLeft(context, true);
+    }
+    return true;
+}
+
+bool ControlElementBase::OwnIcons(const std::string& context) const {
+    auto found = m_settings.find(context);
+    return found != m_settings.end() && HostKeyState::OwnIcons(found->second).value_or(false);
+}
+
+void ControlElementBase::WarnIfOwnIconsUnreadable(const std::string& context) const {
+    auto found = m_settings.find(context);
+    if (found == m_settings.end() || HostKeyState::OwnIcons(found->second)) return;
+    LogWarning("ControlElementBase: '%s' ('%s'): own_icons is not a boolean; the plug-in's images show",
+               context.c_str(), m_name.c_str());
+}
+
+void ControlElementBase::SetHostState(int32_t state) {
+    m_hostState = state;
+    for (const SdContextEntry& entry : m_sdContexts) TellHostState(entry);
+}
+
+void ControlElementBase::TellHostState(const SdContextEntry& entry) {
+    if (!m_hostState || IsDial(entry.context)) return;
+    if (m_hostKeys.Tell(entry.context, *m_hostState)) entry.connection->SetState(*m_hostState, entry.context);
+}
+
+void ControlElementBase::FollowHostState(const std::string& context, const json& payload) {
+    auto entry = FindEntry(context);
+    if (entry == m_sdContexts.end()) return;
+    m_hostKeys.Heard(context, payload);
+    TellHostState(*entry);
 }
 
 bool ControlElementBase::SetImageBase64(const std::string& context, const std::string& image) {
@@ -428,6 +494,7 @@ void ControlElementBase::HandleTimerTick() {
     TickHolds();
     const int32_t bits = StatusBits();
     if (bits != m_lastStateBits) {
+        m_drawnWorking = bits == kWorkingBits;
         m_stateOverlays.clear();
         if (auto overlay = ChooseStatusOverlay()) m_stateOverlays.push_back(overlay);
         UpdateGraphics("");
@@ -538,6 +605,10 @@ void ControlElementBase::HandleReceivedSettings(const std::string& context, cons
     MergeSettings(*settings, payload);
     // Changed settings (not the same ones sent again) end a hold in progress.
     if (*settings != before) CancelHold(context);
+    if (HostKeyState::OwnIcons(*settings) != HostKeyState::OwnIcons(before)) {
+        WarnIfOwnIconsUnreadable(context);
+        UpdateGraphics(context);  // to the user's icons, or back to the plug-in's
+    }
     auto entry = FindEntry(context);
     if (entry != m_sdContexts.end()) entry->connection->SetSettings(*settings, context);
     if (m_shownInspectors.count(context) != 0) SendPropertyInspectorData(context);
@@ -591,13 +662,17 @@ void ControlElementBase::DialRotate(const std::string& context, int32_t ticks) {
     m_dial->Rotate(context, ticks);
 }
 
-void ControlElementBase::DialDown(const std::string& context, const json&) {
+void ControlElementBase::DialDown(const std::string& context, const json& payload) {
     if (!IsDial(context)) {
         LogWarning("ControlElementBase::DialDown: '%s' ('%s') is not a dial on screen; ignored",
                    context.c_str(), m_name.c_str());
         return;
     }
-    KeyDown(context, json::object());  // hold to confirm as for a key; the stored settings count
+    // Hold to confirm as for a key (a macro's push acts at once); the stored settings count.
+    json press = json::object();
+    const auto inMultiAction = payload.is_object() ? payload.find("isInMultiAction") : payload.end();
+    if (inMultiAction != payload.end()) press["isInMultiAction"] = *inMultiAction;
+    KeyDown(context, press);
 }
 
 void ControlElementBase::DialUp(const std::string& context, const json&) {

@@ -8,7 +8,9 @@
 // each, so what the host sends for other contexts cannot make it grow. An
 // element given a DialSetup also works on dials: a context that appears as a
 // dial gets its touch strip ("setFeedback") instead of key images, and its
-// DialControl does what turns and pushes ask for.
+// DialControl does what turns and pushes ask for. An element with two host
+// states tells the host each key's state ("setState"); a key whose settings
+// ask for the user's own icons leaves its image to the host while it works.
 //
 // Threads and locks:
 // - Every operation except the completions is called with the control
@@ -49,6 +51,7 @@
 #include "elements/CommandBuilder.h"
 #include "elements/DialControl.h"
 #include "elements/HoldToConfirm.h"
+#include "elements/HostKeyState.h"
 
 class ControllerClient;
 class ESDConnectionManager;
@@ -80,8 +83,9 @@ public:
     virtual bool IsSupported();
     // The manager's entry points for key events. A key whose settings ask
     // for hold to confirm acts only once it has been held for its time (the
-    // press then reaches HandleKeyDown from the timer tick); any other key
-    // goes straight to HandleKeyDown / HandleKeyUp.
+    // press then reaches HandleKeyDown from the timer tick); any other key,
+    // and any step of a Multi Action, goes straight to HandleKeyDown /
+    // HandleKeyUp.
     void KeyDown(const std::string& context, const nlohmann::json& payload);
     void KeyUp(const std::string& context, const nlohmann::json& payload);
     // The dial events of a context that appeared as a dial; for any other
@@ -153,6 +157,7 @@ public:
     void SetTitleForAllContexts(const std::string& title);
     // Shows |image| over the key for about 1.5 seconds, replacing an earlier one.
     void SetTransientOverlay(const std::shared_ptr<Graphics>& image);
+    // On a key that leaves its image to the host, the host's own marks.
     void ShowAlertOverlay();
     void ShowSuccessOverlay();
     // Redraws one context, or every context when |context| is empty.
@@ -171,6 +176,11 @@ protected:
     // Whether this kind of key can hold to confirm (a key whose presses
     // count, like the pump, keeps its own rules).
     virtual bool AllowsHoldToConfirm() const { return true; }
+
+    // The element's state as the host keeps it for actions with two host
+    // states: from the first call on, every key on screen is told |state|
+    // whenever it shows another one.
+    void SetHostState(int32_t state);
 
     // The message of |builder| for a press of |context|: its source address
     // names the context and this element.
@@ -217,6 +227,16 @@ private:
     // The key's own title again after the hint.
     void RestoreTitle(const std::string& context);
     void SendTitle(const SdContextEntry& entry) const;
+    // Sends the key the element's host state when the host shows another one.
+    void TellHostState(const SdContextEntry& entry);
+    // The host's state in a key event's payload, corrected when it is not the element's.
+    void FollowHostState(const std::string& context, const nlohmann::json& payload);
+    // The key's own icons while it works: the host shows them, after one
+    // empty "setImage" each time the key starts to work. True when nothing
+    // is to be drawn for the key.
+    bool LeavesImageToHost(const std::string& context);
+    bool OwnIcons(const std::string& context) const;
+    void WarnIfOwnIconsUnreadable(const std::string& context) const;
     // A press that acts: a key's HandleKeyDown, or a dial's push.
     void Act(const std::string& context, const nlohmann::json& payload);
     // What the element's DialControl asks of it.
@@ -234,6 +254,8 @@ private:
     bool m_connected = false;
     bool m_signedIn = false;
     int32_t m_lastStateBits = -1;
+    // Whether the last status drawn was connected, signed in and supported.
+    bool m_drawnWorking = false;
     std::string m_title;
     std::shared_ptr<Graphics> m_base_image;
     std::map<std::string, std::shared_ptr<Graphics>> m_fileImages;  // file name -> its kept image
@@ -261,5 +283,7 @@ private:
     std::shared_ptr<std::recursive_mutex> m_managerLock;
     std::function<void()> m_wakeTimer;  // empty until registered
     HoldToConfirm m_hold;
+    HostKeyState m_hostKeys;
+    std::optional<int32_t> m_hostState;   // set for actions with two host states
     std::unique_ptr<DialControl> m_dial;  // set for actions that work on a dial
 };

@@ -313,6 +313,15 @@ void ESDConnectionManager::SetImage(const std::string& image, const std::string&
                 context);
 }
 
+void ESDConnectionManager::ClearImage(const std::string& context) {
+    // Replaces an older image of the key still waiting, as a newer image would.
+    SendCommand({{"event", "setImage"}, {"context", context}, {"payload", json::object()}}, context);
+}
+
+void ESDConnectionManager::SetState(int state, const std::string& context) {
+    SendCommand({{"event", "setState"}, {"context", context}, {"payload", {{"state", state}}}});
+}
+
 void ESDConnectionManager::SetSettings(const json& settings, const std::string& context) {
     SendCommand({{"event", "setSettings"}, {"context", context}, {"payload", settings}});
 }
@@ -339,4 +348,8 @@ void ESDConnectionManager::SetTriggerDescription(const json& descriptions, const
 
 void ESDConnectionManager::ShowAlert(const std::string& context) {
     SendCommand({{"event", "showAlert"}, {"context", context}});
+}
+
+void ESDConnectionManager::ShowOk(const std::string& context) {
+    SendCommand({{"event", "showOk"}, {"context", context}});
 }

@@ -64,6 +64,11 @@ public:
     // A "setTitle" without a title: the host shows the user's own title again.
     void ResetTitle(const std::string& context);
     void SetImage(const std::string& image, const std::string& context);
+    // A "setImage" without an image: the host shows the manifest's or the
+    // user's own icon of the key's current state again.
+    void ClearImage(const std::string& context);
+    // The host's state of a key whose action declares two states (0 or 1).
+    void SetState(int state, const std::string& context);
     void SetSettings(const nlohmann::json& settings, const std::string& context);
     void GetSettings(const std::string& context);
     void SendToPropertyInspector(const nlohmann::json& payload, const std::string& context);
@@ -76,6 +81,8 @@ public:
     void SetTriggerDescription(const nlohmann::json& descriptions, const std::string& context);
     // The host briefly marks the context (a key, or a dial's strip) as failed.
     void ShowAlert(const std::string& context);
+    // The host briefly marks the context as done.
+    void ShowOk(const std::string& context);
 
     // Bytes of the commands waiting in our own queue (not yet handed to the
     // WebSocket library); for tests and diagnostics.

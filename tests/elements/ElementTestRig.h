@@ -170,7 +170,9 @@ inline bool SameImage(const std::optional<RgbaImage>& a, const RgbaImage& b) {
     return a && a->width == b.width && a->height == b.height && a->pixels == b.pixels;
 }
 
+// Nothing for a "setImage" without an image (the host's own icon shows).
 inline std::optional<RgbaImage> DecodeSetImage(const json& command) {
+    if (!command["payload"].contains("image")) return std::nullopt;
     const std::string url = command["payload"]["image"].get<std::string>();
     const std::string prefix = "data:image/png;base64,";
     if (url.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
