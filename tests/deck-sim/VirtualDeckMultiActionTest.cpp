@@ -64,7 +64,7 @@ std::vector<json> RunPresses(VirtualDeck& deck, const Outbox& plan) {
 
 }  // namespace
 
-TEST(MultiActionTest, StepsAppearInAMultiActionAndEachPressCarriesThePickedStateAndTheStepsOwnState) {
+TEST(VirtualDeckMultiActionTest, StepsAppearInAMultiActionAndEachPressCarriesThePickedStateAndTheStepsOwnState) {
     VirtualDeck deck = MakeDeck(HostFlavour());
     auto goLive = deck.AddComposite(DeckComposite::Kind::MultiAction, "Go live");
     ASSERT_TRUE(goLive);
@@ -110,7 +110,7 @@ TEST(MultiActionTest, StepsAppearInAMultiActionAndEachPressCarriesThePickedState
     EXPECT_EQ(RunPresses(deck, deck.PressComposite(*goLive))[0]["payload"]["userDesiredState"], 0);
 }
 
-TEST(MultiActionTest, OpenDeckSendsNoPickedStateFlipsAutomaticChildrenAndItsToggleNeverLetsGo) {
+TEST(VirtualDeckMultiActionTest, OpenDeckSendsNoPickedStateFlipsAutomaticChildrenAndItsToggleNeverLetsGo) {
     HostFlavour openDeck(HostFlavour::Kind::OpenDeck);
     VirtualDeck deck = MakeDeck(openDeck);
     auto multi = deck.AddComposite(DeckComposite::Kind::MultiAction, "Go live");
@@ -147,7 +147,7 @@ TEST(MultiActionTest, OpenDeckSendsNoPickedStateFlipsAutomaticChildrenAndItsTogg
     }
 }
 
-TEST(MultiActionTest, RemovedStepsDisappearSendNothingMoreAndTakeTheirSettingsPageAlong) {
+TEST(VirtualDeckMultiActionTest, RemovedStepsDisappearSendNothingMoreAndTakeTheirSettingsPageAlong) {
     VirtualDeck deck = MakeDeck(HostFlavour());
     auto goLive = deck.AddComposite(DeckComposite::Kind::MultiAction, "Go live");
     deck.AddStep(*goLive, kEmberfall, "FIRST");
@@ -190,12 +190,12 @@ TEST(MultiActionTest, RemovedStepsDisappearSendNothingMoreAndTakeTheirSettingsPa
     EXPECT_TRUE(deck.PressComposite(*goLive).later.empty());
 }
 
-TEST(MultiActionTest, ADeviceWithoutAFreeKeyHasNoRoomForAMultiAction) {
+TEST(VirtualDeckMultiActionTest, ADeviceWithoutAFreeKeyHasNoRoomForAMultiAction) {
     VirtualDeck plus(Actions(), Contexts(), "PLUGINUUID", "1.2.3.4", HostFlavour(), DeviceModel::Plus());
     EXPECT_FALSE(plus.AddComposite(DeckComposite::Kind::MultiAction, "Go live"));
 }
 
-TEST(KeyStatesTest, SetStateSwitchesTheHostsPictureAndOwnIconsShowWhereThePluginLeavesTheImage) {
+TEST(VirtualDeckStatesTest, SetStateSwitchesTheHostsPictureAndOwnIconsShowWhereThePluginLeavesTheImage) {
     VirtualDeck deck = MakeDeck(HostFlavour());
     Register(deck);
     const DeckKey& key = deck.Keys()[kStreamingKey];
@@ -253,7 +253,7 @@ TEST(KeyStatesTest, SetStateSwitchesTheHostsPictureAndOwnIconsShowWhereThePlugin
     EXPECT_EQ(key.HostImage(), "/plugin/images/keys/streaming_state_on@2x.png");
 }
 
-TEST(KeyStatesTest, TheHostFlipsATwoStateKeyOnReleaseOnlyWhenTheActionLeavesItsStatesToTheHost) {
+TEST(VirtualDeckStatesTest, TheHostFlipsATwoStateKeyOnReleaseOnlyWhenTheActionLeavesItsStatesToTheHost) {
     VirtualDeck deck = MakeDeck(HostFlavour());
     Register(deck);
     deck.KeyDown(kAlertsMuteKey);
