@@ -84,7 +84,7 @@ describe("Multi Actions and own icons on the deck-sim page", { skip: !built && "
     await eventually("the step is picked as Live", async () => (await step.locator("select.step-state").inputValue()) === "1");
 
     const from = sim.log.lines.length;
-    const multiKey = page.locator('.composite-key[data-composite="0"]');
+    const multiKey = page.locator('.host-key[data-composite="0"]');
     await multiKey.click();
     await sim.log.waitFor(commandLine("streaming-state-on"), { from });
     await eventually("the stream is live on the key and in the step", async () =>
@@ -143,5 +143,61 @@ describe("Multi Actions and own icons on the deck-sim page", { skip: !built && "
     await page.click('[data-controller="signin"]');
     await page.waitForSelector("#link-user[data-ok=true]");
     await eventually("the key shows the streamer's icon again", showsOwn);
+  });
+});
+
+describe("OpenDeck's toggle action on the deck-sim page", { skip: !built && "build the linux preset first" }, () => {
+  let sim;
+  let browser;
+
+  after(async () => {
+    await browser?.close();
+    await sim?.stop();
+  });
+
+  test("each press runs the next child once, with no key up, even when the child is set to hold to confirm", async () => {
+    sim = await startDeckSim({ withController: true, host: "opendeck" });
+    browser = await launchChromium();
+    const page = await browser.context.newPage();
+    await page.goto(sim.url);
+    await page.waitForFunction(() => window.deckSim.allKeysDrawn(), null, { timeout: 10000 });
+    await page.click('[data-controller="signin"]');
+    await page.waitForSelector("#link-user[data-ok=true]");
+    const box = page.locator('.composite[data-composite="1"]');
+    assert.match(await box.locator("h3").textContent(), /toggle action/);
+    // The first child asks to be held (set as its page would; a step's page
+    // does not offer it): OpenDeck never lets it go, so it must act at once.
+    let registration;
+    const seen = (socket) =>
+      socket.on("framesent", ({ payload }) => {
+        const message = typeof payload === "string" && payload.startsWith("{") ? JSON.parse(payload) : {};
+        if (message.event === "registerPropertyInspector") registration = { url: socket.url(), uuid: message.uuid };
+      });
+    page.on("websocket", seen);
+    await box.locator(".step").first().locator(".step-gear").click();
+    await page.frameLocator("#inspector-frame").locator('#state[data-state="online"]').waitFor();
+    page.off("websocket", seen);
+    assert.match(registration.uuid, /\.1$/); // OpenDeck's context of the first child
+    await page.evaluate(async ({ url, uuid }) => {
+      const socket = new WebSocket(url);
+      await new Promise((resolve) => (socket.onopen = resolve));
+      socket.send(JSON.stringify({ event: "registerPropertyInspector", uuid }));
+      const settings = { hold_to_confirm: true, hold_seconds: 2 };
+      socket.send(JSON.stringify({ event: "setSettings", context: uuid, payload: settings }));
+    }, registration);
+    await page.locator("#log li", { hasText: /stored settings of Pause Alerts: .*"hold_to_confirm":true/ }).first().waitFor();
+
+    const commandLine = (name) => new RegExp(`^controller-sim: \\{.*"name":"${name}"`);
+    const from = sim.log.lines.length;
+    const toggle = page.locator('.host-key[data-composite="1"]');
+    // Two presses at once: a child that waited for the hold would go after the second.
+    await toggle.click();
+    await toggle.click();
+    await sim.log.waitFor(commandLine("alerts-pause-on"), { from });
+    await sim.log.waitFor(commandLine("alerts-pause-off"), { from });
+    await new Promise((resolve) => setTimeout(resolve, 2500));
+    const sent = sim.log.lines.slice(from).filter((line) => /^controller-sim: \{.*"name":"alerts-pause-o(n|ff)"/.test(line));
+    assert.equal(sent.length, 2);
+    assert.match(sent[0], commandLine("alerts-pause-on"));
   });
 });

@@ -955,6 +955,7 @@ json VirtualDeck::CompositeView(size_t index) const {
             {"column", composite.column},
             {"row", composite.row},
             {"next", composite.next},
+            {"picksStates", !m_host.IsOpenDeck() && composite.kind == DeckComposite::Kind::MultiAction},
             {"steps", steps}};
 }
 

@@ -18,16 +18,14 @@ var DeckComposites = (function () {
 
   function keyFace(view) {
     var button = document.createElement("button");
-    button.className = "key composite-key";
+    button.className = "host-key"; // not a plug-in key: no ".key"
     button.dataset.composite = view.index;
     var glyph = document.createElement("span");
     glyph.className = "composite-glyph";
     glyph.textContent = view.kind === "toggle" ? "⇄" : "▤";
-    var name = document.createElement("span");
-    name.className = "composite-name";
-    var next = document.createElement("span");
-    next.className = "title";
-    button.append(glyph, name, next);
+    var title = document.createElement("span");
+    title.className = "title";
+    button.append(glyph, title);
     button.addEventListener("pointerdown", function (event) {
       if (event.button !== 0) return;
       button.classList.add("pressed");
@@ -140,6 +138,7 @@ var DeckComposites = (function () {
 
   function kindName(view) {
     if (view.kind === "toggle") return "toggle action: one child per press, in turn";
+    if (!view.picksStates) return "multi action: every step, in order; no state to pick, a step acts as a press";
     return "Multi Action: every step, in order";
   }
 
@@ -147,9 +146,9 @@ var DeckComposites = (function () {
     views[view.index] = view;
     var button = keys[view.index];
     if (button) {
-      button.querySelector(".composite-name").textContent = view.name;
+      // A toggle action's face names the child the next press runs.
       var next = view.kind === "toggle" && view.steps.length ? "next: " + view.steps[view.next].name : "";
-      button.querySelector(".title").textContent = next;
+      button.querySelector(".title").textContent = view.kind === "toggle" ? next : view.name;
       button.setAttribute("aria-label", view.name);
       button.closest(".slot").querySelector(".key-name").textContent = view.name;
     }

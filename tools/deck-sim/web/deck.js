@@ -98,7 +98,7 @@
     icons.tabIndex = 0;
     icons.dataset.icons = key.index;
     icons.title = "Set my own icon";
-    icons.textContent = "🖼";
+    icons.textContent = "✎";
     icons.addEventListener("pointerdown", function (event) {
       event.stopPropagation();
     });
