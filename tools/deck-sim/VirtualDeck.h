@@ -1,8 +1,9 @@
 #pragma once
-// What the Stream Deck application knows about one virtual device and the
-// plug-in's keys and dials on it, and how it answers each party: the
+// What the Stream Deck application knows about one virtual device, the
+// plug-in's keys and dials on it and the host's own Multi Action keys whose
+// steps are the plug-in's actions, and how it answers each party: the
 // plug-in's commands, the property inspector's messages and the page's key
-// presses, dial turns and strip taps.
+// presses, dial turns, strip taps, Multi Action edits and own icons.
 // It does no I/O: every operation returns the messages to send, and the
 // simulator's server delivers them.
 //
