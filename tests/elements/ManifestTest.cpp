@@ -6,13 +6,18 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "PluginImageNames.h"
 #include "Version.h"
 #include "elements/ActionCatalogue.h"
+#include "support/PngDecoder.h"
 
 namespace {
 
@@ -79,10 +84,30 @@ void ExpectHostStates(const ActionDescription& action, const json& entry) {
     }
 }
 
+// Width and height of a PNG file of the folder; zero when it is none.
+std::pair<unsigned, unsigned> PngSize(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::optional<RgbaImage> image = DecodePng(bytes);
+    return image ? std::pair(image->width, image->height) : std::pair(0u, 0u);
+}
+
 TEST(ManifestTest, CarriesTheVersionOfTheBuild) {
     const json manifest = ReadManifest();
     ASSERT_TRUE(manifest.is_object()) << "manifest.json beside the test is missing or not JSON";
     EXPECT_EQ(manifest.value("Version", ""), kPluginVersion);
+}
+
+// The host's preferences show the plug-in icon at 256 px and the action list
+// the category icon at 28 px, each with a twin at twice the size.
+TEST(ManifestTest, IconsHaveTheSizesTheHostShowsThemAt) {
+    const json manifest = ReadManifest();
+    ASSERT_TRUE(manifest.is_object());
+    for (const auto& [member, size] : {std::pair{"Icon", 256u}, {"CategoryIcon", 28u}}) {
+        const std::string icon = manifest.value(member, "");
+        EXPECT_EQ(PngSize(icon + ".png"), std::pair(size, size)) << member;
+        EXPECT_EQ(PngSize(icon + "@2x.png"), std::pair(2 * size, 2 * size)) << member;
+    }
 }
 
 TEST(ManifestTest, DeclaresEveryActionOfTheCatalogueInItsOrder) {
@@ -103,6 +128,17 @@ TEST(ManifestTest, DeclaresEveryActionOfTheCatalogueInItsOrder) {
         ExpectHostStates(action, entry);
         ExpectDialBlock(action, entry);
     }
+}
+
+// The toggles whose two states a Multi Action step can pick; the video key's
+// three states stay the plug-in's own.
+TEST(ManifestTest, TheHostKnowsTheStatesOfTheTwoStateTogglesOnly) {
+    std::set<std::string> twoStates;
+    for (const ActionDescription& action : ActionCatalogue())
+        if (HasTwoHostStates(action)) twoStates.insert(action.shortName);
+    EXPECT_EQ(twoStates, (std::set<std::string>{"alerts-mute", "streaming-state", "alerts-pause",
+                                                "media-request", "media-request-play-pause",
+                                                "media-request-mute", "media-request-show-on-stream"}));
 }
 
 // The Multi Action's state picker shows the state names in the host's
