@@ -29,7 +29,7 @@ TEST(ActionTableTest, ManifestGivesNamesPagesAndPicturesAndKeepsTheCatalogueOrde
     ASSERT_EQ(entries.size(), 22u);
     EXPECT_EQ(entries[19].name, "Set Media Volume");
     EXPECT_EQ(entries[19].propertyInspectorPath, "pi/volume-level.html");
-    EXPECT_EQ(entries[19].stateImage, "images/keys/level");
+    EXPECT_EQ(entries[19].StateImage(), "images/keys/level");
     EXPECT_EQ(entries[1].name, "Embers");
     EXPECT_EQ(entries[1].propertyInspectorPath, "pi/shared.html");  // the plug-in-wide page
     EXPECT_EQ(entries[0].uuid, "com.vantora.kestrel.overlays-reload");

@@ -107,10 +107,10 @@ TEST_F(VirtualDeckTest, KeepsTheLatestImageAndTitleAndRefusesImagesThatAreNoData
         {{"event", "setImage"}, {"context", "CTX1"}, {"payload", {{"image", "javascript:alert(1)"}}}});
     m_deck.FromPlugin(
         {{"event", "setTitle"}, {"context", "CTX1"}, {"payload", {{"title", "2"}, {"target", 0}}}});
-    EXPECT_EQ(m_deck.Keys()[kEmberfall].image, "data:image/png;base64,AAAA");
+    EXPECT_EQ(m_deck.Keys()[kEmberfall].ShownImage(), "data:image/png;base64,AAAA");
     EXPECT_EQ(m_deck.Keys()[kEmberfall].title, "2");
     m_deck.FromPlugin({{"event", "setImage"}, {"context", "CTX1"}, {"payload", {{"image", ""}}}});
-    EXPECT_EQ(m_deck.Keys()[kEmberfall].image, "");  // back to the default picture
+    EXPECT_EQ(m_deck.Keys()[kEmberfall].ShownImage(), "");  // back to the default picture
 }
 
 TEST_F(VirtualDeckTest, RelaysBetweenTheOpenInspectorAndThePlugin) {

@@ -16,13 +16,20 @@ std::string StringMember(const json& object, const char* key, const std::string&
     return found->get<std::string>();
 }
 
-// The picture of the first state, which the host shows before the plug-in
-// sets an image of its own.
-std::string FirstStateImage(const json& action) {
-    auto states = action.find("States");
-    if (states == action.end() || !states->is_array() || states->empty()) return "";
-    const json& first = states->front();
-    return first.is_object() ? StringMember(first, "Image", "") : "";
+// The pictures and names of the states, which the host shows while the
+// plug-in sets no image of its own.
+std::vector<ManifestState> States(const json& action) {
+    std::vector<ManifestState> states;
+    auto listed = action.find("States");
+    if (listed == action.end() || !listed->is_array()) return states;
+    for (const json& state : *listed) {
+        if (!state.is_object()) {
+            states.emplace_back();  // kept, so later states keep their index
+            continue;
+        }
+        states.push_back({StringMember(state, "Image", ""), StringMember(state, "Name", "")});
+    }
+    return states;
 }
 
 // The manifest's Encoder block: layout, icon and trigger descriptions.
@@ -70,7 +77,9 @@ bool ActionTable::ApplyManifest(const std::string& manifestText) {
             if (!action.is_object() || StringMember(action, "UUID", "") != entry.uuid) continue;
             entry.name = StringMember(action, "Name", entry.name);
             entry.propertyInspectorPath = StringMember(action, "PropertyInspectorPath", sharedInspector);
-            entry.stateImage = FirstStateImage(action);
+            entry.states = States(action);
+            entry.automaticStates = action.value("DisableAutomaticStates", json()) != true;
+            entry.inMultiActions = action.value("SupportedInMultiActions", json()) != false;
             ApplyEncoderBlock(action, entry);
         }
     }

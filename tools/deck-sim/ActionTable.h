@@ -12,17 +12,35 @@
 #include <string>
 #include <vector>
 
+// One of the manifest's States of an action: what the host shows in it when
+// the plug-in sets no image, and what a Multi Action's state picker calls it.
+struct ManifestState {
+    std::string image;  // no extension; empty: none
+    std::string name;   // empty: the host numbers it
+};
+
 struct ActionEntry {
     std::string uuid;                   // "com.vantora.kestrel.<short name>"
     std::string name;                   // what the key list calls it
     std::string propertyInspectorPath;  // relative to the plug-in folder; empty: none
-    std::string stateImage;             // default key picture (no extension); empty: none
+    std::vector<ManifestState> states;  // as the manifest lists them; empty without a manifest
+    // The host flips a two-state key on every press unless the action says
+    // "DisableAutomaticStates"; then only the plug-in's setState changes it.
+    bool automaticStates = true;
+    bool inMultiActions = true;         // may be a step of a Multi Action ("SupportedInMultiActions")
     bool encoder = false;               // may be placed on a dial
     std::string encoderLayout = "$X1";  // the strip's layout until the plug-in sets one
     std::string encoderIcon;            // the dial's picture (no extension); empty: the key picture
     // What rotate, push, touch and longTouch do, lower-case keys as the
     // plug-in's setTriggerDescription names them; only those given.
     nlohmann::json triggerDescription = nlohmann::json::object();
+
+    // How many states the host keeps for a key of this action: one or two.
+    size_t StateCount() const { return states.size() == 2 ? 2 : 1; }
+    // The picture of |state| (no extension); empty: none.
+    std::string StateImage(size_t state = 0) const {
+        return state < states.size() ? states[state].image : "";
+    }
 };
 
 class ActionTable {

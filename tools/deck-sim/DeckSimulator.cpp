@@ -20,6 +20,7 @@
 #include "StaticFiles.h"
 #include "Version.h"
 #include "VirtualDeck.h"
+#include "elements/ActionCatalogue.h"
 #include "support/ChildProcess.h"
 #include "support/HostStandIn.h"
 
@@ -112,6 +113,8 @@ struct DeckSimulator::State {
     std::vector<json> undelivered;   // for the plug-in, kept while it is not connected (OpenDeck)
     HandleSet pages;
     std::deque<json> history;  // the latest activity lines, for pages that connect later
+    // Composite keys whose steps are still being sent, until when.
+    std::map<size_t, std::chrono::steady_clock::time_point> runningUntil;
 
     // What the page shows about the controller simulator.
     json controller = {{"available", false},
@@ -126,6 +129,7 @@ struct DeckSimulator::State {
     void SetUpHost();
     void SetUpWeb();
     void BuildDeck();
+    void AddPresetComposites();
     bool StartController();
     bool StartPlugin();
     void RestartPlugin();
@@ -145,6 +149,8 @@ struct DeckSimulator::State {
     void OnHostClose(ConnectionId connection);
     void OnPageMessage(const std::string& text);
     void OnPageDialMessage(const std::string& type, size_t dial, const json& message);
+    void OnPageCompositeMessage(const std::string& type, size_t composite, const json& message);
+    void SendLater(const StepPress& press);
     void SelectInspector(const json& message);
     void CloseInspector();
     void OnPageOpen(Handle handle);
@@ -245,6 +251,24 @@ void DeckSimulator::State::BuildDeck() {
         contexts.push_back(options.host.KeyContext(VirtualDeck::kDeviceId, i, RandomHex(32)));
     deck = std::make_unique<VirtualDeck>(actions.Entries(), contexts, options.host.PluginUUID(RandomHex(32)),
                                          kPluginVersion, options.host, options.device);
+    AddPresetComposites();
+}
+
+// A "Go live" Multi Action on the first free key (and under OpenDeck a toggle
+// action beside it), so that the demo shows them at once; the page edits them.
+// The plug-in is not there yet: its registration announces the steps.
+void DeckSimulator::State::AddPresetComposites() {
+    const std::string prefix = kActionPrefix;
+    if (auto goLive = deck->AddComposite(DeckComposite::Kind::MultiAction, "Go live")) {
+        deck->AddStep(*goLive, prefix + "streaming-state", RandomHex(32), 1);  // live
+        deck->AddStep(*goLive, prefix + "alerts-pause", RandomHex(32), 0);     // alerts running
+        deck->AddStep(*goLive, prefix + "media-request", RandomHex(32), 0);    // requests on
+    }
+    if (!options.host.IsOpenDeck()) return;
+    if (auto toggle = deck->AddComposite(DeckComposite::Kind::Toggle, "Pause alerts / resume")) {
+        deck->AddStep(*toggle, prefix + "alerts-pause-on", RandomHex(32));
+        deck->AddStep(*toggle, prefix + "alerts-pause-off", RandomHex(32));
+    }
 }
 
 bool DeckSimulator::State::StartController() {
@@ -375,6 +399,7 @@ void DeckSimulator::State::SendToPlugin(const json& message) {
 
 void DeckSimulator::State::Deliver(Outbox out) {
     for (const json& message : out.toPlugin) SendToPlugin(message);
+    for (const StepPress& press : out.later) SendLater(press);
     if (inspectorConnected) {
         for (const json& message : out.toInspector) host->Send(inspector, message.dump());
     }
@@ -383,6 +408,14 @@ void DeckSimulator::State::Deliver(Outbox out) {
         if (message.value("type", "") == "inspector") message["port"] = hostPort;
         BroadcastPages(message);
     }
+}
+
+// A composite key's step press: the event is made when its time comes.
+void DeckSimulator::State::SendLater(const StepPress& press) {
+    auto timer = std::make_shared<asio::steady_timer>(io, press.after);
+    timer->async_wait([this, timer, press](const asio::error_code& error) {
+        if (!error && !shuttingDown) Deliver(deck->StepEvent(press.context, press.down));
+    });
 }
 
 void DeckSimulator::State::OnHostMessage(ConnectionId connection, const std::string& text) {
@@ -452,6 +485,15 @@ void DeckSimulator::State::OnPageMessage(const std::string& text) {
         Deliver(type == "keyDown" ? deck->KeyDown(index.get<size_t>()) : deck->KeyUp(index.get<size_t>()));
     } else if (type == "inspect") {
         SelectInspector(message);
+    } else if (message.contains("composite") && message["composite"].is_number_unsigned()) {
+        OnPageCompositeMessage(type, message["composite"].get<size_t>(), message);
+    } else if (type == "ownIcon" && index.is_number_unsigned() && message.contains("state") &&
+               message["state"].is_number_integer()) {
+        std::string image =
+            message.value("image", json()).is_string() ? message["image"].get<std::string>() : "";
+        Deliver(deck->SetOwnIcon(index.get<size_t>(),
+                                 std::clamp(message["state"].get<int64_t>(), int64_t(-1), int64_t(2)),
+                                 image));
     } else if (message.contains("dial") && message["dial"].is_number_unsigned()) {
         OnPageDialMessage(type, message["dial"].get<size_t>(), message);
     } else if (type == "wake") {
@@ -474,6 +516,9 @@ void DeckSimulator::State::SelectInspector(const json& message) {
         return found->get<size_t>();
     };
     if (auto dial = number("dial")) return Deliver(deck->SelectDialInspector(*dial));
+    auto composite = number("composite");
+    auto step = number("step");
+    if (composite && step) return Deliver(deck->SelectStepInspector(*composite, *step));
     Deliver(deck->SelectInspector(number("index")));
 }
 
@@ -504,6 +549,36 @@ void DeckSimulator::State::OnPageDialMessage(const std::string& type, size_t dia
         Deliver(deck->DialPush(dial, type == "dialDown"));
     } else if (type == "touchTap" && integer("x") && integer("y")) {
         Deliver(deck->TouchTap(dial, *integer("x"), *integer("y"), flag("hold")));
+    }
+}
+
+// The page's composite keys: a press, and the editing of their steps.
+void DeckSimulator::State::OnPageCompositeMessage(const std::string& type, size_t composite,
+                                                  const json& message) {
+    auto step = message.contains("step") && message["step"].is_number_unsigned()
+                    ? std::optional<size_t>(message["step"].get<size_t>())
+                    : std::nullopt;
+    if (type == "compositePress") {
+        // A run goes to its end before the key runs again, as on the device.
+        auto now = std::chrono::steady_clock::now();
+        auto running = runningUntil.find(composite);
+        if (running != runningUntil.end() && running->second > now) {
+            BroadcastPages({{"type", "log"}, {"kind", "host"}, {"text", "still running the last press"}});
+            return;
+        }
+        Outbox out = deck->PressComposite(composite);
+        std::chrono::milliseconds last{0};
+        for (const StepPress& press : out.later) last = std::max(last, press.after);
+        runningUntil[composite] = now + last;
+        Deliver(std::move(out));
+    } else if (type == "compositeAdd" && message.value("action", json()).is_string()) {
+        Deliver(deck->AddStep(composite, message["action"].get<std::string>(), RandomHex(32)));
+    } else if (type == "compositeRemove" && step) {
+        Deliver(deck->RemoveStep(composite, *step));
+        if (!deck->InspectorSelected()) CloseInspector();
+    } else if (type == "compositePick" && step && message.value("state", json()).is_number_integer()) {
+        int state = static_cast<int>(std::clamp(message["state"].get<int64_t>(), int64_t(-1), int64_t(2)));
+        Deliver(deck->PickStepState(composite, *step, state));
     }
 }
 

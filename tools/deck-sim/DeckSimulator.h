@@ -6,8 +6,9 @@
 // controller simulator). The protocol decisions are VirtualDeck's; this class
 // moves messages between it and the connections.
 //
-// Threads: everything (both endpoints, signals, timers, child exits) runs on
-// the one thread that calls Run; no locks. The controller simulator's launcher
+// Threads: everything (both endpoints, signals, timers such as a Multi
+// Action's step presses, child exits) runs on the one thread that calls Run;
+// no locks. The controller simulator's launcher
 // reads its lines on its own thread and only posts them to that loop.
 
 #include <memory>

@@ -26,6 +26,31 @@ constexpr size_t kFeedbackText = 1 << 20;  // a data URL of a large picture
 constexpr int kStripWidth = 200;           // of one dial
 constexpr int kStripHeight = 100;
 constexpr const char* kTriggers[] = {"rotate", "push", "touch", "longTouch"};
+constexpr size_t kOwnIconText = 1 << 20;  // a large picture as a data URL
+// How the hosts run a composite key's steps: each step's press is let go
+// after kStepHold, and the next step follows kStepGap after that.
+constexpr std::chrono::milliseconds kStepHold{100};
+constexpr std::chrono::milliseconds kStepGap{100};
+constexpr size_t kMostSteps = 32;
+
+const std::string& StateMember(const std::vector<std::string>& perState, int state) {
+    static const std::string none;
+    return state >= 0 && size_t(state) < perState.size() ? perState[size_t(state)] : none;
+}
+
+// What the host calls a state: its manifest name, else its number.
+std::string StateName(const ActionEntry& action, size_t state) {
+    if (state < action.states.size() && !action.states[state].name.empty()) return action.states[state].name;
+    return "State " + std::to_string(state + 1);
+}
+
+// A whole number in a JSON value, or nothing.
+std::optional<int> IntegerMember(const json& object, const char* key) {
+    if (!object.is_object()) return std::nullopt;
+    auto found = object.find(key);
+    if (found == object.end() || !found->is_number_integer()) return std::nullopt;
+    return static_cast<int>(std::clamp<int64_t>(found->get<int64_t>(), -1000, 1000));
+}
 
 // A built-in layout, or a layout file's path inside the plug-in folder.
 bool IsLayoutName(const std::string& layout) {
@@ -48,6 +73,21 @@ void Outbox::Append(Outbox other) {
     for (auto& message : other.toPlugin) toPlugin.push_back(std::move(message));
     for (auto& message : other.toInspector) toInspector.push_back(std::move(message));
     for (auto& message : other.toPage) toPage.push_back(std::move(message));
+    for (auto& press : other.later) later.push_back(std::move(press));
+}
+
+std::string DeckKey::ShownImage() const {
+    return StateMember(images, state);
+}
+
+bool DeckKey::ShowsOwnIcon() const {
+    return !StateMember(ownIcons, state).empty();
+}
+
+std::string DeckKey::HostImage() const {
+    if (ShowsOwnIcon()) return StateMember(ownIcons, state);
+    std::string picture = action.StateImage(static_cast<size_t>(std::max(state, 0)));
+    return picture.empty() ? "" : "/plugin/" + picture + "@2x.png";
 }
 
 VirtualDeck::VirtualDeck(const std::vector<ActionEntry>& actions, const std::vector<std::string>& contexts,
@@ -96,6 +136,9 @@ Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
     for (const DeckDial& dial : m_dials) {
         if (dial.occupied) appearing.push_back(&dial.placed);
     }
+    for (const DeckComposite& composite : m_composites) {
+        for (const DeckKey& step : composite.steps) appearing.push_back(&step);
+    }
     for (const DeckKey* key : appearing) {
         out.toPlugin.push_back(KeyEvent("willAppear", *key));
         if (m_host.AnnouncesTitleParameters())
@@ -127,54 +170,90 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
     }
 
     if (DeckDial* dial = FindDial(context)) return FromPluginForDial(*dial, event, payload);
-    DeckKey* key = FindKey(context);
-    if (!key) {
+    Instance found = FindInstance(context);
+    if (!found.key) {
         out.toPage.push_back(PageLog("host", "ignored '" + event + "' for an unknown context"));
         return out;
     }
-    size_t index = static_cast<size_t>(key - m_keys.data());
-    bool inspectorOpen = InspectorShows(*key);
+    DeckKey& key = *found.key;
+    bool inspectorOpen = InspectorShows(key);
 
     if (event == "setImage") {
-        std::string image = StringMember(payload, "image");
-        if (!image.empty() && !IsImageDataUrl(image)) {
-            out.toPage.push_back(
-                PageLog("host", "ignored an image that is not a data URL for " + key->action.name));
-            return out;
-        }
-        key->image = image;
-        out.toPage.push_back({{"type", "key"}, {"key", KeyView(index)}});
+        if (SetImage(key, payload, out)) out.toPage.push_back(InstanceView(found));
     } else if (event == "setTitle") {
-        key->title = StringMember(payload, "title");
-        out.toPage.push_back({{"type", "key"}, {"key", KeyView(index)}});
+        key.title = StringMember(payload, "title");
+        out.toPage.push_back(InstanceView(found));
     } else if (event == "setState") {
-        if (payload.is_object() && payload.contains("state") && payload["state"].is_number_integer()) {
-            key->state = payload["state"].get<int>();
-        }
+        if (SetState(key, payload, out)) out.toPage.push_back(InstanceView(found));
     } else if (event == "setSettings") {
         if (!payload.is_object()) {
             out.toPage.push_back(
-                PageLog("host", "ignored settings that are not an object for " + key->action.name));
+                PageLog("host", "ignored settings that are not an object for " + key.action.name));
             return out;
         }
         // The plug-in stores every key's settings when it appears: list changes only.
-        if (payload != key->settings) {
+        if (payload != key.settings) {
             out.toPage.push_back(
-                PageLog("plugin", "stored settings of " + key->action.name + ": " + payload.dump()));
+                PageLog("plugin", "stored settings of " + key.action.name + ": " + payload.dump()));
         }
-        key->settings = payload;
-        if (inspectorOpen) out.toInspector.push_back(SettingsEvent(*key));
+        key.settings = payload;
+        if (inspectorOpen) out.toInspector.push_back(SettingsEvent(key));
     } else if (event == "getSettings") {
-        out.toPlugin.push_back(SettingsEvent(*key));
+        out.toPlugin.push_back(SettingsEvent(key));
     } else if (event == "sendToPropertyInspector") {
-        RelayToInspector(*key, payload, out);
+        RelayToInspector(key, payload, out);
     } else if (event == "showOk" || event == "showAlert") {
-        out.toPage.push_back(
-            {{"type", "flash"}, {"index", index}, {"kind", event == "showOk" ? "ok" : "alert"}});
+        // A step's mark shows on its composite key.
+        json flash = {{"type", "flash"}, {"kind", event == "showOk" ? "ok" : "alert"}};
+        if (found.composite)
+            flash["composite"] = *found.composite;
+        else
+            flash["index"] = *found.keyIndex;
+        out.toPage.push_back(std::move(flash));
     } else {
         out.toPage.push_back(PageLog("plugin", "unknown command '" + event + "'"));
     }
     return out;
+}
+
+// setImage: for one state when the payload names one, else for every state;
+// no image gives the state back to the host's own picture.
+bool VirtualDeck::SetImage(DeckKey& key, const json& payload, Outbox& out) const {
+    std::string image = StringMember(payload, "image");
+    if (!image.empty() && !IsImageDataUrl(image)) {
+        out.toPage.push_back(
+            PageLog("host", "ignored an image that is not a data URL for " + key.action.name));
+        return false;
+    }
+    size_t count = key.action.StateCount();
+    key.images.resize(count);
+    if (payload.is_object() && payload.contains("state")) {
+        std::optional<int> state = IntegerMember(payload, "state");
+        if (!state || *state < 0 || size_t(*state) >= count) {
+            out.toPage.push_back(PageLog(
+                "host", "ignored an image for state " + payload["state"].dump() + " of " + key.action.name));
+            return false;
+        }
+        key.images[size_t(*state)] = image;
+    } else {
+        key.images.assign(count, image);
+    }
+    return true;
+}
+
+// setState: a state the action declares; false (and a log line) for anything else.
+bool VirtualDeck::SetState(DeckKey& key, const json& payload, Outbox& out) const {
+    std::optional<int> state = IntegerMember(payload, "state");
+    if (!state || *state < 0 || size_t(*state) >= key.action.StateCount()) {
+        std::string given =
+            payload.is_object() && payload.contains("state") ? payload["state"].dump() : "none";
+        out.toPage.push_back(PageLog("host", "ignored state " + given + " for " + key.action.name +
+                                                 ": it has " + std::to_string(key.action.StateCount()) +
+                                                 " state(s)"));
+        return false;
+    }
+    key.state = *state;
+    return true;
 }
 
 Outbox VirtualDeck::FromPluginForDial(DeckDial& dial, const std::string& event, const json& payload) {
@@ -196,7 +275,7 @@ Outbox VirtualDeck::FromPluginForDial(DeckDial& dial, const std::string& event, 
                 PageLog("host", "ignored an image that is not a data URL for " + placed.action.name));
             return out;
         }
-        placed.image = image;
+        placed.images.assign(1, image);
     } else if (event == "setSettings") {
         if (!payload.is_object()) {
             out.toPage.push_back(
@@ -380,8 +459,21 @@ Outbox VirtualDeck::KeyDown(size_t index) {
 
 Outbox VirtualDeck::KeyUp(size_t index) {
     Outbox out;
-    if (index < m_keys.size()) out.toPlugin.push_back(KeyEvent("keyUp", m_keys[index]));
+    if (index >= m_keys.size()) return out;
+    out.toPlugin.push_back(KeyEvent("keyUp", m_keys[index]));
+    int before = m_keys[index].state;
+    ReleasedByHost(m_keys[index], false);
+    if (m_keys[index].state != before) out.toPage.push_back({{"type", "key"}, {"key", KeyView(index)}});
     return out;
+}
+
+// A two-state action that leaves its states to the host flips at each
+// release of a key; OpenDeck's multi action flips such children after a run.
+// The Stream Deck application's Multi Action leaves its steps' states alone.
+void VirtualDeck::ReleasedByHost(DeckKey& key, bool openDeckMulti) {
+    if (key.action.StateCount() != 2 || !key.action.automaticStates) return;
+    if (key.inMultiAction && !openDeckMulti) return;
+    key.state = 1 - key.state;
 }
 
 Outbox VirtualDeck::SystemWokeUp() {
@@ -393,17 +485,27 @@ Outbox VirtualDeck::SystemWokeUp() {
 
 Outbox VirtualDeck::SelectInspector(std::optional<size_t> index) {
     if (!index) return OpenInspector(std::nullopt);
-    return OpenInspector(InspectorTarget{false, *index});
+    return OpenInspector(InspectorTarget{InspectorTarget::Where::Key, *index});
 }
 
 Outbox VirtualDeck::SelectDialInspector(size_t dial) {
-    return OpenInspector(InspectorTarget{true, dial});
+    return OpenInspector(InspectorTarget{InspectorTarget::Where::Dial, dial});
+}
+
+Outbox VirtualDeck::SelectStepInspector(size_t composite, size_t step) {
+    return OpenInspector(InspectorTarget{InspectorTarget::Where::Step, composite, step});
 }
 
 const DeckKey* VirtualDeck::Inspected() const {
     if (!m_inspector) return nullptr;
     size_t index = m_inspector->index;
-    if (!m_inspector->dial) return index < m_keys.size() ? &m_keys[index] : nullptr;
+    if (m_inspector->where == InspectorTarget::Where::Key)
+        return index < m_keys.size() ? &m_keys[index] : nullptr;
+    if (m_inspector->where == InspectorTarget::Where::Step) {
+        if (index >= m_composites.size() || m_inspector->step >= m_composites[index].steps.size())
+            return nullptr;
+        return &m_composites[index].steps[m_inspector->step];
+    }
     return index < m_dials.size() && m_dials[index].occupied ? &m_dials[index].placed : nullptr;
 }
 
@@ -427,12 +529,19 @@ Outbox VirtualDeck::OpenInspector(std::optional<InspectorTarget> target) {
         json actionInfo = {{"action", key->action.uuid},
                            {"context", key->context},
                            {"device", kDeviceId},
-                           {"payload",
-                            {{"controller", key->controller},
-                             {"coordinates", {{"column", key->column}, {"row", key->row}}},
-                             {"settings", key->settings},
-                             {"state", key->state}}}};
-        view[m_inspector->dial ? "dial" : "index"] = m_inspector->index;
+                           {"payload", InstancePayload(*key)}};
+        switch (m_inspector->where) {
+            case InspectorTarget::Where::Key:
+                view["index"] = m_inspector->index;
+                break;
+            case InspectorTarget::Where::Dial:
+                view["dial"] = m_inspector->index;
+                break;
+            case InspectorTarget::Where::Step:
+                view["composite"] = m_inspector->index;
+                view["step"] = m_inspector->step;
+                break;
+        }
         view["name"] = key->action.name;
         view["url"] = "/plugin/" + key->action.propertyInspectorPath;
         view["uuid"] = key->context;
@@ -459,7 +568,11 @@ Outbox VirtualDeck::InspectorAppeared() {
                             {"context", key->context},
                             {"device", kDeviceId},
                             {"event", "propertyInspectorDidAppear"}});
-    std::string on = m_inspector->dial ? " on dial " + std::to_string(m_inspector->index + 1) : "";
+    std::string on = m_inspector->where == InspectorTarget::Where::Dial
+                         ? " on dial " + std::to_string(m_inspector->index + 1)
+                     : m_inspector->where == InspectorTarget::Where::Step
+                         ? " in " + m_composites[m_inspector->index].name
+                         : "";
     out.toPage.push_back(PageLog("host", "settings of " + key->action.name + on + " opened"));
     return out;
 }
@@ -532,9 +645,13 @@ json VirtualDeck::Snapshot(bool pluginConnected) const {
     json dials = json::array();
     for (size_t i = 0; i < m_dials.size(); ++i) dials.push_back(DialView(i));
     json dialActions = json::array();
+    json stepActions = json::array();
     for (const ActionEntry& action : m_actions) {
         if (action.encoder) dialActions.push_back({{"action", action.uuid}, {"name", action.name}});
+        if (action.inMultiActions) stepActions.push_back({{"action", action.uuid}, {"name", action.name}});
     }
+    json composites = json::array();
+    for (size_t i = 0; i < m_composites.size(); ++i) composites.push_back(CompositeView(i));
     return {{"type", "snapshot"},
             {"device",
              {{"id", kDeviceId},
@@ -546,6 +663,8 @@ json VirtualDeck::Snapshot(bool pluginConnected) const {
             {"keys", keys},
             {"dials", dials},
             {"dialActions", dialActions},
+            {"composites", composites},
+            {"stepActions", stepActions},
             {"plugin", {{"connected", pluginConnected}}}};
 }
 
@@ -556,11 +675,34 @@ DeckDial* VirtualDeck::FindDial(const std::string& context) {
     return nullptr;
 }
 
-DeckKey* VirtualDeck::FindKey(const std::string& context) {
-    for (DeckKey& key : m_keys) {
-        if (key.context == context) return &key;
+VirtualDeck::Instance VirtualDeck::FindInstance(const std::string& context) {
+    for (size_t i = 0; i < m_keys.size(); ++i) {
+        if (m_keys[i].context == context) return {&m_keys[i], i, std::nullopt};
     }
-    return nullptr;
+    for (size_t i = 0; i < m_composites.size(); ++i) {
+        for (DeckKey& step : m_composites[i].steps) {
+            if (step.context == context) return {&step, std::nullopt, i};
+        }
+    }
+    return {};
+}
+
+json VirtualDeck::InstanceView(const Instance& found) const {
+    if (found.composite) return {{"type", "composite"}, {"composite", CompositeView(*found.composite)}};
+    return {{"type", "key"}, {"key", KeyView(*found.keyIndex)}};
+}
+
+// The payload the host gives with an instance's events. A step of the
+// Stream Deck application's Multi Action has no coordinates; OpenDeck gives
+// its children the coordinates of the key they sit on.
+json VirtualDeck::InstancePayload(const DeckKey& key) const {
+    json payload = {{"controller", key.controller},
+                    {"isInMultiAction", key.inMultiAction},
+                    {"settings", key.settings},
+                    {"state", key.state}};
+    if (!key.inMultiAction || m_host.IsOpenDeck())
+        payload["coordinates"] = {{"column", key.column}, {"row", key.row}};
+    return payload;
 }
 
 json VirtualDeck::KeyEvent(const char* event, const DeckKey& key) const {
@@ -568,12 +710,7 @@ json VirtualDeck::KeyEvent(const char* event, const DeckKey& key) const {
             {"context", key.context},
             {"device", kDeviceId},
             {"event", event},
-            {"payload",
-             {{"controller", key.controller},
-              {"coordinates", {{"column", key.column}, {"row", key.row}}},
-              {"isInMultiAction", false},
-              {"settings", key.settings},
-              {"state", key.state}}}};
+            {"payload", InstancePayload(key)}};
 }
 
 json VirtualDeck::DialEvent(const char* event, const DeckKey& placed) const {
@@ -588,25 +725,38 @@ json VirtualDeck::DialEvent(const char* event, const DeckKey& placed) const {
 }
 
 json VirtualDeck::SettingsEvent(const DeckKey& key) const {
+    json payload = InstancePayload(key);
+    payload.erase("controller");
+    payload.erase("state");
     return {{"action", key.action.uuid},
             {"context", key.context},
             {"device", kDeviceId},
             {"event", "didReceiveSettings"},
-            {"payload",
-             {{"coordinates", {{"column", key.column}, {"row", key.row}}},
-              {"isInMultiAction", false},
-              {"settings", key.settings}}}};
+            {"payload", payload}};
 }
 
 json VirtualDeck::KeyView(size_t index) const {
     const DeckKey& key = m_keys[index];
-    std::string fallback =
-        key.action.stateImage.empty() ? "" : "/plugin/" + key.action.stateImage + "@2x.png";
-    return {{"index", index},          {"action", key.action.uuid},
-            {"name", key.action.name}, {"context", key.context},
-            {"column", key.column},    {"row", key.row},
-            {"image", key.image},      {"defaultImage", fallback},
-            {"title", key.title},      {"hasInspector", !key.action.propertyInspectorPath.empty()}};
+    json states = json::array();
+    for (size_t state = 0; state < key.action.StateCount(); ++state) {
+        std::string picture = key.action.StateImage(state);
+        states.push_back({{"name", StateName(key.action, state)},
+                          {"ownIcon", StateMember(key.ownIcons, int(state))},
+                          {"picture", picture.empty() ? "" : "/plugin/" + picture + "@2x.png"}});
+    }
+    return {{"index", index},
+            {"action", key.action.uuid},
+            {"name", key.action.name},
+            {"context", key.context},
+            {"column", key.column},
+            {"row", key.row},
+            {"image", key.ShownImage()},
+            {"defaultImage", key.HostImage()},
+            {"ownIcon", key.ShowsOwnIcon()},
+            {"state", key.state},
+            {"states", states},
+            {"title", key.title},
+            {"hasInspector", !key.action.propertyInspectorPath.empty()}};
 }
 
 json VirtualDeck::DialView(size_t index) const {
@@ -614,9 +764,9 @@ json VirtualDeck::DialView(size_t index) const {
     json view = {{"index", index}, {"occupied", dial.occupied}};
     if (!dial.occupied) return view;
     const ActionEntry& action = dial.placed.action;
-    std::string picture = !action.encoderIcon.empty()  ? "/plugin/" + action.encoderIcon + ".png"
-                          : !action.stateImage.empty() ? "/plugin/" + action.stateImage + "@2x.png"
-                                                       : "";
+    std::string picture = !action.encoderIcon.empty()    ? "/plugin/" + action.encoderIcon + ".png"
+                          : !action.StateImage().empty() ? "/plugin/" + action.StateImage() + "@2x.png"
+                                                         : "";
     view.update({{"action", action.uuid},
                  {"name", action.name},
                  {"context", dial.placed.context},
@@ -624,10 +774,189 @@ json VirtualDeck::DialView(size_t index) const {
                  {"feedback", dial.feedback},
                  {"triggers", dial.triggers},
                  {"title", dial.placed.title},
-                 {"image", dial.placed.image},
+                 {"image", dial.placed.ShownImage()},
                  {"defaultImage", picture},
                  {"hasInspector", !action.propertyInspectorPath.empty()}});
     return view;
+}
+
+// ---- composite keys
+
+bool VirtualDeck::KeyFree(int column, int row) const {
+    for (const DeckKey& key : m_keys) {
+        if (key.column == column && key.row == row) return false;
+    }
+    for (const DeckComposite& composite : m_composites) {
+        if (composite.column == column && composite.row == row) return false;
+    }
+    return true;
+}
+
+std::optional<size_t> VirtualDeck::AddComposite(DeckComposite::Kind kind, const std::string& name) {
+    for (int position = 0; position < m_device.Keys(); ++position) {
+        int column = position % m_device.columns;
+        int row = position / m_device.columns;
+        if (!KeyFree(column, row)) continue;
+        DeckComposite composite;
+        composite.kind = kind;
+        composite.name = name;
+        composite.column = column;
+        composite.row = row;
+        m_composites.push_back(std::move(composite));
+        return m_composites.size() - 1;
+    }
+    return std::nullopt;
+}
+
+Outbox VirtualDeck::AddStep(size_t index, const std::string& actionUuid, const std::string& randomHex,
+                            std::optional<int> desiredState) {
+    Outbox out;
+    if (index >= m_composites.size()) return out;
+    DeckComposite& composite = m_composites[index];
+    auto action = std::find_if(m_actions.begin(), m_actions.end(),
+                               [&](const ActionEntry& entry) { return entry.uuid == actionUuid; });
+    if (action == m_actions.end() || !action->inMultiActions || composite.steps.size() >= kMostSteps) {
+        out.toPage.push_back(PageLog("host", "cannot add " + actionUuid + " to " + composite.name));
+        return out;
+    }
+    DeckKey step;
+    step.action = *action;
+    step.column = composite.column;
+    step.row = composite.row;
+    step.inMultiAction = true;
+    size_t position = size_t(composite.row * m_device.columns + composite.column);
+    step.context = m_host.KeyContext(kDeviceId, position, randomHex, "Keypad", ++composite.childSerial);
+    // Only the Stream Deck application's Multi Action offers a state picker.
+    if (!m_host.IsOpenDeck() && composite.kind == DeckComposite::Kind::MultiAction &&
+        action->StateCount() == 2) {
+        step.desiredState = std::clamp(desiredState.value_or(0), 0, 1);
+    }
+    out.toPlugin.push_back(KeyEvent("willAppear", step));
+    if (m_host.AnnouncesTitleParameters())
+        out.toPlugin.push_back(HostFlavour::TitleParameters(out.toPlugin.back(), ""));
+    composite.steps.push_back(std::move(step));
+    out.toPage.push_back(PageLog("host", "added " + action->name + " to " + composite.name));
+    out.toPage.push_back({{"type", "composite"}, {"composite", CompositeView(index)}});
+    return out;
+}
+
+Outbox VirtualDeck::RemoveStep(size_t index, size_t step) {
+    Outbox out;
+    if (index >= m_composites.size() || step >= m_composites[index].steps.size()) return out;
+    DeckComposite& composite = m_composites[index];
+    // The step's page closes first; a later step's page moves up with it.
+    bool sameComposite =
+        m_inspector && m_inspector->where == InspectorTarget::Where::Step && m_inspector->index == index;
+    if (sameComposite && m_inspector->step == step)
+        out.Append(OpenInspector(std::nullopt));
+    else if (sameComposite && m_inspector->step > step)
+        --m_inspector->step;
+    out.toPlugin.push_back(KeyEvent("willDisappear", composite.steps[step]));
+    out.toPage.push_back(
+        PageLog("host", "removed " + composite.steps[step].action.name + " from " + composite.name));
+    composite.steps.erase(composite.steps.begin() + static_cast<std::ptrdiff_t>(step));
+    if (composite.next >= composite.steps.size()) composite.next = 0;
+    out.toPage.push_back({{"type", "composite"}, {"composite", CompositeView(index)}});
+    return out;
+}
+
+Outbox VirtualDeck::PickStepState(size_t index, size_t step, int state) {
+    Outbox out;
+    if (index >= m_composites.size() || step >= m_composites[index].steps.size()) return out;
+    DeckKey& picked = m_composites[index].steps[step];
+    if (!picked.desiredState || state < 0 || state > 1) {
+        out.toPage.push_back(PageLog("host", "no state to pick for " + picked.action.name));
+        return out;
+    }
+    picked.desiredState = state;
+    out.toPage.push_back({{"type", "composite"}, {"composite", CompositeView(index)}});
+    return out;
+}
+
+Outbox VirtualDeck::PressComposite(size_t index) {
+    Outbox out;
+    if (index >= m_composites.size()) return out;
+    DeckComposite& composite = m_composites[index];
+    out.toPage.push_back(PageLog("host", "pressed " + composite.name));
+    if (composite.steps.empty()) return out;
+    if (composite.kind == DeckComposite::Kind::Toggle) {
+        // The child of the toggle's current state: pressed, never let go.
+        out.later.push_back({std::chrono::milliseconds(0), composite.steps[composite.next].context, true});
+        composite.next = (composite.next + 1) % composite.steps.size();
+        out.toPage.push_back({{"type", "composite"}, {"composite", CompositeView(index)}});
+        return out;
+    }
+    std::chrono::milliseconds at{0};
+    for (const DeckKey& step : composite.steps) {
+        out.later.push_back({at, step.context, true});
+        out.later.push_back({at + kStepHold, step.context, false});
+        at += kStepHold + kStepGap;
+    }
+    return out;
+}
+
+Outbox VirtualDeck::StepEvent(const std::string& context, bool down) {
+    Outbox out;
+    Instance found = FindInstance(context);
+    if (!found.key || !found.composite) return out;
+    DeckKey& step = *found.key;
+    json event = KeyEvent(down ? "keyDown" : "keyUp", step);
+    if (step.desiredState) event["payload"]["userDesiredState"] = *step.desiredState;
+    out.toPlugin.push_back(std::move(event));
+    if (down) return out;
+    int before = step.state;
+    ReleasedByHost(step, m_host.IsOpenDeck());
+    if (step.state != before) out.toPage.push_back(InstanceView(found));
+    return out;
+}
+
+Outbox VirtualDeck::SetOwnIcon(size_t index, int state, const std::string& image) {
+    Outbox out;
+    if (index >= m_keys.size()) return out;
+    DeckKey& key = m_keys[index];
+    if (state < 0 || size_t(state) >= key.action.StateCount()) {
+        out.toPage.push_back(PageLog("host", key.action.name + " has no state " + std::to_string(state)));
+        return out;
+    }
+    if (!image.empty() && (!IsImageDataUrl(image) || image.size() > kOwnIconText)) {
+        out.toPage.push_back(PageLog("host", "ignored an icon that is no picture of at most 1 MiB"));
+        return out;
+    }
+    key.ownIcons.resize(key.action.StateCount());
+    key.ownIcons[size_t(state)] = image;
+    // The host shows the user's choice at once, over what the plug-in drew.
+    key.images.resize(key.action.StateCount());
+    key.images[size_t(state)].clear();
+    out.toPage.push_back(
+        PageLog("host", (image.empty() ? "took away the own icon of " : "set an own icon on ") +
+                            key.action.name + ", " + StateName(key.action, size_t(state))));
+    out.toPage.push_back({{"type", "key"}, {"key", KeyView(index)}});
+    return out;
+}
+
+json VirtualDeck::CompositeView(size_t index) const {
+    const DeckComposite& composite = m_composites[index];
+    json steps = json::array();
+    for (const DeckKey& step : composite.steps) {
+        json states = json::array();
+        for (size_t state = 0; state < step.action.StateCount(); ++state)
+            states.push_back(StateName(step.action, state));
+        steps.push_back({{"action", step.action.uuid},
+                         {"name", step.action.name},
+                         {"context", step.context},
+                         {"state", step.state},
+                         {"states", states},
+                         {"desiredState", step.desiredState ? json(*step.desiredState) : json()},
+                         {"hasInspector", !step.action.propertyInspectorPath.empty()}});
+    }
+    return {{"index", index},
+            {"kind", composite.kind == DeckComposite::Kind::Toggle ? "toggle" : "multi"},
+            {"name", composite.name},
+            {"column", composite.column},
+            {"row", composite.row},
+            {"next", composite.next},
+            {"picksStates", !m_host.IsOpenDeck() && composite.kind == DeckComposite::Kind::MultiAction},
+            {"steps", steps}};
 }
 
 json VirtualDeck::PageLog(const std::string& kind, const std::string& text) const {

@@ -1,13 +1,15 @@
 #pragma once
-// What the Stream Deck application knows about one virtual device and the
-// plug-in's keys and dials on it, and how it answers each party: the
+// What the Stream Deck application knows about one virtual device, the
+// plug-in's keys and dials on it and the host's own Multi Action keys whose
+// steps are the plug-in's actions, and how it answers each party: the
 // plug-in's commands, the property inspector's messages and the page's key
-// presses, dial turns and strip taps.
+// presses, dial turns, strip taps, Multi Action edits and own icons.
 // It does no I/O: every operation returns the messages to send, and the
 // simulator's server delivers them.
 //
 // Threads: not thread-safe; the simulator's single event-loop thread owns it.
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -17,11 +19,21 @@
 #include "DeviceModel.h"
 #include "support/HostFlavour.h"
 
+// A press or release of a composite key's step that the host sends later:
+// the server asks for the event (StepEvent) when its time comes, so that it
+// carries the step's state and settings of that moment.
+struct StepPress {
+    std::chrono::milliseconds after{0};  // from the composite key's press
+    std::string context;                 // the step's
+    bool down = true;
+};
+
 // Messages to deliver, in order, to each party.
 struct Outbox {
     std::vector<nlohmann::json> toPlugin;
     std::vector<nlohmann::json> toInspector;
     std::vector<nlohmann::json> toPage;
+    std::vector<StepPress> later;
 
     void Append(Outbox other);
 };
@@ -32,10 +44,41 @@ struct DeckKey {
     int column = 0;
     int row = 0;
     nlohmann::json settings = nlohmann::json::object();  // as the host stores them
-    std::string image;                                   // latest data URL; empty: the default picture
+    // Per state: the latest data URL the plug-in set; empty (or missing): the
+    // host's own picture of that state.
+    std::vector<std::string> images;
+    // Per state: the user's own icon, a data URL; empty (or missing): the
+    // manifest's picture of that state.
+    std::vector<std::string> ownIcons;
     std::string title;
     int state = 0;
     std::string controller = "Keypad";  // "Encoder" for a dial
+    bool inMultiAction = false;         // a step of a composite key
+    // A Multi Action step of a two-state action: the state the user picked.
+    std::optional<int> desiredState;
+
+    // What the plug-in set for the current state; empty: the host's picture.
+    std::string ShownImage() const;
+    // The host's picture of the current state: the user's own icon, else the
+    // manifest's ("/plugin/…@2x.png"); empty: none.
+    std::string HostImage() const;
+    bool ShowsOwnIcon() const;
+};
+
+// A key of the host's own whose steps are instances of the plug-in's actions:
+// the Stream Deck application's Multi Action (each step pressed and released
+// in turn; a two-state step says which state the user picked), OpenDeck's
+// multi action (the same without the picked state), or OpenDeck's toggle
+// action (one child per press, in turn, pressed and never released).
+struct DeckComposite {
+    enum class Kind { MultiAction, Toggle };
+    Kind kind = Kind::MultiAction;
+    std::string name;
+    int column = 0;
+    int row = 0;
+    std::vector<DeckKey> steps;  // each its own context and settings, inMultiAction
+    size_t next = 0;             // a toggle action: the child the next press runs
+    size_t childSerial = 0;      // the last child number given (OpenDeck's context index)
 };
 
 // A dial with its 200×100 part of the touch strip, and the action on it.
@@ -69,6 +112,7 @@ public:
     const std::string& PluginUUID() const { return m_pluginUUID; }
     const std::vector<DeckKey>& Keys() const { return m_keys; }
     const std::vector<DeckDial>& Dials() const { return m_dials; }
+    const std::vector<DeckComposite>& Composites() const { return m_composites; }
     const DeviceModel& Device() const { return m_device; }
 
     // The plug-in's first message; a valid registration yields the device and
@@ -90,6 +134,26 @@ public:
     Outbox DialPush(size_t dial, bool down);
     Outbox TouchTap(size_t dial, int x, int y, bool hold);
 
+    // A composite key on the first free key of the device, with no steps;
+    // nothing when the device has no free key.
+    std::optional<size_t> AddComposite(DeckComposite::Kind kind, const std::string& name);
+    // Adds a step of |actionUuid| (context made from |randomHex| as the host
+    // makes them); a two-state step of a Stream Deck Multi Action starts with
+    // |desiredState| picked (0 when not given).
+    Outbox AddStep(size_t composite, const std::string& actionUuid, const std::string& randomHex,
+                   std::optional<int> desiredState = std::nullopt);
+    Outbox RemoveStep(size_t composite, size_t step);
+    // The state picker of a Stream Deck Multi Action's two-state step.
+    Outbox PickStepState(size_t composite, size_t step, int state);
+    // The page pressed a composite key: the step presses to send, in |later|.
+    Outbox PressComposite(size_t composite);
+    // The keyDown or keyUp of a step whose time has come; nothing when the
+    // step has gone meanwhile.
+    Outbox StepEvent(const std::string& context, bool down);
+    // The user gives a key their own icon for |state|, or with an empty
+    // |image| takes it away; the host shows it at once.
+    Outbox SetOwnIcon(size_t index, int state, const std::string& image);
+
     // The computer has woken up from sleep.
     Outbox SystemWokeUp();
 
@@ -98,6 +162,8 @@ public:
     Outbox SelectInspector(std::optional<size_t> index);
     // The same for the action on a dial; its page is told it is on a dial.
     Outbox SelectDialInspector(size_t dial);
+    // The same for a composite key's step; its page is told it is in a Multi Action.
+    Outbox SelectStepInspector(size_t composite, size_t step);
     // Whether a key's or a dial's inspector is selected.
     bool InspectorSelected() const { return Inspected() != nullptr; }
     // An inspector's first message: true when it registers the selected key or dial.
@@ -110,10 +176,18 @@ public:
     nlohmann::json Snapshot(bool pluginConnected) const;
 
 private:
-    // Whose inspector is selected: a key's or a dial's, by index.
+    // Whose inspector is selected: a key's, a dial's or a composite key's step, by index.
     struct InspectorTarget {
-        bool dial = false;
-        size_t index = 0;
+        enum class Where { Key, Dial, Step };
+        Where where = Where::Key;
+        size_t index = 0;  // of the key, dial or composite key
+        size_t step = 0;
+    };
+    // An action instance found by its context, and where it sits.
+    struct Instance {
+        DeckKey* key = nullptr;
+        std::optional<size_t> keyIndex;   // a key of the device
+        std::optional<size_t> composite;  // a step of this composite key
     };
 
     // The key, or the action on the dial, whose inspector is selected; null for none.
@@ -122,7 +196,16 @@ private:
     Outbox OpenInspector(std::optional<InspectorTarget> target);
     bool InspectorShows(const DeckKey& key) const;
     void RelayToInspector(const DeckKey& key, const nlohmann::json& payload, Outbox& out) const;
-    DeckKey* FindKey(const std::string& context);
+    Instance FindInstance(const std::string& context);
+    // The page's update of where |found| sits.
+    nlohmann::json InstanceView(const Instance& found) const;
+    void ReleasedByHost(DeckKey& key, bool openDeckMulti);
+    // False (and a log line) when the payload is refused.
+    bool SetImage(DeckKey& key, const nlohmann::json& payload, Outbox& out) const;
+    bool SetState(DeckKey& key, const nlohmann::json& payload, Outbox& out) const;
+    nlohmann::json InstancePayload(const DeckKey& key) const;
+    nlohmann::json CompositeView(size_t index) const;
+    bool KeyFree(int column, int row) const;
     DeckDial* FindDial(const std::string& context);
     DeckDial* OccupiedDial(size_t dial);
     Outbox FromPluginForDial(DeckDial& dial, const std::string& event, const nlohmann::json& payload);
@@ -141,6 +224,7 @@ private:
     std::vector<ActionEntry> m_actions;  // every action, for placing on dials
     std::vector<DeckKey> m_keys;
     std::vector<DeckDial> m_dials;
+    std::vector<DeckComposite> m_composites;
     DeviceModel m_device;
     std::string m_pluginUUID;
     std::string m_pluginVersion;

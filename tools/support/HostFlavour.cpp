@@ -22,10 +22,10 @@ std::string HostFlavour::PluginUUID(const std::string& randomHex) const {
 }
 
 std::string HostFlavour::KeyContext(const std::string& device, size_t position, const std::string& randomHex,
-                                    const std::string& controller) const {
+                                    const std::string& controller, size_t index) const {
     if (!IsOpenDeck()) return randomHex;
-    // One profile, no multi-actions: the last part is always 0.
-    return device + ".Default." + controller + "." + std::to_string(position) + ".0";
+    // One profile, named as OpenDeck names its first one.
+    return device + ".Default." + controller + "." + std::to_string(position) + "." + std::to_string(index);
 }
 
 unsigned short HostFlavour::FirstPort() const {

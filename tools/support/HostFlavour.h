@@ -24,9 +24,10 @@ public:
     std::string PluginUUID(const std::string& randomHex) const;
     // A key's (or with |controller| "Encoder", a dial's) context: an opaque
     // random identifier, or for OpenDeck the dotted path
-    // device.profile.controller.position.index.
+    // device.profile.controller.position.index, where |index| 0 is the action
+    // on the key and 1, 2, … the children of a multi or toggle action there.
     std::string KeyContext(const std::string& device, size_t position, const std::string& randomHex,
-                           const std::string& controller = "Keypad") const;
+                           const std::string& controller = "Keypad", size_t index = 0) const;
     // The first port the host tries: any free one, or OpenDeck's 57116 and up.
     unsigned short FirstPort() const;
     // The -info document given to the plug-in and its inspectors.

@@ -12,6 +12,8 @@
   var socket = new WebSocket("ws://" + location.host + "/ws");
   var grid = document.getElementById("grid");
   var slots = []; // key index -> slot element
+  var keyViews = []; // key index -> the latest view of the key
+  var iconsFor = null; // the key whose own icons the icons panel shows
   var device = { columns: 8, rows: 4 };
   var controller = {};
   var pluginConnected = false;
@@ -24,17 +26,22 @@
 
   // ---- the keys
 
-  function buildGrid(keys) {
+  function buildGrid(keys, composites) {
     grid.textContent = "";
     grid.style.gridTemplateColumns = "repeat(" + device.columns + ", var(--key))";
     slots = [];
     var byPosition = {};
     keys.forEach(function (key) {
-      byPosition[key.row * device.columns + key.column] = key;
+      byPosition[key.row * device.columns + key.column] = { key: key };
+    });
+    composites.forEach(function (composite) {
+      byPosition[composite.row * device.columns + composite.column] = { composite: composite };
     });
     for (var position = 0; position < device.columns * device.rows; position++) {
-      var key = byPosition[position];
-      grid.appendChild(key ? buildKey(key) : buildEmptySlot());
+      var placed = byPosition[position];
+      if (!placed) grid.appendChild(buildEmptySlot());
+      else if (placed.key) grid.appendChild(buildKey(placed.key));
+      else grid.appendChild(DeckComposites.slot(placed.composite));
     }
   }
 
@@ -84,6 +91,23 @@
     });
     button.appendChild(gear);
 
+    // The user's own icons per state, as the host's icon picker sets them.
+    var icons = document.createElement("span");
+    icons.className = "icon-pick";
+    icons.setAttribute("role", "button");
+    icons.tabIndex = 0;
+    icons.dataset.icons = key.index;
+    icons.title = "Set my own icon";
+    icons.textContent = "✎";
+    icons.addEventListener("pointerdown", function (event) {
+      event.stopPropagation();
+    });
+    icons.addEventListener("click", function (event) {
+      event.stopPropagation();
+      showIcons(key.index);
+    });
+    button.appendChild(icons);
+
     var name = document.createElement("div");
     name.className = "key-name";
     slot.append(button, name);
@@ -95,6 +119,7 @@
   function updateKey(key) {
     var slot = slots[key.index];
     if (!slot) return;
+    keyViews[key.index] = key;
     var image = slot.querySelector("img");
     var fromPlugin = Boolean(key.image);
     var source = fromPlugin ? key.image : key.defaultImage;
@@ -103,7 +128,10 @@
     } else {
       image.removeAttribute("src");
     }
-    image.dataset.source = fromPlugin ? "plugin" : "default";
+    // Who chose the picture: the plug-in, the user (own icon) or the manifest.
+    image.dataset.source = fromPlugin ? "plugin" : key.ownIcon ? "own" : "default";
+    slot.querySelector(".key").dataset.state = key.state;
+    if (iconsFor === key.index) showIcons(key.index);
     slot.querySelector(".title").textContent = key.title || "";
     slot.querySelector(".key-name").textContent = key.name;
     slot.querySelector(".key").setAttribute("aria-label", key.name);
@@ -148,6 +176,56 @@
     setTimeout(function () {
       button.classList.remove("flash-" + kind);
     }, 1200);
+  }
+
+  // ---- own icons
+
+  function showIcons(index) {
+    var key = keyViews[index];
+    var panel = document.getElementById("icons-panel");
+    iconsFor = key ? index : null;
+    panel.hidden = !key;
+    if (!key) return;
+    document.getElementById("icons-name").textContent = "· " + key.name;
+    var list = document.getElementById("icons-states");
+    list.textContent = "";
+    key.states.forEach(function (state, number) {
+      list.appendChild(iconRow(key, state, number));
+    });
+  }
+
+  function iconRow(key, state, number) {
+    var row = document.createElement("li");
+    row.dataset.state = number;
+    row.classList.toggle("current", key.state === number);
+    var preview = document.createElement("img");
+    preview.alt = "";
+    if (state.ownIcon || state.picture) preview.src = state.ownIcon || state.picture;
+    var name = document.createElement("span");
+    name.className = "state-name";
+    name.textContent = state.name + (key.state === number ? " (shown now)" : "");
+    var file = document.createElement("input");
+    file.type = "file";
+    file.accept = "image/*";
+    file.dataset.state = number;
+    file.setAttribute("aria-label", "Own icon for " + state.name);
+    file.addEventListener("change", function () {
+      var chosen = file.files && file.files[0];
+      if (!chosen) return;
+      var reader = new FileReader();
+      reader.onload = function () {
+        send({ type: "ownIcon", index: key.index, state: number, image: String(reader.result) });
+      };
+      reader.readAsDataURL(chosen);
+    });
+    var remove = document.createElement("button");
+    remove.textContent = "Use the plug-in's";
+    remove.disabled = !state.ownIcon;
+    remove.addEventListener("click", function () {
+      send({ type: "ownIcon", index: key.index, state: number, image: "" });
+    });
+    row.append(preview, name, file, remove);
+    return row;
   }
 
   // ---- the link state
@@ -200,12 +278,15 @@
     var frame = document.getElementById("inspector-frame");
     var token = ++inspectorToken;
     var onDial = typeof message.dial === "number";
-    var open = onDial || typeof message.index === "number";
+    var inComposite = typeof message.composite === "number";
+    var open = onDial || inComposite || typeof message.index === "number";
     slots.forEach(function (slot, index) {
       if (slot) slot.classList.toggle("selected", !onDial && index === message.index);
     });
     DeckStrip.select(onDial ? message.dial : null);
-    var name = !open ? "" : "· " + message.name + (onDial ? " on dial " + (message.dial + 1) : "");
+    DeckComposites.select(inComposite ? message.composite : null, inComposite ? message.step : null);
+    var where = onDial ? " on dial " + (message.dial + 1) : inComposite ? " (step " + (message.step + 1) + ")" : "";
+    var name = !open ? "" : "· " + message.name + where;
     document.getElementById("inspector-name").textContent = name;
     document.getElementById("inspector-empty").hidden = open;
     frame.hidden = !open;
@@ -254,7 +335,10 @@
       device = message.device;
       controller = message.controller || {};
       pluginConnected = message.plugin.connected;
-      buildGrid(message.keys);
+      var composites = message.composites || [];
+      DeckComposites.build(document.getElementById("composites-panel"), composites, message.stepActions || [], send);
+      buildGrid(message.keys, composites);
+      composites.forEach(DeckComposites.update);
       document.getElementById("device").setAttribute("aria-label", device.name);
       document.getElementById("device").dataset.model = device.model || "xl";
       document.getElementById("device-name").textContent = device.name + " · " + device.id;
@@ -268,6 +352,9 @@
     },
     dial: function (message) {
       DeckStrip.update(message.dial);
+    },
+    composite: function (message) {
+      DeckComposites.update(message.composite);
     },
     plugin: function (message) {
       pluginConnected = message.connected;
@@ -286,6 +373,7 @@
     },
     flash: function (message) {
       if ("dial" in message) DeckStrip.flash(message.dial, message.kind);
+      else if ("composite" in message) DeckComposites.flash(message.composite, message.kind);
       else flash(message.index, message.kind);
     },
     log: function (message) {
@@ -327,6 +415,9 @@
   });
   document.getElementById("restart-plugin").addEventListener("click", function () {
     send({ type: "restart" });
+  });
+  document.getElementById("icons-close").addEventListener("click", function () {
+    showIcons(null);
   });
   window.deckSim = {
     // For tests and the scripted demo: true once the plug-in has drawn every key.
