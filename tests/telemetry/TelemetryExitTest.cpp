@@ -39,10 +39,9 @@ TEST(TelemetryExitTest, QueuedEventsAreCountedBeforeShutDownReturnsAndTheLastEve
     EXPECT_LT(drained, 2s + 3s);
     std::vector<std::string> counted = log.LinesContaining("TelemetryService::Stop: ");
     ASSERT_EQ(counted.size(), 1u);
-    EXPECT_NE(
-        counted[0].find("96 events dropped: 32 pushed out of the full queue, 64 not posted within the 2 s"),
-        std::string::npos)
-        << counted[0];
+    // Four are under way; how many of the rest were pushed out depends on when the workers took theirs.
+    EXPECT_NE(counted[0].find("96 events dropped: "), std::string::npos) << counted[0];
+    EXPECT_NE(counted[0].find("not posted within the 2 s given at exit"), std::string::npos) << counted[0];
 
     TelemetryService::SendLastEvent("streamdeck_kestrel_plugin_shutdown");
     EXPECT_LT(Clock::now() - began, 3s + 3s);
