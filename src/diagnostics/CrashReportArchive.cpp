@@ -61,11 +61,10 @@ std::optional<fs::path> BuildCrashReportArchive(const fs::path& logsDirectory) {
     if (!reserved) return std::nullopt;
     fs::path archive = *reserved;
     archive += ".zip";
-    bool written = WriteCrashReportArchive(archive, logsDirectory);
-    // The reserved name has served once the archive exists (or cannot be made).
+    // The empty reserved file stays: while it exists no later crash is handed
+    // its name, and so neither the archive's.
+    if (WriteCrashReportArchive(archive, logsDirectory)) return archive;
     std::error_code ignored;
-    fs::remove(*reserved, ignored);
-    if (written) return archive;
     fs::remove(archive, ignored);
     return std::nullopt;
 }

@@ -19,7 +19,9 @@ bool WriteCrashReportArchive(const std::filesystem::path& archive,
                              const std::filesystem::path& logsDirectory);
 
 // Writes the archive under a new unique name in the temporary folder (the
-// reserved name plus ".zip", created new for the user alone; the reserved
-// name is removed afterwards) and returns its path; nothing when no name can
-// be made or the archive cannot be created.
+// reserved name plus ".zip", created new for the user alone; the empty
+// reserved file stays, so that no later archive is given the same name) and
+// returns its path; nothing when no name can be made or the archive cannot
+// be created. The caller hands it to the crash report, which moves it into
+// the report folder.
 std::optional<std::filesystem::path> BuildCrashReportArchive(const std::filesystem::path& logsDirectory);

@@ -17,6 +17,7 @@
 #include "diagnostics/Platform.h"
 #include "telemetry/MachineId.h"
 #include "telemetry/TelemetryService.h"
+#include "telemetry/TelemetrySettings.h"
 
 namespace {
 
@@ -30,7 +31,10 @@ std::wstring VersionText() {
     return Utf8ToWide(kPluginVersion);
 }
 
+// Empty when telemetry is off: then no identifier is made, stored or written
+// into a report.
 std::wstring MachineIdText() {
+    if (!ReadTelemetrySettings().enabled) return std::wstring();
     try {
         return Utf8ToWide(GetMachineId());
     } catch (const std::range_error&) {
@@ -132,8 +136,13 @@ bool CrashReporter::OnCrash(unsigned int code, void* record, void* context) {
     parts.Run("the log archive", [&] {
         std::error_code noDirectory;
         auto archive = BuildCrashReportArchive(std::filesystem::current_path(noDirectory) / "logs");
-        if (sender && archive) sender->sendAdditionalFile(WideFromPath(*archive).c_str());
-        return archive.has_value();
+        if (!archive) return false;
+        // The copy in the report folder is the only one that stays.
+        bool handed = sender && sender->sendAdditionalFile(WideFromPath(*archive).c_str(),
+                                                           MiniDmpSender::AfterReport::Remove);
+        std::error_code ignored;
+        if (!handed) std::filesystem::remove(*archive, ignored);
+        return true;
     });
     parts.Run("the crash event", [&] {
         TelemetryService::Instance()->SendEvent("streamdeck_kestrel_plugin_crashed", true,

@@ -1,7 +1,8 @@
 #pragma once
 // Crash reporting of the plug-in: registers the process with MiniDmpSender
 // (database "Kestrel", application "kestrel-sdplugin", the plug-in version,
-// the machine identifier as user name) and, when a crash is reported, logs
+// the machine identifier as user name while telemetry is on, else no
+// name) and, when a crash is reported, logs
 // "Unhandled exception: <code>", sets it as the report's description,
 // attaches a ZIP of the log folder and sends the crash telemetry event
 // synchronously. Each of these parts runs on its own: what one throws (no

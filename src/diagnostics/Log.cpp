@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "diagnostics/LogText.h"
+#include "diagnostics/Platform.h"
 
 namespace {
 
@@ -59,7 +60,11 @@ std::shared_ptr<spdlog::logger> StartLogging() {
 
     std::shared_ptr<spdlog::logger> logger;
     try {
-        logger = spdlog::rotating_logger_mt("root", kLogFile, kMaxFileSize, kRotatedFiles);
+        // Records hold every host message, settings included: each log file,
+        // also the new one after a rotation, is the user's alone before it is opened.
+        spdlog::file_event_handlers handlers;
+        handlers.before_open = [](const spdlog::filename_t& name) { RestrictFileToOwner(name); };
+        logger = spdlog::rotating_logger_mt("root", kLogFile, kMaxFileSize, kRotatedFiles, false, handlers);
     } catch (const spdlog::spdlog_ex&) {
         return nullptr;  // no file: records are dropped rather than raised
     }

@@ -75,7 +75,7 @@ void MiniDmpSender::setCallback(Callback callback) {
     m_callback = callback;
 }
 
-bool MiniDmpSender::sendAdditionalFile(const wchar_t* path) {
+bool MiniDmpSender::sendAdditionalFile(const wchar_t* path, AfterReport after) {
     if (!path || !*path) return false;
     std::filesystem::path file;
     try {
@@ -84,7 +84,7 @@ bool MiniDmpSender::sendAdditionalFile(const wchar_t* path) {
         return false;  // not a name the platform can hold
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_additionalFiles.push_back(std::move(file));
+    m_additionalFiles.push_back({std::move(file), after});
     return true;
 }
 
@@ -105,6 +105,7 @@ void MiniDmpSender::HandleCrash(const Crash& crash) noexcept {
         if (callback) callback(kCrashNotification, crash.record, crash.context);
     });
     if (!folder.empty()) RunPart([&] { WriteUserFiles(folder); });
+    RunPart([&] { RemoveHandedOverFiles(); });
 }
 
 // Empty when there is no report root or the folder cannot be made.
@@ -134,7 +135,15 @@ void MiniDmpSender::WriteUserFiles(const fs::path& folder) const {
         WriteTextFile(folder / "user.txt",
                       "name=" + Utf8(m_userName) + "\nemail=" + Utf8(m_userEmail) + "\n");
     });
-    for (const fs::path& file : m_additionalFiles) {
-        RunPart([&] { CopyIntoNewFile(file, folder / file.filename()); });
+    for (const AdditionalFile& file : m_additionalFiles) {
+        RunPart([&] { CopyIntoNewFile(file.path, folder / file.path.filename()); });
+    }
+}
+
+void MiniDmpSender::RemoveHandedOverFiles() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const AdditionalFile& file : m_additionalFiles) {
+        std::error_code ignored;
+        if (file.after == AfterReport::Remove) fs::remove(file.path, ignored);
     }
 }

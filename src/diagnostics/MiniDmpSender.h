@@ -9,7 +9,8 @@
 // A report folder <ReportRoot>/<yyyymmdd-hhmmss-pid>/ holds the dump or
 // backtrace ("minidump.dmp" / "backtrace.txt") and "report.ini" (written
 // before the callback runs), then "description.txt", "user.txt" and a copy
-// of every additional file (written after it). Each of these parts is
+// of every additional file (written after it; a file handed over with
+// AfterReport::Remove is then deleted). Each of these parts is
 // written on its own: one that fails or throws (the callback too) costs only
 // itself. On POSIX the folder is the user's alone (0700, files 0600), and
 // every file is created new, never through a link.
@@ -67,8 +68,13 @@ public:
     void setDefaultUserEmail(const wchar_t* email);
     void setDefaultUserDescription(const wchar_t* description);
     void setCallback(Callback callback);
-    // Adds a file that is copied into the report folder; false for an empty path.
-    bool sendAdditionalFile(const wchar_t* path);
+    // What becomes of an additional file once the report is written.
+    enum class AfterReport { Keep, Remove };
+    // Adds a file that is copied into the report folder; false for an empty
+    // path. With Remove the file is deleted once the report is written (also
+    // when no report folder could be made), so that its content stays in the
+    // report alone.
+    bool sendAdditionalFile(const wchar_t* path, AfterReport after = AfterReport::Keep);
 
     // Where report folders of |database| are stored: the user's local
     // application data (Windows; else the user's temporary folder) or state
@@ -94,6 +100,7 @@ private:
     std::filesystem::path MakeReportFolder() const;
     void WriteReportIni(const std::filesystem::path& folder, const Crash& crash) const;
     void WriteUserFiles(const std::filesystem::path& folder) const;
+    void RemoveHandedOverFiles() const;
     // Platform: makes the report folder (and missing parents) for the user
     // alone; true when |folder| is a folder of the user's that can be used.
     static bool CreateReportFolder(const std::filesystem::path& folder);
@@ -113,7 +120,11 @@ private:
     std::wstring m_userEmail;
     std::wstring m_userDescription;
     Callback m_callback = nullptr;
-    std::vector<std::filesystem::path> m_additionalFiles;
+    struct AdditionalFile {
+        std::filesystem::path path;
+        AfterReport after = AfterReport::Keep;
+    };
+    std::vector<AdditionalFile> m_additionalFiles;
 
     std::unique_ptr<Platform> m_platform;
 };

@@ -89,6 +89,19 @@ std::FILE* CreateNewFile(const std::filesystem::path& path) {
     return file;
 }
 
+bool RestrictFileToOwner(const std::filesystem::path& path) {
+#if KESTREL_WIN32
+    (void)path;
+    return true;
+#else
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (fd < 0) return false;
+    bool restricted = fchmod(fd, 0600) == 0;
+    close(fd);
+    return restricted;
+#endif
+}
+
 std::FILE* OpenRegularFile(const std::filesystem::path& path) {
 #if KESTREL_WIN32
     std::error_code error;

@@ -47,6 +47,12 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 // that name exists already, a link included: nothing is followed or replaced.
 std::FILE* CreateNewFile(const std::filesystem::path& path);
 
+// Makes |path| a file that only the current user can read and write (0600 on
+// POSIX: created so when missing, narrowed when it exists; never through a
+// link). On Windows the files it is used for lie in the user's own profile,
+// whose permissions they inherit, and it does nothing. False on failure.
+bool RestrictFileToOwner(const std::filesystem::path& path);
+
 // Opens |path| for reading in binary mode only when it is a regular file and
 // (on POSIX) not a link; a FIFO or device is refused without blocking.
 std::FILE* OpenRegularFile(const std::filesystem::path& path);

@@ -13,19 +13,16 @@ PluginLifetime::PluginLifetime() {
     m_logger = StartLogging();
     LogInfo("StreamDeck Kestrel plug-in started");
     // The first event creates the telemetry service (session, machine identifier, workers).
-    TelemetryService::Instance()->SendEvent("streamdeck_kestrel_plugin_initialized", false,
-                                            nlohmann::json::object());
+    TelemetryService::Instance()->SendEvent(kStartEvent, false, nlohmann::json::object());
 }
 
 PluginLifetime::~PluginLifetime() {
-    // The stop record first: an idle telemetry worker takes a queued event at
-    // once, so queueing before the record could post the shutdown before it.
-    LogInfo("StreamDeck Kestrel plug-in stopped");
-    TelemetryService::Instance()->SendEvent("streamdeck_kestrel_plugin_shutdown", false,
-                                            nlohmann::json::object());
-    // The workers post what is queued, the shutdown event among it, for a
-    // bounded time; the log stays open for their count of dropped events.
+    // The workers post what is queued for a bounded time and count in the log
+    // what they dropped; then the stop record, the log's last line; then the
+    // shutdown event, posted after it in the rest of the time.
     TelemetryService::ShutDown();
+    LogInfo("StreamDeck Kestrel plug-in stopped");
+    TelemetryService::SendLastEvent("streamdeck_kestrel_plugin_shutdown");
     StopLogging();
     m_logger.reset();
 }

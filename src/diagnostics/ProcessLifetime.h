@@ -9,9 +9,10 @@
 //          start record, start event, which creates the telemetry
 //          service) -> crash reporter
 //   exit:  posts no longer held -> crash reporter (its upload under way cut off) -> PluginLifetime
-//          (stop record, shutdown event queued, telemetry service shut
-//          down: its workers post what is still queued for at most 3 s and
-//          are joined; log closed) -> graphics session
+//          (telemetry service shut down: its workers post what is still
+//          queued for at most 2 s and are joined, a line counts what was
+//          dropped; stop record; shutdown event posted within the rest of
+//          3 s; log closed) -> graphics session
 //
 // Each step of the exit is bounded, so the process ends within about 5 s
 // of the host closing the link whatever the collectors do.

@@ -21,6 +21,8 @@ constexpr long kTimeoutMilliseconds = 5000;
 using Clock = std::chrono::steady_clock;
 constexpr long kFollowNoRedirects = 0L;
 constexpr int kWakeMilliseconds = 100;
+constexpr char kNoProtocolLimit[] =
+    "CurlPost: libcurl cannot limit posts to http and https; telemetry and crash report upload are off";
 
 // One transfer's state, seen by curl's callbacks.
 struct Transfer {
@@ -99,10 +101,21 @@ curl_slist* HeaderList(const CurlLibrary& lib, const std::string& headers) {
     return list;
 }
 
+// Limits the transfer to http and https: the names where libcurl knows
+// them (7.85 on), else the older bit mask. False when libcurl takes neither:
+// then the URL alone would decide what is opened (a file, a local service).
+bool LimitProtocols(const CurlLibrary& lib, CURL* curl) {
+    if (lib.easySetopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK) return true;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return lib.easySetopt(curl, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)) ==
+           CURLE_OK;
+#pragma GCC diagnostic pop
+}
+
 void SetOptions(CURL* curl, const PostRequest& request, curl_slist* headers, Transfer* transfer) {
     auto set = transfer->lib->easySetopt;
     set(curl, CURLOPT_URL, request.url.c_str());
-    set(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     set(curl, CURLOPT_FOLLOWLOCATION, kFollowNoRedirects);
     set(curl, CURLOPT_NOSIGNAL, 1L);
     set(curl, CURLOPT_CONNECTTIMEOUT_MS, kTimeoutMilliseconds);
@@ -141,6 +154,11 @@ bool CurlPost(const CurlLibrary& lib, const PostRequest& request, int out) {
     if (!IsParsableUrl(lib, request.url)) return false;
     CURL* curl = lib.easyInit();
     if (!curl) return false;
+    if (!LimitProtocols(lib, curl)) {
+        lib.easyCleanup(curl);
+        SendPostFrame(out, post_frame::kUnavailable, kNoProtocolLimit);
+        return false;
+    }
     Transfer transfer;
     transfer.lib = &lib;
     transfer.curl = curl;

@@ -10,6 +10,8 @@
 
 // Posts |request| and writes what comes back to |out|. Returns false when the
 // URL cannot be parsed (no request is made) or the transfer cannot be set up.
+// A libcurl that cannot limit the transfer to http and https makes no
+// request either: |out| then gets the kUnavailable frame that says so.
 bool CurlPost(const CurlLibrary& lib, const PostRequest& request, int out);
 
 // Writes one frame to |out|; false when the plug-in no longer reads (it ended the post).

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "diagnostics/Log.h"
 #include "diagnostics/Platform.h"
 
 namespace {
@@ -48,6 +49,30 @@ void HttpWaitForStart(Clock::time_point end) {
     std::unique_lock<std::mutex> lock(hold.mutex);
     if (!hold.held) return;
     hold.over.wait_until(lock, std::min(end, hold.until), [&hold] { return !hold.held; });
+}
+
+bool IsHttpUrl(const std::wstring& url) {
+    auto startsWith = [&url](const std::wstring& scheme) {
+        if (url.size() < scheme.size()) return false;
+        for (size_t i = 0; i < scheme.size(); ++i) {
+            wchar_t c = url[i];
+            if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+            if (c != scheme[i]) return false;
+        }
+        return true;
+    };
+    if (startsWith(L"http://") || startsWith(L"https://")) return true;
+    static std::once_flag told;
+    std::call_once(told, [&url] {
+        std::string text;
+        try {
+            text = WideToUtf8(url);
+        } catch (const std::range_error&) {
+            text = "(not UTF-8)";
+        }
+        LogWarning("HttpPostRaw: %s is not an http or https URL; nothing is posted to it", text.c_str());
+    });
+    return false;
 }
 
 HttpPostDeadline::Clock::time_point HttpPostEnd(const HttpPostLimits& limits,

@@ -18,6 +18,15 @@
 
 // At most this much of a response body is read; the rest is never received.
 constexpr size_t kHttpResponseLimit = 0x10000;
+// At most this much of a response's header block is kept (whole lines on
+// POSIX); a longer block ends the reading there, so that a collector that
+// sends header lines without end costs a bounded amount of work and memory.
+constexpr size_t kHttpHeaderLimit = 0x10000;
+
+// Whether |url| starts with "http://" or "https://" (any case): the only
+// schemes posted to, whatever the HTTP library would also open. The first
+// URL refused in a process is named in one log line.
+bool IsHttpUrl(const std::wstring& url);
 
 // Receives the raw response headers (CR LF separated) and one chunk of the
 // response body; returns false to stop reading. The body arrives in chunks of
@@ -54,7 +63,8 @@ void HttpWaitForStart(HttpPostDeadline::Clock::time_point end);
 // Posts |body| to |url| with the extra |headers| (|headersLength| characters)
 // and the user agent |userAgent| (null: "NSIS HTTP Client"). Returns true when
 // the request was sent and a response began, also when the limits then cut
-// it short; a URL that cannot be parsed makes no request, and a post whose
+// it short; a URL that cannot be parsed or is not an http or https URL
+// (IsHttpUrl; one log line) makes no request, and a post whose
 // deadline has already passed makes none either. The sink, when given, sees
 // the response up to kHttpResponseLimit or to the end of the limits.
 bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,

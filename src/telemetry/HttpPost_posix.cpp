@@ -134,19 +134,34 @@ bool SendRequest(const Helper& helper, const std::string& request, const HttpPos
 // One post's response, filled from the helper's frames.
 struct Response {
     const HttpResponseSink* sink = nullptr;
-    bool began = false;    // a status line arrived
-    bool stopped = false;  // the sink asked to stop
-    bool full = false;     // kHttpResponseLimit bytes arrived
-    size_t received = 0;   // body bytes taken
-    std::string headers;   // the latest response's header block
+    bool began = false;     // a status line arrived
+    bool stopped = false;   // the sink asked to stop
+    bool full = false;      // kHttpResponseLimit bytes arrived
+    bool overlong = false;  // the header block passed kHttpHeaderLimit
+    size_t received = 0;    // body bytes taken
+    std::string headers;    // the latest response's header block
     std::wstring wideHeaders;
-    std::string pending;  // body bytes not yet handed to the sink
+    bool wideCurrent = false;  // wideHeaders holds headers
+    std::string pending;       // body bytes not yet handed to the sink
 
-    bool Done() const { return stopped || full; }
+    bool Done() const { return stopped || full || overlong; }
 
     void Deliver(const char* data, size_t length) {
         if (stopped || !*sink) return;
-        if (!(*sink)(wideHeaders, data, length)) stopped = true;
+        if (!(*sink)(WideHeaders(), data, length)) stopped = true;
+    }
+
+    // Converted when the sink needs them, not per line: a collector may send
+    // thousands of lines.
+    const std::wstring& WideHeaders() {
+        if (wideCurrent) return wideHeaders;
+        try {
+            wideHeaders = Utf8ToWide(headers);
+        } catch (const std::range_error&) {
+            wideHeaders.assign(headers.begin(), headers.end());  // bytes as Latin-1
+        }
+        wideCurrent = true;
+        return wideHeaders;
     }
 
     void OnHeaderLine(const std::string& line) {
@@ -155,12 +170,12 @@ struct Response {
             began = true;
             headers.clear();
         }
-        headers += line;
-        try {
-            wideHeaders = Utf8ToWide(headers);
-        } catch (const std::range_error&) {
-            wideHeaders.assign(headers.begin(), headers.end());  // bytes as Latin-1
+        wideCurrent = false;
+        if (headers.size() + line.size() > kHttpHeaderLimit) {
+            overlong = true;  // no answer the plug-in reads needs more; the rest is not read
+            return;
         }
+        headers += line;
     }
 
     void OnBody(const std::string& data) {
@@ -186,12 +201,15 @@ struct Response {
     }
 };
 
-// Reads the helper's frames until it ends, the response is complete, or the deadline passes.
+// Reads the helper's frames until it ends, the response is complete, or the
+// deadline passes. The deadline is checked after every read, also while
+// data keeps arriving.
 void ReadResponse(const Helper& helper, Response& response, const HttpPostLimits& limits,
                   Clock::time_point started) {
     PostFrameReader reader;
     char buffer[0x8000];
     while (!response.Done()) {
+        if (Clock::now() >= HttpPostEnd(limits, started)) return;
         ssize_t got = read(helper.fd, buffer, sizeof buffer);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return;
         if (got > 0) {
@@ -212,7 +230,7 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
                  size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
                  const HttpPostLimits& limits) {
     Clock::time_point started = Clock::now();
-    if (HttpPostEnd(limits, started) <= started) return false;
+    if (HttpPostEnd(limits, started) <= started || !IsHttpUrl(url)) return false;
     PostRequest request;
     try {
         request.url = WideToUtf8(url);

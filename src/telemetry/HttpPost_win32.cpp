@@ -184,12 +184,14 @@ void SendAndRead(Exchange& x, HINTERNET connection, const URL_COMPONENTSW& c) {
     });
     if (sent) {
         std::wstring headers = RawHeaders(x);
+        bool overlong = headers.size() > kHttpHeaderLimit;
+        if (overlong) headers.resize(kHttpHeaderLimit);  // and the body is not read, as on POSIX
         {
             std::lock_guard<std::mutex> lock(x.mutex);
             x.sent = true;
             x.responseHeaders = std::move(headers);
         }
-        ReadBody(x);
+        if (!overlong) ReadBody(x);
     }
     x.CloseRequest();
 }
@@ -257,7 +259,7 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
                  const HttpPostLimits& limits) {
     Clock::time_point started = Clock::now();
     UrlParts parts;
-    if (!parts.Crack(url)) return false;
+    if (!IsHttpUrl(url) || !parts.Crack(url)) return false;
     if (started >= HttpPostEnd(limits, started)) return false;
 
     auto x = std::make_shared<Exchange>();

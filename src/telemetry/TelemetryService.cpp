@@ -1,8 +1,10 @@
 #include "telemetry/TelemetryService.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -21,8 +23,11 @@ constexpr int kWorkerCount = 4;
 // Events are few (start, stop, controller link changes); a collector that
 // does not keep up must not make them pile up without end.
 constexpr size_t kQueueLimit = 64;
-// What the exit sequence gives the workers for the events still queued.
+// What a service's destruction gives the workers for the events still queued.
 constexpr auto kDrainLimit = std::chrono::seconds(3);
+// The exit sequence splits the same time: the queued events first, then the
+// last event, which is posted after the exit's last log record.
+constexpr auto kExitDrainLimit = std::chrono::seconds(2);
 using Clock = HttpPostDeadline::Clock;
 constexpr uint64_t kNanosecondsPerSecond = 1000000000ull;
 constexpr char kContentType[] = "application/json";
@@ -33,6 +38,7 @@ struct Holder {
     std::mutex mutex;  // guards creation and shutDown; service is also read without it
     std::shared_ptr<TelemetryService> service;
     bool shutDown = false;
+    Clock::time_point lastEventEnd;  // once shut down: when SendLastEvent gives up
 };
 
 Holder& TheHolder() {
@@ -56,6 +62,12 @@ void Post(const std::string& url, const std::string& body, const HttpPostLimits&
 
 }  // namespace
 
+// A queued event's body; the start event is kept when others can be pushed out.
+struct Job {
+    std::string body;
+    bool start = false;
+};
+
 struct TelemetryService::State {
     TelemetrySettings settings;
     uint64_t startTime = 0;
@@ -65,7 +77,7 @@ struct TelemetryService::State {
 
     std::mutex mutex;  // guards the queue, stopping, drainEnd and the two counts
     std::condition_variable wake;
-    std::deque<std::string> queue;  // bodies waiting for a worker, oldest first
+    std::deque<Job> queue;  // bodies waiting for a worker, oldest first
     bool stopping = false;
     Clock::time_point drainEnd;     // once stopping: when the workers give up
     size_t droppedFull = 0;         // pushed out of the full queue
@@ -93,9 +105,27 @@ void TelemetryService::ShutDown() {
         std::lock_guard<std::mutex> lock(holder.mutex);
         if (holder.shutDown) return;
         holder.shutDown = true;
+        holder.lastEventEnd = Clock::now() + kDrainLimit;
         service = std::atomic_load(&holder.service);
     }
-    if (service) service->Stop();
+    if (service) service->Stop(kExitDrainLimit);
+}
+
+void TelemetryService::SendLastEvent(const char* name) {
+    Holder& holder = TheHolder();
+    std::shared_ptr<TelemetryService> service;
+    Clock::time_point end;
+    {
+        std::lock_guard<std::mutex> lock(holder.mutex);
+        if (!holder.shutDown) return;
+        service = std::atomic_load(&holder.service);
+        end = holder.lastEventEnd;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    if (!service || name == nullptr || !service->m_state->settings.enabled || left.count() <= 0) return;
+    HttpPostLimits limits;
+    limits.overall = left;
+    Post(service->m_state->settings.collectorUrl, service->BuildBody(name, nlohmann::json::object()), limits);
 }
 
 std::shared_ptr<TelemetryService> TelemetryService::Create(const TelemetrySettings& settings) {
@@ -115,16 +145,16 @@ TelemetryService::TelemetryService(const TelemetrySettings& settings) : m_state(
 }
 
 TelemetryService::~TelemetryService() {
-    Stop();
+    Stop(kDrainLimit);
 }
 
-void TelemetryService::Stop() {
+void TelemetryService::Stop(std::chrono::milliseconds drain) {
     State& state = *m_state;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         if (state.stopping) return;
         state.stopping = true;
-        state.drainEnd = Clock::now() + kDrainLimit;
+        state.drainEnd = Clock::now() + drain;
         state.postDeadline.BringForward(state.drainEnd);  // cuts the posts under way short too
     }
     state.wake.notify_all();
@@ -144,7 +174,7 @@ void TelemetryService::Stop() {
         "TelemetryService::Stop: %s events dropped: %s pushed out of the full queue, %s not posted "
         "within the %d s given at exit",
         std::to_string(full + late).c_str(), std::to_string(full).c_str(), std::to_string(late).c_str(),
-        static_cast<int>(kDrainLimit.count()));
+        static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(drain).count()));
 }
 
 void TelemetryService::SendEvent(const char* name, bool synchronous, const nlohmann::json& properties) {
@@ -154,10 +184,10 @@ void TelemetryService::SendEvent(const char* name, bool synchronous, const nlohm
         Post(m_state->settings.collectorUrl, body, HttpPostLimits{});
         return;
     }
-    Enqueue(std::move(body));
+    Enqueue(std::move(body), std::strcmp(name, kStartEvent) == 0);
 }
 
-void TelemetryService::Enqueue(std::string body) {
+void TelemetryService::Enqueue(std::string body, bool start) {
     State& state = *m_state;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
@@ -166,10 +196,14 @@ void TelemetryService::Enqueue(std::string body) {
             return;
         }
         if (state.queue.size() >= kQueueLimit) {
-            state.queue.pop_front();
+            // The oldest goes, but the start event last: it is the one that
+            // tells the collector a session began.
+            auto oldest = std::find_if(state.queue.begin(), state.queue.end(),
+                                       [](const Job& job) { return !job.start; });
+            state.queue.erase(oldest == state.queue.end() ? state.queue.begin() : oldest);
             ++state.droppedFull;
         }
-        state.queue.push_back(std::move(body));
+        state.queue.push_back(Job{std::move(body), start});
     }
     state.wake.notify_one();
 }
@@ -215,7 +249,7 @@ void TelemetryService::WorkerThreadProc() {
             state.wake.wait(lock, [&state] { return state.stopping || !state.queue.empty(); });
             if (state.queue.empty()) return;                               // stopping, and nothing left
             if (state.stopping && Clock::now() >= state.drainEnd) return;  // Stop counts the rest
-            body = std::move(state.queue.front());
+            body = std::move(state.queue.front().body);
             state.queue.pop_front();
         }
         Post(m_state->settings.collectorUrl, body, limits);

@@ -5,7 +5,9 @@
 // KESTREL_TELEMETRY_URL) and replaced at run time by a non-empty environment
 // variable of the same name. KESTREL_TELEMETRY=off (also "0", "false", "no")
 // or DO_NOT_TRACK set to anything but "" or "0" turns telemetry off: events
-// are then neither queued nor sent, and no machine identifier is made.
+// are then neither queued nor sent, and no machine identifier is made: not
+// for events, and not for crash reports either (no collector configured
+// counts as off too).
 
 #include <string>
 

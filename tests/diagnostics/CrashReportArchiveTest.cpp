@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -166,23 +168,33 @@ TEST_F(ArchiveTest, EmptyOrMissingLogFolderGivesTheManifestAlone) {
     }
 }
 
-TEST_F(ArchiveTest, BuildsUnderAUniqueNameInTheTemporaryFolder) {
+// The empty reserved file stays after each build (the crash report moves the
+// archive away), so that no later crash is handed the same name.
+TEST_F(ArchiveTest, BuildsUnderAUniqueNameInTheTemporaryFolderThatNoLaterBuildIsGiven) {
     WriteLog("rotating.txt", "x\n");
-    auto first = BuildCrashReportArchive(m_directory / "logs");
-    auto second = BuildCrashReportArchive(m_directory / "logs");
-    ASSERT_TRUE(first && second);
-    EXPECT_NE(*first, *second);
-    for (const fs::path& archive : {*first, *second}) {
+    std::vector<fs::path> archives;
+    for (int i = 0; i < 20; ++i) {
+        auto archive = BuildCrashReportArchive(m_directory / "logs");
+        ASSERT_TRUE(archive);
+        EXPECT_EQ(std::count(archives.begin(), archives.end(), *archive), 0) << *archive;
+        archives.push_back(*archive);
+        if (i > 0) fs::remove(*archive);  // as the crash report moves it into its folder
+    }
+    for (const fs::path& archive : {archives[0], archives[1]}) {
         EXPECT_EQ(archive.extension(), ".zip");
         EXPECT_EQ((fs::temp_directory_path() / archive.filename()).lexically_normal(),
                   archive.lexically_normal());
-        EXPECT_EQ(ReadZip(archive).entries.size(), 2u);
         fs::path reserved = archive;
         reserved.replace_extension();
-        EXPECT_FALSE(fs::exists(reserved)) << "the reserved name is left behind";
+        EXPECT_TRUE(fs::exists(reserved)) << "the reserved name was given up";
+        std::error_code ignored;
+        EXPECT_EQ(fs::file_size(reserved, ignored), 0u);
+    }
+    EXPECT_EQ(ReadZip(archives[0]).entries.size(), 2u);
+    for (fs::path archive : archives) {
         std::error_code ignored;
         fs::remove(archive, ignored);
-        fs::remove(reserved, ignored);
+        fs::remove(archive.replace_extension(), ignored);
     }
 }
 

@@ -19,6 +19,7 @@
 #include "diagnostics/ZipReader.h"
 #include "support/ChildProcess.h"
 #include "support/TestHttpServer.h"
+#include "telemetry/MachineIdStore.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -56,7 +57,8 @@ protected:
 
     // Runs the crash test program with telemetry pointed at |server| and
     // every folder it writes to inside the test's own directory.
-    void RunCrashProgram(const std::string& fault, const TestHttpServer& server) {
+    void RunCrashProgram(const std::string& fault, const TestHttpServer& server,
+                         const EnvironmentOverrides& more = {}) {
         std::ofstream(m_directory / "work/logs/rotating.1.txt") << "an older log\n";
         std::ofstream(m_directory / "work/logs/sub/extra.txt") << "in a subfolder\n";
         std::string tmp = (m_directory / "tmp").string();
@@ -77,6 +79,11 @@ protected:
              "handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:handle_abort=0:"
              "allow_user_segv_handler=1:detect_leaks=0:use_sigaltstack=0"},
         };
+        for (const auto& [name, value] : more) {
+            auto same = std::find_if(environment.begin(), environment.end(),
+                                     [&name = name](const auto& entry) { return entry.first == name; });
+            if (same != environment.end()) same->second = value;
+        }
         ChildProcess child;
         ASSERT_TRUE(child.Start(BuiltProgramPath("crash-test-program"),
                                 {(m_directory / "work").string(), fault}, environment));
@@ -119,11 +126,15 @@ protected:
         }
         EXPECT_NE(ReadFile(folder / "report.ini").find("exception=" + code), std::string::npos);
         EXPECT_EQ(ReadFile(folder / "description.txt"), crashText);
-        EXPECT_NE(ReadFile(folder / "user.txt").find("email=crash-reports@kestrel.invalid"),
-                  std::string::npos);
+        std::string user = ReadFile(folder / "user.txt");
+        EXPECT_NE(user.find("email=crash-reports@kestrel.invalid"), std::string::npos);
+        bool identified = user.find("name=SWID/") == 0 || user.find("name=VTID/") == 0;
+        EXPECT_TRUE(identified) << "telemetry is on: the report names the machine\n" << user;
         EXPECT_NE(ReadFile(folder / "report.ini")
                       .find(std::string("application=kestrel-sdplugin\nversion=") + kPluginVersion + "\n"),
                   std::string::npos);
+
+        ExpectNoReportContentInTheTemporaryFolder();
 
         fs::path archive;
         for (const auto& entry : fs::directory_iterator(folder)) {
@@ -144,6 +155,25 @@ protected:
             EXPECT_NE(archivedLog.find(logged ? crashText : "about to fault"), std::string::npos)
                 << archivedLog;
         }
+    }
+
+    // The log archive was moved into the report: what stays in the temporary
+    // folder are empty reserved names at most.
+    void ExpectNoReportContentInTheTemporaryFolder() {
+        for (const auto& entry : fs::recursive_directory_iterator(m_directory / "tmp")) {
+            if (entry.is_regular_file()) {
+                EXPECT_EQ(entry.file_size(), 0u) << entry.path() << " stays outside the report";
+            }
+        }
+    }
+
+    // Whether the crash program stored a machine identifier.
+    bool IdentifierStored() const {
+        if (KESTREL_WIN32) {
+            return !ReadStoredMachineId(MachineIdStore::Machine).empty() ||
+                   !ReadStoredMachineId(MachineIdStore::User).empty();
+        }
+        return fs::exists(m_directory / "config" / "Vantora" / "MachineUniqueIdentifier");
     }
 
     // POSIX: the report folder (and the folders made for it) are the user's
@@ -189,6 +219,30 @@ TEST_F(CrashReportingTest, NullWriteLeavesAReportWithDumpDescriptionAndLogArchiv
 // Every thread of the plug-in readies itself for crash reports, so a stack
 // overflow away from the main thread (a deep document on the pipe dispatch
 // thread, say) is reported like any other fault.
+// Telemetry off: the report is made as usual, but no machine identifier is
+// made, stored or written into it, and no event is sent.
+TEST_F(CrashReportingTest, WithTelemetryOffTheReportCarriesNoMachineIdentifierAndNoneIsStored) {
+    if (kThreadSanitizer)
+        GTEST_SKIP() << "ThreadSanitizer takes over the fatal signals; the other builds cover this";
+    for (const EnvironmentOverrides& off :
+         {EnvironmentOverrides{{"DO_NOT_TRACK", "1"}}, EnvironmentOverrides{{"KESTREL_TELEMETRY", "off"}}}) {
+        SCOPED_TRACE(off.front().first);
+        if (KESTREL_WIN32) {
+            DeleteStoredMachineId(MachineIdStore::Machine);
+            DeleteStoredMachineId(MachineIdStore::User);
+        }
+        TestHttpServer server;
+        RunCrashProgram("null-write", server, off);
+        fs::path folder = ReportFolder();
+        ASSERT_FALSE(folder.empty());
+        EXPECT_EQ(ReadFile(folder / "user.txt"), "name=\nemail=crash-reports@kestrel.invalid\n");
+        EXPECT_FALSE(IdentifierStored());
+        ExpectNoReportContentInTheTemporaryFolder();
+        EXPECT_TRUE(server.ConnectionBytes().empty());
+        fs::remove_all(folder);
+    }
+}
+
 TEST_F(CrashReportingTest, StackOverflowOnAnotherThreadLeavesAFullReport) {
     if (kThreadSanitizer)
         GTEST_SKIP() << "ThreadSanitizer takes over the fatal signals; the other builds cover this";

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -243,6 +244,35 @@ TEST_F(LifetimeTest, CollectorsThatTrickleOrNeverAnswerHoldTheExitForSecondsNotM
     std::vector<std::string> lines = Lines(ReadFile(LogFile()));
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find(kStopLine), std::string::npos) << lines.back();
+}
+
+// A collector that answers every event with 48 000 short header lines (a
+// quarter of a megabyte): reading them costs the exit seconds, not minutes.
+TEST_F(LifetimeTest, ACollectorAnsweringWithThousandsOfHeaderLinesHoldsTheExitForSecondsNotMinutes) {
+    using Clock = std::chrono::steady_clock;
+    TestHttpServer collector;
+    std::string lines;
+    for (int i = 0; i < 48000; ++i) lines += "a:1\r\n";
+    collector.SetResponse(200, "ok", lines);
+    HostStandIn host;
+    ChildProcess child;
+    ASSERT_TRUE(Start(child, host, collector));
+    ASSERT_TRUE(host.WaitForConnection(60s)) << child.Output();
+    ASSERT_TRUE(collector.WaitForRequests(1, 30s));
+
+    Clock::time_point closed = Clock::now();
+    host.Close();
+    EXPECT_EQ(child.Wait(120s), 0) << child.Output();
+    auto took = Clock::now() - closed;
+    std::cout << "exit after the host closed: " << std::chrono::duration<double>(took).count() << " s\n";
+    EXPECT_LT(took, 10s);
+    std::vector<std::string> logLines = Lines(ReadFile(LogFile()));
+    ASSERT_FALSE(logLines.empty());
+    EXPECT_NE(logLines.back().find(kStopLine), std::string::npos) << logLines.back();
+    if (!KESTREL_WIN32) {
+        EXPECT_EQ(fs::status(LogFile()).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 // The shutdown event is posted from the exit sequence, after the stop

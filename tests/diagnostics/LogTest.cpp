@@ -15,6 +15,7 @@
 #include "diagnostics/BoundedJson.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogText.h"
+#include "diagnostics/Platform.h"
 #include "diagnostics/TextParsing.h"
 
 namespace fs = std::filesystem;
@@ -177,6 +178,27 @@ TEST_F(LogTest, RotatesAtFiveMebibytesKeepingThreeFiles) {
     EXPECT_TRUE(fs::exists(m_directory / "logs" / "rotating.3.txt"));
     EXPECT_FALSE(fs::exists(m_directory / "logs" / "rotating.4.txt"));
     EXPECT_LE(fs::file_size(m_directory / "logs" / "rotating.1.txt"), 5242880u);
+}
+
+// Records hold every host message, settings included: the log files are the
+// user's alone, also one an earlier version left readable by others and the
+// new file each rotation opens.
+TEST_F(LogTest, LogFilesAreReadableByTheUserAlone) {
+    if (KESTREL_WIN32) GTEST_SKIP() << "the log lies in the user's profile and takes its permissions";
+    const fs::perms ownerOnly = fs::perms::owner_read | fs::perms::owner_write;
+    fs::create_directory(m_directory / "logs");
+    std::ofstream(LogFile()) << "an earlier run\n";
+    fs::permissions(LogFile(), ownerOnly | fs::perms::group_read | fs::perms::others_read);
+    ASSERT_NE(StartLogging(), nullptr);
+    LogTrace("first");
+    EXPECT_EQ(fs::status(LogFile()).permissions() & fs::perms::all, ownerOnly);
+    std::string record(8000, 'r');
+    for (int i = 0; i < 700; ++i) LogTrace("%s", record.c_str());  // one rotation
+    StopLogging();
+    ASSERT_TRUE(fs::exists(m_directory / "logs" / "rotating.1.txt"));
+    for (const char* name : {"rotating.txt", "rotating.1.txt"}) {
+        EXPECT_EQ(fs::status(m_directory / "logs" / name).permissions() & fs::perms::all, ownerOnly) << name;
+    }
 }
 
 TEST(TextParsingTest, ReadsLikeAtoiAndSaturates) {

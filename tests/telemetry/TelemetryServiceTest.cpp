@@ -234,6 +234,28 @@ TEST_F(TelemetryServiceTest, AStalledCollectorMeetsABoundedQueueAndADrainThatKee
         << lines[0];
 }
 
+// A full queue pushes out the oldest events, but the start event last: once
+// the stalled posts give up, it is the first the workers post.
+TEST_F(TelemetryServiceTest, AFullQueuePushesOutTheStartEventLast) {
+    m_server.SetNeverAnswer(true);
+    auto service = CreateFromEnvironment();
+    for (int i = 0; i < 4; ++i) service->SendEvent("busy", false, nlohmann::json::object());
+    ASSERT_TRUE(m_server.WaitForRequests(4, kWait));  // every worker holds an unanswered post
+    service->SendEvent(kStartEvent, false, nlohmann::json::object());
+    for (int i = 0; i < 100; ++i) {
+        service->SendEvent(("event_" + std::to_string(i)).c_str(), false, nlohmann::json::object());
+    }
+    m_server.SetNeverAnswer(false);
+    // The held posts end at their 5 s limit; then the queue is posted, oldest first.
+    ASSERT_TRUE(m_server.WaitForRequests(5, std::chrono::seconds(20)));
+    std::vector<RecordedHttpRequest> requests = m_server.Requests();
+    EXPECT_EQ(Event(requests[4]).at("name"), kStartEvent);
+    service.reset();
+    int starts = 0;
+    for (const auto& request : m_server.Requests()) starts += Event(request).at("name") == kStartEvent;
+    EXPECT_EQ(starts, 1);
+}
+
 TEST(TelemetryServiceInstanceTest, ConcurrentFirstCallersShareOneService) {
     ScopedEnvironment off("KESTREL_TELEMETRY", "off");
     std::vector<std::shared_ptr<TelemetryService>> seen(8);
