@@ -25,12 +25,14 @@
 //   on the write thread, after those of the commands written before it.
 // - ReconnectNow: the host's event-loop thread, which ends before Close.
 // - WriteThreadProc: writes, connects when needed, runs every other completion.
-//   Each write waits at most until the command's deadline; Stop interrupts it.
+//   Each write waits at most until the command's deadline (the state query's,
+//   while its connection lasts); Stop interrupts it.
 // - HousekeepingThreadProc: while the link is up, sleeps until the transport
 //   reports a change; while it is down, polls every 250 ms and reconnects.
 // - OnConnected / OnDisconnected: inside the transport's Connect or Disconnect
 //   (housekeeping thread, write thread, transport I/O thread), or directly
-//   from Start. OnConnected queues the state query through WriteMessageAsync.
+//   from Start. OnConnected queues the state query (QueueStateQuery), which
+//   writes it at once like WriteMessageAsync when nothing else is queued.
 // - OnDataReceived: the transport's dispatch thread. Received text is parsed
 //   with a depth bound and decoded into EventMessage::Meaning here, once; a
 //   document that cannot be read is refused with one log line.
