@@ -159,17 +159,15 @@ bool ControllerClient::StillForItsLink(const Entry& entry) {
     return entry.link == m_links || (entry.queuedWhileDown && entry.link + 1 == m_links);
 }
 
-void ControllerClient::QueueStateQuery(bool newLink) {
+void ControllerClient::QueueStateQuery() {
     Entry query{std::make_shared<CommandMessage>(SystemMessages::kQueryState, m_ownAddress, nullptr), nullptr,
                 NetworkClientBase::Deadline::max()};
     query.stateQuery = true;
     bool writer = false;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
-        if (newLink) {
-            ++m_links;
-            m_linkUp = true;
-        }
+        ++m_links;
+        m_linkUp = true;
         query.link = m_links;
         // Claimed together with the new count: no command goes at once before the query.
         writer = m_threads == ControllerThreads::WriteAndHousekeeping && m_running && !m_writerBusy &&
@@ -225,6 +223,9 @@ void ControllerClient::WriteStateQuery(const Entry& query) {
             case NetworkClientBase::WriteResult::Expired:
                 continue;
             case NetworkClientBase::WriteResult::Failed:
+                // Not replaced from here: a server that accepts and drops every
+                // connection would make that a busy loop. The housekeeping's
+                // spaced attempts (or the next press) bring the link back.
                 LogTrace("ControllerClient::WriteStateQuery: not written: the link is down");
                 return;
         }
@@ -417,7 +418,10 @@ void ControllerClient::ReconnectNow() {
     LogTrace("ControllerClient::ReconnectNow");
     if (!m_running) return;
     if (m_transport->IsConnected()) {
-        QueueStateQuery(false);
+        // A probe of a link that already had its query: with a deadline like
+        // a press, so that it never holds back the presses of active keys.
+        WriteMessageAsync(
+            std::make_shared<CommandMessage>(SystemMessages::kQueryState, m_ownAddress, nullptr), nullptr);
         return;
     }
     if (m_threads == ControllerThreads::CallersThread) {
@@ -458,7 +462,7 @@ void ControllerClient::OnConnected() {
             LogWarning("ControllerClient::OnConnected: listener failed with an unknown exception");
         }
     }
-    QueueStateQuery(true);
+    QueueStateQuery();
     m_reported = true;
     Notify("streamdeck_kestrel_connected");
 }

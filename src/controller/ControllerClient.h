@@ -142,10 +142,10 @@ private:
     // Whether |entry| may still be written: no connection has been made since
     // the one it belongs to.
     bool StillForItsLink(const Entry& entry);
-    // Queues the state query at the head (in place of one still waiting), or
-    // writes it at once when nothing else is queued or being written;
-    // |newLink| starts a new connection's count first.
-    void QueueStateQuery(bool newLink);
+    // Counts a new connection and queues its state query at the head (in
+    // place of one still waiting), or writes it at once when nothing else is
+    // queued or being written.
+    void QueueStateQuery();
     // With the writer's role: writes the state query waiting at the head, so
     // that a connection made for the command in hand gets it first.
     void WriteQueryAhead();
