@@ -122,7 +122,7 @@ void ControllerClient::WriteMessageAsync(std::shared_ptr<MessageBase> message, W
         return;
     }
     Entry entry{std::move(message), std::move(completion), std::chrono::steady_clock::now() + kWriteDeadline};
-    const bool writer = ClaimWriterForCaller();
+    const bool writer = ClaimWriterForCaller(entry);
     if (writer) entry.written = WriteIfIdle(*entry.message);
     // After a write at once: the record does not delay the press.
     if (LogIsOpen()) LogTrace("ControllerClient::WriteMessageAsync: %s", TextForLog(*entry.message).c_str());
@@ -139,14 +139,97 @@ void ControllerClient::WriteMessageAsync(std::shared_ptr<MessageBase> message, W
     if (m_threads == ControllerThreads::CallersThread) WriteQueuedHere();
 }
 
-bool ControllerClient::ClaimWriterForCaller() {
-    if (m_threads != ControllerThreads::WriteAndHousekeeping) return false;
+bool ControllerClient::ClaimWriterForCaller(Entry& entry) {
     std::lock_guard<std::mutex> lock(m_queueLock);
+    entry.link = m_links;
+    entry.queuedWhileDown = !m_linkUp;
     // Stop waits for the role after it has cleared m_running, so the
-    // transport outlives every write that claimed it.
-    if (!m_running || m_writerBusy || !m_queue.empty()) return false;
+    // transport outlives every write that claimed it. A link not yet
+    // reported up may be a new connection whose state query is not queued yet.
+    if (m_threads != ControllerThreads::WriteAndHousekeeping || !m_running || !m_linkUp || m_writerBusy ||
+        !m_queue.empty()) {
+        return false;
+    }
     m_writerBusy = true;
     return true;
+}
+
+bool ControllerClient::StillForItsLink(const Entry& entry) {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    return entry.link == m_links || (entry.queuedWhileDown && entry.link + 1 == m_links);
+}
+
+void ControllerClient::QueueStateQuery() {
+    Entry query{std::make_shared<CommandMessage>(SystemMessages::kQueryState, m_ownAddress, nullptr), nullptr,
+                NetworkClientBase::Deadline::max()};
+    query.stateQuery = true;
+    bool writer = false;
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        ++m_links;
+        m_linkUp = true;
+        query.link = m_links;
+        // Claimed together with the new count: no command goes at once before the query.
+        writer = m_threads == ControllerThreads::WriteAndHousekeeping && m_running && !m_writerBusy &&
+                 m_queue.empty();
+        if (writer) m_writerBusy = true;
+    }
+    const bool written = writer && WriteIfIdle(*query.message);
+    if (LogIsOpen()) LogTrace("ControllerClient::WriteMessageAsync: %s", TextForLog(*query.message).c_str());
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        if (!written) {
+            // At most one query waits; it goes before the presses queued so far.
+            const size_t before = m_queue.size();
+            m_queue.remove_if([](const Entry& entry) { return entry.stateQuery; });
+            const bool replaced = m_queue.size() != before;
+            m_queue.push_front(std::move(query));
+            if (!replaced && m_threads == ControllerThreads::WriteAndHousekeeping) m_pending.Release();
+        }
+        if (writer) m_writerBusy = false;
+    }
+    if (writer) m_writerFree.notify_all();
+    if (m_threads == ControllerThreads::CallersThread) WriteQueuedHere();
+}
+
+void ControllerClient::WriteQueryAhead() {
+    std::optional<Entry> query;
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        if (m_queue.empty() || !m_queue.front().stateQuery) return;
+        query.emplace(std::move(m_queue.front()));
+        m_queue.pop_front();
+        // Its unit of m_pending is taken too, so the write thread does not wake for nothing.
+        if (m_threads == ControllerThreads::WriteAndHousekeeping) m_pending.TryAcquire();
+    }
+    WriteStateQuery(*query);
+}
+
+void ControllerClient::WriteStateQuery(const Entry& query) {
+    std::string text;
+    try {
+        text = query.message->Serialize();
+    } catch (const nlohmann::json::exception& error) {
+        LogWarning("ControllerClient::WriteStateQuery: cannot be written: %s", error.what());
+        return;
+    }
+    // Waits in slices for a server that has not started reading; a broken
+    // link ends it, and the next connection queues a query of its own.
+    while (m_running && StillForItsLink(query)) {
+        const auto slice = std::chrono::steady_clock::now() + kWriteDeadline;
+        switch (m_transport->WriteBefore(text.data(), static_cast<uint32_t>(text.size()), slice)) {
+            case NetworkClientBase::WriteResult::Written:
+                return;
+            case NetworkClientBase::WriteResult::Expired:
+                continue;
+            case NetworkClientBase::WriteResult::Failed:
+                // Not replaced from here: a server that accepts and drops every
+                // connection would make that a busy loop. The housekeeping's
+                // spaced attempts (or the next press) bring the link back.
+                LogTrace("ControllerClient::WriteStateQuery: not written: the link is down");
+                return;
+        }
+    }
 }
 
 bool ControllerClient::WriteIfIdle(const MessageBase& message) {
@@ -201,18 +284,29 @@ void ControllerClient::WriteThreadProc() {
 }
 
 void ControllerClient::WriteEntry(Entry& entry) {
+    if (entry.stateQuery) {
+        WriteStateQuery(entry);
+        return;
+    }
     // The queue lock is free: a connection made below may queue the state
     // query from this very thread.
     bool accepted = entry.written;
+    bool linkEnded = false;
     if (!accepted && std::chrono::steady_clock::now() < entry.deadline) {
         if (!m_transport->IsConnected()) m_transport->Connect();
-        accepted = WriteWithAttempts(*entry.message, entry.deadline);
+        accepted = WriteWithAttempts(entry, linkEnded);
     }
     if (!accepted && LogIsOpen()) {
-        LogWarning(
-            "ControllerClient::WriteThreadProc: not written (link down, broken or not reading within "
-            "%lld ms): %s",
-            static_cast<long long>(kWriteDeadline.count()), TextForLog(*entry.message).c_str());
+        if (linkEnded) {
+            LogWarning(
+                "ControllerClient::WriteThreadProc: not written (queued for a connection that ended): %s",
+                TextForLog(*entry.message).c_str());
+        } else {
+            LogWarning(
+                "ControllerClient::WriteThreadProc: not written (link down, broken or not reading within "
+                "%lld ms): %s",
+                static_cast<long long>(kWriteDeadline.count()), TextForLog(*entry.message).c_str());
+        }
     }
     m_freeSlots.Release();
     Complete(entry, accepted);
@@ -230,19 +324,25 @@ void ControllerClient::Complete(Entry& entry, bool accepted) {
     }
 }
 
-bool ControllerClient::WriteWithAttempts(const MessageBase& message, NetworkClientBase::Deadline deadline) {
+bool ControllerClient::WriteWithAttempts(const Entry& entry, bool& linkEnded) {
     std::string text;
     try {
-        text = message.Serialize();
+        text = entry.message->Serialize();
     } catch (const nlohmann::json::exception& error) {
         LogWarning("ControllerClient::WriteWithAttempts: cannot be written: %s", error.what());
         return false;  // not UTF-8: no attempt can succeed
     }
-    // A write that fails as the link breaks is tried again on a new
-    // connection, but only while the command is still within its deadline.
+    // A write that fails while the link is merely down is tried again, but
+    // only while the command is within its deadline and no connection has
+    // been made since the one it was meant for.
     for (int attempt = 0; attempt < kWriteAttempts && m_running; ++attempt) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        switch (m_transport->WriteBefore(text.data(), static_cast<uint32_t>(text.size()), deadline)) {
+        WriteQueryAhead();
+        if (!StillForItsLink(entry)) {
+            linkEnded = true;
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= entry.deadline) return false;
+        switch (m_transport->WriteBefore(text.data(), static_cast<uint32_t>(text.size()), entry.deadline)) {
             case NetworkClientBase::WriteResult::Written:
                 return true;
             case NetworkClientBase::WriteResult::Expired:
@@ -318,6 +418,8 @@ void ControllerClient::ReconnectNow() {
     LogTrace("ControllerClient::ReconnectNow");
     if (!m_running) return;
     if (m_transport->IsConnected()) {
+        // A probe of a link that already had its query: with a deadline like
+        // a press, so that it never holds back the presses of active keys.
         WriteMessageAsync(
             std::make_shared<CommandMessage>(SystemMessages::kQueryState, m_ownAddress, nullptr), nullptr);
         return;
@@ -360,8 +462,7 @@ void ControllerClient::OnConnected() {
             LogWarning("ControllerClient::OnConnected: listener failed with an unknown exception");
         }
     }
-    WriteMessageAsync(std::make_shared<CommandMessage>(SystemMessages::kQueryState, m_ownAddress, nullptr),
-                      nullptr);
+    QueueStateQuery();
     m_reported = true;
     Notify("streamdeck_kestrel_connected");
 }
@@ -383,6 +484,10 @@ void ControllerClient::OnDisconnected() {
         Notify(m_reported.exchange(true) ? "streamdeck_kestrel_disconnected"
                                          : "streamdeck_kestrel_connect_error");
     }
+    // After the listener: a command queued before it heard of the loss
+    // belongs to the connection that was lost.
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_linkUp = false;
 }
 
 void ControllerClient::OnDataReceived(const char* bytes, uint32_t size) {

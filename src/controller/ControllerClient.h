@@ -5,6 +5,13 @@
 // from a housekeeping thread, turns received messages into events for the
 // listener, reports the link going up and down, asks the server for its state
 // after every connection, and reports connection telemetry.
+// A command belongs to the connection that was up when it was queued (one
+// queued while the link was down, to the next one) and is never written on a
+// later one. Each connection's state query goes before every other command
+// written on it, takes no queue slot (so a queue full of presses cannot refuse
+// it) and has no deadline: it waits for a server that is slow to read for as
+// long as that connection lasts, since without the reports it brings every key
+// stays inactive.
 //
 // Threads (ControllerThreads::WriteAndHousekeeping; with CallersThread there
 // are no threads of the client: every call comes from one thread, which also
@@ -18,25 +25,28 @@
 //   on the write thread, after those of the commands written before it.
 // - ReconnectNow: the host's event-loop thread, which ends before Close.
 // - WriteThreadProc: writes, connects when needed, runs every other completion.
-//   Each write waits at most until the command's deadline; Stop interrupts it.
+//   Each write waits at most until the command's deadline (the state query's,
+//   while its connection lasts); Stop interrupts it.
 // - HousekeepingThreadProc: while the link is up, sleeps until the transport
 //   reports a change; while it is down, polls every 250 ms and reconnects.
 // - OnConnected / OnDisconnected: inside the transport's Connect or Disconnect
 //   (housekeeping thread, write thread, transport I/O thread), or directly
-//   from Start. OnConnected queues the state query through WriteMessageAsync.
+//   from Start. OnConnected queues the state query (QueueStateQuery), which
+//   writes it at once like WriteMessageAsync when nothing else is queued.
 // - OnDataReceived: the transport's dispatch thread. Received text is parsed
 //   with a depth bound and decoded into EventMessage::Meaning here, once; a
 //   document that cannot be read is refused with one log line.
 // Locks (none is held while another of them is taken, except as noted):
-// - m_queueLock guards m_queue and m_writerBusy. It is held only to add or
+// - m_queueLock guards m_queue, m_writerBusy, m_links and m_linkUp. It is held only to add or
 //   remove an entry and to claim or give up the writer's role, never around a transport call, so a connection
 //   handler that queues the state query never waits for a thread that is itself waiting for the transport's
 //   lock. Whoever holds the writer's role (the write thread with the entry it took, or a caller writing at
 //   once) is the only one that writes, which keeps the commands in order; the write thread and Stop wait on
 //   m_writerFree for a caller's write, which never waits itself.
-// - m_freeSlots and m_pending have their own mutexes; WriteMessageAsync
-//   releases m_pending while holding m_queueLock (queue lock, then the
-//   semaphore's mutex), nothing takes them in the other order.
+// - m_freeSlots and m_pending have their own mutexes; WriteMessageAsync and
+//   QueueStateQuery release m_pending, and WriteQueryAhead try-acquires it,
+//   while holding m_queueLock (queue lock, then the semaphore's mutex);
+//   nothing takes them in the other order.
 // - m_listenerLock guards m_listener; the listener is copied under it and
 //   called without it.
 // - m_stopLock with m_stopSignal lets Stop, ReconnectNow and every connection
@@ -113,7 +123,10 @@ private:
         std::shared_ptr<MessageBase> message;
         WriteCompletion completion;
         NetworkClientBase::Deadline deadline;
-        bool written = false;  // written by its caller: only the completion is left
+        bool written = false;     // written by its caller: only the completion is left
+        bool stateQuery = false;  // a connection's state query: no slot, no deadline
+        uint64_t link = 0;        // m_links when it was queued
+        bool queuedWhileDown = false;
     };
 
     void WriteThreadProc();
@@ -123,15 +136,29 @@ private:
     // Waits while a caller writes, then takes the first entry and the writer's role.
     std::optional<Entry> TakeQueued();
     void ReleaseWriter();
-    // The writer's role for the calling thread, when nothing is queued or being written.
-    bool ClaimWriterForCaller();
+    // Notes the connection |entry| belongs to; then the writer's role for the
+    // calling thread, when the link is up and nothing is queued or being written.
+    bool ClaimWriterForCaller(Entry& entry);
+    // Whether |entry| may still be written: no connection has been made since
+    // the one it belongs to.
+    bool StillForItsLink(const Entry& entry);
+    // Counts a new connection and queues its state query at the head (in
+    // place of one still waiting), or writes it at once when nothing else is
+    // queued or being written.
+    void QueueStateQuery();
+    // With the writer's role: writes the state query waiting at the head, so
+    // that a connection made for the command in hand gets it first.
+    void WriteQueryAhead();
+    void WriteStateQuery(const Entry& query);
     bool WriteIfIdle(const MessageBase& message);
     // Writes |entry| (connecting first when needed), then completes it.
     void WriteEntry(Entry& entry);
     // CallersThread: writes what is queued, unless a write of this thread
     // is already doing so (a connection it makes queues the state query).
     void WriteQueuedHere();
-    bool WriteWithAttempts(const MessageBase& message, NetworkClientBase::Deadline deadline);
+    // False when it could not be written; |linkEnded| tells that the connection
+    // it belonged to had ended.
+    bool WriteWithAttempts(const Entry& entry, bool& linkEnded);
     void Complete(Entry& entry, bool accepted);
     bool SleepUnlessStopped();
     // Whether ReconnectNow asked for an attempt since the last call.
@@ -162,6 +189,8 @@ private:
     std::mutex m_queueLock;
     std::list<Entry> m_queue;   // guarded by m_queueLock
     bool m_writerBusy = false;  // guarded by m_queueLock: a thread is writing a command
+    uint64_t m_links = 0;       // guarded by m_queueLock: connections made
+    bool m_linkUp = false;      // guarded by m_queueLock: the last report was a connection
     std::condition_variable m_writerFree;
 
     std::mutex m_stopLock;

@@ -34,7 +34,29 @@ FlatpakSandbox FlatpakSandbox::Detect(const std::filesystem::path& infoFile) {
 std::string FlatpakSandbox::GrantCommand(const std::string& pipeName) const {
     // A plain name lives in $XDG_RUNTIME_DIR, which Flatpak calls xdg-run.
     const std::string target = pipeName.find('/') == std::string::npos ? "xdg-run/" + pipeName : pipeName;
-    return "flatpak override --user --filesystem=" + target + " " + (m_appId.empty() ? "<app id>" : m_appId);
+    return "flatpak override --user " + ShellWord("--filesystem=" + target) + " " +
+           ShellWord(m_appId.empty() ? "<app id>" : m_appId);
+}
+
+std::string FlatpakSandbox::UnreachableAdvice(const std::string& grantCommand) {
+    return "the controller's socket is out of reach: the host runs this plug-in in a Flatpak sandbox. "
+           "Start the streaming software; if the keys stay offline, restart the host after granting access "
+           "with this command: " +
+           grantCommand;
+}
+
+std::string FlatpakSandbox::ShellWord(const std::string& word) {
+    // A leading '=' names a program's path in zsh.
+    const bool plain = !word.empty() && word.front() != '=' &&
+                       word.find_first_not_of(
+                           "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                           "0123456789_@%+=:,./-") == std::string::npos;
+    if (plain) return word;
+    // Inside single quotes nothing is special; a quote itself ends the
+    // quoted part, is written escaped, and a new quoted part begins.
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
 // The file is a key file: "[Application]" then "name = <app id>" among others.

@@ -22,8 +22,17 @@ public:
     // Empty when unknown or not a well-formed app id.
     const std::string& AppId() const { return m_appId; }
     // The command that grants access to the socket |pipeName| (a name in
-    // $XDG_RUNTIME_DIR, or a path).
+    // $XDG_RUNTIME_DIR, or a path). It is shown to be pasted into a shell, so
+    // every word that is not plain is single-quoted: pasted, it runs flatpak
+    // with exactly these arguments, whatever the name holds.
     std::string GrantCommand(const std::string& pipeName) const;
+    // What the log says when the socket cannot be reached from the sandbox;
+    // it ends with |grantCommand|, unquoted, so that copying the rest of the
+    // line gives the command as it is.
+    static std::string UnreachableAdvice(const std::string& grantCommand);
+    // |word| as one shell word: itself when it holds only characters that no
+    // POSIX shell treats specially, else in single quotes.
+    static std::string ShellWord(const std::string& word);
 
 private:
     static std::string AppIdFromInfoFile(const std::filesystem::path& infoFile);

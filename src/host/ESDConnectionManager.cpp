@@ -117,7 +117,10 @@ void ESDConnectionManager::Run() {
             HandleMessageText(message->get_payload());
         });
 
-        std::string url = "ws://localhost:" + std::to_string(m_port);
+        // The host listens on the IPv4 loopback address. Not "localhost": where
+        // that name gives ::1 first, any local program listening there would
+        // get the connection and the plug-in's registration.
+        std::string url = "ws://127.0.0.1:" + std::to_string(m_port);
         websocketpp::lib::error_code error;
         WebSocketClient::connection_ptr connection = client.get_connection(url, error);
         if (error) return;

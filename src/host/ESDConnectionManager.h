@@ -1,6 +1,6 @@
 #pragma once
 // The plug-in's only link to the Stream Deck application (the host): a
-// WebSocket client of ws://localhost:<port> that registers the plug-in, turns
+// WebSocket client of ws://127.0.0.1:<port> that registers the plug-in, turns
 // each host message into a call on ESDBasePlugin, and sends the host commands.
 //
 // Threads: Run() and therefore every ESDBasePlugin call run on the thread that

@@ -33,10 +33,7 @@ MyStreamDeckPlugin::MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transp
     BuildActionCatalogue(*m_elementsManager, m_controllerClient);
     if (!sandboxGrantCommand.empty()) {
         m_elementsManager->SetSandboxGrantCommand(sandboxGrantCommand);
-        m_controllerClient->SetUnreachableAdvice(
-            "the controller's socket is out of reach: the host runs this plug-in in a Flatpak sandbox. "
-            "Start the streaming software; if the keys stay offline, grant access with \"" +
-            sandboxGrantCommand + "\" and restart the host");
+        m_controllerClient->SetUnreachableAdvice(FlatpakSandbox::UnreachableAdvice(sandboxGrantCommand));
     }
     // Reports the initial link state through the listener on this thread.
     m_controllerClient->Start();

@@ -241,8 +241,8 @@ TEST_F(ControllerClientTest, CommandsFinishInTheOrderTheyWereQueued) {
 
 // Without threads of its own (the fuzz targets), every command is written and
 // completed before WriteMessageAsync returns, in the order of the threaded
-// client: a command that brings the link up goes before the state query that
-// the new connection queues, which is not written inside the command's write.
+// client: a command that brings the link up goes after the state query that
+// the new connection queues, since a connection gets its query first.
 TEST_F(ControllerClientTest, OnTheCallersThreadEachCommandIsWrittenBeforeTheCallReturns) {
     auto client = MakeClient(transport, ControllerThreads::CallersThread);
     client->Start();  // one attempt, on this thread: the server is absent
@@ -255,8 +255,8 @@ TEST_F(ControllerClientTest, OnTheCallersThreadEachCommandIsWrittenBeforeTheCall
     EXPECT_EQ(completions.finished[0], std::make_pair(1, true));
     EXPECT_EQ(completions.threads[0], std::this_thread::get_id());
     ASSERT_EQ(transport->Written().size(), 2u);
-    EXPECT_EQ(json::parse(transport->Written()[0])["payload"]["command"]["data"]["i"], 1);
-    EXPECT_EQ(transport->Written()[1], QueryText());
+    EXPECT_EQ(transport->Written()[0], QueryText());
+    EXPECT_EQ(json::parse(transport->Written()[1])["payload"]["command"]["data"]["i"], 1);
     for (const auto& call : transport->Calls()) EXPECT_EQ(call.thread, std::this_thread::get_id());
 
     // A link that breaks for good: the press fails after its three attempts, at once.
@@ -571,6 +571,94 @@ TEST_F(ControllerClientTest, StalledServerFailsPressesAtTheirDeadlineAndItsRepla
         if (!received.empty() && received.back() == 1000000) break;
     }
     EXPECT_EQ(received, std::vector<int>{1000000}) << observed.Events().size() << " events";
+    client->Close();
+}
+
+// A server that accepts and starts reading only after the presses' two
+// seconds: the state query waits for it, goes first, and a press made
+// meanwhile fails at its own deadline without being written. On Windows the
+// pipe's write waits for the reader; the scripted system makes a socket do
+// the same, and the plain socket (where the query waits in its buffer) shows
+// the server's side.
+TEST_F(ControllerClientTest, AServerThatStartsReadingLateGetsItsStateQueryFirstAndNoStalePress) {
+    for (const bool scripted : {true, false}) {
+        SCOPED_TRACE(scripted ? "writes wait for the reader" : "the system's pipe");
+        const std::string name = PrivatePipeName();
+        PipeServer server(name);
+        ASSERT_TRUE(server.Listen());
+        auto system = std::make_shared<ScriptedPipeSystem>();
+        if (scripted) system->readerStarts = std::chrono::steady_clock::now() + 3500ms;
+        Observed seen;
+        auto client = std::make_unique<ControllerClient>(
+            std::make_shared<NamedPipesClient>(name, scripted ? system : PipeSystem::Native()),
+            [&](const EventMessage& event) { seen.Add(seen.events, event.GetName()); }, [](const char*) {});
+        client->Start();
+        ASSERT_TRUE(seen.WaitFor([&] { return seen.events.size() >= 2; }));  // connected
+        Completions pressed;
+        if (scripted) client->WriteMessageAsync(Press(7), pressed.Callback());
+
+        std::this_thread::sleep_for(3s);  // past the presses' deadline: only now the server accepts and reads
+        ASSERT_TRUE(server.WaitForClient(10s));
+        EXPECT_EQ(server.Receive(10s).value_or("nothing"), QueryText());
+        if (scripted) {
+            ASSERT_TRUE(pressed.WaitForCount(1));
+            EXPECT_EQ(pressed.finished[0], std::make_pair(7, false));
+            EXPECT_FALSE(server.Receive(1s)) << "a press written after its deadline";
+        }
+        client->Close();
+    }
+}
+
+// A server that stops reading while presses keep coming fills the queue; when
+// a new server takes its place, the new connection gets its state query
+// first (a full queue of presses cannot refuse it), none of the presses
+// queued for the old server, and then the presses made for it.
+TEST_F(ControllerClientTest, AReplacedServerGetsItsStateQueryFirstAndNoneOfTheOldPresses) {
+    constexpr int kPresses = 20000;
+    std::vector<char> afterLoss(kPresses, 0);  // pushed once the listener knew the old link was lost
+    std::atomic<int> pushed{0};
+    std::atomic<int> finished{0};
+    const std::string name = PrivatePipeName();
+    auto server = std::make_unique<PipeServer>(name);
+    ASSERT_TRUE(server->Listen());
+    auto client = MakeClient(std::make_shared<NamedPipesClient>(name));
+    client->Start();
+    ASSERT_TRUE(server->WaitForClient(10s));
+    ASSERT_EQ(server->Receive(10s).value_or(""), QueryText());  // from now on nothing is read
+    auto lossesSeen = [&] {
+        auto events = observed.Events();
+        return std::count(events.begin(), events.end(), "networkClientDisconnected");
+    };
+
+    std::thread presser([&] {
+        for (int i = 0; i < kPresses; ++i) {
+            afterLoss[i] = lossesSeen() >= 2;
+            client->WriteMessageAsync(Press(i), [&](const MessageBase&, bool) { ++finished; });
+            ++pushed;
+            if (i % 10 == 0) std::this_thread::sleep_for(1ms);
+        }
+    });
+    while (pushed < 1000) std::this_thread::sleep_for(1ms);
+    server.reset();  // the stalled instance goes away while presses keep coming
+    server = std::make_unique<PipeServer>(name);
+    const bool replaced = server->Listen() && server->WaitForClient(20s);
+    presser.join();
+    ASSERT_TRUE(replaced);
+    // Presses made for the new server may follow, but only after the query.
+    EXPECT_EQ(server->Receive(10s).value_or("nothing"), QueryText());
+
+    std::vector<int> stale;
+    while (auto message = server->Receive(3s)) {
+        const int index = IndexOf(*message);
+        if (index >= 0 && index < kPresses && !afterLoss[index]) stale.push_back(index);
+    }
+    EXPECT_TRUE(stale.empty()) << stale.size() << " presses queued for the old server, first "
+                               << (stale.empty() ? -1 : stale[0]);
+    client->WriteMessageAsync(Press(1000000), nullptr);
+    EXPECT_EQ(IndexOf(server->Receive(10s).value_or("{}")), 1000000);
+    auto until = std::chrono::steady_clock::now() + 30s;
+    while (finished < kPresses && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(finished.load(), kPresses);  // each press finished once
     client->Close();
 }
 

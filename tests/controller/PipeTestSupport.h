@@ -3,6 +3,7 @@
 // a transport's callbacks, and a PipeSystem that forwards to the real one but
 // can make chosen calls fail or wait.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -67,8 +68,9 @@ public:
 };
 
 // Forwards to the platform's PipeSystem; can answer Open with "busy" a few
-// times, report a message as too large, and hold writes at a gate until the
-// test opens it. Counts the peeks (how often the I/O thread looked at the pipe).
+// times, report a message as too large, hold writes at a gate until the
+// test opens it, and make writes wait as on a pipe whose server has not yet
+// started reading. Counts the peeks (how often the I/O thread looked at the pipe).
 class ScriptedPipeSystem : public PipeSystem {
 public:
     OpenResult Open(const std::string& name, Handle& handle) override {
@@ -113,6 +115,19 @@ public:
             changed.notify_all();
             changed.wait(lock, [this] { return gateOpen; });
         }
+        // The pipe takes nothing before the server reads: the write waits its
+        // time (or until woken) and fails with no byte sent.
+        using Clock = std::chrono::steady_clock;
+        const auto start = Clock::now();
+        if (start < readerStarts.load()) {
+            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(readerStarts.load() - start);
+            m_native->WaitForWakeup(wakeup,
+                                    std::min<uint32_t>(milliseconds, static_cast<uint32_t>(wait.count())));
+            if (Clock::now() < readerStarts.load()) {
+                return Clock::now() - start >= std::chrono::milliseconds(milliseconds) ? WriteResult::TimedOut
+                                                                                       : WriteResult::Woken;
+            }
+        }
         return m_native->WriteWithin(handle, bytes, size, milliseconds, wakeup);
     }
     void WaitForWakeup(Handle wakeup, uint32_t milliseconds) override {
@@ -135,7 +150,8 @@ public:
         return WaitUntil(mutex, changed, [&] { return writesStarted >= count; });
     }
 
-    int busyOpens = 0;              // set before Connect
+    std::atomic<std::chrono::steady_clock::time_point> readerStarts{};  // writes wait until then
+    int busyOpens = 0;                                                  // set before Connect
     uint32_t oversizedPeekFor = 0;  // a message of this size is reported as over 16 MiB
     std::vector<uint32_t> waits;    // read after Connect
     std::mutex mutex;
