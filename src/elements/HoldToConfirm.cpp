@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "diagnostics/Log.h"
+#include "elements/CatalogueElements.h"
 #include "graphics/Graphics.h"
 
 using json = nlohmann::json;
@@ -24,26 +25,21 @@ HoldToConfirm::Clock::duration Seconds(double seconds) {
 
 HoldToConfirm::Choice HoldToConfirm::Read(const json& settings, const std::string& owner,
                                           const std::string& context) {
+    // Read as the settings pages read them: a box shown ticked holds to confirm.
     Choice choice;
-    if (!settings.is_object()) return choice;
-    const auto enabled = settings.find("hold_to_confirm");
-    if (enabled != settings.end() && !enabled->is_null()) {
-        if (enabled->is_boolean()) {
-            choice.enabled = enabled->get<bool>();
-        } else {
-            LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_to_confirm is not a boolean; off",
-                       context.c_str(), owner.c_str());
-        }
+    const json enabled = SettingOf(settings, "hold_to_confirm");
+    if (const std::optional<bool> flag = SettingToFlag(enabled)) {
+        choice.enabled = *flag;
+    } else if (!enabled.is_null()) {
+        LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_to_confirm is not a flag; off", context.c_str(),
+                   owner.c_str());
     }
-    const auto seconds = settings.find("hold_seconds");
-    if (seconds != settings.end() && !seconds->is_null()) {
-        const bool usable = seconds->is_number() && std::isfinite(seconds->get<double>());
-        if (usable) {
-            choice.seconds = std::clamp(seconds->get<double>(), kShortestSeconds, kLongestSeconds);
-        } else if (choice.enabled) {
-            LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_seconds is not a number; %.1f s",
-                       context.c_str(), owner.c_str(), kDefaultSeconds);
-        }
+    const json seconds = SettingOf(settings, "hold_seconds");
+    if (const std::optional<double> number = SettingToDecimal(seconds)) {
+        choice.seconds = std::clamp(*number, kShortestSeconds, kLongestSeconds);
+    } else if (!seconds.is_null() && choice.enabled) {
+        LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_seconds is not a number; %.1f s", context.c_str(),
+                   owner.c_str(), kDefaultSeconds);
     }
     return choice;
 }

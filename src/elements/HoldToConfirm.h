@@ -27,13 +27,14 @@ public:
     static constexpr double kLongestSeconds = 2.0;
     static constexpr double kHintSeconds = 1.0;
 
-    // The key's choice, from its settings "hold_to_confirm" (bool, default
-    // false) and "hold_seconds" (number, default 0.6, kept within 0.3 to 2).
+    // The key's choice, from its settings "hold_to_confirm" (a flag, default
+    // off) and "hold_seconds" (a decimal, default 0.6, kept within 0.3 to 2),
+    // read by SettingToFlag and SettingToDecimal as the settings pages read them.
     struct Choice {
         bool enabled = false;
         double seconds = kDefaultSeconds;
     };
-    // A value of the wrong type counts as its default and costs one log line
+    // A value that reads as nothing counts as its default and costs one log line
     // naming |owner| and |context|.
     static Choice Read(const nlohmann::json& settings, const std::string& owner, const std::string& context);
 

@@ -38,9 +38,13 @@ TEST(HoldToConfirmTest, SettingsAreReadWithDefaultsAndBoundsAndBadValuesCountAsD
     EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", 60}}).seconds, 2.0);
     EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", -1}}).seconds, 0.3);
 
-    // Wrong types: the default, and a line that says so.
+    // Values that read as nothing: the default, and a line that says so.
+    // Text reads as the settings pages read it (StoredSettingsTest has every shape).
     EXPECT_FALSE(read({{"hold_to_confirm", "yes"}}).enabled);
-    EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", "1.5"}}).seconds, 0.6);
+    EXPECT_TRUE(read({{"hold_to_confirm", "1"}}).enabled);
+    EXPECT_FALSE(read({{"hold_to_confirm", {{"x", 1}}}}).enabled);
+    EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", "1.5"}}).seconds, 1.5);
+    EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", "1.5s"}}).seconds, 0.6);
     EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", {{"x", 1}}}}).seconds, 0.6);
     EXPECT_EQ(log.LinesContaining("HoldToConfirm::Read").size(), 3u);
 }
