@@ -25,6 +25,11 @@ constexpr int32_t kSupportedBit = 4;
 constexpr int32_t kSignedInBit = 2;
 constexpr int32_t kConnectedBit = 1;
 constexpr double kTransientSeconds = 1.5;
+// How long a value set by a dial may still come back in a settings page's
+// save that crossed it (a round trip through the host takes milliseconds),
+// and how many such values are kept per page.
+constexpr int32_t kDialValuesKeptMs = 1000;
+constexpr size_t kDialValuesKept = 32;
 
 }  // namespace
 
@@ -221,6 +226,7 @@ void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const
     m_settings.erase(context);
     m_contextImages.erase(context);
     m_shownInspectors.erase(context);
+    m_dialValuesTold.erase(context);
     m_hold.Cancel(context);
     if (m_dial) m_dial->Disappear(context);
 }
@@ -505,6 +511,7 @@ void ControlElementBase::HandlePropertyInspectorRequest(const std::string& conte
 
 void ControlElementBase::HandlePropertyInspectorClosed(const std::string& context) {
     m_shownInspectors.erase(context);
+    m_dialValuesTold.erase(context);
 }
 
 void ControlElementBase::SendPropertyInspectorData(const std::string& context) {
@@ -535,12 +542,34 @@ void ControlElementBase::HandleReceivedSettings(const std::string& context, cons
     // A key whose settings were dropped starts again from the element's
     // defaults, as a key that appeared does: no setting a press reads goes missing.
     const json before = *settings;
-    MergeSettings(*settings, payload);
+    MergeSettings(*settings, ChangesOfPage(context, payload, before));
     // Changed settings (not the same ones sent again) end a hold in progress.
     if (*settings != before) CancelHold(context);
     auto entry = FindEntry(context);
     if (entry != m_sdContexts.end()) entry->connection->SetSettings(*settings, context);
+    if (IsDial(context)) m_dial->Show(context);  // the strip follows a level or step set on the page
     if (m_shownInspectors.count(context) != 0) SendPropertyInspectorData(context);
+}
+
+json ControlElementBase::ChangesOfPage(const std::string& context, const json& payload,
+                                       const json& stored) const {
+    auto told = m_dialValuesTold.find(context);
+    const auto incoming = payload.find("settings");
+    if (told == m_dialValuesTold.end() || incoming == payload.end() || !incoming->is_object()) return payload;
+    const auto since = std::chrono::steady_clock::now() - std::chrono::milliseconds(kDialValuesKeptMs);
+    json changes = payload;
+    for (const DialValue& dial : told->second) {
+        const auto member = incoming->find(dial.key);
+        const json now = SettingOf(stored, dial.key.c_str());
+        if (dial.when < since || member == incoming->end() || *member != dial.value || now == dial.value)
+            continue;
+        LogTrace(
+            "ControlElementBase::HandleReceivedSettings: '%s' ('%s'): '%s' stays %s; the page saved an older "
+            "copy",
+            context.c_str(), m_name.c_str(), dial.key.c_str(), LogText::Json(now).c_str());
+        changes["settings"].erase(dial.key);
+    }
+    return changes;
 }
 
 std::shared_ptr<MessageBase> ControlElementBase::BuildCommand(const std::string& context,
@@ -626,6 +655,18 @@ json* ControlElementBase::DialSettings(const std::string& context) {
 ESDConnectionManager* ControlElementBase::DialConnection(const std::string& context) {
     auto entry = FindEntry(context);
     return entry == m_sdContexts.end() ? nullptr : entry->connection;
+}
+
+void ControlElementBase::DialSettingChanged(const std::string& context, const char* key) {
+    if (m_shownInspectors.count(context) == 0) return;
+    SendPropertyInspectorData(context);
+    std::vector<DialValue>& told = m_dialValuesTold[context];
+    const auto now = std::chrono::steady_clock::now();
+    const auto since = now - std::chrono::milliseconds(kDialValuesKeptMs);
+    told.erase(told.begin(), std::find_if(told.begin(), told.end(),
+                                          [&](const DialValue& kept) { return kept.when >= since; }));
+    if (told.size() >= kDialValuesKept) told.erase(told.begin());
+    told.push_back(DialValue{now, key, SettingOf(*SettingsEntry(context), key)});
 }
 
 bool ControlElementBase::DialActive() {
