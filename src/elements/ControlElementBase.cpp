@@ -29,6 +29,9 @@ constexpr double kTransientSeconds = 1.5;
 // save that crossed it (a round trip through the host takes milliseconds),
 // and how many such values are kept per page.
 constexpr int32_t kDialValuesKeptMs = 1000;
+// Keys held to confirm that one tick draws at most: enough for the few keys a
+// hand holds to fill smoothly, few enough that a press waits for a few redraws.
+constexpr size_t kHoldRedrawsPerTick = 4;
 constexpr size_t kDialValuesKept = 32;
 
 }  // namespace
@@ -93,8 +96,8 @@ void ControlElementBase::KeyUp(const std::string& context, const json& payload) 
 }
 
 void ControlElementBase::ActOnConfirmedHolds(HoldToConfirm::Clock::time_point now) {
+    // The fills go at the ticks, a bounded number at each (TickHolds).
     for (HoldToConfirm::Confirmed& confirmed : m_hold.TakeConfirmed(now)) {
-        UpdateGraphics(confirmed.context);  // the fill goes as the command leaves
         if (!IsActive()) {
             // As for a press while the link is down or the action unavailable.
             LogTrace("ControlElementBase::ActOnConfirmedHolds: '%s' ('%s') not active; nothing sent",
@@ -122,11 +125,11 @@ void ControlElementBase::Act(const std::string& context, const json& payload) {
 void ControlElementBase::TickHolds() {
     const auto now = HoldToConfirm::Clock::now();
     ActOnConfirmedHolds(now);
-    for (const std::string& context : m_hold.TakeEndedHints(now)) {
-        RestoreTitle(context);
-        UpdateGraphics(context);
-    }
-    for (const std::string& context : m_hold.HoldingKeys()) UpdateGraphics(context);
+    for (const std::string& context : m_hold.TakeEndedHints(now)) RestoreTitle(context);
+    // Held keys cost a bounded share of a tick, which holds the manager's
+    // lock: a few keys are drawn, those waiting longest first, and only when
+    // their mark has moved (a fill's step, a hint or a fill that ended).
+    for (const std::string& context : m_hold.StaleMarks(now, kHoldRedrawsPerTick)) UpdateGraphics(context);
 }
 
 void ControlElementBase::CancelHold(const std::string& context) {
@@ -152,7 +155,7 @@ void ControlElementBase::SendTitle(const SdContextEntry& entry) const {
 }
 
 bool ControlElementBase::WantsQuickTicks() const {
-    return !m_hold.HoldingKeys().empty();
+    return !m_hold.HoldingKeys().empty() || !m_hold.StaleMarks(HoldToConfirm::Clock::now(), 1).empty();
 }
 
 void ControlElementBase::RedrawAll() {
@@ -370,7 +373,9 @@ void ControlElementBase::UpdateGraphics(const std::string& context) {
 
 void ControlElementBase::SendEncoded(const std::string& context, const Graphics& image) {
     std::string text;
-    const std::optional<double> progress = m_hold.Progress(context, HoldToConfirm::Clock::now());
+    const auto now = HoldToConfirm::Clock::now();
+    const std::optional<double> progress = m_hold.Progress(context, now);
+    if (IsShown(context)) m_hold.Drew(context, m_hold.Mark(context, now));
     if (!progress && !m_hold.ShowsHint(context)) {
         if (image.ToBase64Png(text)) SetImageBase64(context, text);
         return;

@@ -90,6 +90,7 @@ std::vector<std::string> HoldToConfirm::TakeEndedHints(Clock::time_point now) {
 }
 
 bool HoldToConfirm::Cancel(const std::string& context) {
+    m_drawn.erase(context);
     return m_keys.erase(context) > 0;
 }
 
@@ -108,8 +109,39 @@ bool HoldToConfirm::ShowsHint(const std::string& context) const {
 }
 
 bool HoldToConfirm::Busy() const {
-    return std::any_of(m_keys.begin(), m_keys.end(),
-                       [](const auto& entry) { return entry.second.phase != Phase::Done; });
+    return !m_drawn.empty() || std::any_of(m_keys.begin(), m_keys.end(), [](const auto& entry) {
+        return entry.second.phase != Phase::Done;
+    });
+}
+
+int HoldToConfirm::Mark(const std::string& context, Clock::time_point now) const {
+    if (ShowsHint(context)) return kHintMark;
+    const std::optional<double> progress = Progress(context, now);
+    if (!progress) return kNoMark;
+    return 1 + static_cast<int>(*progress * kFillSteps);
+}
+
+void HoldToConfirm::Drew(const std::string& context, int mark) {
+    if (mark == kNoMark) {
+        m_drawn.erase(context);
+    } else {
+        m_drawn[context] = Drawn{mark, ++m_draws};
+    }
+}
+
+std::vector<std::string> HoldToConfirm::StaleMarks(Clock::time_point now, size_t limit) const {
+    std::vector<std::pair<uint64_t, const std::string*>> stale;  // (last drawn, key)
+    for (const auto& [context, key] : m_keys) {
+        if (m_drawn.count(context) == 0 && Mark(context, now) != kNoMark) stale.emplace_back(0, &context);
+    }
+    for (const auto& [context, drawn] : m_drawn) {
+        if (Mark(context, now) != drawn.mark) stale.emplace_back(drawn.order, &context);
+    }
+    const size_t count = std::min(limit, stale.size());
+    std::partial_sort(stale.begin(), stale.begin() + count, stale.end());
+    std::vector<std::string> keys;
+    for (size_t i = 0; i < count; ++i) keys.push_back(*stale[i].second);
+    return keys;
 }
 
 std::vector<std::string> HoldToConfirm::HoldingKeys() const {
