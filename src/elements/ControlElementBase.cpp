@@ -29,10 +29,10 @@ constexpr double kTransientSeconds = 1.5;
 // save that crossed it (a round trip through the host takes milliseconds),
 // and how many such values are kept per page.
 constexpr int32_t kDialValuesKeptMs = 1000;
+constexpr size_t kDialValuesKept = 32;
 // Keys held to confirm that one tick draws at most: enough for the few keys a
 // hand holds to fill smoothly, few enough that a press waits for a few redraws.
 constexpr size_t kHoldRedrawsPerTick = 4;
-constexpr size_t kDialValuesKept = 32;
 
 }  // namespace
 

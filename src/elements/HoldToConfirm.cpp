@@ -1,7 +1,6 @@
 #include "elements/HoldToConfirm.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "diagnostics/Log.h"
 #include "elements/CatalogueElements.h"
