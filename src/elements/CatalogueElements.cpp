@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "controller/Messages.h"
@@ -19,6 +20,12 @@ namespace {
 
 using ClientPtr = std::shared_ptr<ControllerClient>;
 using ElementPtr = std::shared_ptr<ControlElementBase>;
+
+// "auto_unmute" as the settings pages show it; one that reads as nothing is
+// on, as in the volume actions' defaults.
+bool AutoUnmute(const json& settings) {
+    return SettingToFlag(SettingOf(settings, "auto_unmute")).value_or(true);
+}
 
 int32_t TruncateToInt(double value) {
     if (std::isnan(value)) return 0;
@@ -137,6 +144,41 @@ int32_t SettingToInt(const json& value) {
     }
 }
 
+std::optional<bool> SettingToFlag(const json& value) {
+    if (value.is_boolean()) return value.get<bool>();
+    if (value.is_number() || value.is_string()) return SettingToInt(value) != 0;
+    return std::nullopt;
+}
+
+std::optional<double> SettingToDecimal(const json& value) {
+    if (value.is_number()) {
+        const double number = value.get<double>();
+        return std::isfinite(number) ? std::optional<double>(number) : std::nullopt;
+    }
+    if (!value.is_string()) return std::nullopt;
+    const std::string& text = value.get_ref<const std::string&>();
+    // Blanks as atoi skips them, then [+-]digits[.digits], then blanks only.
+    auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t at = 0;
+    while (at < text.size() && blank(text[at])) ++at;
+    const size_t start = at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    const size_t digits = at;
+    while (at < text.size() && digit(text[at])) ++at;
+    if (at == digits) return std::nullopt;
+    if (at < text.size() && text[at] == '.') {
+        const size_t fraction = ++at;
+        while (at < text.size() && digit(text[at])) ++at;
+        if (at == fraction) return std::nullopt;
+    }
+    const size_t end = at;
+    while (at < text.size() && blank(text[at])) ++at;
+    if (at != text.size()) return std::nullopt;
+    // The text is plain digits and one point, which strtod reads alike in the "C" locale the plug-in keeps.
+    return std::strtod(text.substr(start, end - start).c_str(), nullptr);
+}
+
 json SettingOf(const json& settings, const char* key) {
     if (!settings.is_object()) return nullptr;
     auto found = settings.find(key);
@@ -161,7 +203,7 @@ CommandBuilder MakeVolumeStepCommand(const char* name) {
     const std::string command = name;
     return [command](const std::shared_ptr<ElementAddress>& source,
                      const json& settings) -> std::shared_ptr<MessageBase> {
-        const bool autoUnmute = SettingToInt(SettingOf(settings, "auto_unmute")) != 0;
+        const bool autoUnmute = AutoUnmute(settings);
         const int32_t step = SettingToInt(SettingOf(settings, "volume_step"));
         return std::make_shared<CommandMessage>(command.c_str(), source,
                                                 json{{"auto_unmute", autoUnmute}, {"step", step}});
@@ -172,7 +214,7 @@ CommandBuilder MakeVolumeLevelCommand(const char* name) {
     const std::string command = name;
     return [command](const std::shared_ptr<ElementAddress>& source,
                      const json& settings) -> std::shared_ptr<MessageBase> {
-        const bool autoUnmute = SettingToInt(SettingOf(settings, "auto_unmute")) != 0;
+        const bool autoUnmute = AutoUnmute(settings);
         // Negative settings keep their bits: -30 is sent as 4294967266.
         const auto value = static_cast<uint32_t>(SettingToInt(SettingOf(settings, "volume_value")));
         return std::make_shared<CommandMessage>(command.c_str(), source,

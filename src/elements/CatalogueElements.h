@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,17 @@ std::vector<std::shared_ptr<ControlElementBase>> BuildActionCatalogue(
 // zero (saturating at the 32-bit limits; NaN gives 0). Null, an object or an
 // array raise nlohmann's type_error 302 "type must be number, but is ...".
 int32_t SettingToInt(const nlohmann::json& value);
+
+// A stored flag (a check box of a settings page): a boolean as it is, a
+// number or a string read by SettingToInt, non-zero meaning on. Null, an
+// object or an array say nothing, and the setting's default applies. The
+// settings pages read flags by the same rule, so a box shown ticked is on.
+std::optional<bool> SettingToFlag(const nlohmann::json& value);
+
+// A stored decimal (the hold time): a number, or a string that holds just an
+// optionally signed decimal number with blanks around it at most (" 1.5").
+// Anything else says nothing. The settings pages read decimals the same way.
+std::optional<double> SettingToDecimal(const nlohmann::json& value);
 
 // The member |key| of |settings|; null when missing or when |settings| is not
 // an object.

@@ -27,6 +27,14 @@ constexpr int32_t kSignedInBit = 2;
 constexpr int32_t kConnectedBit = 1;
 constexpr int32_t kWorkingBits = kSupportedBit | kSignedInBit | kConnectedBit;
 constexpr double kTransientSeconds = 1.5;
+// How long a value set by a dial may still come back in a settings page's
+// save that crossed it (a round trip through the host takes milliseconds),
+// and how many such values are kept per page.
+constexpr int32_t kDialValuesKeptMs = 1000;
+constexpr size_t kDialValuesKept = 32;
+// Keys held to confirm that one tick draws at most: enough for the few keys a
+// hand holds to fill smoothly, few enough that a press waits for a few redraws.
+constexpr size_t kHoldRedrawsPerTick = 4;
 
 }  // namespace
 
@@ -98,8 +106,8 @@ void ControlElementBase::KeyUp(const std::string& context, const json& payload) 
 }
 
 void ControlElementBase::ActOnConfirmedHolds(HoldToConfirm::Clock::time_point now) {
+    // The fills go at the ticks, a bounded number at each (TickHolds).
     for (HoldToConfirm::Confirmed& confirmed : m_hold.TakeConfirmed(now)) {
-        UpdateGraphics(confirmed.context);  // the fill goes as the command leaves
         if (!IsActive()) {
             // As for a press while the link is down or the action unavailable.
             LogTrace("ControlElementBase::ActOnConfirmedHolds: '%s' ('%s') not active; nothing sent",
@@ -127,11 +135,11 @@ void ControlElementBase::Act(const std::string& context, const json& payload) {
 void ControlElementBase::TickHolds() {
     const auto now = HoldToConfirm::Clock::now();
     ActOnConfirmedHolds(now);
-    for (const std::string& context : m_hold.TakeEndedHints(now)) {
-        RestoreTitle(context);
-        UpdateGraphics(context);
-    }
-    for (const std::string& context : m_hold.HoldingKeys()) UpdateGraphics(context);
+    for (const std::string& context : m_hold.TakeEndedHints(now)) RestoreTitle(context);
+    // Held keys cost a bounded share of a tick, which holds the manager's
+    // lock: a few keys are drawn, those waiting longest first, and only when
+    // their mark has moved (a fill's step, a hint or a fill that ended).
+    for (const std::string& context : m_hold.StaleMarks(now, kHoldRedrawsPerTick)) UpdateGraphics(context);
 }
 
 void ControlElementBase::CancelHold(const std::string& context) {
@@ -157,7 +165,7 @@ void ControlElementBase::SendTitle(const SdContextEntry& entry) const {
 }
 
 bool ControlElementBase::WantsQuickTicks() const {
-    return !m_hold.HoldingKeys().empty();
+    return !m_hold.HoldingKeys().empty() || !m_hold.StaleMarks(HoldToConfirm::Clock::now(), 1).empty();
 }
 
 void ControlElementBase::RedrawAll() {
@@ -235,6 +243,7 @@ void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const
     m_settings.erase(context);
     m_contextImages.erase(context);
     m_shownInspectors.erase(context);
+    m_dialValuesTold.erase(context);
     m_hold.Cancel(context);
     m_hostKeys.Forget(context);
     if (m_dial) m_dial->Disappear(context);
@@ -385,7 +394,9 @@ void ControlElementBase::UpdateGraphics(const std::string& context) {
 
 void ControlElementBase::SendEncoded(const std::string& context, const Graphics& image) {
     std::string text;
-    const std::optional<double> progress = m_hold.Progress(context, HoldToConfirm::Clock::now());
+    const auto now = HoldToConfirm::Clock::now();
+    const std::optional<double> progress = m_hold.Progress(context, now);
+    if (IsShown(context)) m_hold.Drew(context, m_hold.Mark(context, now));
     if (!progress && !m_hold.ShowsHint(context)) {
         if (image.ToBase64Png(text)) SetImageBase64(context, text);
         return;
@@ -572,6 +583,7 @@ void ControlElementBase::HandlePropertyInspectorRequest(const std::string& conte
 
 void ControlElementBase::HandlePropertyInspectorClosed(const std::string& context) {
     m_shownInspectors.erase(context);
+    m_dialValuesTold.erase(context);
 }
 
 void ControlElementBase::SendPropertyInspectorData(const std::string& context) {
@@ -602,7 +614,7 @@ void ControlElementBase::HandleReceivedSettings(const std::string& context, cons
     // A key whose settings were dropped starts again from the element's
     // defaults, as a key that appeared does: no setting a press reads goes missing.
     const json before = *settings;
-    MergeSettings(*settings, payload);
+    MergeSettings(*settings, ChangesOfPage(context, payload, before));
     // Changed settings (not the same ones sent again) end a hold in progress.
     if (*settings != before) CancelHold(context);
     if (HostKeyState::OwnIcons(*settings) != HostKeyState::OwnIcons(before)) {
@@ -611,7 +623,29 @@ void ControlElementBase::HandleReceivedSettings(const std::string& context, cons
     }
     auto entry = FindEntry(context);
     if (entry != m_sdContexts.end()) entry->connection->SetSettings(*settings, context);
+    if (IsDial(context)) m_dial->Show(context);  // the strip follows a level or step set on the page
     if (m_shownInspectors.count(context) != 0) SendPropertyInspectorData(context);
+}
+
+json ControlElementBase::ChangesOfPage(const std::string& context, const json& payload,
+                                       const json& stored) const {
+    auto told = m_dialValuesTold.find(context);
+    const auto incoming = payload.find("settings");
+    if (told == m_dialValuesTold.end() || incoming == payload.end() || !incoming->is_object()) return payload;
+    const auto since = std::chrono::steady_clock::now() - std::chrono::milliseconds(kDialValuesKeptMs);
+    json changes = payload;
+    for (const DialValue& dial : told->second) {
+        const auto member = incoming->find(dial.key);
+        const json now = SettingOf(stored, dial.key.c_str());
+        if (dial.when < since || member == incoming->end() || *member != dial.value || now == dial.value)
+            continue;
+        LogTrace(
+            "ControlElementBase::HandleReceivedSettings: '%s' ('%s'): '%s' stays %s; the page saved an older "
+            "copy",
+            context.c_str(), m_name.c_str(), dial.key.c_str(), LogText::Json(now).c_str());
+        changes["settings"].erase(dial.key);
+    }
+    return changes;
 }
 
 std::shared_ptr<MessageBase> ControlElementBase::BuildCommand(const std::string& context,
@@ -701,6 +735,18 @@ json* ControlElementBase::DialSettings(const std::string& context) {
 ESDConnectionManager* ControlElementBase::DialConnection(const std::string& context) {
     auto entry = FindEntry(context);
     return entry == m_sdContexts.end() ? nullptr : entry->connection;
+}
+
+void ControlElementBase::DialSettingChanged(const std::string& context, const char* key) {
+    if (m_shownInspectors.count(context) == 0) return;
+    SendPropertyInspectorData(context);
+    std::vector<DialValue>& told = m_dialValuesTold[context];
+    const auto now = std::chrono::steady_clock::now();
+    const auto since = now - std::chrono::milliseconds(kDialValuesKeptMs);
+    told.erase(told.begin(), std::find_if(told.begin(), told.end(),
+                                          [&](const DialValue& kept) { return kept.when >= since; }));
+    if (told.size() >= kDialValuesKept) told.erase(told.begin());
+    told.push_back(DialValue{now, key, SettingOf(*SettingsEntry(context), key)});
 }
 
 bool ControlElementBase::DialActive() {

@@ -218,6 +218,11 @@ private:
     std::shared_ptr<Graphics> ComposeBaseImage();
     void SendEncoded(const std::string& context, const Graphics& image);
     void SendPropertyInspectorData(const std::string& context);
+    // |payload| without the members of its "settings" that hold a value a
+    // dial set a moment ago while the stored value has moved on since: a
+    // page saved its whole copy before the later values reached it.
+    nlohmann::json ChangesOfPage(const std::string& context, const nlohmann::json& payload,
+                                 const nlohmann::json& stored) const;
     // Hold to confirm: acts on the holds whose time has come, ends hints,
     // and draws the fill of the keys still held.
     void TickHolds();
@@ -242,6 +247,7 @@ private:
     // What the element's DialControl asks of it.
     nlohmann::json* DialSettings(const std::string& context) override;
     ESDConnectionManager* DialConnection(const std::string& context) override;
+    void DialSettingChanged(const std::string& context, const char* key) override;
     bool DialActive() override;
     std::string DialStateName() override;
     void SendDialCommand(ControllerClient& client, const std::string& context, const CommandBuilder& builder,
@@ -278,6 +284,15 @@ private:
     nlohmann::json m_defaultSettings;
     // Contexts on screen whose property inspector is shown now.
     std::set<std::string> m_shownInspectors;
+    // Per shown page: the values that a dial set and the page was told of in
+    // the last second (a bounded number). A page saves its
+    // whole copy, so such a value in a save is not the page's own change.
+    struct DialValue {
+        std::chrono::steady_clock::time_point when;
+        std::string key;
+        nlohmann::json value;
+    };
+    std::map<std::string, std::vector<DialValue>> m_dialValuesTold;
     std::string m_sandboxGrantCommand;  // empty outside a sandbox
     // The manager's lock once registered; until then a lock of the element's own.
     std::shared_ptr<std::recursive_mutex> m_managerLock;

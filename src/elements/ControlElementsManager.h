@@ -14,7 +14,8 @@
 // wake mutex (Wake is called with m_mutex held; the timer thread holds its
 // wake mutex only while it waits, never around a tick).
 // The timer ticks every 250 ms while some element has work (HasTimerWork),
-// every 40 ms while a key is held to confirm, when a dial's held-back turn is
+// every 40 ms while a key is held to confirm (or a held key's mark waits to
+// be drawn: each tick draws a few of them), when a dial's held-back turn is
 // due (DialWaitMs), and sleeps otherwise; key
 // presses, events, settings and the elements themselves (new contexts,
 // transient overlays) wake it. A controller event also cuts a running

@@ -84,11 +84,13 @@ void DialControl::Rotate(const std::string& context, int32_t ticks) {
     json* settings = m_element.DialSettings(context);
     if (settings == nullptr) return;
     if (m_setup.setsLevel) {
-        m_levelTaken.emplace(context, DialLevel(*settings, m_name));  // what the controller has until told otherwise
+        m_levelTaken.emplace(context,
+                             DialLevel(*settings, m_name));  // what the controller has until told otherwise
         const int64_t moved = static_cast<int64_t>(DialLevel(*settings, m_name)) +
                               static_cast<int64_t>(ticks) * DialStep(*settings, true, m_name);
         (*settings)["volume_value"] = std::clamp<int64_t>(moved, 0, 100);
         Show(context);
+        m_element.DialSettingChanged(context, "volume_value");
     }
     if (auto now = m_pacer.Turn(context, ticks, DialPacer::Clock::now())) SendTurn(context, *now);
 }
@@ -134,6 +136,7 @@ void DialControl::ShowAndStoreLevel(const std::string& context, const json& leve
     json* settings = m_element.DialSettings(context);
     (*settings)["volume_value"] = level;
     Show(context);
+    m_element.DialSettingChanged(context, "volume_value");
     // The level a dial shows survives a restart of the plug-in or the host.
     if (ESDConnectionManager* connection = m_element.DialConnection(context))
         connection->SetSettings(*settings, context);
@@ -167,6 +170,7 @@ void DialControl::DropHeldBackTurns() {
         if (sent == m_levelSent.end() || settings == nullptr) continue;
         (*settings)["volume_value"] = sent->second;
         Show(context);
+        m_element.DialSettingChanged(context, "volume_value");
     }
 }
 

@@ -53,6 +53,9 @@ public:
         virtual nlohmann::json* DialSettings(const std::string& context) = 0;
         // The host connection of a context on screen, or null.
         virtual ESDConnectionManager* DialConnection(const std::string& context) = 0;
+        // The dial changed |key| of the context's stored settings: an open
+        // settings page hears of it, so that it never holds a stale value.
+        virtual void DialSettingChanged(const std::string& context, const char* key) = 0;
         virtual bool DialActive() = 0;
         // "online", "offline", "login", ... as the element's keys show it.
         virtual std::string DialStateName() = 0;

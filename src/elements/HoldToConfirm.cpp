@@ -1,9 +1,9 @@
 #include "elements/HoldToConfirm.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "diagnostics/Log.h"
+#include "elements/CatalogueElements.h"
 #include "graphics/Graphics.h"
 
 using json = nlohmann::json;
@@ -24,26 +24,21 @@ HoldToConfirm::Clock::duration Seconds(double seconds) {
 
 HoldToConfirm::Choice HoldToConfirm::Read(const json& settings, const std::string& owner,
                                           const std::string& context) {
+    // Read as the settings pages read them: a box shown ticked holds to confirm.
     Choice choice;
-    if (!settings.is_object()) return choice;
-    const auto enabled = settings.find("hold_to_confirm");
-    if (enabled != settings.end() && !enabled->is_null()) {
-        if (enabled->is_boolean()) {
-            choice.enabled = enabled->get<bool>();
-        } else {
-            LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_to_confirm is not a boolean; off",
-                       context.c_str(), owner.c_str());
-        }
+    const json enabled = SettingOf(settings, "hold_to_confirm");
+    if (const std::optional<bool> flag = SettingToFlag(enabled)) {
+        choice.enabled = *flag;
+    } else if (!enabled.is_null()) {
+        LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_to_confirm is not a flag; off", context.c_str(),
+                   owner.c_str());
     }
-    const auto seconds = settings.find("hold_seconds");
-    if (seconds != settings.end() && !seconds->is_null()) {
-        const bool usable = seconds->is_number() && std::isfinite(seconds->get<double>());
-        if (usable) {
-            choice.seconds = std::clamp(seconds->get<double>(), kShortestSeconds, kLongestSeconds);
-        } else if (choice.enabled) {
-            LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_seconds is not a number; %.1f s",
-                       context.c_str(), owner.c_str(), kDefaultSeconds);
-        }
+    const json seconds = SettingOf(settings, "hold_seconds");
+    if (const std::optional<double> number = SettingToDecimal(seconds)) {
+        choice.seconds = std::clamp(*number, kShortestSeconds, kLongestSeconds);
+    } else if (!seconds.is_null() && choice.enabled) {
+        LogWarning("HoldToConfirm::Read: '%s' ('%s'): hold_seconds is not a number; %.1f s", context.c_str(),
+                   owner.c_str(), kDefaultSeconds);
     }
     return choice;
 }
@@ -94,6 +89,7 @@ std::vector<std::string> HoldToConfirm::TakeEndedHints(Clock::time_point now) {
 }
 
 bool HoldToConfirm::Cancel(const std::string& context) {
+    m_drawn.erase(context);
     return m_keys.erase(context) > 0;
 }
 
@@ -112,8 +108,39 @@ bool HoldToConfirm::ShowsHint(const std::string& context) const {
 }
 
 bool HoldToConfirm::Busy() const {
-    return std::any_of(m_keys.begin(), m_keys.end(),
-                       [](const auto& entry) { return entry.second.phase != Phase::Done; });
+    return !m_drawn.empty() || std::any_of(m_keys.begin(), m_keys.end(), [](const auto& entry) {
+        return entry.second.phase != Phase::Done;
+    });
+}
+
+int HoldToConfirm::Mark(const std::string& context, Clock::time_point now) const {
+    if (ShowsHint(context)) return kHintMark;
+    const std::optional<double> progress = Progress(context, now);
+    if (!progress) return kNoMark;
+    return 1 + static_cast<int>(*progress * kFillSteps);
+}
+
+void HoldToConfirm::Drew(const std::string& context, int mark) {
+    if (mark == kNoMark) {
+        m_drawn.erase(context);
+    } else {
+        m_drawn[context] = Drawn{mark, ++m_draws};
+    }
+}
+
+std::vector<std::string> HoldToConfirm::StaleMarks(Clock::time_point now, size_t limit) const {
+    std::vector<std::pair<uint64_t, const std::string*>> stale;  // (last drawn, key)
+    for (const auto& [context, key] : m_keys) {
+        if (m_drawn.count(context) == 0 && Mark(context, now) != kNoMark) stale.emplace_back(0, &context);
+    }
+    for (const auto& [context, drawn] : m_drawn) {
+        if (Mark(context, now) != drawn.mark) stale.emplace_back(drawn.order, &context);
+    }
+    const size_t count = std::min(limit, stale.size());
+    std::partial_sort(stale.begin(), stale.begin() + count, stale.end());
+    std::vector<std::string> keys;
+    for (size_t i = 0; i < count; ++i) keys.push_back(*stale[i].second);
+    return keys;
 }
 
 std::vector<std::string> HoldToConfirm::HoldingKeys() const {

@@ -10,6 +10,8 @@
 // elements manager's lock held.
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -27,13 +29,14 @@ public:
     static constexpr double kLongestSeconds = 2.0;
     static constexpr double kHintSeconds = 1.0;
 
-    // The key's choice, from its settings "hold_to_confirm" (bool, default
-    // false) and "hold_seconds" (number, default 0.6, kept within 0.3 to 2).
+    // The key's choice, from its settings "hold_to_confirm" (a flag, default
+    // off) and "hold_seconds" (a decimal, default 0.6, kept within 0.3 to 2),
+    // read by SettingToFlag and SettingToDecimal as the settings pages read them.
     struct Choice {
         bool enabled = false;
         double seconds = kDefaultSeconds;
     };
-    // A value of the wrong type counts as its default and costs one log line
+    // A value that reads as nothing counts as its default and costs one log line
     // naming |owner| and |context|.
     static Choice Read(const nlohmann::json& settings, const std::string& owner, const std::string& context);
 
@@ -55,17 +58,32 @@ public:
     std::vector<Confirmed> TakeConfirmed(Clock::time_point now);
     // The keys whose hint has ended by |now|; each is returned once.
     std::vector<std::string> TakeEndedHints(Clock::time_point now);
-    // Forgets the key: a hold in progress is cancelled, its hint ends. True
-    // when something was dropped.
+    // Forgets the key: a hold in progress is cancelled, its hint ends, its
+    // mark is no longer followed. True when a hold or hint was dropped.
     bool Cancel(const std::string& context);
 
     // How far the key's hold has come (0 to 1), or nothing when it is not holding.
     std::optional<double> Progress(const std::string& context, Clock::time_point now) const;
     bool ShowsHint(const std::string& context) const;
-    // Whether a hold or a hint is running: the timer must keep ticking.
+    // Whether a hold or a hint is running, or a key still shows a mark that
+    // has ended: the timer must keep ticking.
     bool Busy() const;
     // The keys being held now.
     std::vector<std::string> HoldingKeys() const;
+
+    // The mark a key should show now: kNoMark, a step of the fill (1 to
+    // kFillSteps + 1), or kHintMark. A fill that has not moved a step is not
+    // drawn again.
+    static constexpr int kNoMark = 0;
+    static constexpr int kFillSteps = 24;
+    static constexpr int kHintMark = kFillSteps + 2;
+    int Mark(const std::string& context, Clock::time_point now) const;
+    // The key's image was just sent with |mark| over it.
+    void Drew(const std::string& context, int mark);
+    // At most |limit| keys whose image does not show the mark they should,
+    // those drawn longest ago first: many held keys share the redraws of a
+    // tick, and every key gets its turn.
+    std::vector<std::string> StaleMarks(Clock::time_point now, size_t limit) const;
 
     // The time filling up: a light veil rising from the bottom and a bar
     // along the bottom edge, both at |progress| (0 to 1).
@@ -83,4 +101,12 @@ private:
     };
 
     std::map<std::string, Key> m_keys;
+    // Keys whose image was last sent with a mark: the mark, and when (a
+    // count of the draws).
+    struct Drawn {
+        int mark;
+        uint64_t order;
+    };
+    std::map<std::string, Drawn> m_drawn;
+    uint64_t m_draws = 0;
 };

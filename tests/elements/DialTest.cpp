@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "elements/ActionCatalogue.h"
@@ -149,6 +150,57 @@ TEST_F(DialElementTest, AFastTurnSendsTheFirstLevelAtOnceAndTheLastExactlyAndThe
     EXPECT_TRUE(
         WaitForData("media-request-set-volume-level-percent", {{"auto_unmute", true}, {"value", 70}}));
     EXPECT_TRUE(m_host.Sent("setFeedback", "K1").empty());
+}
+
+// The settings page of a level dial is open while the dial turns. The page
+// saves its whole copy whenever the streamer changes anything on it.
+TEST_F(DialElementTest, AnOpenPageHearsEveryLevelAndASaveThatKeptItsLevelCannotMoveItBack) {
+    const std::string command = "media-request-set-volume-level-percent";
+    m_manager->AddSdContext(
+        kLevel, &m_host.connection, "D1",
+        {{"controller", "Encoder"}, {"settings", {{"volume_value", 50}, {"dial_step", 1}}}});
+    m_manager->SignalRequestPropertyInspectorDataFromPlugin(kLevel, "D1");
+    auto pageCopies = [&] {  // what the page was sent, in order
+        std::vector<json> copies;
+        for (const json& sent : m_host.Sent("sendToPropertyInspector", "D1"))
+            copies.push_back(sent["payload"]["settings"]);
+        return copies;
+    };
+    ASSERT_EQ(pageCopies().back()["volume_value"], 50);
+
+    for (int i = 0; i < 20; ++i) m_manager->SignalDialRotate(kLevel, "D1", json::object(), 1);
+    ASSERT_TRUE(WaitForData(command, {{"auto_unmute", true}, {"value", 70}}));
+    const std::vector<json> copies = pageCopies();
+    EXPECT_EQ(copies.back()["volume_value"], 70) << "the page holds the level the dial set";
+    auto mid =
+        std::find_if(copies.begin(), copies.end(), [](const json& c) { return c["volume_value"] == 60; });
+    ASSERT_NE(mid, copies.end()) << "the page heard the levels on the way";
+
+    // The page saves another setting from the copy it was sent last.
+    json save = copies.back();
+    save["dial_step"] = 2;
+    m_manager->SignalReceivedSettings(kLevel, "D1", {{"settings", save}});
+    EXPECT_EQ(m_host.Sent("setSettings", "D1").back()["payload"]["volume_value"], 70);
+    EXPECT_EQ(LastFeedback("D1")["value"], "70 %");
+    m_manager->SignalDialRotate(kLevel, "D1", json::object(), 1);
+    ASSERT_TRUE(WaitForData(command, {{"auto_unmute", true}, {"value", 72}})) << "no jump back to 50";
+
+    // A save made from a copy the page had during the turns (it crossed the
+    // later levels on their way): its own change is taken, the level stays.
+    save = *mid;
+    save["dial_step"] = 3;
+    m_manager->SignalReceivedSettings(kLevel, "D1", {{"settings", save}});
+    json stored = m_host.Sent("setSettings", "D1").back()["payload"];
+    EXPECT_EQ(stored["volume_value"], 72);
+    EXPECT_EQ(stored["dial_step"], 3);
+    EXPECT_EQ(pageCopies().back()["volume_value"], 72) << "and the page is set right";
+
+    // A level the streamer sets on the page is taken, and the strip shows it.
+    save = pageCopies().back();
+    save["volume_value"] = 30;
+    m_manager->SignalReceivedSettings(kLevel, "D1", {{"settings", save}});
+    EXPECT_EQ(m_host.Sent("setSettings", "D1").back()["payload"]["volume_value"], 30);
+    EXPECT_EQ(LastFeedback("D1")["value"], "30 %");
 }
 
 TEST_F(DialElementTest, PushAndTouchToggleMuteAsReportedAndTheStripShowsIt) {

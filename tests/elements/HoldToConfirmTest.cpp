@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include "elements/CatalogueElements.h"
@@ -38,9 +39,13 @@ TEST(HoldToConfirmTest, SettingsAreReadWithDefaultsAndBoundsAndBadValuesCountAsD
     EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", 60}}).seconds, 2.0);
     EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", -1}}).seconds, 0.3);
 
-    // Wrong types: the default, and a line that says so.
+    // Values that read as nothing: the default, and a line that says so.
+    // Text reads as the settings pages read it (StoredSettingsTest has every shape).
     EXPECT_FALSE(read({{"hold_to_confirm", "yes"}}).enabled);
-    EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", "1.5"}}).seconds, 0.6);
+    EXPECT_TRUE(read({{"hold_to_confirm", "1"}}).enabled);
+    EXPECT_FALSE(read({{"hold_to_confirm", {{"x", 1}}}}).enabled);
+    EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", "1.5"}}).seconds, 1.5);
+    EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", "1.5s"}}).seconds, 0.6);
     EXPECT_DOUBLE_EQ(read({{"hold_to_confirm", true}, {"hold_seconds", {{"x", 1}}}}).seconds, 0.6);
     EXPECT_EQ(log.LinesContaining("HoldToConfirm::Read").size(), 3u);
 }
@@ -94,6 +99,44 @@ TEST(HoldToConfirmTest, AnEarlyReleaseShowsTheHintForASecondAndNeverActs) {
     EXPECT_FALSE(hold.Cancel("K3"));
     EXPECT_TRUE(hold.TakeConfirmed(At(start, 9)).empty());
     EXPECT_FALSE(hold.Release("K3", At(start, 9)));
+}
+
+TEST(HoldToConfirmTest, ManyHeldKeysShareTheRedrawsAndEveryKeyGetsItsTurnUntilNoMarkIsLeft) {
+    HoldToConfirm hold;
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i) {
+        const std::string key = "K" + std::to_string(i);
+        hold.Press(key, 1.0, json::object(), start);
+        hold.Drew(key, hold.Mark(key, start));  // the empty bar, drawn at the press
+    }
+    EXPECT_TRUE(hold.StaleMarks(start, 4).empty()) << "nothing has moved yet";
+
+    // Every fill has moved: four keys at a time, never one again before the others.
+    std::set<std::string> drawn;
+    const auto later = At(start, 0.5);
+    for (int round = 0; round < 3; ++round) {
+        const auto keys = hold.StaleMarks(later, 4);
+        EXPECT_EQ(keys.size(), round < 2 ? 4u : 2u);
+        for (const std::string& key : keys) {
+            EXPECT_TRUE(drawn.insert(key).second) << key << " drawn twice";
+            hold.Drew(key, hold.Mark(key, later));
+        }
+    }
+    EXPECT_EQ(drawn.size(), 10u);
+    EXPECT_TRUE(hold.StaleMarks(At(start, 0.51), 4).empty()) << "a fill redrawn only when it moved a step";
+
+    // Confirmed, released early or cancelled: each fill must still be taken off.
+    EXPECT_EQ(hold.TakeConfirmed(At(start, 1.0)).size(), 10u);
+    EXPECT_TRUE(hold.Cancel("K9"));
+    EXPECT_TRUE(hold.Busy()) << "fills still shown need ticks";
+    size_t taken = 0;
+    for (auto keys = hold.StaleMarks(At(start, 1.0), 4); !keys.empty();
+         keys = hold.StaleMarks(At(start, 1.0), 4)) {
+        for (const std::string& key : keys) hold.Drew(key, hold.Mark(key, At(start, 1.0)));
+        taken += keys.size();
+    }
+    EXPECT_EQ(taken, 9u) << "the cancelled key is drawn by whoever cancelled it";
+    EXPECT_FALSE(hold.Busy());
 }
 
 // The keys behind the manager: time is real, so every bound is a lower bound
@@ -213,6 +256,40 @@ TEST_F(HoldingKeysTest, ChangedSettingsTheLinkGoingDownAndDisappearingCancelAHol
     m_manager->SignalKeyDown(kSkip, "K9", {{"settings", HoldSettings(0.3)}});
     std::this_thread::sleep_for(600ms);
     EXPECT_EQ(m_rig.transport->Written().size(), 1u);
+}
+
+// The element's own ticks, called here one by one without the manager's timer.
+TEST(HeldKeysTest, ATickDrawsAFewOfManyHeldKeysAndEveryKeyEndsPlainWithItsCommandSent) {
+    FakeHost host;
+    ControllerRig rig;
+    const std::string skip = "com.vantora.kestrel.alerts-skip";
+    auto element = std::make_shared<SimpleSingleStateButton>(skip, rig.client, "alerts_skip.png",
+                                                             MakeCommand("alerts-skip"), json::object());
+    constexpr int kKeys = 50;
+    for (int i = 0; i < kKeys; ++i)
+        element->AddSdContext(&host.connection, "K" + std::to_string(i),
+                              {{"settings", {{"hold_to_confirm", true}, {"hold_seconds", 0.3}}}});
+    element->HandleEventMessage(Event(SystemMessages::kConnected));
+    element->HandleEventMessage(SignedIn(true));
+    element->HandleEventMessage(Supported(skip, true));
+    element->HandleTimerTick();  // the status drawn
+    for (int i = 0; i < kKeys; ++i) element->KeyDown("K" + std::to_string(i), json::object());
+
+    std::this_thread::sleep_for(100ms);  // every fill has moved
+    host.Clear();
+    element->HandleTimerTick();
+    EXPECT_GE(host.Sent("setImage").size(), 1u);
+    EXPECT_LE(host.Sent("setImage").size(), 4u) << "one tick redraws a few held keys, not all of them";
+
+    std::this_thread::sleep_for(300ms);  // every hold has completed
+    for (int tick = 0; tick < kKeys && element->WantsQuickTicks(); ++tick) element->HandleTimerTick();
+    ASSERT_TRUE(rig.transport->WaitForWritten(kKeys));
+    EXPECT_FALSE(element->WantsQuickTicks());
+    const RgbaImage plain = Composed({"alerts_skip.png"});
+    for (int i = 0; i < kKeys; ++i)
+        EXPECT_TRUE(SameImage(host.LastImage("K" + std::to_string(i)), plain))
+            << "K" << i << " kept its fill";
+    rig.client->Stop();
 }
 
 TEST_F(HoldingKeysTest, AMultiStateKeySendsTheCommandOfItsStateAndThePumpKeepsItsOwnRules) {

@@ -85,24 +85,46 @@
     });
   }
 
-  // Reads a stored setting as the plug-in does: strings like C's atoi
-  // (leading blanks, optional sign, digits up to the first non-digit),
-  // booleans as 0 or 1, numbers truncated toward zero. Anything else is null.
+  // Stored settings are read exactly as the plug-in reads them, so that what
+  // a page shows is what the keys do (tests/data/stored-settings.json holds
+  // the cases both sides are checked against).
+  var INT_MAX = 2147483647;
+  var INT_MIN = -2147483648;
+  var BLANKS = "[ \\t\\n\\v\\f\\r]*"; // what C's atoi skips; not every Unicode space
+
+  // A whole number: strings like C's atoi (leading blanks, optional sign,
+  // digits up to the first non-digit, saturating at 32 bits), booleans as 0
+  // or 1, whole numbers cut to 32 bits, fractions truncated toward zero
+  // (saturating). Anything else is null.
   function settingToInt(value) {
     if (typeof value === "boolean") return value ? 1 : 0;
-    if (typeof value === "number") return isFinite(value) ? Math.trunc(value) : null;
+    if (typeof value === "number") {
+      if (!isFinite(value)) return null;
+      if (Number.isSafeInteger(value)) return value | 0; // a JSON integer: its low 32 bits
+      return Math.min(INT_MAX, Math.max(INT_MIN, Math.trunc(value)));
+    }
     if (typeof value !== "string") return null;
-    var match = /^\s*([+-]?)(\d*)/.exec(value);
+    var match = new RegExp("^" + BLANKS + "([+-]?)(\\d*)").exec(value);
     if (!match[2]) return 0;
     var number = parseInt(match[2], 10);
-    return match[1] === "-" ? -number : number;
+    return match[1] === "-" ? Math.max(INT_MIN, -number) : Math.min(INT_MAX, number);
   }
 
-  // A stored decimal: a finite number, or text holding one; otherwise null.
+  // A flag: a boolean as it is, a number or text non-zero as settingToInt
+  // reads it; anything else is null (the setting's default applies).
+  function settingToFlag(value) {
+    if (typeof value === "boolean") return value;
+    if (typeof value === "number" || typeof value === "string") return settingToInt(value) !== 0;
+    return null;
+  }
+
+  // A decimal: a finite number, or text holding just an optionally signed
+  // decimal number with blanks around it; otherwise null.
+  var DECIMAL_TEXT = new RegExp("^" + BLANKS + "([+-]?\\d+(\\.\\d+)?)" + BLANKS + "$");
   function settingToDecimal(value) {
     if (typeof value === "number") return isFinite(value) ? value : null;
-    if (typeof value === "string" && /^\s*\d+(\.\d+)?\s*$/.test(value)) return parseFloat(value);
-    return null;
+    var match = typeof value === "string" ? DECIMAL_TEXT.exec(value) : null;
+    return match ? parseFloat(match[1]) : null;
   }
 
   // A whole decimal number typed by the streamer, or null.
@@ -257,7 +279,7 @@
     for (var i = 0; i < inputs.length; i++) {
       var input = inputs[i];
       if (input.type === "checkbox") {
-        if (input !== this.doc.activeElement) input.checked = settingToInt(value) !== 0;
+        if (input !== this.doc.activeElement) input.checked = readFlag(input, value);
         this.showDependentRows(key, input.checked);
       } else if (input !== this.doc.activeElement) {
         var number = readNumber(input, value);
@@ -343,7 +365,7 @@
     for (var key in this.fields) {
       var input = this.fields[key][0];
       if (input.type === "checkbox") {
-        var on = settingToInt(this.settings[key]) ? true : false;
+        var on = readFlag(input, this.settings[key]);
         this.settings[key] = input.getAttribute("data-format") === "bool" ? on : on ? "1" : "0";
         continue;
       }
@@ -426,6 +448,12 @@
 
   function readNumber(input, value) {
     return isDecimal(input) ? settingToDecimal(value) : settingToInt(value);
+  }
+
+  // A check box's stored flag, or its default when the value says nothing.
+  function readFlag(input, value) {
+    var flag = settingToFlag(value);
+    return flag === null ? settingToFlag(defaultOf(input)) : flag;
   }
 
   function inRange(input, number) {
