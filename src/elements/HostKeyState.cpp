@@ -1,5 +1,7 @@
 #include "elements/HostKeyState.h"
 
+#include "elements/CatalogueElements.h"
+
 using json = nlohmann::json;
 
 int32_t HostKeyState::StateOf(const json& payload) {
@@ -49,9 +51,6 @@ std::optional<bool> HostKeyState::OwnIcons(const json& settings) {
     if (!settings.is_object()) return false;
     const auto own = settings.find("own_icons");
     if (own == settings.end() || own->is_null()) return false;
-    if (own->is_boolean()) return own->get<bool>();
-    // The settings page shows "1" and 1 as a ticked box too.
-    if (*own == "1" || *own == 1) return true;
-    if (*own == "0" || *own == 0) return false;
-    return std::nullopt;
+    // The rule of every stored flag: the settings page shows the box as this reads it.
+    return SettingToFlag(*own);
 }

@@ -12,6 +12,7 @@
 #include "controller/Messages.h"
 #include "elements/CatalogueElements.h"
 #include "elements/HoldToConfirm.h"
+#include "elements/HostKeyState.h"
 #include "support/LogCapture.h"
 
 using json = nlohmann::json;
@@ -31,7 +32,7 @@ json CommandData(const CommandBuilder& builder, const json& settings) {
 TEST(StoredSettingsTest, FlagsReadAsThePagesShowThemSoAHoldShownOnIsOn) {
     LogCapture log;  // values that say nothing cost a line each
     const json& flags = Table()["flag"];
-    ASSERT_EQ(flags["settings"], json({{"hold_to_confirm", false}, {"auto_unmute", true}}));
+    ASSERT_EQ(flags["settings"], json({{"hold_to_confirm", false}, {"auto_unmute", true}, {"own_icons", false}}));
     const auto nudge = MakeVolumeStepCommand("media-request-nudge-volume-up");
     for (const json& row : flags["cases"]) {
         const json& stored = row["stored"];
@@ -43,6 +44,7 @@ TEST(StoredSettingsTest, FlagsReadAsThePagesShowThemSoAHoldShownOnIsOn) {
                   reads.value_or(false));
         EXPECT_EQ(CommandData(nudge, {{"volume_step", 5}, {"auto_unmute", stored}})["auto_unmute"],
                   reads.value_or(true));
+        EXPECT_EQ(HostKeyState::OwnIcons({{"own_icons", stored}}).value_or(false), reads.value_or(false));
     }
 }
 
