@@ -32,7 +32,8 @@ json CommandData(const CommandBuilder& builder, const json& settings) {
 TEST(StoredSettingsTest, FlagsReadAsThePagesShowThemSoAHoldShownOnIsOn) {
     LogCapture log;  // values that say nothing cost a line each
     const json& flags = Table()["flag"];
-    ASSERT_EQ(flags["settings"], json({{"hold_to_confirm", false}, {"auto_unmute", true}, {"own_icons", false}}));
+    ASSERT_EQ(flags["settings"],
+              json({{"hold_to_confirm", false}, {"auto_unmute", true}, {"own_icons", false}}));
     const auto nudge = MakeVolumeStepCommand("media-request-nudge-volume-up");
     for (const json& row : flags["cases"]) {
         const json& stored = row["stored"];
