@@ -27,22 +27,6 @@ constexpr int kStripWidth = 200;           // of one dial
 constexpr int kStripHeight = 100;
 constexpr const char* kTriggers[] = {"rotate", "push", "touch", "longTouch"};
 constexpr size_t kOwnIconText = 1 << 20;  // a large picture as a data URL
-// How the hosts run a composite key's steps: each step's press is let go
-// after kStepHold, and the next step follows kStepGap after that.
-constexpr std::chrono::milliseconds kStepHold{100};
-constexpr std::chrono::milliseconds kStepGap{100};
-constexpr size_t kMostSteps = 32;
-
-const std::string& StateMember(const std::vector<std::string>& perState, int state) {
-    static const std::string none;
-    return state >= 0 && size_t(state) < perState.size() ? perState[size_t(state)] : none;
-}
-
-// What the host calls a state: its manifest name, else its number.
-std::string StateName(const ActionEntry& action, size_t state) {
-    if (state < action.states.size() && !action.states[state].name.empty()) return action.states[state].name;
-    return "State " + std::to_string(state + 1);
-}
 
 // A whole number in a JSON value, or nothing.
 std::optional<int> IntegerMember(const json& object, const char* key) {
@@ -69,27 +53,6 @@ bool FitsFeedback(const json& value) {
 
 }  // namespace
 
-void Outbox::Append(Outbox other) {
-    for (auto& message : other.toPlugin) toPlugin.push_back(std::move(message));
-    for (auto& message : other.toInspector) toInspector.push_back(std::move(message));
-    for (auto& message : other.toPage) toPage.push_back(std::move(message));
-    for (auto& press : other.later) later.push_back(std::move(press));
-}
-
-std::string DeckKey::ShownImage() const {
-    return StateMember(images, state);
-}
-
-bool DeckKey::ShowsOwnIcon() const {
-    return !StateMember(ownIcons, state).empty();
-}
-
-std::string DeckKey::HostImage() const {
-    if (ShowsOwnIcon()) return StateMember(ownIcons, state);
-    std::string picture = action.StateImage(static_cast<size_t>(std::max(state, 0)));
-    return picture.empty() ? "" : "/plugin/" + picture + "@2x.png";
-}
-
 VirtualDeck::VirtualDeck(const std::vector<ActionEntry>& actions, const std::vector<std::string>& contexts,
                          std::string pluginUUID, std::string pluginVersion, HostFlavour host,
                          DeviceModel device)
@@ -98,7 +61,8 @@ VirtualDeck::VirtualDeck(const std::vector<ActionEntry>& actions, const std::vec
       m_device(std::move(device)),
       m_pluginUUID(std::move(pluginUUID)),
       m_pluginVersion(std::move(pluginVersion)),
-      m_host(host) {
+      m_host(host),
+      m_multiActions(actions, host, m_device.columns) {
     for (size_t i = 0; i < actions.size() && i < contexts.size() && i < size_t(m_device.Keys()); ++i) {
         DeckKey key;
         key.action = actions[i];
@@ -126,7 +90,7 @@ Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
         StringMember(message, "event") == "registerPlugin" && StringMember(message, "uuid") == m_pluginUUID;
     Outbox out;
     if (!accepted) {
-        out.toPage.push_back(PageLog("host", "refused a registration: " + message.dump()));
+        out.toPage.push_back(Outbox::PageLog("host", "refused a registration: " + message.dump()));
         return out;
     }
     out.toPlugin.push_back(
@@ -136,7 +100,7 @@ Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
     for (const DeckDial& dial : m_dials) {
         if (dial.occupied) appearing.push_back(&dial.placed);
     }
-    for (const DeckComposite& composite : m_composites) {
+    for (const DeckComposite& composite : Composites()) {
         for (const DeckKey& step : composite.steps) appearing.push_back(&step);
     }
     for (const DeckKey* key : appearing) {
@@ -146,7 +110,7 @@ Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
     }
     out.toPage.push_back({{"type", "plugin"}, {"connected", true}});
     out.toPage.push_back(
-        PageLog("host", "plug-in registered; " + std::to_string(m_keys.size()) + " keys appear"));
+        Outbox::PageLog("host", "plug-in registered; " + std::to_string(m_keys.size()) + " keys appear"));
     return out;
 }
 
@@ -165,14 +129,14 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
         return out;
     }
     if (event == "logMessage" || event == "openUrl") {
-        out.toPage.push_back(PageLog("plugin", event + " " + payload.dump()));
+        out.toPage.push_back(Outbox::PageLog("plugin", event + " " + payload.dump()));
         return out;
     }
 
     if (DeckDial* dial = FindDial(context)) return FromPluginForDial(*dial, event, payload);
     Instance found = FindInstance(context);
     if (!found.key) {
-        out.toPage.push_back(PageLog("host", "ignored '" + event + "' for an unknown context"));
+        out.toPage.push_back(Outbox::PageLog("host", "ignored '" + event + "' for an unknown context"));
         return out;
     }
     DeckKey& key = *found.key;
@@ -188,13 +152,13 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
     } else if (event == "setSettings") {
         if (!payload.is_object()) {
             out.toPage.push_back(
-                PageLog("host", "ignored settings that are not an object for " + key.action.name));
+                Outbox::PageLog("host", "ignored settings that are not an object for " + key.action.name));
             return out;
         }
         // The plug-in stores every key's settings when it appears: list changes only.
         if (payload != key.settings) {
             out.toPage.push_back(
-                PageLog("plugin", "stored settings of " + key.action.name + ": " + payload.dump()));
+                Outbox::PageLog("plugin", "stored settings of " + key.action.name + ": " + payload.dump()));
         }
         key.settings = payload;
         if (inspectorOpen) out.toInspector.push_back(SettingsEvent(key));
@@ -211,7 +175,7 @@ Outbox VirtualDeck::FromPlugin(const json& message) {
             flash["index"] = *found.keyIndex;
         out.toPage.push_back(std::move(flash));
     } else {
-        out.toPage.push_back(PageLog("plugin", "unknown command '" + event + "'"));
+        out.toPage.push_back(Outbox::PageLog("plugin", "unknown command '" + event + "'"));
     }
     return out;
 }
@@ -222,7 +186,7 @@ bool VirtualDeck::SetImage(DeckKey& key, const json& payload, Outbox& out) const
     std::string image = StringMember(payload, "image");
     if (!image.empty() && !IsImageDataUrl(image)) {
         out.toPage.push_back(
-            PageLog("host", "ignored an image that is not a data URL for " + key.action.name));
+            Outbox::PageLog("host", "ignored an image that is not a data URL for " + key.action.name));
         return false;
     }
     size_t count = key.action.StateCount();
@@ -230,7 +194,7 @@ bool VirtualDeck::SetImage(DeckKey& key, const json& payload, Outbox& out) const
     if (payload.is_object() && payload.contains("state")) {
         std::optional<int> state = IntegerMember(payload, "state");
         if (!state || *state < 0 || size_t(*state) >= count) {
-            out.toPage.push_back(PageLog(
+            out.toPage.push_back(Outbox::PageLog(
                 "host", "ignored an image for state " + payload["state"].dump() + " of " + key.action.name));
             return false;
         }
@@ -247,9 +211,9 @@ bool VirtualDeck::SetState(DeckKey& key, const json& payload, Outbox& out) const
     if (!state || *state < 0 || size_t(*state) >= key.action.StateCount()) {
         std::string given =
             payload.is_object() && payload.contains("state") ? payload["state"].dump() : "none";
-        out.toPage.push_back(PageLog("host", "ignored state " + given + " for " + key.action.name +
-                                                 ": it has " + std::to_string(key.action.StateCount()) +
-                                                 " state(s)"));
+        out.toPage.push_back(
+            Outbox::PageLog("host", "ignored state " + given + " for " + key.action.name + ": it has " +
+                                        std::to_string(key.action.StateCount()) + " state(s)"));
         return false;
     }
     key.state = *state;
@@ -272,14 +236,14 @@ Outbox VirtualDeck::FromPluginForDial(DeckDial& dial, const std::string& event, 
         std::string image = StringMember(payload, "image");
         if (!image.empty() && !IsImageDataUrl(image)) {
             out.toPage.push_back(
-                PageLog("host", "ignored an image that is not a data URL for " + placed.action.name));
+                Outbox::PageLog("host", "ignored an image that is not a data URL for " + placed.action.name));
             return out;
         }
         placed.images.assign(1, image);
     } else if (event == "setSettings") {
         if (!payload.is_object()) {
             out.toPage.push_back(
-                PageLog("host", "ignored settings that are not an object for " + placed.action.name));
+                Outbox::PageLog("host", "ignored settings that are not an object for " + placed.action.name));
         } else {
             placed.settings = payload;
             if (InspectorShows(placed)) out.toInspector.push_back(SettingsEvent(placed));
@@ -298,7 +262,7 @@ Outbox VirtualDeck::FromPluginForDial(DeckDial& dial, const std::string& event, 
         RelayToInspector(placed, payload, out);
         return out;
     } else {
-        out.toPage.push_back(PageLog("plugin", "unknown command '" + event + "'"));
+        out.toPage.push_back(Outbox::PageLog("plugin", "unknown command '" + event + "'"));
         return out;
     }
     out.toPage.push_back({{"type", "dial"}, {"dial", DialView(index)}});
@@ -309,8 +273,8 @@ bool VirtualDeck::SetLayout(DeckDial& dial, const json& payload, Outbox& out) co
     std::string layout = StringMember(payload, "layout");
     if (!IsLayoutName(layout)) {
         out.toPage.push_back(
-            PageLog("host", "ignored a layout that is neither built in nor a layout file for " +
-                                dial.placed.action.name + ": " + payload.dump().substr(0, 200)));
+            Outbox::PageLog("host", "ignored a layout that is neither built in nor a layout file for " +
+                                        dial.placed.action.name + ": " + payload.dump().substr(0, 200)));
         return false;
     }
     // The items of the layout before go with it.
@@ -321,7 +285,7 @@ bool VirtualDeck::SetLayout(DeckDial& dial, const json& payload, Outbox& out) co
 
 bool VirtualDeck::SetTriggers(DeckDial& dial, const json& payload, Outbox& out) const {
     if (!payload.is_object()) {
-        out.toPage.push_back(PageLog(
+        out.toPage.push_back(Outbox::PageLog(
             "host", "ignored trigger descriptions that are not an object for " + dial.placed.action.name));
         return false;
     }
@@ -339,7 +303,7 @@ bool VirtualDeck::SetTriggers(DeckDial& dial, const json& payload, Outbox& out) 
 bool VirtualDeck::MergeFeedback(DeckDial& dial, const json& payload, Outbox& out) const {
     if (!payload.is_object()) {
         out.toPage.push_back(
-            PageLog("host", "ignored feedback that is not an object for " + dial.placed.action.name));
+            Outbox::PageLog("host", "ignored feedback that is not an object for " + dial.placed.action.name));
         return false;
     }
     std::vector<std::string> ignored;
@@ -372,7 +336,7 @@ bool VirtualDeck::MergeFeedback(DeckDial& dial, const json& payload, Outbox& out
     for (size_t i = 0; i < ignored.size() && i < 8; ++i) names += (i ? ", " : "") + ignored[i];
     if (ignored.size() > 8) names += " and " + std::to_string(ignored.size() - 8) + " more";
     out.toPage.push_back(
-        PageLog("host", "ignored feedback items of " + dial.placed.action.name + ": " + names));
+        Outbox::PageLog("host", "ignored feedback items of " + dial.placed.action.name + ": " + names));
     return true;
 }
 
@@ -384,7 +348,7 @@ Outbox VirtualDeck::PlaceOnDial(size_t dial, const std::string& actionUuid, cons
         if (!actionUuid.empty() && entry.uuid == actionUuid) action = &entry;
     }
     if (!actionUuid.empty() && (!action || !action->encoder)) {
-        out.toPage.push_back(PageLog("host", "cannot place " + actionUuid + " on a dial"));
+        out.toPage.push_back(Outbox::PageLog("host", "cannot place " + actionUuid + " on a dial"));
         return out;
     }
     DeckDial& slot = m_dials[dial];
@@ -405,8 +369,8 @@ Outbox VirtualDeck::PlaceOnDial(size_t dial, const std::string& actionUuid, cons
             out.toPlugin.push_back(HostFlavour::TitleParameters(out.toPlugin.back(), ""));
     }
     out.toPage.push_back(
-        PageLog("host", action ? "placed " + action->name + " on dial " + std::to_string(dial + 1)
-                               : "cleared dial " + std::to_string(dial + 1)));
+        Outbox::PageLog("host", action ? "placed " + action->name + " on dial " + std::to_string(dial + 1)
+                                       : "cleared dial " + std::to_string(dial + 1)));
     out.toPage.push_back({{"type", "dial"}, {"dial", DialView(dial)}});
     return out;
 }
@@ -424,7 +388,7 @@ Outbox VirtualDeck::DialRotate(size_t dial, int ticks, bool pressed) {
     event["payload"]["pressed"] = pressed;
     out.toPlugin.push_back(std::move(event));
     out.toPage.push_back(
-        PageLog("host", "turned " + slot->placed.action.name + " by " + std::to_string(ticks)));
+        Outbox::PageLog("host", "turned " + slot->placed.action.name + " by " + std::to_string(ticks)));
     return out;
 }
 
@@ -433,7 +397,7 @@ Outbox VirtualDeck::DialPush(size_t dial, bool down) {
     DeckDial* slot = OccupiedDial(dial);
     if (!slot) return out;
     out.toPlugin.push_back(DialEvent(down ? "dialDown" : "dialUp", slot->placed));
-    if (down) out.toPage.push_back(PageLog("host", "pushed " + slot->placed.action.name));
+    if (down) out.toPage.push_back(Outbox::PageLog("host", "pushed " + slot->placed.action.name));
     return out;
 }
 
@@ -445,7 +409,8 @@ Outbox VirtualDeck::TouchTap(size_t dial, int x, int y, bool hold) {
     event["payload"]["tapPos"] = {std::clamp(x, 0, kStripWidth - 1), std::clamp(y, 0, kStripHeight - 1)};
     event["payload"]["hold"] = hold;
     out.toPlugin.push_back(std::move(event));
-    out.toPage.push_back(PageLog("host", (hold ? "long-touched " : "touched ") + slot->placed.action.name));
+    out.toPage.push_back(
+        Outbox::PageLog("host", (hold ? "long-touched " : "touched ") + slot->placed.action.name));
     return out;
 }
 
@@ -453,7 +418,7 @@ Outbox VirtualDeck::KeyDown(size_t index) {
     Outbox out;
     if (index >= m_keys.size()) return out;
     out.toPlugin.push_back(KeyEvent("keyDown", m_keys[index]));
-    out.toPage.push_back(PageLog("host", "pressed " + m_keys[index].action.name));
+    out.toPage.push_back(Outbox::PageLog("host", "pressed " + m_keys[index].action.name));
     return out;
 }
 
@@ -479,7 +444,7 @@ void VirtualDeck::ReleasedByHost(DeckKey& key, bool openDeckMulti) {
 Outbox VirtualDeck::SystemWokeUp() {
     Outbox out;
     out.toPlugin.push_back({{"event", "systemDidWakeUp"}});
-    out.toPage.push_back(PageLog("host", "the computer woke up"));
+    out.toPage.push_back(Outbox::PageLog("host", "the computer woke up"));
     return out;
 }
 
@@ -502,9 +467,8 @@ const DeckKey* VirtualDeck::Inspected() const {
     if (m_inspector->where == InspectorTarget::Where::Key)
         return index < m_keys.size() ? &m_keys[index] : nullptr;
     if (m_inspector->where == InspectorTarget::Where::Step) {
-        if (index >= m_composites.size() || m_inspector->step >= m_composites[index].steps.size())
-            return nullptr;
-        return &m_composites[index].steps[m_inspector->step];
+        if (!m_multiActions.HasStep(index, m_inspector->step)) return nullptr;
+        return &Composites()[index].steps[m_inspector->step];
     }
     return index < m_dials.size() && m_dials[index].occupied ? &m_dials[index].placed : nullptr;
 }
@@ -571,9 +535,9 @@ Outbox VirtualDeck::InspectorAppeared() {
     std::string on = m_inspector->where == InspectorTarget::Where::Dial
                          ? " on dial " + std::to_string(m_inspector->index + 1)
                      : m_inspector->where == InspectorTarget::Where::Step
-                         ? " in " + m_composites[m_inspector->index].name
+                         ? " in " + Composites()[m_inspector->index].name
                          : "";
-    out.toPage.push_back(PageLog("host", "settings of " + key->action.name + on + " opened"));
+    out.toPage.push_back(Outbox::PageLog("host", "settings of " + key->action.name + on + " opened"));
     return out;
 }
 
@@ -600,7 +564,7 @@ void VirtualDeck::RelayToInspector(const DeckKey& key, const json& payload, Outb
     // The host drops it; listed so that a plug-in that keeps talking to
     // closed settings pages is seen.
     out.toPage.push_back(
-        PageLog("host", "dropped settings-page data of " + key.action.name + ": its page is closed"));
+        Outbox::PageLog("host", "dropped settings-page data of " + key.action.name + ": its page is closed"));
 }
 
 Outbox VirtualDeck::FromInspector(const json& message) {
@@ -617,7 +581,7 @@ Outbox VirtualDeck::FromInspector(const json& message) {
         if (!payload.is_object()) return out;
         key.settings = payload;
         out.toPage.push_back(
-            PageLog("inspector", "stored settings of " + key.action.name + ": " + payload.dump()));
+            Outbox::PageLog("inspector", "stored settings of " + key.action.name + ": " + payload.dump()));
         out.toPlugin.push_back(SettingsEvent(key));
     } else if (event == "getSettings") {
         out.toInspector.push_back(SettingsEvent(key));
@@ -634,7 +598,7 @@ Outbox VirtualDeck::FromInspector(const json& message) {
         out.toInspector.push_back(
             {{"event", "didReceiveGlobalSettings"}, {"payload", {{"settings", m_globalSettings}}}});
     } else {
-        out.toPage.push_back(PageLog("inspector", event + " " + payload.dump()));
+        out.toPage.push_back(Outbox::PageLog("inspector", event + " " + payload.dump()));
     }
     return out;
 }
@@ -651,7 +615,7 @@ json VirtualDeck::Snapshot(bool pluginConnected) const {
         if (action.inMultiActions) stepActions.push_back({{"action", action.uuid}, {"name", action.name}});
     }
     json composites = json::array();
-    for (size_t i = 0; i < m_composites.size(); ++i) composites.push_back(CompositeView(i));
+    for (size_t i = 0; i < Composites().size(); ++i) composites.push_back(m_multiActions.View(i));
     return {{"type", "snapshot"},
             {"device",
              {{"id", kDeviceId},
@@ -679,16 +643,13 @@ VirtualDeck::Instance VirtualDeck::FindInstance(const std::string& context) {
     for (size_t i = 0; i < m_keys.size(); ++i) {
         if (m_keys[i].context == context) return {&m_keys[i], i, std::nullopt};
     }
-    for (size_t i = 0; i < m_composites.size(); ++i) {
-        for (DeckKey& step : m_composites[i].steps) {
-            if (step.context == context) return {&step, std::nullopt, i};
-        }
-    }
+    size_t composite = 0;
+    if (DeckKey* step = m_multiActions.FindStep(context, composite)) return {step, std::nullopt, composite};
     return {};
 }
 
 json VirtualDeck::InstanceView(const Instance& found) const {
-    if (found.composite) return {{"type", "composite"}, {"composite", CompositeView(*found.composite)}};
+    if (found.composite) return {{"type", "composite"}, {"composite", m_multiActions.View(*found.composite)}};
     return {{"type", "key"}, {"key", KeyView(*found.keyIndex)}};
 }
 
@@ -740,8 +701,8 @@ json VirtualDeck::KeyView(size_t index) const {
     json states = json::array();
     for (size_t state = 0; state < key.action.StateCount(); ++state) {
         std::string picture = key.action.StateImage(state);
-        states.push_back({{"name", StateName(key.action, state)},
-                          {"ownIcon", StateMember(key.ownIcons, int(state))},
+        states.push_back({{"name", key.StateName(state)},
+                          {"ownIcon", key.OwnIcon(int(state))},
                           {"picture", picture.empty() ? "" : "/plugin/" + picture + "@2x.png"}});
     }
     return {{"index", index},
@@ -786,24 +747,14 @@ bool VirtualDeck::KeyFree(int column, int row) const {
     for (const DeckKey& key : m_keys) {
         if (key.column == column && key.row == row) return false;
     }
-    for (const DeckComposite& composite : m_composites) {
-        if (composite.column == column && composite.row == row) return false;
-    }
-    return true;
+    return !m_multiActions.Occupies(column, row);
 }
 
 std::optional<size_t> VirtualDeck::AddComposite(DeckComposite::Kind kind, const std::string& name) {
     for (int position = 0; position < m_device.Keys(); ++position) {
         int column = position % m_device.columns;
         int row = position / m_device.columns;
-        if (!KeyFree(column, row)) continue;
-        DeckComposite composite;
-        composite.kind = kind;
-        composite.name = name;
-        composite.column = column;
-        composite.row = row;
-        m_composites.push_back(std::move(composite));
-        return m_composites.size() - 1;
+        if (KeyFree(column, row)) return m_multiActions.Add(kind, name, column, row);
     }
     return std::nullopt;
 }
@@ -811,39 +762,17 @@ std::optional<size_t> VirtualDeck::AddComposite(DeckComposite::Kind kind, const 
 Outbox VirtualDeck::AddStep(size_t index, const std::string& actionUuid, const std::string& randomHex,
                             std::optional<int> desiredState) {
     Outbox out;
-    if (index >= m_composites.size()) return out;
-    DeckComposite& composite = m_composites[index];
-    auto action = std::find_if(m_actions.begin(), m_actions.end(),
-                               [&](const ActionEntry& entry) { return entry.uuid == actionUuid; });
-    if (action == m_actions.end() || !action->inMultiActions || composite.steps.size() >= kMostSteps) {
-        out.toPage.push_back(PageLog("host", "cannot add " + actionUuid + " to " + composite.name));
-        return out;
-    }
-    DeckKey step;
-    step.action = *action;
-    step.column = composite.column;
-    step.row = composite.row;
-    step.inMultiAction = true;
-    size_t position = size_t(composite.row * m_device.columns + composite.column);
-    step.context = m_host.KeyContext(kDeviceId, position, randomHex, "Keypad", ++composite.childSerial);
-    // Only the Stream Deck application's Multi Action offers a state picker.
-    if (!m_host.IsOpenDeck() && composite.kind == DeckComposite::Kind::MultiAction &&
-        action->StateCount() == 2) {
-        step.desiredState = std::clamp(desiredState.value_or(0), 0, 1);
-    }
-    out.toPlugin.push_back(KeyEvent("willAppear", step));
+    const DeckKey* step = m_multiActions.AddStep(index, actionUuid, randomHex, desiredState, out);
+    if (!step) return out;
+    out.toPlugin.push_back(KeyEvent("willAppear", *step));
     if (m_host.AnnouncesTitleParameters())
         out.toPlugin.push_back(HostFlavour::TitleParameters(out.toPlugin.back(), ""));
-    composite.steps.push_back(std::move(step));
-    out.toPage.push_back(PageLog("host", "added " + action->name + " to " + composite.name));
-    out.toPage.push_back({{"type", "composite"}, {"composite", CompositeView(index)}});
     return out;
 }
 
 Outbox VirtualDeck::RemoveStep(size_t index, size_t step) {
     Outbox out;
-    if (index >= m_composites.size() || step >= m_composites[index].steps.size()) return out;
-    DeckComposite& composite = m_composites[index];
+    if (!m_multiActions.HasStep(index, step)) return out;
     // The step's page closes first; a later step's page moves up with it.
     bool sameComposite =
         m_inspector && m_inspector->where == InspectorTarget::Where::Step && m_inspector->index == index;
@@ -851,48 +780,17 @@ Outbox VirtualDeck::RemoveStep(size_t index, size_t step) {
         out.Append(OpenInspector(std::nullopt));
     else if (sameComposite && m_inspector->step > step)
         --m_inspector->step;
-    out.toPlugin.push_back(KeyEvent("willDisappear", composite.steps[step]));
-    out.toPage.push_back(
-        PageLog("host", "removed " + composite.steps[step].action.name + " from " + composite.name));
-    composite.steps.erase(composite.steps.begin() + static_cast<std::ptrdiff_t>(step));
-    if (composite.next >= composite.steps.size()) composite.next = 0;
-    out.toPage.push_back({{"type", "composite"}, {"composite", CompositeView(index)}});
+    out.toPlugin.push_back(KeyEvent("willDisappear", Composites()[index].steps[step]));
+    out.Append(m_multiActions.RemoveStep(index, step));
     return out;
 }
 
 Outbox VirtualDeck::PickStepState(size_t index, size_t step, int state) {
-    Outbox out;
-    if (index >= m_composites.size() || step >= m_composites[index].steps.size()) return out;
-    DeckKey& picked = m_composites[index].steps[step];
-    if (!picked.desiredState || state < 0 || state > 1) {
-        out.toPage.push_back(PageLog("host", "no state to pick for " + picked.action.name));
-        return out;
-    }
-    picked.desiredState = state;
-    out.toPage.push_back({{"type", "composite"}, {"composite", CompositeView(index)}});
-    return out;
+    return m_multiActions.PickStepState(index, step, state);
 }
 
 Outbox VirtualDeck::PressComposite(size_t index) {
-    Outbox out;
-    if (index >= m_composites.size()) return out;
-    DeckComposite& composite = m_composites[index];
-    out.toPage.push_back(PageLog("host", "pressed " + composite.name));
-    if (composite.steps.empty()) return out;
-    if (composite.kind == DeckComposite::Kind::Toggle) {
-        // The child of the toggle's current state: pressed, never let go.
-        out.later.push_back({std::chrono::milliseconds(0), composite.steps[composite.next].context, true});
-        composite.next = (composite.next + 1) % composite.steps.size();
-        out.toPage.push_back({{"type", "composite"}, {"composite", CompositeView(index)}});
-        return out;
-    }
-    std::chrono::milliseconds at{0};
-    for (const DeckKey& step : composite.steps) {
-        out.later.push_back({at, step.context, true});
-        out.later.push_back({at + kStepHold, step.context, false});
-        at += kStepHold + kStepGap;
-    }
-    return out;
+    return m_multiActions.Press(index);
 }
 
 Outbox VirtualDeck::StepEvent(const std::string& context, bool down) {
@@ -915,11 +813,12 @@ Outbox VirtualDeck::SetOwnIcon(size_t index, int state, const std::string& image
     if (index >= m_keys.size()) return out;
     DeckKey& key = m_keys[index];
     if (state < 0 || size_t(state) >= key.action.StateCount()) {
-        out.toPage.push_back(PageLog("host", key.action.name + " has no state " + std::to_string(state)));
+        out.toPage.push_back(
+            Outbox::PageLog("host", key.action.name + " has no state " + std::to_string(state)));
         return out;
     }
     if (!image.empty() && (!IsImageDataUrl(image) || image.size() > kOwnIconText)) {
-        out.toPage.push_back(PageLog("host", "ignored an icon that is no picture of at most 1 MiB"));
+        out.toPage.push_back(Outbox::PageLog("host", "ignored an icon that is no picture of at most 1 MiB"));
         return out;
     }
     key.ownIcons.resize(key.action.StateCount());
@@ -928,37 +827,8 @@ Outbox VirtualDeck::SetOwnIcon(size_t index, int state, const std::string& image
     key.images.resize(key.action.StateCount());
     key.images[size_t(state)].clear();
     out.toPage.push_back(
-        PageLog("host", (image.empty() ? "took away the own icon of " : "set an own icon on ") +
-                            key.action.name + ", " + StateName(key.action, size_t(state))));
+        Outbox::PageLog("host", (image.empty() ? "took away the own icon of " : "set an own icon on ") +
+                                    key.action.name + ", " + key.StateName(size_t(state))));
     out.toPage.push_back({{"type", "key"}, {"key", KeyView(index)}});
     return out;
-}
-
-json VirtualDeck::CompositeView(size_t index) const {
-    const DeckComposite& composite = m_composites[index];
-    json steps = json::array();
-    for (const DeckKey& step : composite.steps) {
-        json states = json::array();
-        for (size_t state = 0; state < step.action.StateCount(); ++state)
-            states.push_back(StateName(step.action, state));
-        steps.push_back({{"action", step.action.uuid},
-                         {"name", step.action.name},
-                         {"context", step.context},
-                         {"state", step.state},
-                         {"states", states},
-                         {"desiredState", step.desiredState ? json(*step.desiredState) : json()},
-                         {"hasInspector", !step.action.propertyInspectorPath.empty()}});
-    }
-    return {{"index", index},
-            {"kind", composite.kind == DeckComposite::Kind::Toggle ? "toggle" : "multi"},
-            {"name", composite.name},
-            {"column", composite.column},
-            {"row", composite.row},
-            {"next", composite.next},
-            {"picksStates", !m_host.IsOpenDeck() && composite.kind == DeckComposite::Kind::MultiAction},
-            {"steps", steps}};
-}
-
-json VirtualDeck::PageLog(const std::string& kind, const std::string& text) const {
-    return {{"type", "log"}, {"kind", kind}, {"text", text}};
 }

@@ -9,77 +9,17 @@
 //
 // Threads: not thread-safe; the simulator's single event-loop thread owns it.
 
-#include <chrono>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ActionTable.h"
+#include "DeckKey.h"
 #include "DeviceModel.h"
+#include "MultiActionKeys.h"
+#include "Outbox.h"
 #include "support/HostFlavour.h"
-
-// A press or release of a composite key's step that the host sends later:
-// the server asks for the event (StepEvent) when its time comes, so that it
-// carries the step's state and settings of that moment.
-struct StepPress {
-    std::chrono::milliseconds after{0};  // from the composite key's press
-    std::string context;                 // the step's
-    bool down = true;
-};
-
-// Messages to deliver, in order, to each party.
-struct Outbox {
-    std::vector<nlohmann::json> toPlugin;
-    std::vector<nlohmann::json> toInspector;
-    std::vector<nlohmann::json> toPage;
-    std::vector<StepPress> later;
-
-    void Append(Outbox other);
-};
-
-struct DeckKey {
-    ActionEntry action;
-    std::string context;
-    int column = 0;
-    int row = 0;
-    nlohmann::json settings = nlohmann::json::object();  // as the host stores them
-    // Per state: the latest data URL the plug-in set; empty (or missing): the
-    // host's own picture of that state.
-    std::vector<std::string> images;
-    // Per state: the user's own icon, a data URL; empty (or missing): the
-    // manifest's picture of that state.
-    std::vector<std::string> ownIcons;
-    std::string title;
-    int state = 0;
-    std::string controller = "Keypad";  // "Encoder" for a dial
-    bool inMultiAction = false;         // a step of a composite key
-    // A Multi Action step of a two-state action: the state the user picked.
-    std::optional<int> desiredState;
-
-    // What the plug-in set for the current state; empty: the host's picture.
-    std::string ShownImage() const;
-    // The host's picture of the current state: the user's own icon, else the
-    // manifest's ("/plugin/…@2x.png"); empty: none.
-    std::string HostImage() const;
-    bool ShowsOwnIcon() const;
-};
-
-// A key of the host's own whose steps are instances of the plug-in's actions:
-// the Stream Deck application's Multi Action (each step pressed and released
-// in turn; a two-state step says which state the user picked), OpenDeck's
-// multi action (the same without the picked state), or OpenDeck's toggle
-// action (one child per press, in turn, pressed and never released).
-struct DeckComposite {
-    enum class Kind { MultiAction, Toggle };
-    Kind kind = Kind::MultiAction;
-    std::string name;
-    int column = 0;
-    int row = 0;
-    std::vector<DeckKey> steps;  // each its own context and settings, inMultiAction
-    size_t next = 0;             // a toggle action: the child the next press runs
-    size_t childSerial = 0;      // the last child number given (OpenDeck's context index)
-};
 
 // A dial with its 200×100 part of the touch strip, and the action on it.
 struct DeckDial {
@@ -112,7 +52,7 @@ public:
     const std::string& PluginUUID() const { return m_pluginUUID; }
     const std::vector<DeckKey>& Keys() const { return m_keys; }
     const std::vector<DeckDial>& Dials() const { return m_dials; }
-    const std::vector<DeckComposite>& Composites() const { return m_composites; }
+    const std::vector<DeckComposite>& Composites() const { return m_multiActions.All(); }
     const DeviceModel& Device() const { return m_device; }
 
     // The plug-in's first message; a valid registration yields the device and
@@ -204,7 +144,6 @@ private:
     bool SetImage(DeckKey& key, const nlohmann::json& payload, Outbox& out) const;
     bool SetState(DeckKey& key, const nlohmann::json& payload, Outbox& out) const;
     nlohmann::json InstancePayload(const DeckKey& key) const;
-    nlohmann::json CompositeView(size_t index) const;
     bool KeyFree(int column, int row) const;
     DeckDial* FindDial(const std::string& context);
     DeckDial* OccupiedDial(size_t dial);
@@ -219,16 +158,15 @@ private:
     nlohmann::json DeviceInfo() const;
     nlohmann::json SettingsEvent(const DeckKey& key) const;
     nlohmann::json KeyView(size_t index) const;
-    nlohmann::json PageLog(const std::string& kind, const std::string& text) const;
 
     std::vector<ActionEntry> m_actions;  // every action, for placing on dials
     std::vector<DeckKey> m_keys;
     std::vector<DeckDial> m_dials;
-    std::vector<DeckComposite> m_composites;
     DeviceModel m_device;
     std::string m_pluginUUID;
     std::string m_pluginVersion;
     HostFlavour m_host;
+    MultiActionKeys m_multiActions;
     nlohmann::json m_globalSettings = nlohmann::json::object();
     std::optional<InspectorTarget> m_inspector;  // whose inspector the page shows
     bool m_inspectorRegistered = false;

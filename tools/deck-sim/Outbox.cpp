@@ -1,0 +1,14 @@
+#include "Outbox.h"
+
+#include <utility>
+
+void Outbox::Append(Outbox other) {
+    for (auto& message : other.toPlugin) toPlugin.push_back(std::move(message));
+    for (auto& message : other.toInspector) toInspector.push_back(std::move(message));
+    for (auto& message : other.toPage) toPage.push_back(std::move(message));
+    for (auto& press : other.later) later.push_back(std::move(press));
+}
+
+nlohmann::json Outbox::PageLog(const std::string& kind, const std::string& text) {
+    return {{"type", "log"}, {"kind", kind}, {"text", text}};
+}
