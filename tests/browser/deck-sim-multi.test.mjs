@@ -9,40 +9,15 @@ import { existsSync } from "node:fs";
 import path from "node:path";
 import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
 import { eventually } from "./eventually.mjs";
+import { keyDifference } from "./key-pixels.mjs";
 
 const prefix = "com.vantora.kestrel.";
 const built = ["deck-sim", "kestrel-sdplugin", "controller-sim"].every((name) => existsSync(path.join(defaultBin, name)));
 const streaming = prefix + "streaming-state";
 const keySelector = `.key[data-action="${streaming}"]`;
 
-// The share of pixels of the streaming key that differ clearly from |source|
-// (a page address), both drawn at the key's size.
-async function differenceFrom(page, source) {
-  return page.evaluate(
-    async ({ selector, source }) => {
-      const decode = async (from, width, height) => {
-        const image = new Image();
-        image.src = from;
-        await image.decode();
-        const canvas = document.createElement("canvas");
-        canvas.width = width || image.naturalWidth;
-        canvas.height = height || image.naturalHeight;
-        canvas.getContext("2d").drawImage(image, 0, 0, canvas.width, canvas.height);
-        return canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height);
-      };
-      const key = await decode(document.querySelector(selector + " img").src, 144, 144);
-      const picture = await decode(source, 144, 144);
-      let differing = 0;
-      for (let i = 0; i < key.data.length; i += 4) {
-        let delta = 0;
-        for (let c = 0; c < 4; c++) delta = Math.max(delta, Math.abs(key.data[i + c] - picture.data[i + c]));
-        if (delta > 48) differing++;
-      }
-      return differing / (key.data.length / 4);
-    },
-    { selector: keySelector, source },
-  );
-}
+// The share of pixels of the streaming key that differ clearly from |source|.
+const differenceFrom = (page, source) => keyDifference(page, keySelector, source);
 
 describe("Multi Actions and own icons on the deck-sim page", { skip: !built && "build the linux preset first" }, () => {
   let sim;

@@ -8,6 +8,7 @@ import { existsSync } from "node:fs";
 import path from "node:path";
 import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
 import { eventually } from "./eventually.mjs";
+import { keyDifference } from "./key-pixels.mjs";
 
 const prefix = "com.vantora.kestrel.";
 const built = existsSync(path.join(defaultBin, "deck-sim")) && existsSync(path.join(defaultBin, "kestrel-sdplugin"));
@@ -15,35 +16,8 @@ const withController = existsSync(path.join(defaultBin, "controller-sim"));
 
 const keySelector = (action) => `.key[data-action="${prefix}${action}"]`;
 
-// How far a key's current image is from a picture file of the plug-in folder:
-// the share of pixels whose colour differs clearly (0 = same picture).
-async function differenceFromFile(page, action, file) {
-  return page.evaluate(
-    async ({ selector, file }) => {
-      const decode = async (source, width, height) => {
-        const image = new Image();
-        image.src = source;
-        await image.decode();
-        const canvas = document.createElement("canvas");
-        canvas.width = width || image.naturalWidth;
-        canvas.height = height || image.naturalHeight;
-        const context = canvas.getContext("2d");
-        context.drawImage(image, 0, 0, canvas.width, canvas.height);
-        return context.getImageData(0, 0, canvas.width, canvas.height);
-      };
-      const key = await decode(document.querySelector(selector + " img").src);
-      const picture = await decode("/plugin/" + file, key.width, key.height);
-      let differing = 0;
-      for (let i = 0; i < key.data.length; i += 4) {
-        let delta = 0;
-        for (let c = 0; c < 4; c++) delta = Math.max(delta, Math.abs(key.data[i + c] - picture.data[i + c]));
-        if (delta > 48) differing++;
-      }
-      return differing / (key.data.length / 4);
-    },
-    { selector: keySelector(action), file },
-  );
-}
+// How far a key's current image is from a picture file of the plug-in folder.
+const differenceFromFile = (page, action, file) => keyDifference(page, keySelector(action), "/plugin/" + file);
 
 const SAME = 0.002; // a picture re-encoded by the plug-in
 const BADGE = 0.05; // a status badge dims the whole key: about a third of it differs

@@ -1,0 +1,30 @@
+// How far the image a deck-sim key shows is from a picture: the share of
+// pixels whose colour differs clearly (0 = the same picture). The picture
+// (a page address or a data URL) is drawn at the size of the key's image.
+export async function keyDifference(page, selector, source) {
+  return page.evaluate(
+    async ({ selector, source }) => {
+      const decode = async (from, width, height) => {
+        const image = new Image();
+        image.src = from;
+        await image.decode();
+        const canvas = document.createElement("canvas");
+        canvas.width = width || image.naturalWidth;
+        canvas.height = height || image.naturalHeight;
+        const context = canvas.getContext("2d");
+        context.drawImage(image, 0, 0, canvas.width, canvas.height);
+        return context.getImageData(0, 0, canvas.width, canvas.height);
+      };
+      const key = await decode(document.querySelector(selector + " img").src);
+      const picture = await decode(source, key.width, key.height);
+      let differing = 0;
+      for (let i = 0; i < key.data.length; i += 4) {
+        let delta = 0;
+        for (let c = 0; c < 4; c++) delta = Math.max(delta, Math.abs(key.data[i + c] - picture.data[i + c]));
+        if (delta > 48) differing++;
+      }
+      return differing / (key.data.length / 4);
+    },
+    { selector, source },
+  );
+}
