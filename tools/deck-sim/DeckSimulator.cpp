@@ -555,9 +555,9 @@ void DeckSimulator::State::OnPageDialMessage(const std::string& type, size_t dia
 // The page's composite keys: a press, and the editing of their steps.
 void DeckSimulator::State::OnPageCompositeMessage(const std::string& type, size_t composite,
                                                   const json& message) {
-    auto step = message.contains("step") && message["step"].is_number_unsigned()
-                    ? std::optional<size_t>(message["step"].get<size_t>())
-                    : std::nullopt;
+    // A plain index and a flag: an optional here trips GCC's maybe-uninitialized at -O1.
+    const bool hasStep = message.contains("step") && message["step"].is_number_unsigned();
+    const size_t step = hasStep ? message["step"].get<size_t>() : 0;
     if (type == "compositePress") {
         // A run goes to its end before the key runs again, as on the device.
         auto now = std::chrono::steady_clock::now();
@@ -573,12 +573,12 @@ void DeckSimulator::State::OnPageCompositeMessage(const std::string& type, size_
         Deliver(std::move(out));
     } else if (type == "compositeAdd" && message.value("action", json()).is_string()) {
         Deliver(deck->AddStep(composite, message["action"].get<std::string>(), RandomHex(32)));
-    } else if (type == "compositeRemove" && step) {
-        Deliver(deck->RemoveStep(composite, *step));
+    } else if (type == "compositeRemove" && hasStep) {
+        Deliver(deck->RemoveStep(composite, step));
         if (!deck->InspectorSelected()) CloseInspector();
-    } else if (type == "compositePick" && step && message.value("state", json()).is_number_integer()) {
+    } else if (type == "compositePick" && hasStep && message.value("state", json()).is_number_integer()) {
         int state = static_cast<int>(std::clamp(message["state"].get<int64_t>(), int64_t(-1), int64_t(2)));
-        Deliver(deck->PickStepState(composite, *step, state));
+        Deliver(deck->PickStepState(composite, step, state));
     }
 }
 
