@@ -9,7 +9,7 @@ import { existsSync } from "node:fs";
 import path from "node:path";
 import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
 import { eventually } from "./eventually.mjs";
-import { keyDifference } from "./key-pixels.mjs";
+import { keyDifference, storeSettingsAsPage, watchInspectorRegistration } from "./deck-sim-page.mjs";
 
 const prefix = "com.vantora.kestrel.";
 const built = ["deck-sim", "kestrel-sdplugin", "controller-sim"].every((name) => existsSync(path.join(defaultBin, name)));
@@ -142,24 +142,13 @@ describe("OpenDeck's toggle action on the deck-sim page", { skip: !built && "bui
     assert.match(await box.locator("h3").textContent(), /toggle action/);
     // The first child asks to be held (set as its page would; a step's page
     // does not offer it): OpenDeck never lets it go, so it must act at once.
-    let registration;
-    const seen = (socket) =>
-      socket.on("framesent", ({ payload }) => {
-        const message = typeof payload === "string" && payload.startsWith("{") ? JSON.parse(payload) : {};
-        if (message.event === "registerPropertyInspector") registration = { url: socket.url(), uuid: message.uuid };
-      });
-    page.on("websocket", seen);
+    const watch = watchInspectorRegistration(page);
     await box.locator(".step").first().locator(".step-gear").click();
     await page.frameLocator("#inspector-frame").locator('#state[data-state="online"]').waitFor();
-    page.off("websocket", seen);
+    watch.stop();
+    const registration = watch.registration();
     assert.match(registration.uuid, /\.1$/); // OpenDeck's context of the first child
-    await page.evaluate(async ({ url, uuid }) => {
-      const socket = new WebSocket(url);
-      await new Promise((resolve) => (socket.onopen = resolve));
-      socket.send(JSON.stringify({ event: "registerPropertyInspector", uuid }));
-      const settings = { hold_to_confirm: true, hold_seconds: 2 };
-      socket.send(JSON.stringify({ event: "setSettings", context: uuid, payload: settings }));
-    }, registration);
+    await storeSettingsAsPage(page, registration, { hold_to_confirm: true, hold_seconds: 2 });
     await page.locator("#log li", { hasText: /stored settings of Pause Alerts: .*"hold_to_confirm":true/ }).first().waitFor();
 
     const commandLine = (name) => new RegExp(`^controller-sim: \\{.*"name":"${name}"`);

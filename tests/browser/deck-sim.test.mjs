@@ -8,7 +8,7 @@ import { existsSync } from "node:fs";
 import path from "node:path";
 import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
 import { eventually } from "./eventually.mjs";
-import { keyDifference } from "./key-pixels.mjs";
+import { keyDifference, storeSettingsAsPage, watchInspectorRegistration } from "./deck-sim-page.mjs";
 
 const prefix = "com.vantora.kestrel.";
 const built = existsSync(path.join(defaultBin, "deck-sim")) && existsSync(path.join(defaultBin, "kestrel-sdplugin"));
@@ -219,24 +219,13 @@ describe("deck-sim page with the real plug-in", { skip: !built && "build the lin
     const action = "alerts-skip";
     const key = page.locator(keySelector(action));
     // The settings page's registration names the host endpoint and the key.
-    let registration;
-    const seen = (socket) =>
-      socket.on("framesent", ({ payload }) => {
-        const message = typeof payload === "string" && payload.startsWith("{") ? JSON.parse(payload) : {};
-        if (message.event === "registerPropertyInspector") registration = { url: socket.url(), uuid: message.uuid };
-      });
-    page.on("websocket", seen);
+    const watch = watchInspectorRegistration(page);
     await openInspector(action);
-    await eventually("the settings page registered", async () => registration !== undefined);
-    page.off("websocket", seen);
+    await eventually("the settings page registered", async () => watch.registration() !== undefined);
+    watch.stop();
+    const registration = watch.registration();
     // Store the key's settings the way its settings page does.
-    await page.evaluate(async ({ url, uuid }) => {
-      const socket = new WebSocket(url);
-      await new Promise((resolve) => (socket.onopen = resolve));
-      socket.send(JSON.stringify({ event: "registerPropertyInspector", uuid }));
-      const settings = { hold_to_confirm: true, hold_seconds: 0.5 };
-      socket.send(JSON.stringify({ event: "setSettings", context: uuid, payload: settings }));
-    }, registration);
+    await storeSettingsAsPage(page, registration, { hold_to_confirm: true, hold_seconds: 0.5 });
     await page.locator("#log li", { hasText: /stored settings of .*"hold_to_confirm":true/ }).first().waitFor();
     await eventually("skip-alert shows its own picture", () => showsPicture(page, action, "alerts_skip.png"));
 

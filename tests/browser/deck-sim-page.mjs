@@ -1,3 +1,6 @@
+// What the deck-sim browser tests share: reading a key's picture and
+// acting as a key's settings page.
+//
 // How far the image a deck-sim key shows is from a picture: the share of
 // pixels whose colour differs clearly (0 = the same picture). The picture
 // (a page address or a data URL) is drawn at the size of the key's image.
@@ -26,5 +29,31 @@ export async function keyDifference(page, selector, source) {
       return differing / (key.data.length / 4);
     },
     { selector, source },
+  );
+}
+
+// Watches the page's WebSockets for a settings page's registration until
+// stop(): registration() gives its host endpoint and key ({url, uuid}) once seen.
+export function watchInspectorRegistration(page) {
+  let registration;
+  const listener = (socket) =>
+    socket.on("framesent", ({ payload }) => {
+      const message = typeof payload === "string" && payload.startsWith("{") ? JSON.parse(payload) : {};
+      if (message.event === "registerPropertyInspector") registration = { url: socket.url(), uuid: message.uuid };
+    });
+  page.on("websocket", listener);
+  return { registration: () => registration, stop: () => page.off("websocket", listener) };
+}
+
+// Stores |settings| for the key of |registration| the way its settings page does.
+export async function storeSettingsAsPage(page, registration, settings) {
+  await page.evaluate(
+    async ({ url, uuid, settings }) => {
+      const socket = new WebSocket(url);
+      await new Promise((resolve) => (socket.onopen = resolve));
+      socket.send(JSON.stringify({ event: "registerPropertyInspector", uuid }));
+      socket.send(JSON.stringify({ event: "setSettings", context: uuid, payload: settings }));
+    },
+    { ...registration, settings },
   );
 }
