@@ -1,12 +1,16 @@
 // The action catalogue: setting conversion, the volume image chooser, the
-// data of the volume commands, and every one of the 22 actions as a press
-// writes it (multi-state actions in each of their states).
+// data of the volume commands, the rules every row of the table keeps, and
+// every action as a press writes it (multi-state actions in each of their
+// states). The tests read the table rather than a copy of it, so a new row is
+// checked by the same rules.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <set>
 
+#include "elements/ActionCatalogue.h"
 #include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 #include "elements/ElementTestRig.h"
@@ -129,98 +133,180 @@ Kind KindOf(const std::shared_ptr<ControlElementBase>& element) {
     return Kind::kSingle;
 }
 
-TEST_F(CatalogueTest, HasTheTwentyTwoActionsInOrderWithTheirKindsAndFirstCommands) {
-    struct Row {
-        const char* action;
-        Kind kind;
-        const char* command;  // written by a press in the first state
-        const char* data;
+Kind KindOfRow(ActionKind kind) {
+    switch (kind) {
+        case ActionKind::kMultipleState:
+            return Kind::kMulti;
+        case ActionKind::kPump:
+            return Kind::kPump;
+        case ActionKind::kDynamicImage:
+            return Kind::kDynamic;
+        case ActionKind::kSingleState:
+            break;
+    }
+    return Kind::kSingle;
+}
+
+// The data a first press sends with the action's default settings.
+json FirstPressData(const ActionDescription& action) {
+    const json& defaults = action.defaultSettings;
+    switch (action.data) {
+        case CommandData::kVolumeStep:
+            return {{"auto_unmute", defaults.at("auto_unmute") == "1"}, {"step", defaults.at("volume_step")}};
+        case CommandData::kVolumeLevel:
+            return {{"auto_unmute", defaults.at("auto_unmute") == "1"},
+                    {"value", defaults.at("volume_value")}};
+        case CommandData::kNone:
+        case CommandData::kPumpLevel:
+            break;
+    }
+    return nullptr;
+}
+
+bool IsIdentifierText(const std::string& text) {
+    return !text.empty() && text.front() != '-' && text.back() != '-' &&
+           text.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") == std::string::npos;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Identifiers stored in users' profiles: a key placed on a deck keeps its
+// action's identifier, so none of these may ever change or go away.
+TEST(ActionCatalogueTableTest, KeepsEveryIdentifierThatProfilesStore) {
+    const char* stored[] = {
+        "overlays-reload",
+        "emberfall",
+        "cup-empty",
+        "alerts-skip",
+        "alerts-mute",
+        "streaming-state",
+        "alerts-pause",
+        "alerts-pause-on",
+        "alerts-pause-off",
+        "media-request",
+        "media-request-video",
+        "emberfall-pump",
+        "media-request-play-pause",
+        "media-request-play",
+        "media-request-pause",
+        "media-request-next-item",
+        "media-request-prev-item",
+        "media-request-nudge-volume-up",
+        "media-request-nudge-volume-down",
+        "media-request-set-volume-level",
+        "media-request-mute",
+        "media-request-show-on-stream",
     };
-    const Row rows[] = {
-        {"overlays-reload", Kind::kSingle, "overlays-reload", "null"},
-        {"emberfall", Kind::kSingle, "emberfall", "null"},
-        {"cup-empty", Kind::kSingle, "cup-empty", "null"},
-        {"alerts-skip", Kind::kSingle, "alerts-skip", "null"},
-        {"alerts-mute", Kind::kMulti, "alerts-mute-on", "null"},
-        {"streaming-state", Kind::kMulti, "streaming-state-on", "null"},
-        {"alerts-pause", Kind::kMulti, "alerts-pause-on", "null"},
-        {"alerts-pause-on", Kind::kSingle, "alerts-pause-on", "null"},
-        {"alerts-pause-off", Kind::kSingle, "alerts-pause-off", "null"},
-        {"media-request", Kind::kMulti, "media-request-off", "null"},
-        {"media-request-video", Kind::kMulti, "media-request-video-off", "null"},
-        {"emberfall-pump", Kind::kPump, nullptr, nullptr},
-        {"media-request-play-pause", Kind::kMulti, "media-request-pause-off", "null"},
-        {"media-request-play", Kind::kSingle, "media-request-pause-off", "null"},
-        {"media-request-pause", Kind::kSingle, "media-request-pause-on", "null"},
-        {"media-request-next-item", Kind::kSingle, "media-request-next-item", "null"},
-        {"media-request-prev-item", Kind::kSingle, "media-request-prev-item", "null"},
-        {"media-request-nudge-volume-up", Kind::kSingle, "media-request-nudge-volume-up",
-         R"({"auto_unmute":true,"step":10})"},
-        {"media-request-nudge-volume-down", Kind::kSingle, "media-request-nudge-volume-down",
-         R"({"auto_unmute":true,"step":10})"},
-        {"media-request-set-volume-level", Kind::kDynamic, "media-request-set-volume-level-percent",
-         R"({"auto_unmute":true,"value":70})"},
-        {"media-request-mute", Kind::kMulti, "media-request-mute-on", "null"},
-        {"media-request-show-on-stream", Kind::kMulti, "media-request-widget-on", "null"},
-    };
-    ASSERT_EQ(m_elements.size(), std::size(rows));
-    for (size_t i = 0; i < m_elements.size(); ++i) {
-        const std::string id = std::string("com.vantora.kestrel.") + rows[i].action;
-        SCOPED_TRACE(id);
-        EXPECT_EQ(m_elements[i]->GetName(), id);
-        EXPECT_EQ(m_manager->FindControlElement(id), m_elements[i]);
-        EXPECT_EQ(KindOf(m_elements[i]), rows[i].kind);
-        if (!rows[i].command) continue;
-        json command = PressAndRead(id);
-        EXPECT_EQ(command["name"], rows[i].command);
-        EXPECT_EQ(command["data"].dump(), rows[i].data);
+    for (const char* shortName : stored) {
+        const ActionDescription* action = FindAction(std::string("com.vantora.kestrel.") + shortName);
+        ASSERT_NE(action, nullptr) << shortName;
+        EXPECT_EQ(action, FindAction(shortName));
+    }
+    EXPECT_EQ(FindAction("com.vantora.kestrel.no-such-action"), nullptr);
+    EXPECT_EQ(FindAction(""), nullptr);
+}
+
+TEST(ActionCatalogueTableTest, IdentifiersAndImagesAreUniqueAndWellFormed) {
+    std::set<std::string> ids;
+    for (const ActionDescription& action : ActionCatalogue()) {
+        SCOPED_TRACE(action.shortName);
+        EXPECT_TRUE(IsIdentifierText(action.shortName));
+        EXPECT_TRUE(ids.insert(action.Id()).second) << "listed twice";
+        EXPECT_EQ(FindAction(action.Id()), &action);
+        ASSERT_FALSE(action.states.empty());
+        for (const std::string& image : action.Images()) {
+            EXPECT_TRUE(EndsWith(image, ".png") && image.find('/') == std::string::npos) << image;
+        }
+        EXPECT_TRUE(EndsWith(action.settingsPage, ".html")) << action.settingsPage;
+        ASSERT_FALSE(action.controllers.empty());
+        EXPECT_EQ(action.controllers.front(), "Keypad");
     }
 }
 
+// What each kind needs: one state for a single-state or dynamic-image key, a
+// named state per report for a multi-state key, the pump's idle image and its
+// levels; every command the controller's own form; and the settings that
+// the command data reads present among the defaults.
+TEST(ActionCatalogueTableTest, StatesCommandsAndDefaultsFitEachKind) {
+    for (const ActionDescription& action : ActionCatalogue()) {
+        SCOPED_TRACE(action.shortName);
+        EXPECT_TRUE(action.defaultSettings.is_object());
+        std::set<std::string> names;
+        for (size_t i = 0; i < action.states.size(); ++i) {
+            const ActionState& state = action.states[i];
+            const bool idle = action.kind == ActionKind::kPump && i == 0;
+            EXPECT_EQ(state.command.empty(), idle) << "state " << i;
+            if (!idle) {
+                EXPECT_TRUE(IsIdentifierText(state.command)) << state.command;
+            }
+            if (action.kind == ActionKind::kMultipleState) {
+                EXPECT_TRUE(IsIdentifierText(state.name)) << "state " << i;
+                EXPECT_TRUE(names.insert(state.name).second) << state.name << " reported twice";
+            } else {
+                EXPECT_EQ(state.name, "") << "state " << i;
+            }
+        }
+        const bool oneState =
+            action.kind == ActionKind::kSingleState || action.kind == ActionKind::kDynamicImage;
+        EXPECT_EQ(action.states.size() == 1, oneState);
+        EXPECT_EQ(action.data == CommandData::kPumpLevel, action.kind == ActionKind::kPump);
+        EXPECT_EQ(action.kind == ActionKind::kDynamicImage, action.data == CommandData::kVolumeLevel);
+        // The dial turns a volume: only actions whose commands carry one work on it.
+        EXPECT_EQ(WorksOnDial(action),
+                  action.data == CommandData::kVolumeStep || action.data == CommandData::kVolumeLevel);
+        if (action.data == CommandData::kVolumeStep || action.data == CommandData::kVolumeLevel) {
+            EXPECT_TRUE(action.defaultSettings.contains("auto_unmute"));
+            EXPECT_TRUE(action.defaultSettings.contains(
+                action.data == CommandData::kVolumeStep ? "volume_step" : "volume_value"));
+        }
+    }
+}
+
+// A toggle of two reported states: a press in one state asks the controller
+// for the other, and the host keeps both states.
+TEST(ActionCatalogueTableTest, ATogglePressAsksForTheOtherState) {
+    for (const ActionDescription& action : ActionCatalogue()) {
+        if (!HasTwoHostStates(action)) continue;
+        SCOPED_TRACE(action.shortName);
+        EXPECT_EQ(action.states[0].command, action.states[1].name);
+        EXPECT_EQ(action.states[1].command, action.states[0].name);
+    }
+    ASSERT_NE(FindAction(kMuteAction), nullptr);
+    EXPECT_TRUE(HasTwoHostStates(*FindAction(kMuteAction)));  // a dial's push toggles it
+}
+
+TEST_F(CatalogueTest, BuildsOneElementPerRowInOrderAndAPressSendsTheFirstCommand) {
+    const auto& table = ActionCatalogue();
+    ASSERT_EQ(m_elements.size(), table.size());
+    for (size_t i = 0; i < table.size(); ++i) {
+        const ActionDescription& action = table[i];
+        SCOPED_TRACE(action.Id());
+        EXPECT_EQ(m_elements[i]->GetName(), action.Id());
+        EXPECT_EQ(m_manager->FindControlElement(action.Id()), m_elements[i]);
+        EXPECT_EQ(KindOf(m_elements[i]), KindOfRow(action.kind));
+        if (action.kind == ActionKind::kPump) continue;  // sends once its presses stop
+        json command = PressAndRead(action.Id());
+        EXPECT_EQ(command["name"], action.states.front().command);
+        EXPECT_EQ(command["data"], FirstPressData(action));
+    }
+}
+
+// Each reported state shows its image and a press sends its command; the
+// reported states of one action are shown in turn on one key.
 TEST_F(CatalogueTest, MultiStateActionsShowEachReportedStateAndSendItsCommand) {
-    struct Row {
-        const char* action;
-        const char* state;
-        const char* image;
-        const char* command;
-    };
-    const Row rows[] = {
-        {"alerts-mute", "alerts-mute-on", "alerts_mute_off.png", "alerts-mute-off"},
-        {"alerts-mute", "alerts-mute-off", "alerts_mute_on.png", "alerts-mute-on"},
-        {"streaming-state", "streaming-state-on", "streaming_state_on.png", "streaming-state-off"},
-        {"streaming-state", "streaming-state-off", "streaming_state_off.png", "streaming-state-on"},
-        {"alerts-pause", "alerts-pause-on", "alerts_pause_off.png", "alerts-pause-off"},
-        {"alerts-pause", "alerts-pause-off", "alerts_pause_on.png", "alerts-pause-on"},
-        {"media-request", "media-request-off", "media_request_off.png", "media-request-on"},
-        {"media-request", "media-request-on", "media_request_on.png", "media-request-off"},
-        {"media-request-video", "media-request-video-on", "media_request_video_off.png",
-         "media-request-video-on"},
-        {"media-request-video", "media-request-video-single-state", "media_request_hide_this_video.png",
-         "media-request-video-off"},
-        {"media-request-video", "media-request-video-off", "media_request_video_on.png",
-         "media-request-video-off"},
-        {"media-request-play-pause", "media-request-pause-off", "media_request_pause_off.png",
-         "media-request-pause-on"},
-        {"media-request-play-pause", "media-request-pause-on", "media_request_pause_on.png",
-         "media-request-pause-off"},
-        {"media-request-mute", "media-request-mute-on", "media_request_mute_on.png",
-         "media-request-mute-off"},
-        {"media-request-mute", "media-request-mute-off", "media_request_mute_off.png",
-         "media-request-mute-on"},
-        {"media-request-show-on-stream", "media-request-widget-on", "media_request_widget_on.png",
-         "media-request-widget-off"},
-        {"media-request-show-on-stream", "media-request-widget-off", "media_request_widget_off.png",
-         "media-request-widget-on"},
-    };
-    for (const Row& row : rows) {
-        const std::string id = std::string("com.vantora.kestrel.") + row.action;
-        SCOPED_TRACE(id + " " + row.state);
-        m_manager->AddSdContext(id, &m_host.connection, "SHOWN", json::object());
-        m_manager->SignalEventMessage(FunctionState(id, row.state));
-        EXPECT_TRUE(m_host.WaitForImage("SHOWN", Composed({row.image})));
-        EXPECT_EQ(PressAndRead(id)["name"], row.command);
-        m_manager->RemoveSdContext(id, &m_host.connection, "SHOWN");
-        m_host.Clear();
+    for (const ActionDescription& action : ActionCatalogue()) {
+        if (action.kind != ActionKind::kMultipleState) continue;
+        m_manager->AddSdContext(action.Id(), &m_host.connection, "SHOWN", json::object());
+        for (auto state = action.states.rbegin(); state != action.states.rend(); ++state) {
+            SCOPED_TRACE(action.Id() + " " + state->name);
+            m_manager->SignalEventMessage(FunctionState(action.Id(), state->name));
+            EXPECT_TRUE(m_host.WaitForImage("SHOWN", Composed({state->image.c_str()})));
+            EXPECT_EQ(PressAndRead(action.Id())["name"], state->command);
+            m_host.Clear();
+        }
+        m_manager->RemoveSdContext(action.Id(), &m_host.connection, "SHOWN");
     }
 }
 
@@ -255,7 +341,7 @@ TEST_F(CatalogueTest, OneMistypedSupportMemberLeavesTheOtherActionsTakingTheRepo
         }
     }
     EXPECT_EQ(revoked, m_elements.size() - 1);
-    EXPECT_EQ(m_elements.size(), 22u);
+    EXPECT_EQ(m_elements.size(), ActionCatalogue().size());
 }
 
 }  // namespace
