@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "ControllerModel.h"
 #include "PipeTestSupport.h"
 #include "controller/Messages.h"
 #include "controller/NamedPipesClient.h"
+#include "elements/ActionCatalogue.h"
 #include "support/ChildProcess.h"
 
 using nlohmann::json;
@@ -30,14 +32,24 @@ json Event(const std::string& text) {
 TEST(ControllerModelTest, StateQueryIsAnsweredWithTheFullReport) {
     ControllerModel model(true);
     auto replies = model.Handle(Command(SystemMessages::kQueryState, "controllerClient"));
-    ASSERT_EQ(replies.size(), 10u);  // sign-in, support, 8 multi-state functions
+    std::set<std::string> multiState;
+    for (const ActionDescription& action : ActionCatalogue()) {
+        if (action.kind == ActionKind::kMultipleState) multiState.insert(action.Id());
+    }
+    ASSERT_EQ(replies.size(), 2 + multiState.size());  // sign-in, support, one per multi-state function
     EXPECT_EQ(Event(replies[0]), json::parse(R"({"name":"SYS$REPORT:STATE","data":{"isSignedIn":true}})"));
     json support = Event(replies[1]);
     EXPECT_EQ(support["name"], "SYS$SUPPORT:FUNCTIONS");
-    EXPECT_EQ(support["data"].size(), 22u);
-    EXPECT_EQ(support["data"]["com.vantora.kestrel.media-request-show-on-stream"], true);
+    json everyAction = json::object();
+    for (const ActionDescription& action : ActionCatalogue()) everyAction[action.Id()] = true;
+    EXPECT_EQ(support["data"], everyAction);
     json states = json::array();
-    for (size_t i = 2; i < replies.size(); ++i) states.push_back(Event(replies[i])["data"]);
+    std::set<std::string> reported;
+    for (size_t i = 2; i < replies.size(); ++i) {
+        states.push_back(Event(replies[i])["data"]);
+        reported.insert(states.back().value("function", ""));
+    }
+    EXPECT_EQ(reported, multiState);
     EXPECT_NE(
         std::find(states.begin(), states.end(),
                   json{{"function", "com.vantora.kestrel.media-request"}, {"state", "media-request-on"}}),

@@ -1,16 +1,17 @@
 #include <gtest/gtest.h>
 
 #include "ActionTable.h"
+#include "DeckTestSupport.h"
 
 TEST(ActionTableTest, BuiltInTableListsTheCatalogueInOrderWithoutInspectors) {
     ActionTable table;
-    ASSERT_EQ(table.Entries().size(), 22u);
-    EXPECT_EQ(table.Entries().front().uuid, "com.vantora.kestrel.overlays-reload");
-    EXPECT_EQ(table.Entries()[19].uuid, "com.vantora.kestrel.media-request-set-volume-level");
-    EXPECT_EQ(table.Entries().back().uuid, "com.vantora.kestrel.media-request-show-on-stream");
-    for (const auto& entry : table.Entries()) {
+    ASSERT_EQ(table.Entries().size(), ActionCatalogue().size());
+    for (size_t i = 0; i < table.Entries().size(); ++i) {
+        const ActionEntry& entry = table.Entries()[i];
+        EXPECT_EQ(entry.uuid, ActionCatalogue()[i].Id());
         EXPECT_FALSE(entry.name.empty()) << entry.uuid;
         EXPECT_TRUE(entry.propertyInspectorPath.empty()) << entry.uuid;
+        EXPECT_EQ(entry.encoder, WorksOnDial(ActionCatalogue()[i])) << entry.uuid;
     }
 }
 
@@ -26,14 +27,18 @@ TEST(ActionTableTest, ManifestGivesNamesPagesAndPicturesAndKeepsTheCatalogueOrde
           "not an action"
         ]})"));
     const auto& entries = table.Entries();
-    ASSERT_EQ(entries.size(), 22u);
-    EXPECT_EQ(entries[19].name, "Set Media Volume");
-    EXPECT_EQ(entries[19].propertyInspectorPath, "pi/volume-level.html");
-    EXPECT_EQ(entries[19].StateImage(), "images/keys/level");
-    EXPECT_EQ(entries[1].name, "Embers");
-    EXPECT_EQ(entries[1].propertyInspectorPath, "pi/shared.html");  // the plug-in-wide page
-    EXPECT_EQ(entries[0].uuid, "com.vantora.kestrel.overlays-reload");
-    EXPECT_TRUE(entries[0].propertyInspectorPath.empty());  // not listed: built-in entry kept
+    ASSERT_EQ(entries.size(), ActionCatalogue().size());  // the stranger is not added
+    const ActionEntry& volume = entries[KeyOf("media-request-set-volume-level")];
+    EXPECT_EQ(volume.name, "Set Media Volume");
+    EXPECT_EQ(volume.propertyInspectorPath, "pi/volume-level.html");
+    EXPECT_EQ(volume.StateImage(), "images/keys/level");
+    const ActionEntry& emberfall = entries[KeyOf("emberfall")];
+    EXPECT_EQ(emberfall.name, "Embers");
+    EXPECT_EQ(emberfall.propertyInspectorPath, "pi/shared.html");  // the plug-in-wide page
+    const ActionEntry& reload = entries[KeyOf("overlays-reload")];
+    EXPECT_EQ(reload.uuid, "com.vantora.kestrel.overlays-reload");
+    EXPECT_TRUE(reload.propertyInspectorPath.empty());  // not listed: built-in entry kept
+    for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].uuid, ActionCatalogue()[i].Id());
 }
 
 TEST(ActionTableTest, TextThatIsNoManifestChangesNothing) {

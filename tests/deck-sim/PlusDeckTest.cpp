@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "DeckTestSupport.h"
 #include "VirtualDeck.h"
 
 using nlohmann::json;
@@ -23,9 +24,7 @@ std::vector<ActionEntry> Actions() {
 }
 
 std::vector<std::string> Contexts() {
-    std::vector<std::string> contexts;
-    for (int i = 0; i < 22; ++i) contexts.push_back("CTX" + std::to_string(i));
-    return contexts;
+    return ContextPerAction();
 }
 
 bool PageSays(const Outbox& out, const std::string& text) {

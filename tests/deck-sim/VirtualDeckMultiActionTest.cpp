@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "DeckTestSupport.h"
 #include "VirtualDeck.h"
 
 using nlohmann::json;
@@ -9,8 +10,12 @@ namespace {
 constexpr char kStreaming[] = "com.vantora.kestrel.streaming-state";
 constexpr char kAlertsMute[] = "com.vantora.kestrel.alerts-mute";
 constexpr char kEmberfall[] = "com.vantora.kestrel.emberfall";
-constexpr size_t kStreamingKey = 5;
-constexpr size_t kAlertsMuteKey = 4;
+const size_t kStreamingKey = KeyOf("streaming-state");
+const size_t kAlertsMuteKey = KeyOf("alerts-mute");
+const std::string kStreamingContext = KeyContext(kStreamingKey);
+const std::string kEmberfallContext = KeyContext(KeyOf("emberfall"));
+// The first key after the actions, where the first composite key goes.
+const size_t kFirstFreeKey = ActionCatalogue().size();
 
 // Streaming State leaves its two states to the plug-in; Alerts Mute (in this
 // manifest) lets the host flip them.
@@ -29,9 +34,7 @@ std::vector<ActionEntry> Actions() {
 }
 
 std::vector<std::string> Contexts() {
-    std::vector<std::string> contexts;
-    for (int i = 0; i < 22; ++i) contexts.push_back("CTX" + std::to_string(i));
-    return contexts;
+    return ContextPerAction();
 }
 
 VirtualDeck MakeDeck(HostFlavour host) {
@@ -64,21 +67,22 @@ std::vector<json> RunPresses(VirtualDeck& deck, const Outbox& plan) {
 
 }  // namespace
 
-TEST(VirtualDeckMultiActionTest, StepsAppearInAMultiActionAndEachPressCarriesThePickedStateAndTheStepsOwnState) {
+TEST(VirtualDeckMultiActionTest,
+     StepsAppearInAMultiActionAndEachPressCarriesThePickedStateAndTheStepsOwnState) {
     VirtualDeck deck = MakeDeck(HostFlavour());
     auto goLive = deck.AddComposite(DeckComposite::Kind::MultiAction, "Go live");
     ASSERT_TRUE(goLive);
-    EXPECT_EQ(deck.Composites()[*goLive].column, 6);  // the first key after the 22 actions
-    EXPECT_EQ(deck.Composites()[*goLive].row, 2);
+    EXPECT_EQ(size_t(deck.Composites()[*goLive].column), kFirstFreeKey % VirtualDeck::kColumns);
+    EXPECT_EQ(size_t(deck.Composites()[*goLive].row), kFirstFreeKey / VirtualDeck::kColumns);
     deck.AddStep(*goLive, kStreaming, "STEP1", 1);
     deck.AddStep(*goLive, kEmberfall, "STEP2", 1);
     EXPECT_NE(LogText(deck.AddStep(*goLive, "com.vantora.kestrel.cup-empty", "STEP3")).find("cannot add"),
               std::string::npos);
 
     Outbox registered = Register(deck);
-    ASSERT_EQ(registered.toPlugin.size(), 1u + 22u + 2u);
-    const json& appeared = registered.toPlugin[23]["payload"];
-    EXPECT_EQ(registered.toPlugin[23]["context"], "STEP1");
+    ASSERT_EQ(registered.toPlugin.size(), 1 + ActionCatalogue().size() + 2);  // device, keys, steps
+    const json& appeared = registered.toPlugin[1 + ActionCatalogue().size()]["payload"];
+    EXPECT_EQ(registered.toPlugin[1 + ActionCatalogue().size()]["context"], "STEP1");
     EXPECT_TRUE(appeared["isInMultiAction"].get<bool>());
     EXPECT_FALSE(appeared.contains("coordinates"));  // a step sits on no key of its own
 
@@ -118,8 +122,11 @@ TEST(VirtualDeckMultiActionTest, OpenDeckSendsNoPickedStateFlipsAutomaticChildre
     ASSERT_TRUE(multi && toggle);
     Outbox added = deck.AddStep(*multi, kStreaming, "unused", 1);
     ASSERT_EQ(added.toPlugin.size(), 2u);  // willAppear and its title parameters
-    EXPECT_EQ(added.toPlugin[0]["context"], "DECKSIM1.Default.Keypad.22.1");
-    EXPECT_EQ(added.toPlugin[0]["payload"]["coordinates"], json({{"column", 6}, {"row", 2}}));
+    EXPECT_EQ(added.toPlugin[0]["context"],
+              "DECKSIM1.Default.Keypad." + std::to_string(kFirstFreeKey) + ".1");
+    EXPECT_EQ(added.toPlugin[0]["payload"]["coordinates"],
+              json({{"column", kFirstFreeKey % VirtualDeck::kColumns},
+                    {"row", kFirstFreeKey / VirtualDeck::kColumns}}));
     deck.AddStep(*multi, kAlertsMute, "unused");
     EXPECT_FALSE(deck.Composites()[*multi].steps[0].desiredState);
 
@@ -135,8 +142,8 @@ TEST(VirtualDeckMultiActionTest, OpenDeckSendsNoPickedStateFlipsAutomaticChildre
 
     deck.AddStep(*toggle, kEmberfall, "unused");
     deck.AddStep(*toggle, kStreaming, "unused");
-    for (const char* expected :
-         {"DECKSIM1.Default.Keypad.23.1", "DECKSIM1.Default.Keypad.23.2", "DECKSIM1.Default.Keypad.23.1"}) {
+    const std::string toggleKey = "DECKSIM1.Default.Keypad." + std::to_string(kFirstFreeKey + 1);
+    for (const std::string& expected : {toggleKey + ".1", toggleKey + ".2", toggleKey + ".1"}) {
         Outbox plan = deck.PressComposite(*toggle);
         ASSERT_EQ(plan.later.size(), 1u);
         EXPECT_TRUE(plan.later[0].down);
@@ -203,23 +210,24 @@ TEST(VirtualDeckStatesTest, SetStateSwitchesTheHostsPictureAndOwnIconsShowWhereT
 
     // Only the states the action declares; anything else is one log line.
     for (json bad : {json(2), json(-1), json("1"), json()}) {
-        Outbox refused =
-            deck.FromPlugin({{"event", "setState"}, {"context", "CTX5"}, {"payload", {{"state", bad}}}});
+        Outbox refused = deck.FromPlugin(
+            {{"event", "setState"}, {"context", kStreamingContext}, {"payload", {{"state", bad}}}});
         EXPECT_NE(LogText(refused).find("ignored state"), std::string::npos) << bad;
         EXPECT_EQ(key.state, 0);
     }
     Outbox oneState =
-        deck.FromPlugin({{"event", "setState"}, {"context", "CTX1"}, {"payload", {{"state", 1}}}});
+        deck.FromPlugin({{"event", "setState"}, {"context", kEmberfallContext}, {"payload", {{"state", 1}}}});
     EXPECT_NE(LogText(oneState).find("ignored state"), std::string::npos);  // emberfall has one state
 
-    deck.FromPlugin(
-        {{"event", "setImage"}, {"context", "CTX5"}, {"payload", {{"image", "data:image/png;base64,AA"}}}});
+    deck.FromPlugin({{"event", "setImage"},
+                     {"context", kStreamingContext},
+                     {"payload", {{"image", "data:image/png;base64,AA"}}}});
     Outbox own = deck.SetOwnIcon(kStreamingKey, 1, "data:image/png;base64,LIVE");
     EXPECT_EQ(own.toPage.back()["key"]["states"][1]["ownIcon"], "data:image/png;base64,LIVE");
     // The plug-in's image covers state 0 still; state 1 shows the own icon at once.
     EXPECT_EQ(key.ShownImage(), "data:image/png;base64,AA");
     Outbox switched =
-        deck.FromPlugin({{"event", "setState"}, {"context", "CTX5"}, {"payload", {{"state", 1}}}});
+        deck.FromPlugin({{"event", "setState"}, {"context", kStreamingContext}, {"payload", {{"state", 1}}}});
     ASSERT_EQ(switched.toPage.size(), 1u);
     EXPECT_EQ(switched.toPage[0]["key"]["state"], 1);
     EXPECT_EQ(switched.toPage[0]["key"]["image"], "");
@@ -228,17 +236,17 @@ TEST(VirtualDeckStatesTest, SetStateSwitchesTheHostsPictureAndOwnIconsShowWhereT
 
     // An image for one state, and an empty setImage that gives every state back.
     deck.FromPlugin({{"event", "setImage"},
-                     {"context", "CTX5"},
+                     {"context", kStreamingContext},
                      {"payload", {{"image", "data:image/png;base64,BB"}, {"state", 0}}}});
     EXPECT_EQ(key.ShownImage(), "");
     EXPECT_NE(LogText(deck.FromPlugin({{"event", "setImage"},
-                                       {"context", "CTX5"},
+                                       {"context", kStreamingContext},
                                        {"payload", {{"image", "data:image/png;base64,CC"}, {"state", 5}}}}))
                   .find("ignored an image"),
               std::string::npos);
-    deck.FromPlugin({{"event", "setState"}, {"context", "CTX5"}, {"payload", {{"state", 0}}}});
+    deck.FromPlugin({{"event", "setState"}, {"context", kStreamingContext}, {"payload", {{"state", 0}}}});
     EXPECT_EQ(key.ShownImage(), "data:image/png;base64,BB");
-    deck.FromPlugin({{"event", "setImage"}, {"context", "CTX5"}, {"payload", json::object()}});
+    deck.FromPlugin({{"event", "setImage"}, {"context", kStreamingContext}, {"payload", json::object()}});
     EXPECT_EQ(key.ShownImage(), "");
     EXPECT_EQ(key.HostImage(), "/plugin/images/keys/streaming_state_off@2x.png");
 
@@ -249,7 +257,7 @@ TEST(VirtualDeckStatesTest, SetStateSwitchesTheHostsPictureAndOwnIconsShowWhereT
               std::string::npos);
     EXPECT_FALSE(key.ShowsOwnIcon());
     deck.SetOwnIcon(kStreamingKey, 1, "");
-    deck.FromPlugin({{"event", "setState"}, {"context", "CTX5"}, {"payload", {{"state", 1}}}});
+    deck.FromPlugin({{"event", "setState"}, {"context", kStreamingContext}, {"payload", {{"state", 1}}}});
     EXPECT_EQ(key.HostImage(), "/plugin/images/keys/streaming_state_on@2x.png");
 }
 

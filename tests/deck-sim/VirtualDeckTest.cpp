@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "DeckTestSupport.h"
 #include "VirtualDeck.h"
 
 using nlohmann::json;
@@ -15,13 +16,13 @@ std::vector<ActionEntry> Actions() {
 }
 
 std::vector<std::string> Contexts() {
-    std::vector<std::string> contexts;
-    for (int i = 0; i < 22; ++i) contexts.push_back("CTX" + std::to_string(i));
-    return contexts;
+    return ContextPerAction();
 }
 
-constexpr size_t kVolume = 19;  // the set-volume key
-constexpr size_t kEmberfall = 1;
+const size_t kVolume = KeyOf("media-request-set-volume-level");
+const size_t kEmberfall = KeyOf("emberfall");
+const std::string kVolumeContext = KeyContext(kVolume);
+const std::string kEmberfallContext = KeyContext(kEmberfall);
 
 class VirtualDeckTest : public ::testing::Test {
 protected:
@@ -56,7 +57,9 @@ TEST_F(VirtualDeckTest, RegistrationAnnouncesTheDeviceThenEveryKeyRowByRow) {
     EXPECT_TRUE(refused.toPlugin.empty());
 
     Outbox out = Register();
-    ASSERT_EQ(out.toPlugin.size(), 23u);
+    const std::vector<ActionDescription>& table = ActionCatalogue();
+    ASSERT_LE(table.size(), size_t(VirtualDeck::kColumns * VirtualDeck::kRows)) << "more actions than keys";
+    ASSERT_EQ(out.toPlugin.size(), 1 + table.size());
     const json& device = out.toPlugin[0];
     EXPECT_EQ(device["event"], "deviceDidConnect");
     EXPECT_EQ(device["device"], "DECKSIM1");
@@ -64,23 +67,28 @@ TEST_F(VirtualDeckTest, RegistrationAnnouncesTheDeviceThenEveryKeyRowByRow) {
     EXPECT_EQ(m_deck.InfoDocument()["devices"][0]["id"], "DECKSIM1");
     EXPECT_EQ(m_deck.InfoDocument()["plugin"]["version"], "1.2.3.4");
 
-    const json& last = out.toPlugin[22];
-    EXPECT_EQ(last["event"], "willAppear");
-    EXPECT_EQ(last["action"], "com.vantora.kestrel.media-request-show-on-stream");
-    EXPECT_EQ(last["context"], "CTX21");
-    EXPECT_EQ(last["payload"]["coordinates"], json({{"column", 5}, {"row", 2}}));
-    EXPECT_EQ(last["payload"]["settings"], json::object());
-    EXPECT_EQ(last["payload"]["controller"], "Keypad");
+    // Every action of the catalogue on a key of its own, in order, row by row.
+    for (size_t i = 0; i < table.size(); ++i) {
+        const json& appeared = out.toPlugin[1 + i];
+        SCOPED_TRACE(table[i].Id());
+        EXPECT_EQ(appeared["event"], "willAppear");
+        EXPECT_EQ(appeared["action"], table[i].Id());
+        EXPECT_EQ(appeared["context"], KeyContext(i));
+        EXPECT_EQ(appeared["payload"]["coordinates"],
+                  json({{"column", i % VirtualDeck::kColumns}, {"row", i / VirtualDeck::kColumns}}));
+        EXPECT_EQ(appeared["payload"]["settings"], json::object());
+        EXPECT_EQ(appeared["payload"]["controller"], "Keypad");
+    }
 }
 
 TEST_F(VirtualDeckTest, KeepsSettingsAsTheHostDoes) {
     Register();
     json settings = {{"volume_value", 40}, {"auto_unmute", "0"}};
     Outbox stored =
-        m_deck.FromPlugin({{"event", "setSettings"}, {"context", "CTX19"}, {"payload", settings}});
+        m_deck.FromPlugin({{"event", "setSettings"}, {"context", kVolumeContext}, {"payload", settings}});
     EXPECT_TRUE(stored.toPlugin.empty());  // the plug-in does not get its own settings back
 
-    Outbox answer = m_deck.FromPlugin({{"event", "getSettings"}, {"context", "CTX19"}});
+    Outbox answer = m_deck.FromPlugin({{"event", "getSettings"}, {"context", kVolumeContext}});
     ASSERT_EQ(answer.toPlugin.size(), 1u);
     EXPECT_EQ(answer.toPlugin[0]["event"], "didReceiveSettings");
     EXPECT_EQ(answer.toPlugin[0]["action"], "com.vantora.kestrel.media-request-set-volume-level");
@@ -93,7 +101,7 @@ TEST_F(VirtualDeckTest, KeepsSettingsAsTheHostDoes) {
     EXPECT_EQ(m_deck.KeyUp(kVolume).toPlugin[0]["event"], "keyUp");
 
     // Settings that are not an object are not stored; unknown contexts change nothing.
-    m_deck.FromPlugin({{"event", "setSettings"}, {"context", "CTX19"}, {"payload", "text"}});
+    m_deck.FromPlugin({{"event", "setSettings"}, {"context", kVolumeContext}, {"payload", "text"}});
     m_deck.FromPlugin({{"event", "setSettings"}, {"context", "NOPE"}, {"payload", json::object()}});
     EXPECT_EQ(m_deck.Keys()[kVolume].settings, settings);
     EXPECT_TRUE(m_deck.KeyDown(99).toPlugin.empty());
@@ -101,15 +109,18 @@ TEST_F(VirtualDeckTest, KeepsSettingsAsTheHostDoes) {
 
 TEST_F(VirtualDeckTest, KeepsTheLatestImageAndTitleAndRefusesImagesThatAreNoDataUrl) {
     Register();
-    m_deck.FromPlugin(
-        {{"event", "setImage"}, {"context", "CTX1"}, {"payload", {{"image", "data:image/png;base64,AAAA"}}}});
-    m_deck.FromPlugin(
-        {{"event", "setImage"}, {"context", "CTX1"}, {"payload", {{"image", "javascript:alert(1)"}}}});
-    m_deck.FromPlugin(
-        {{"event", "setTitle"}, {"context", "CTX1"}, {"payload", {{"title", "2"}, {"target", 0}}}});
+    m_deck.FromPlugin({{"event", "setImage"},
+                       {"context", kEmberfallContext},
+                       {"payload", {{"image", "data:image/png;base64,AAAA"}}}});
+    m_deck.FromPlugin({{"event", "setImage"},
+                       {"context", kEmberfallContext},
+                       {"payload", {{"image", "javascript:alert(1)"}}}});
+    m_deck.FromPlugin({{"event", "setTitle"},
+                       {"context", kEmberfallContext},
+                       {"payload", {{"title", "2"}, {"target", 0}}}});
     EXPECT_EQ(m_deck.Keys()[kEmberfall].ShownImage(), "data:image/png;base64,AAAA");
     EXPECT_EQ(m_deck.Keys()[kEmberfall].title, "2");
-    m_deck.FromPlugin({{"event", "setImage"}, {"context", "CTX1"}, {"payload", {{"image", ""}}}});
+    m_deck.FromPlugin({{"event", "setImage"}, {"context", kEmberfallContext}, {"payload", {{"image", ""}}}});
     EXPECT_EQ(m_deck.Keys()[kEmberfall].ShownImage(), "");  // back to the default picture
 }
 
@@ -118,14 +129,15 @@ TEST_F(VirtualDeckTest, RelaysBetweenTheOpenInspectorAndThePlugin) {
     Outbox page = m_deck.SelectInspector(kVolume);
     ASSERT_EQ(page.toPage.size(), 1u);
     EXPECT_EQ(page.toPage[0]["url"], "/plugin/pi/volume-level.html");
-    EXPECT_EQ(page.toPage[0]["uuid"], "CTX19");
-    EXPECT_EQ(json::parse(page.toPage[0]["actionInfo"].get<std::string>())["context"], "CTX19");
-    EXPECT_FALSE(m_deck.RegisterInspector({{"event", "registerPropertyInspector"}, {"uuid", "CTX1"}}));
+    EXPECT_EQ(page.toPage[0]["uuid"], kVolumeContext);
+    EXPECT_EQ(json::parse(page.toPage[0]["actionInfo"].get<std::string>())["context"], kVolumeContext);
+    EXPECT_FALSE(
+        m_deck.RegisterInspector({{"event", "registerPropertyInspector"}, {"uuid", kEmberfallContext}}));
     OpenInspector(kVolume);
 
     json edited = {{"volume_value", 30}, {"auto_unmute", "1"}};
     Outbox fromInspector =
-        m_deck.FromInspector({{"event", "setSettings"}, {"context", "CTX19"}, {"payload", edited}});
+        m_deck.FromInspector({{"event", "setSettings"}, {"context", kVolumeContext}, {"payload", edited}});
     ASSERT_EQ(fromInspector.toPlugin.size(), 1u);
     EXPECT_EQ(fromInspector.toPlugin[0]["event"], "didReceiveSettings");
     EXPECT_EQ(fromInspector.toPlugin[0]["payload"]["settings"], edited);
@@ -133,29 +145,31 @@ TEST_F(VirtualDeckTest, RelaysBetweenTheOpenInspectorAndThePlugin) {
 
     // An inspector speaks for its own key only.
     EXPECT_TRUE(
-        m_deck.FromInspector({{"event", "setSettings"}, {"context", "CTX1"}, {"payload", json::object()}})
+        m_deck
+            .FromInspector(
+                {{"event", "setSettings"}, {"context", kEmberfallContext}, {"payload", json::object()}})
             .toPlugin.empty());
 
     json data = {{"settings", edited}, {"state", {{"id", "online"}}}};
-    Outbox toInspector =
-        m_deck.FromPlugin({{"event", "sendToPropertyInspector"}, {"context", "CTX19"}, {"payload", data}});
+    Outbox toInspector = m_deck.FromPlugin(
+        {{"event", "sendToPropertyInspector"}, {"context", kVolumeContext}, {"payload", data}});
     ASSERT_EQ(toInspector.toInspector.size(), 1u);
     EXPECT_EQ(toInspector.toInspector[0]["event"], "sendToPropertyInspector");
     EXPECT_EQ(toInspector.toInspector[0]["payload"], data);
     // Data for another key's inspector goes nowhere, and the page lists the drop.
-    Outbox dropped =
-        m_deck.FromPlugin({{"event", "sendToPropertyInspector"}, {"context", "CTX1"}, {"payload", data}});
+    Outbox dropped = m_deck.FromPlugin(
+        {{"event", "sendToPropertyInspector"}, {"context", kEmberfallContext}, {"payload", data}});
     EXPECT_TRUE(dropped.toInspector.empty());
     ASSERT_EQ(dropped.toPage.size(), 1u);
     EXPECT_NE(dropped.toPage[0].dump().find("dropped settings-page data"), std::string::npos);
 
     Outbox pluginSettings =
-        m_deck.FromPlugin({{"event", "setSettings"}, {"context", "CTX19"}, {"payload", edited}});
+        m_deck.FromPlugin({{"event", "setSettings"}, {"context", kVolumeContext}, {"payload", edited}});
     ASSERT_EQ(pluginSettings.toInspector.size(), 1u);
     EXPECT_EQ(pluginSettings.toInspector[0]["event"], "didReceiveSettings");
 
-    Outbox toPlugin =
-        m_deck.FromInspector({{"event", "sendToPlugin"}, {"context", "CTX19"}, {"payload", {{"a", 1}}}});
+    Outbox toPlugin = m_deck.FromInspector(
+        {{"event", "sendToPlugin"}, {"context", kVolumeContext}, {"payload", {{"a", 1}}}});
     ASSERT_EQ(toPlugin.toPlugin.size(), 1u);
     EXPECT_EQ(toPlugin.toPlugin[0]["event"], "sendToPlugin");
     EXPECT_EQ(toPlugin.toPlugin[0]["action"], "com.vantora.kestrel.media-request-set-volume-level");
@@ -164,14 +178,17 @@ TEST_F(VirtualDeckTest, RelaysBetweenTheOpenInspectorAndThePlugin) {
     Outbox other = m_deck.SelectInspector(kEmberfall);
     ASSERT_EQ(other.toPlugin.size(), 1u);
     EXPECT_EQ(other.toPlugin[0]["event"], "propertyInspectorDidDisappear");
-    EXPECT_EQ(other.toPlugin[0]["context"], "CTX19");
-    EXPECT_TRUE(m_deck.FromInspector({{"event", "getSettings"}, {"context", "CTX19"}}).toInspector.empty());
+    EXPECT_EQ(other.toPlugin[0]["context"], kVolumeContext);
+    EXPECT_TRUE(
+        m_deck.FromInspector({{"event", "getSettings"}, {"context", kVolumeContext}}).toInspector.empty());
 }
 
 TEST_F(VirtualDeckTest, KeysWithoutAPageOpenNoInspector) {
     Register();
-    Outbox page = m_deck.SelectInspector(0);  // overlays-reload has no page in this manifest
+    const size_t reload = KeyOf("overlays-reload");  // no page in this manifest
+    Outbox page = m_deck.SelectInspector(reload);
     EXPECT_TRUE(page.toPage[0]["index"].is_null());
-    EXPECT_FALSE(m_deck.RegisterInspector({{"event", "registerPropertyInspector"}, {"uuid", "CTX0"}}));
+    EXPECT_FALSE(
+        m_deck.RegisterInspector({{"event", "registerPropertyInspector"}, {"uuid", KeyContext(reload)}}));
     EXPECT_TRUE(m_deck.InspectorAppeared().toPlugin.empty());
 }

@@ -342,8 +342,12 @@ TEST_F(ActionsEndToEndTest, HoldToConfirmSendsOnceWhenHeldAndNothingButTheHintWh
 }
 
 TEST_F(ActionsEndToEndTest, AfterSleepTheLinkComesBackAtOnceAndEveryKeyIsDrawnFromTheCurrentState) {
-    // A few keys of each kind keep the test short.
-    const std::vector<ActionCase> keys = {kActions[1], kActions[5], kActions[11], kActions[19]};
+    // One key of each kind keeps the test short.
+    std::vector<ActionCase> keys;
+    std::set<ActionKind> kinds;
+    for (size_t i = 0; i < kActions.size(); ++i) {
+        if (kinds.insert(ActionCatalogue()[i].kind).second) keys.push_back(kActions[i]);
+    }
     for (const auto& action : keys) m_plugin.Appear(kPrefix + action.name, Context(action));
     m_plugin.StartController(true);
     for (const auto& action : keys)
