@@ -2,7 +2,7 @@
 // application and the controller server see it, and prints one table:
 // start -> registration, key press and dial turn -> command on the controller pipe,
 // controller report -> "setImage" (multi-state key, status overlay), idle CPU
-// and wake-ups with 22 keys shown and the controller connected, private,
+// and wake-ups with every key shown and the controller connected, private,
 // proportional and resident memory, the machine's own hand-off floor measured
 // in the same run, and compose-and-encode of one key with the size of a "setImage".
 //
@@ -37,9 +37,11 @@
 #include "ControllerModel.h"
 #include "HandOffChain.h"
 #include "KeyImageWork.h"
+#include "PeerActions.h"
 #include "PipeServer.h"
 #include "Samples.h"
 #include "VirtualDeck.h"
+#include "elements/ActionCatalogue.h"
 #include "support/ChildProcess.h"
 #include "support/HostStandIn.h"
 
@@ -292,7 +294,7 @@ void MeasureDialTurns(Bench& bench, PipeServer& pipe, int count, Results& result
             results.turn.Add(Millis(receivedAt - *sentAt));
         std::this_thread::sleep_for(std::chrono::milliseconds(120 + random() % 30));
     }
-    // Off the deck again: the idle and memory rows compare the same 22 keys with the peer.
+    // Off the deck again: the idle and memory rows compare the same keys with the peer.
     bench.host.Send(json{{"event", "willDisappear"},
                          {"action", action},
                          {"context", context},
@@ -359,7 +361,7 @@ void MeasureIdle(Bench& bench, ChildProcess& process, int seconds, Results& resu
     }
 }
 
-// One session of the current subject: registration, the 22 keys laid out,
+// One session of the current subject: registration, every key laid out,
 // the controller signed in; then presses, reports and the idle run, each this
 // round's share of the counts.
 void MeasureSession(Bench& bench, int round, Results& results) {
@@ -505,15 +507,17 @@ void PrintTable(const Options& options, const std::vector<Results>& results, con
     Line("compose-and-encode of one key (in process)", Figure(encode, "ms"), "-", "", "");
     Footprint us = FootprintOf(ours), them = FootprintOf(peer);
     std::string seconds = Quantity(ours.idleSeconds, "%.0f s");
-    Line("idle " + seconds + ", 22 keys, controller up: CPU", Quantity(us.cpuPercent, "%.3f %% of a core"),
-         Quantity(them.cpuPercent, "%.3f %% of a core"), Ratio(us.cpuPercent, them.cpuPercent), "none");
+    const std::string keys = std::to_string(ActionCatalogue().size()) + " keys";
+    Line("idle " + seconds + ", " + keys + ", controller up: CPU",
+         Quantity(us.cpuPercent, "%.3f %% of a core"), Quantity(them.cpuPercent, "%.3f %% of a core"),
+         Ratio(us.cpuPercent, them.cpuPercent), "none");
     Line("idle: wake-ups (context switches)",
          Quantity(us.wakeups, "%.2f /s") + " (" + std::to_string(us.threads) + " threads)",
          Quantity(them.wakeups, "%.2f /s") + " (" + std::to_string(them.threads) + " threads)",
          Ratio(us.wakeups, them.wakeups), "0 /s");
     Line("idle: messages to the host", std::to_string(ours.idleHostMessages),
          options.peer.empty() ? "-" : std::to_string(peer.idleHostMessages), "", "0");
-    Line("private memory (USS), 22 keys", Quantity(us.privateMiB, "%.2f MiB"),
+    Line("private memory (USS), " + keys, Quantity(us.privateMiB, "%.2f MiB"),
          Quantity(them.privateMiB, "%.2f MiB"), Ratio(us.privateMiB, them.privateMiB), "< 4 MiB");
     Line("proportional memory (Pss)", Quantity(us.proportionalMiB, "%.2f MiB"),
          Quantity(them.proportionalMiB, "%.2f MiB"), Ratio(us.proportionalMiB, them.proportionalMiB), "");
@@ -555,7 +559,10 @@ int main(int argc, char** argv) {
                          {"KESTREL_TELEMETRY_URL", "http://127.0.0.1:9/science/insert/kestrel"},
                          {"KESTREL_CONTROLLER_PIPE", bench.folder + "/absent"},
                          // The peer's folder: the key images and manifest beside this probe.
-                         {"KESTREL_PLUGIN_FOLDER", ExecutableDirectory()}};
+                         {"KESTREL_PLUGIN_FOLDER", ExecutableDirectory()},
+                         // The peer's actions: this build's action catalogue.
+                         {"KESTREL_ACTIONS_FILE", bench.folder + "/actions.json"}};
+    if (!WritePeerActions(bench.environment["KESTREL_ACTIONS_FILE"])) return 1;
     bench.port = bench.host.Listen();
     if (bench.port == 0) return 1;
 

@@ -1,14 +1,25 @@
 // The Kestrel keys written on the official Node SDK, as a plug-in developer
 // would write them: the peer that `scripts/bench --peer` measures beside the
-// native plug-in. The same 22 actions, the same controller socket and command
+// native plug-in. The same actions, the same controller socket and command
 // documents, the same key images and overlays from the plug-in folder. Not
 // shipped; see docs/performance.md.
 //
 // The plug-in folder is KESTREL_PLUGIN_FOLDER (the Stream Deck application
-// starts a plug-in in its folder, where the SDK finds manifest.json).
+// starts a plug-in in its folder, where the SDK finds manifest.json). The
+// actions come from KESTREL_ACTIONS_FILE, the native plug-in's action catalogue
+// that the probe writes for each run (see actions.js).
 import { readFileSync } from "node:fs";
 
 import { SeqpacketSocket } from "node-unix-socket";
+
+import { readActions } from "./actions.js";
+
+const actionsFile = process.env.KESTREL_ACTIONS_FILE;
+if (!actionsFile) {
+  console.error("plugin.js: KESTREL_ACTIONS_FILE names no catalogue file (scripts/bench --peer writes one)");
+  process.exit(2);
+}
+const actions = readActions(actionsFile);
 
 process.chdir(process.env.KESTREL_PLUGIN_FOLDER ?? process.cwd());
 const { default: streamDeck, SingletonAction } = await import("@elgato/streamdeck");
@@ -235,32 +246,36 @@ class MultiStateKey extends KestrelKey {
   }
 }
 
+// Rows as MultiStateKey's: the idle state first, then one per level.
 class PumpKey extends KestrelKey {
   level = -1;
   timer = null;
 
-  constructor() {
-    super("emberfall-pump", "emberfall_pump.png");
+  constructor(shortName, rows) {
+    super(shortName, rows[0][1]);
+    this.levels = rows.slice(1);
   }
 
   onKeyDown(ev) {
-    this.level = Math.min(this.level + 1, 3);
+    this.level = Math.min(this.level + 1, this.levels.length - 1);
     clearTimeout(this.timer);
     const context = ev.action.id;
     this.timer = setTimeout(() => this.burstEnded(context), PUMP_BURST_MS);
-    return this.draw(ev.action, `emberfall_pump${this.level + 1}.png`);
+    return this.draw(ev.action, this.levels[this.level][1]);
   }
 
   async burstEnded(context) {
     const value = this.level + 1;
+    const name = this.levels[this.level][2];
     this.level = -1;
     this.redraw();
-    if (await this.send(context, "emberfall", { value })) this.mark("state_success.png");
+    if (await this.send(context, name, { value })) this.mark("state_success.png");
   }
 }
 
 const toInt = (value) => (typeof value === "boolean" ? Number(value) : Math.trunc(parseInt(value, 10)) || 0);
 const volumeStep = (settings) => ({ auto_unmute: toInt(settings.auto_unmute) !== 0, step: toInt(settings.volume_step) });
+const volumeLevel = (settings) => ({ auto_unmute: toInt(settings.auto_unmute) !== 0, value: toInt(settings.volume_value) >>> 0 });
 const volumeLevelImage = (settings) => {
   const level = Math.min(100, Math.max(10, Math.trunc(toInt(settings.volume_value) / 10) * 10));
   return `media_request_set_volume_level_percent_${level}.png`;
@@ -269,11 +284,8 @@ const volumeLevelImage = (settings) => {
 class VolumeLevelKey extends SingleKey {
   #settings = new Map(); // context -> the settings the host last gave
 
-  constructor() {
-    const defaults = { volume_value: 70, auto_unmute: "1" };
-    super("media-request-set-volume-level", volumeLevelImage(defaults), "media-request-set-volume-level-percent",
-      (settings) => ({ auto_unmute: toInt(settings.auto_unmute) !== 0, value: toInt(settings.volume_value) >>> 0 }),
-      defaults);
+  constructor(shortName, name, defaults) {
+    super(shortName, volumeLevelImage(defaults), name, volumeLevel, defaults);
   }
 
   draw(action) {
@@ -311,59 +323,22 @@ class VolumeLevelKey extends SingleKey {
   }
 }
 
-const volumeDefaults = { volume_step: 10, auto_unmute: "1" };
-const keys = [
-  new SingleKey("overlays-reload", "overlays_reload.png", "overlays-reload"),
-  new SingleKey("emberfall", "emberfall.png", "emberfall"),
-  new SingleKey("cup-empty", "cup_empty.png", "cup-empty"),
-  new SingleKey("alerts-skip", "alerts_skip.png", "alerts-skip"),
-  new MultiStateKey("alerts-mute", [
-    ["alerts-mute-off", "alerts_mute_on.png", "alerts-mute-on"],
-    ["alerts-mute-on", "alerts_mute_off.png", "alerts-mute-off"],
-  ]),
-  new MultiStateKey("streaming-state", [
-    ["streaming-state-off", "streaming_state_off.png", "streaming-state-on"],
-    ["streaming-state-on", "streaming_state_on.png", "streaming-state-off"],
-  ]),
-  new MultiStateKey("alerts-pause", [
-    ["alerts-pause-off", "alerts_pause_on.png", "alerts-pause-on"],
-    ["alerts-pause-on", "alerts_pause_off.png", "alerts-pause-off"],
-  ]),
-  new SingleKey("alerts-pause-on", "alerts_pause_on_now.png", "alerts-pause-on"),
-  new SingleKey("alerts-pause-off", "alerts_pause_off_now.png", "alerts-pause-off"),
-  new MultiStateKey("media-request", [
-    ["media-request-on", "media_request_on.png", "media-request-off"],
-    ["media-request-off", "media_request_off.png", "media-request-on"],
-  ]),
-  new MultiStateKey("media-request-video", [
-    ["media-request-video-off", "media_request_video_on.png", "media-request-video-off"],
-    ["media-request-video-on", "media_request_video_off.png", "media-request-video-on"],
-    ["media-request-video-single-state", "media_request_hide_this_video.png", "media-request-video-off"],
-  ]),
-  new PumpKey(),
-  new MultiStateKey("media-request-play-pause", [
-    ["media-request-pause-on", "media_request_pause_on.png", "media-request-pause-off"],
-    ["media-request-pause-off", "media_request_pause_off.png", "media-request-pause-on"],
-  ]),
-  new SingleKey("media-request-play", "media_request_pause_on.png", "media-request-pause-off"),
-  new SingleKey("media-request-pause", "media_request_pause_off.png", "media-request-pause-on"),
-  new SingleKey("media-request-next-item", "media_request_next_item.png", "media-request-next-item"),
-  new SingleKey("media-request-prev-item", "media_request_prev_item.png", "media-request-prev-item"),
-  new SingleKey("media-request-nudge-volume-up", "media_request_nudge_volume_up.png", "media-request-nudge-volume-up",
-    volumeStep, volumeDefaults),
-  new SingleKey("media-request-nudge-volume-down", "media_request_nudge_volume_down.png",
-    "media-request-nudge-volume-down", volumeStep, volumeDefaults),
-  new VolumeLevelKey(),
-  new MultiStateKey("media-request-mute", [
-    ["media-request-mute-off", "media_request_mute_off.png", "media-request-mute-on"],
-    ["media-request-mute-on", "media_request_mute_on.png", "media-request-mute-off"],
-  ]),
-  new MultiStateKey("media-request-show-on-stream", [
-    ["media-request-widget-off", "media_request_widget_off.png", "media-request-widget-on"],
-    ["media-request-widget-on", "media_request_widget_on.png", "media-request-widget-off"],
-  ]),
-];
+const commandData = { none: () => null, volumeStep };
 
+function keyFor({ shortName, kind, data, defaults, states }) {
+  switch (kind) {
+    case "multi":
+      return new MultiStateKey(shortName, states);
+    case "pump":
+      return new PumpKey(shortName, states);
+    case "dynamic":
+      return new VolumeLevelKey(shortName, states[0][2], defaults);
+    default:
+      return new SingleKey(shortName, states[0][1], states[0][2], commandData[data], defaults);
+  }
+}
+
+const keys = actions.map(keyFor);
 for (const key of keys) streamDeck.actions.registerAction(key);
 link.start();
 await streamDeck.connect();
