@@ -1,6 +1,6 @@
 #pragma once
 // What the reference controller server knows and says: whether the user is
-// signed in, which of the 22 actions it supports, and the state of every
+// signed in, which of the catalogue's actions it supports, and the state of every
 // multi-state function. It answers the state query with the full report and
 // applies the actions' commands to its state.
 //
@@ -36,7 +36,7 @@ public:
 
     // Full identifier of an action given by either form; empty when unknown.
     static std::string ResolveActionId(const std::string& id);
-    // The full identifiers of the 22 actions, in the order of the plug-in's catalogue.
+    // The full identifiers of every action, in the order of the plug-in's catalogue.
     static std::vector<std::string> ActionIds();
 
 private:
