@@ -13,8 +13,8 @@
 // composing and encoding would cost more than all else an input does, and
 // the action settings target still runs them through the cairo back-end.
 //
-// Linked into those targets as an object file, so the linker takes these
-// definitions and never pulls the cairo back-end out of kestrel_graphics.
+// Those targets choose it in place of the cairo back-end by their
+// KESTREL_GRAPHICS_BACKEND property (fuzz/CMakeLists.txt).
 struct Graphics::Image {
     unsigned width;
     unsigned height;
