@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
 
 #include "diagnostics/Platform.h"
 #include "graphics/Graphics.h"
@@ -28,14 +27,8 @@ const char kEncodedPng[] =
 
 // The width and height from the IHDR chunk of a PNG file; false when the
 // file cannot be read or does not start as a PNG does.
-bool ReadPngSize(const std::wstring& path, unsigned& width, unsigned& height) {
-    std::string file;
-    try {
-        file = WideToUtf8(path);
-    } catch (const std::range_error&) {
-        return false;
-    }
-    FILE* stream = file.empty() ? nullptr : std::fopen(file.c_str(), "rb");
+bool ReadPngSize(const std::filesystem::path& path, unsigned& width, unsigned& height) {
+    FILE* stream = path.empty() ? nullptr : OpenFile(path, "rb");
     if (!stream) return false;
     unsigned char header[24];
     const bool read = std::fread(header, 1, sizeof header, stream) == sizeof header;
@@ -53,7 +46,7 @@ bool ReadPngSize(const std::wstring& path, unsigned& width, unsigned& height) {
 
 }  // namespace
 
-Graphics::Graphics(const std::wstring& path, Keep) {
+Graphics::Graphics(const std::filesystem::path& path, Keep) {
     unsigned width = 0, height = 0;
     if (!ReadPngSize(path, width, height)) {
         LogLoadFailure(path);

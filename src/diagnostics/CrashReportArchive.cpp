@@ -57,7 +57,7 @@ bool WriteCrashReportArchive(const fs::path& archive, const fs::path& logsDirect
 }
 
 std::optional<fs::path> BuildCrashReportArchive(const fs::path& logsDirectory) {
-    std::optional<fs::path> reserved = CreateUniqueTempFile(L"kestrel-sdplugin-error-report-data");
+    std::optional<fs::path> reserved = CreateUniqueTempFile("kestrel-sdplugin-error-report-data");
     if (!reserved) return std::nullopt;
     fs::path archive = *reserved;
     archive += ".zip";

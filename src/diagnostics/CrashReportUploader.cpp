@@ -80,10 +80,10 @@ std::optional<std::string> MultipartBody(const fs::path& folder, const std::stri
 }
 
 // The status of the response's first header line, "HTTP/1.1 204 No Content".
-int StatusOf(const std::wstring& headers) {
-    size_t space = headers.find(L' ');
-    if (headers.compare(0, 5, L"HTTP/") != 0 || space == std::wstring::npos) return 0;
-    return std::wcstol(headers.c_str() + space + 1, nullptr, 10);
+int StatusOf(const std::string& headers) {
+    size_t space = headers.find(' ');
+    if (headers.compare(0, 5, "HTTP/") != 0 || space == std::string::npos) return 0;
+    return std::strtol(headers.c_str() + space + 1, nullptr, 10);
 }
 
 bool Post(const fs::path& folder, const std::string& url, const HttpPostDeadline* deadline) {
@@ -97,11 +97,11 @@ bool Post(const fs::path& folder, const std::string& url, const HttpPostDeadline
             static_cast<unsigned>(CrashReportUploader::kMaxPostBytes >> 20));
         return false;
     }
-    std::wstring headers = L"Content-Type: multipart/form-data; boundary=" + Utf8ToWide(boundary) + L"\r\n";
+    std::string headers = "Content-Type: multipart/form-data; boundary=" + boundary + "\r\n";
     int status = 0;
     bool answered = HttpPostRaw(
-        Utf8ToWide(url), L"kestrel-sdplugin", headers.c_str(), headers.size(), body->data(), body->size(),
-        [&status](const std::wstring& responseHeaders, const char*, size_t) {
+        url, "kestrel-sdplugin", headers, body->data(), body->size(),
+        [&status](const std::string& responseHeaders, const char*, size_t) {
             status = StatusOf(responseHeaders);
             return false;  // the status is all we need
         },

@@ -14,32 +14,25 @@
 #include "diagnostics/CrashReportUploader.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/MiniDmpSender.h"
-#include "diagnostics/Platform.h"
+#include "diagnostics/TextParsing.h"
 #include "telemetry/MachineId.h"
 #include "telemetry/TelemetryService.h"
 #include "telemetry/TelemetrySettings.h"
 
 namespace {
 
-constexpr wchar_t kDatabase[] = L"Kestrel";
-constexpr wchar_t kUserEmail[] = L"crash-reports@kestrel.invalid";
+constexpr char kDatabase[] = "Kestrel";
+constexpr char kUserEmail[] = "crash-reports@kestrel.invalid";
 
 // The sender whose callback is running; set while a CrashReporter exists.
 std::atomic<MiniDmpSender*> g_sender{nullptr};
 
-std::wstring VersionText() {
-    return Utf8ToWide(kPluginVersion);
-}
-
 // Empty when telemetry is off: then no identifier is made, stored or written
 // into a report.
-std::wstring MachineIdText() {
-    if (!ReadTelemetrySettings().enabled) return std::wstring();
-    try {
-        return Utf8ToWide(GetMachineId());
-    } catch (const std::range_error&) {
-        return std::wstring();
-    }
+std::string MachineIdText() {
+    if (!ReadTelemetrySettings().enabled) return std::string();
+    std::string id = GetMachineId();
+    return IsUtf8(id) ? id : std::string();
 }
 
 // Writes |text| to the log from its own thread and waits for it a bounded
@@ -101,12 +94,11 @@ private:
 }  // namespace
 
 CrashReporter::CrashReporter() {
-    std::wstring version = VersionText();
-    m_sender = std::make_unique<MiniDmpSender>(kDatabase, L"kestrel-sdplugin", version.c_str(),
-                                               L"Kestrel StreamDeck Plugin", kFlags);
+    m_sender = std::make_unique<MiniDmpSender>(kDatabase, "kestrel-sdplugin", kPluginVersion,
+                                               "Kestrel StreamDeck Plugin", kFlags);
     m_sender->setDefaultUserName(MachineIdText().c_str());
     m_sender->setDefaultUserEmail(kUserEmail);
-    m_sender->setDefaultUserDescription(L"");
+    m_sender->setDefaultUserDescription("");
     g_sender = m_sender.get();
     m_sender->setCallback(&CrashReporter::OnCrash);
     std::filesystem::path root = MiniDmpSender::ReportRoot(kDatabase);
@@ -130,7 +122,7 @@ bool CrashReporter::OnCrash(unsigned int code, void* record, void* context) {
     CrashParts parts(LogBounded(true, text));
     MiniDmpSender* sender = g_sender.load();
     parts.Run("the description", [&] {
-        if (sender) sender->setDefaultUserDescription(Utf8ToWide(text).c_str());
+        if (sender) sender->setDefaultUserDescription(text);
         return true;
     });
     parts.Run("the log archive", [&] {
@@ -138,8 +130,7 @@ bool CrashReporter::OnCrash(unsigned int code, void* record, void* context) {
         auto archive = BuildCrashReportArchive(std::filesystem::current_path(noDirectory) / "logs");
         if (!archive) return false;
         // The copy in the report folder is the only one that stays.
-        bool handed = sender && sender->sendAdditionalFile(WideFromPath(*archive).c_str(),
-                                                           MiniDmpSender::AfterReport::Remove);
+        bool handed = sender && sender->sendAdditionalFile(*archive, MiniDmpSender::AfterReport::Remove);
         std::error_code ignored;
         if (!handed) std::filesystem::remove(*archive, ignored);
         return true;

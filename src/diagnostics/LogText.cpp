@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "diagnostics/BoundedJson.h"
+#include "diagnostics/TextParsing.h"
 
 using json = nlohmann::json;
 
@@ -154,13 +155,22 @@ std::string EscapeControls(const char* text, size_t size, size_t limit) {
             length = std::snprintf(escape, sizeof escape, "\\%c", c == '\n' ? 'n' : c == '\r' ? 'r' : 't');
         } else if (c < 0x20 || c == 0x7F) {
             length = std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c));
+        } else if (c < 0x80) {
+            out.Put(static_cast<char>(c));
+            continue;
         } else if (size_t breakLength = UnicodeBreakLength(bytes, size, i)) {
             const unsigned codePoint = breakLength == 2 ? 0x85 : (bytes[i + 2] == 0xA8 ? 0x2028 : 0x2029);
             length = std::snprintf(escape, sizeof escape, "\\u%04x", codePoint);
             i += breakLength - 1;
-        } else {
-            out.Put(static_cast<char>(c));
+        } else if (size_t sequence = Utf8SequenceLength(bytes, size, i)) {
+            // Whole characters only: a cut record never ends inside one.
+            if (!out.PutWhole(text + i, sequence)) break;
+            i += sequence - 1;
             continue;
+        } else {
+            // Not UTF-8 (a POSIX file name may be any bytes): the byte's escape
+            // keeps the log readable as UTF-8 and still names the file.
+            length = std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c));
         }
         if (!out.PutWhole(escape, length)) break;
     }

@@ -15,8 +15,10 @@ inline constexpr size_t kMaxRecordLength = 8191;
 
 // |text| with every control character written as an escape ("\n", "\r",
 // "\t", otherwise "\x1a" style; the Unicode line and paragraph separators and
-// NEL as "\u2028" style), so that one record is always one line. The result
-// is cut after at most |limit| characters, never inside an escape.
+// NEL as "\u2028" style), so that one record is always one line, and every
+// byte that is not part of well-formed UTF-8 as a "\xff" style escape, so that
+// the log stays UTF-8. The result is cut after at most |limit| characters,
+// never inside an escape or a character.
 std::string EscapeControls(const char* text, size_t size, size_t limit = kMaxRecordLength);
 
 // The compact JSON text of |value| as the JSON library writes it, cut after

@@ -11,14 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-    try {
-        return WideToUtf8(text);
-    } catch (const std::range_error&) {
-        return std::string();  // a text that is not valid UTF-16/32 is left out
-    }
-}
-
 // Report files are new files for the user alone: a name that exists already
 // (a link planted beforehand, say) is left alone and that file is not written.
 void WriteTextFile(const fs::path& path, const std::string& text) {
@@ -55,19 +47,19 @@ void RunPart(Work&& work) noexcept {
 
 }  // namespace
 
-void MiniDmpSender::setDefaultUserName(const wchar_t* name) {
+void MiniDmpSender::setDefaultUserName(const char* name) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_userName = name ? name : L"";
+    m_userName = name ? name : "";
 }
 
-void MiniDmpSender::setDefaultUserEmail(const wchar_t* email) {
+void MiniDmpSender::setDefaultUserEmail(const char* email) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_userEmail = email ? email : L"";
+    m_userEmail = email ? email : "";
 }
 
-void MiniDmpSender::setDefaultUserDescription(const wchar_t* description) {
+void MiniDmpSender::setDefaultUserDescription(const char* description) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_userDescription = description ? description : L"";
+    m_userDescription = description ? description : "";
 }
 
 void MiniDmpSender::setCallback(Callback callback) {
@@ -75,16 +67,10 @@ void MiniDmpSender::setCallback(Callback callback) {
     m_callback = callback;
 }
 
-bool MiniDmpSender::sendAdditionalFile(const wchar_t* path, AfterReport after) {
-    if (!path || !*path) return false;
-    std::filesystem::path file;
-    try {
-        file = PathFromWide(path);
-    } catch (const std::range_error&) {
-        return false;  // not a name the platform can hold
-    }
+bool MiniDmpSender::sendAdditionalFile(const std::filesystem::path& path, AfterReport after) {
+    if (path.empty()) return false;
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_additionalFiles.push_back({std::move(file), after});
+    m_additionalFiles.push_back({path, after});
     return true;
 }
 
@@ -122,19 +108,16 @@ fs::path MiniDmpSender::MakeReportFolder() const {
 void MiniDmpSender::WriteReportIni(const fs::path& folder, const Crash& crash) const {
     char code[16];
     std::snprintf(code, sizeof code, "%x", crash.exceptionCode);
-    WriteTextFile(folder / "report.ini",
-                  "database=" + Utf8(m_database) + "\napplication=" + Utf8(m_application) +
-                      "\nversion=" + Utf8(m_version) + "\ntitle=" + Utf8(m_title) +
-                      "\nflags=" + std::to_string(m_flags) + "\nexception=" + code + "\n");
+    WriteTextFile(folder / "report.ini", "database=" + m_database + "\napplication=" + m_application +
+                                             "\nversion=" + m_version + "\ntitle=" + m_title + "\nflags=" +
+                                             std::to_string(m_flags) + "\nexception=" + code + "\n");
 }
 
 void MiniDmpSender::WriteUserFiles(const fs::path& folder) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    RunPart([&] { WriteTextFile(folder / "description.txt", Utf8(m_userDescription)); });
-    RunPart([&] {
-        WriteTextFile(folder / "user.txt",
-                      "name=" + Utf8(m_userName) + "\nemail=" + Utf8(m_userEmail) + "\n");
-    });
+    RunPart([&] { WriteTextFile(folder / "description.txt", m_userDescription); });
+    RunPart(
+        [&] { WriteTextFile(folder / "user.txt", "name=" + m_userName + "\nemail=" + m_userEmail + "\n"); });
     for (const AdditionalFile& file : m_additionalFiles) {
         RunPart([&] { CopyIntoNewFile(file.path, folder / file.path.filename()); });
     }

@@ -57,16 +57,17 @@ public:
     using Callback = bool (*)(unsigned int code, void* record, void* context);
 
     // Installs the crash handler; only one sender can be installed at a time.
-    MiniDmpSender(const wchar_t* database, const wchar_t* application, const wchar_t* version,
-                  const wchar_t* title, unsigned long flags);
+    // The texts are UTF-8, as are those of the setters.
+    MiniDmpSender(const char* database, const char* application, const char* version, const char* title,
+                  unsigned long flags);
     // Removes the crash handler and ends the helper thread.
     ~MiniDmpSender();
     MiniDmpSender(const MiniDmpSender&) = delete;
     MiniDmpSender& operator=(const MiniDmpSender&) = delete;
 
-    void setDefaultUserName(const wchar_t* name);
-    void setDefaultUserEmail(const wchar_t* email);
-    void setDefaultUserDescription(const wchar_t* description);
+    void setDefaultUserName(const char* name);
+    void setDefaultUserEmail(const char* email);
+    void setDefaultUserDescription(const char* description);
     void setCallback(Callback callback);
     // What becomes of an additional file once the report is written.
     enum class AfterReport { Keep, Remove };
@@ -74,7 +75,7 @@ public:
     // path. With Remove the file is deleted once the report is written (also
     // when no report folder could be made), so that its content stays in the
     // report alone.
-    bool sendAdditionalFile(const wchar_t* path, AfterReport after = AfterReport::Keep);
+    bool sendAdditionalFile(const std::filesystem::path& path, AfterReport after = AfterReport::Keep);
 
     // Where report folders of |database| are stored: the user's local
     // application data (Windows; else the user's temporary folder) or state
@@ -82,7 +83,7 @@ public:
     // coming from the user database when HOME is not set), under
     // Vantora/<database>/CrashReports. Empty when the POSIX user has no home
     // folder: then no report folder is stored.
-    static std::filesystem::path ReportRoot(const std::wstring& database);
+    static std::filesystem::path ReportRoot(const std::string& database);
 
     // The OS hooks, opaque here: MiniDmpSender_win32.cpp / _posix.cpp.
     struct Platform;
@@ -108,17 +109,17 @@ private:
     void WriteDump(const std::filesystem::path& folder, const Crash& crash) const;
     static unsigned long CurrentProcessId();
 
-    const std::wstring m_database;
-    const std::wstring m_application;
-    const std::wstring m_version;
-    const std::wstring m_title;
+    const std::string m_database;
+    const std::string m_application;
+    const std::string m_version;
+    const std::string m_title;
     const unsigned long m_flags;
     const std::filesystem::path m_reportRoot;
 
     mutable std::mutex m_mutex;  // guards the members below
-    std::wstring m_userName;
-    std::wstring m_userEmail;
-    std::wstring m_userDescription;
+    std::string m_userName;
+    std::string m_userEmail;
+    std::string m_userDescription;
     Callback m_callback = nullptr;
     struct AdditionalFile {
         std::filesystem::path path;

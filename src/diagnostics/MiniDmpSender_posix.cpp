@@ -166,12 +166,12 @@ void OnFatalSignal(int signal, siginfo_t* info, void* context) {
 
 }  // namespace
 
-MiniDmpSender::MiniDmpSender(const wchar_t* database, const wchar_t* application, const wchar_t* version,
-                             const wchar_t* title, unsigned long flags)
-    : m_database(database ? database : L""),
-      m_application(application ? application : L""),
-      m_version(version ? version : L""),
-      m_title(title ? title : L""),
+MiniDmpSender::MiniDmpSender(const char* database, const char* application, const char* version,
+                             const char* title, unsigned long flags)
+    : m_database(database ? database : ""),
+      m_application(application ? application : ""),
+      m_version(version ? version : ""),
+      m_title(title ? title : ""),
       m_flags(flags),
       m_reportRoot(ReportRoot(m_database)),
       m_platform(std::make_unique<Platform>()) {
@@ -276,7 +276,7 @@ fs::path HomeFolder() {
 
 }  // namespace
 
-fs::path MiniDmpSender::ReportRoot(const std::wstring& database) {
+fs::path MiniDmpSender::ReportRoot(const std::string& database) {
     fs::path base;
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && *state == '/') {
@@ -286,5 +286,5 @@ fs::path MiniDmpSender::ReportRoot(const std::wstring& database) {
         if (home.empty()) return fs::path();
         base = home / ".local" / "state";
     }
-    return base / "Vantora" / PathFromWide(database) / "CrashReports";
+    return base / "Vantora" / fs::u8path(database) / "CrashReports";
 }

@@ -75,12 +75,12 @@ void MiniDmpSender::Platform::HelperThreadProc() {
     SetEvent(done);
 }
 
-MiniDmpSender::MiniDmpSender(const wchar_t* database, const wchar_t* application, const wchar_t* version,
-                             const wchar_t* title, unsigned long flags)
-    : m_database(database ? database : L""),
-      m_application(application ? application : L""),
-      m_version(version ? version : L""),
-      m_title(title ? title : L""),
+MiniDmpSender::MiniDmpSender(const char* database, const char* application, const char* version,
+                             const char* title, unsigned long flags)
+    : m_database(database ? database : ""),
+      m_application(application ? application : ""),
+      m_version(version ? version : ""),
+      m_title(title ? title : ""),
       m_flags(flags),
       m_reportRoot(ReportRoot(m_database)),
       m_platform(std::make_unique<Platform>()) {
@@ -138,7 +138,7 @@ unsigned long MiniDmpSender::CurrentProcessId() {
     return GetCurrentProcessId();
 }
 
-fs::path MiniDmpSender::ReportRoot(const std::wstring& database) {
+fs::path MiniDmpSender::ReportRoot(const std::string& database) {
     std::vector<wchar_t> buffer(32768, L'\0');
     DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer.data(), static_cast<DWORD>(buffer.size()));
     // The user's temporary folder is the user's alone, unlike the shared one on POSIX.
@@ -146,5 +146,5 @@ fs::path MiniDmpSender::ReportRoot(const std::wstring& database) {
         length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
     if (length == 0 || length >= buffer.size()) return fs::path();
     fs::path base(std::wstring(buffer.data(), length));
-    return base / L"Vantora" / database / L"CrashReports";
+    return base / L"Vantora" / fs::u8path(database) / L"CrashReports";
 }

@@ -3,65 +3,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <codecvt>
-#include <locale>
-
 #if KESTREL_WIN32
 #include <io.h>
 #else
 #include <unistd.h>
 #endif
-
-// std::wstring_convert is deprecated but is exactly the standard UTF-8 codec
-// whose "bad conversion" error the callers rely on.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
-namespace {
-#if KESTREL_WIN32
-using WideCodec = std::codecvt_utf8_utf16<wchar_t>;
-#else
-using WideCodec = std::codecvt_utf8<wchar_t>;
-#endif
-}  // namespace
-
-// libstdc++ names its own function in the error's text; the callers expect
-// the standard codec's "bad conversion", so the error is raised with that text.
-std::wstring Utf8ToWide(const std::string& text) {
-    std::wstring_convert<WideCodec, wchar_t> converter;
-    try {
-        return converter.from_bytes(text);
-    } catch (const std::range_error&) {
-        throw std::range_error("bad conversion");
-    }
-}
-
-std::string WideToUtf8(const std::wstring& text) {
-    std::wstring_convert<WideCodec, wchar_t> converter;
-    try {
-        return converter.to_bytes(text);
-    } catch (const std::range_error&) {
-        throw std::range_error("bad conversion");
-    }
-}
-
-#pragma GCC diagnostic pop
-
-std::filesystem::path PathFromWide(const std::wstring& text) {
-#if KESTREL_WIN32
-    return std::filesystem::path(text);
-#else
-    return std::filesystem::u8path(WideToUtf8(text));
-#endif
-}
-
-std::wstring WideFromPath(const std::filesystem::path& path) {
-#if KESTREL_WIN32
-    return path.wstring();
-#else
-    return Utf8ToWide(path.u8string());
-#endif
-}
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
 #if KESTREL_WIN32

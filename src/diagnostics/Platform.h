@@ -7,37 +7,24 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 
 #ifdef _WIN32
 #define KESTREL_WIN32 1
-inline constexpr wchar_t kPathSeparatorW = L'\\';
 inline constexpr char kExecutableSuffix[] = ".exe";
 // The Stream Deck application shows nothing of what a plug-in writes.
 inline constexpr bool kNamesLogFileOnStderr = false;
 #else
 #define KESTREL_WIN32 0
-inline constexpr wchar_t kPathSeparatorW = L'/';
 inline constexpr char kExecutableSuffix[] = "";
 // Linux hosts (OpenDeck) keep a plug-in's stderr as its log in their own log
 // folder: one line there tells the streamer where the plug-in's log is.
 inline constexpr bool kNamesLogFileOnStderr = true;
 #endif
 
-// UTF-8 to the platform's wide text (UTF-16 on Windows, UTF-32 elsewhere).
-// Ill-formed input raises std::range_error("bad conversion").
-std::wstring Utf8ToWide(const std::string& text);
-
-// The platform's wide text to UTF-8. Ill-formed input raises std::range_error.
-std::string WideToUtf8(const std::wstring& text);
-
-// A path from the platform's wide text and back, without the locale that
-// std::filesystem's own conversion uses on POSIX (there, paths are UTF-8
-// bytes; the C locale would refuse every name that is not ASCII). Ill-formed
-// text raises std::range_error.
-std::filesystem::path PathFromWide(const std::wstring& text);
-std::wstring WideFromPath(const std::filesystem::path& path);
+// Text is UTF-8 in std::string. A file name is a std::filesystem::path in the
+// system's own form (bytes on POSIX, UTF-16 on Windows): made from UTF-8 with
+// std::filesystem::u8path, written as text with u8string(), never held wide.
 
 // fopen with a path that may hold any character (_wfopen on Windows).
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);

@@ -9,7 +9,7 @@
 
 PluginLifetime::PluginLifetime() {
     std::error_code ignored;  // a directory that cannot be entered leaves the process where it is
-    std::filesystem::current_path(GetModuleDirectoryPath(), ignored);
+    std::filesystem::current_path(GetModuleDirectory(), ignored);
     m_logger = StartLogging();
     LogInfo("StreamDeck Kestrel plug-in started");
     // The first event creates the telemetry service (session, machine identifier, workers).

@@ -1,9 +1,9 @@
 #pragma once
 // A new, empty file with a unique name in the user's temporary folder
 // (GetTempFileNameW on Windows, which takes the first three characters of
-// |prefix|; mkstemp elsewhere). The file stays: its name is reserved.
+// the ASCII |prefix|; mkstemp elsewhere). The file stays: its name is reserved.
 
 #include <filesystem>
 #include <optional>
 
-std::optional<std::filesystem::path> CreateUniqueTempFile(const wchar_t* prefix);
+std::optional<std::filesystem::path> CreateUniqueTempFile(const char* prefix);

@@ -17,22 +17,22 @@ std::atomic<bool> g_published{false};
 // Kept as their files (4-5 KB each instead of 83 KB of pixels): a composite
 // decodes its overlay, and the elements keep their composites under a status
 // overlay, so only a first redraw with a status and a transient mark pay for it.
-std::shared_ptr<Graphics> Load(const StateImageFactory::PathResolver& resolve, const wchar_t* fileName) {
+std::shared_ptr<Graphics> Load(const StateImageFactory::PathResolver& resolve, const char* fileName) {
     return std::make_shared<Graphics>(resolve(fileName), Graphics::Keep::FileBytes);
 }
 
 }  // namespace
 
 StateImageFactory::StateImageFactory()
-    : StateImageFactory([](const std::wstring& fileName) { return ResolveModulePath(fileName); }) {}
+    : StateImageFactory([](const std::string& fileName) { return ResolveModulePath(fileName); }) {}
 
 StateImageFactory::StateImageFactory(const PathResolver& resolve)
-    : m_errorImage(Load(resolve, L"state_error.png")),
-      m_alertImage(Load(resolve, L"state_alert.png")),
-      m_successImage(Load(resolve, L"state_success.png")),
-      m_offlineImage(Load(resolve, L"state_offline.png")),
-      m_loggedOutImage(Load(resolve, L"state_logged_out.png")),
-      m_notSupportedImage(Load(resolve, L"state_not_supported.png")) {}
+    : m_errorImage(Load(resolve, "state_error.png")),
+      m_alertImage(Load(resolve, "state_alert.png")),
+      m_successImage(Load(resolve, "state_success.png")),
+      m_offlineImage(Load(resolve, "state_offline.png")),
+      m_loggedOutImage(Load(resolve, "state_logged_out.png")),
+      m_notSupportedImage(Load(resolve, "state_not_supported.png")) {}
 
 StateImageFactory::~StateImageFactory() = default;
 

@@ -9,6 +9,7 @@
 // no other lock is taken inside it). After construction the images are only
 // read; a DecodedOnce may be taken on any thread (Graphics guards its holds).
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,7 +20,7 @@
 class StateImageFactory {
 public:
     // Maps an overlay's file name to the path it is loaded from.
-    using PathResolver = std::function<std::wstring(const std::wstring& fileName)>;
+    using PathResolver = std::function<std::filesystem::path(const std::string& fileName)>;
 
     // Loads the six files from the executable's directory.
     StateImageFactory();

@@ -3,17 +3,17 @@
 #include <stdexcept>
 
 #include "diagnostics/Log.h"
-#include "diagnostics/Platform.h"
 
-void Graphics::LogLoadFailure(const std::wstring& path) {
-    // The log is UTF-8: the path is converted here rather than through the C
-    // library's %S, whose conversion depends on the locale and drops the whole
-    // record for a path outside it.
+void Graphics::LogLoadFailure(const std::filesystem::path& path) {
+    // The log is UTF-8: the path's own UTF-8 form rather than the C library's
+    // %S, whose conversion depends on the locale. On POSIX that form is the
+    // path's bytes, and the log escapes those that are not UTF-8; a Windows
+    // name with an unpaired surrogate has none.
     std::string text;
     try {
-        text = WideToUtf8(path);
-    } catch (const std::range_error&) {
-        for (wchar_t c : path) text += (c > 0 && c < 0x80) ? static_cast<char>(c) : '?';
+        text = path.u8string();
+    } catch (const std::exception&) {
+        text = "(a name that has no UTF-8 form)";
     }
     LogCritical("Failed loading image from file '%s'", text.c_str());
 }

@@ -13,6 +13,7 @@
 // overlay, encode it). Objects are held by std::shared_ptr.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 class Graphics {
@@ -31,7 +32,7 @@ public:
     // fails here in both Keep modes; Pixels decodes it at once, FileBytes may
     // leave decoding to its first use (the cairo back-end does), where pixels
     // that do not decode leave the image as it is.
-    explicit Graphics(const std::wstring& path, Keep keep = Keep::Pixels);
+    explicit Graphics(const std::filesystem::path& path, Keep keep = Keep::Pixels);
 
     // Deep copy of the pixels; a copy of an image-less Graphics is image-less.
     Graphics(const Graphics& other);
@@ -78,7 +79,7 @@ private:
     struct Image;  // the back-end's picture
 
     // The critical log line of a failed load, the same on both back-ends.
-    static void LogLoadFailure(const std::wstring& path);
+    static void LogLoadFailure(const std::filesystem::path& path);
 
     Image* m_image = nullptr;  // owned; null when loading failed
 };

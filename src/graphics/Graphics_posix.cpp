@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <stdexcept>
 #include <vector>
 
 #include "diagnostics/Platform.h"
@@ -69,15 +68,9 @@ cairo_surface_t* DecodePng(const std::vector<unsigned char>& bytes) {
     return surface;
 }
 
-bool ReadFile(const std::wstring& path, std::vector<unsigned char>& bytes) {
-    std::string file;
-    try {
-        file = WideToUtf8(path);
-    } catch (const std::range_error&) {
-        return false;
-    }
-    if (file.empty()) return false;
-    FILE* stream = std::fopen(file.c_str(), "rb");
+bool ReadFile(const std::filesystem::path& path, std::vector<unsigned char>& bytes) {
+    if (path.empty()) return false;
+    FILE* stream = OpenFile(path, "rb");
     if (!stream) return false;
     unsigned char block[8192];
     size_t count = 0;
@@ -155,7 +148,7 @@ bool Graphics::Image::HoldPixels() {
     return true;
 }
 
-Graphics::Graphics(const std::wstring& path, Keep keep) {
+Graphics::Graphics(const std::filesystem::path& path, Keep keep) {
     std::vector<unsigned char> bytes;
     const bool read = ReadFile(path, bytes);
     if (keep == Keep::FileBytes) {

@@ -68,7 +68,7 @@ bool SaveToStream(GpImage* image, GpStatus& lastStatus, IStream* stream, const w
 
 }  // namespace
 
-Graphics::Graphics(const std::wstring& path, Keep) {
+Graphics::Graphics(const std::filesystem::path& path, Keep) {
     GpImage* handle = nullptr;
     GpStatus status = GdipLoadImageFromFile(path.c_str(), &handle);
     if (status == Gdiplus::Ok && handle) {
@@ -148,7 +148,7 @@ bool Graphics::HoldEncoded() {
 }
 
 bool Graphics::ToBase64Png(std::string& output) const {
-    const std::wstring mimeType = Utf8ToWide("image/png");
+    const std::wstring mimeType = L"image/png";
     if (!m_image) return false;
     // This function holds the one reference of its own for the stream's whole
     // life and frees it itself, so references that GDI+ takes and drops never

@@ -1,7 +1,5 @@
 #include "graphics/ResolveModulePath.h"
 
-#include "diagnostics/Platform.h"
-
-std::wstring ResolveModulePath(const std::string& relativePathUtf8) {
-    return ResolveModulePath(Utf8ToWide(relativePathUtf8));
+std::filesystem::path ResolveModulePath(const std::string& relativePathUtf8) {
+    return ResolveModulePath(std::filesystem::u8path(relativePathUtf8));
 }

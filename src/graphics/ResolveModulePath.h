@@ -3,9 +3,10 @@
 // executable. An absolute path is used as it is; "." and ".." components are
 // resolved. A combined path that the platform cannot hold gives an empty path,
 // so that loading it fails and is logged.
+#include <filesystem>
 #include <string>
 
-std::wstring ResolveModulePath(const std::wstring& relativePath);
+std::filesystem::path ResolveModulePath(const std::filesystem::path& relativePath);
 
-// The same for a UTF-8 name; ill-formed UTF-8 raises std::range_error("bad conversion").
-std::wstring ResolveModulePath(const std::string& relativePathUtf8);
+// The same for a UTF-8 name (on POSIX its bytes are the name as they are).
+std::filesystem::path ResolveModulePath(const std::string& relativePathUtf8);

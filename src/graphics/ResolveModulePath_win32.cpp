@@ -6,7 +6,7 @@
 #include "diagnostics/ModuleDirectory.h"
 #include "graphics/ResolveModulePath.h"
 
-std::wstring ResolveModulePath(const std::wstring& relativePath) {
+std::filesystem::path ResolveModulePath(const std::filesystem::path& relativePath) {
     wchar_t combined[MAX_PATH] = {};
     // PathCombineW lets an absolute second path win and resolves "." and "..";
     // beyond MAX_PATH it fails, and the empty result makes the load fail.

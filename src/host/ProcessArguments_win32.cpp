@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "diagnostics/Platform.h"
+#include "diagnostics/WideText_win32.h"
 
 std::optional<std::vector<std::string>> ProcessArguments(int, const char* const[]) {
     int count = 0;

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
-#include <stdexcept>
 
 #include "diagnostics/Log.h"
-#include "diagnostics/Platform.h"
+#include "diagnostics/TextParsing.h"
 
 namespace {
 
@@ -51,26 +50,20 @@ void HttpWaitForStart(Clock::time_point end) {
     hold.over.wait_until(lock, std::min(end, hold.until), [&hold] { return !hold.held; });
 }
 
-bool IsHttpUrl(const std::wstring& url) {
-    auto startsWith = [&url](const std::wstring& scheme) {
+bool IsHttpUrl(const std::string& url) {
+    auto startsWith = [&url](const std::string& scheme) {
         if (url.size() < scheme.size()) return false;
         for (size_t i = 0; i < scheme.size(); ++i) {
-            wchar_t c = url[i];
-            if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+            char c = url[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
             if (c != scheme[i]) return false;
         }
         return true;
     };
-    if (startsWith(L"http://") || startsWith(L"https://")) return true;
+    if (IsUtf8(url) && (startsWith("http://") || startsWith("https://"))) return true;
     static std::once_flag told;
     std::call_once(told, [&url] {
-        std::string text;
-        try {
-            text = WideToUtf8(url);
-        } catch (const std::range_error&) {
-            text = "(not UTF-8)";
-        }
-        LogWarning("HttpPostRaw: %s is not an http or https URL; nothing is posted to it", text.c_str());
+        LogWarning("HttpPostRaw: %s is not an http or https URL; nothing is posted to it", url.c_str());
     });
     return false;
 }
@@ -84,20 +77,12 @@ HttpPostDeadline::Clock::time_point HttpPostEnd(const HttpPostLimits& limits,
 std::string HttpPost(const std::string& url, const std::string& contentType, const std::string& body,
                      const HttpPostLimits& limits) {
     if (url.empty() || contentType.empty() || body.empty()) return "";
-    std::wstring wideUrl, header;
-    try {
-        wideUrl = Utf8ToWide(url);
-        header = Utf8ToWide("Content-Type: " + contentType);
-    } catch (const std::range_error&) {
-        return "";  // not UTF-8: nothing that could be sent
-    }
     std::string response;
-    auto append = [&response](const std::wstring&, const char* data, size_t length) {
+    auto append = [&response](const std::string&, const char* data, size_t length) {
         response.append(data, length);
         return true;
     };
-    if (!HttpPostRaw(wideUrl, nullptr, header.c_str(), header.size(), body.data(), body.size(), append,
-                     limits))
+    if (!HttpPostRaw(url, nullptr, "Content-Type: " + contentType, body.data(), body.size(), append, limits))
         return "";
     return response;
 }

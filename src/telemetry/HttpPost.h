@@ -23,17 +23,17 @@ constexpr size_t kHttpResponseLimit = 0x10000;
 // sends header lines without end costs a bounded amount of work and memory.
 constexpr size_t kHttpHeaderLimit = 0x10000;
 
-// Whether |url| starts with "http://" or "https://" (any case): the only
-// schemes posted to, whatever the HTTP library would also open. The first
-// URL refused in a process is named in one log line.
-bool IsHttpUrl(const std::wstring& url);
+// Whether |url| is UTF-8 text that starts with "http://" or "https://" (any
+// case): the only schemes posted to, whatever the HTTP library would also
+// open. The first URL refused in a process is named in one log line.
+bool IsHttpUrl(const std::string& url);
 
 // Receives the raw response headers (CR LF separated) and one chunk of the
 // response body; returns false to stop reading. The body arrives in chunks of
 // 32768 bytes; the last chunk is shorter, and is empty when the body is
 // empty or a whole multiple of 32768 bytes. A body that reaches
 // kHttpResponseLimit ends with the chunk that reaches it.
-using HttpResponseSink = std::function<bool(const std::wstring& headers, const char* data, size_t length)>;
+using HttpResponseSink = std::function<bool(const std::string& headers, const char* data, size_t length)>;
 
 // When a post must end at the latest: |overall| after the call began, or at
 // the |stop| deadline (when given) if that comes first, even when another
@@ -60,16 +60,15 @@ void HttpStartIsOver();
 // Waits while posts are held, at most until |end| (the back-ends' first step).
 void HttpWaitForStart(HttpPostDeadline::Clock::time_point end);
 
-// Posts |body| to |url| with the extra |headers| (|headersLength| characters)
-// and the user agent |userAgent| (null: "NSIS HTTP Client"). Returns true when
-// the request was sent and a response began, also when the limits then cut
-// it short; a URL that cannot be parsed or is not an http or https URL
-// (IsHttpUrl; one log line) makes no request, and a post whose
-// deadline has already passed makes none either. The sink, when given, sees
+// Posts |body| to the UTF-8 |url| with the extra |headers| (CR LF separated
+// lines, empty for none) and the user agent |userAgent| (null: "NSIS HTTP
+// Client"). Returns true when the request was sent and a response began, also
+// when the limits then cut it short; a URL that cannot be parsed or is not an
+// http or https URL (IsHttpUrl; one log line) makes no request, and a post
+// whose deadline has already passed makes none either. The sink, when given, sees
 // the response up to kHttpResponseLimit or to the end of the limits.
-bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
-                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
-                 const HttpPostLimits& limits = {});
+bool HttpPostRaw(const std::string& url, const char* userAgent, const std::string& headers, const void* body,
+                 size_t bodyLength, const HttpResponseSink& sink, const HttpPostLimits& limits = {});
 
 // Posts |body| as |contentType| to the UTF-8 |url| and returns the response
 // body (at most kHttpResponseLimit bytes), whatever its status; an empty

@@ -75,7 +75,7 @@ bool MarkExecutable(const std::string& path) {
 bool StartHelper(Helper& helper) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
-    std::string path = (GetModuleDirectoryPath() / kHelperName).string();
+    std::string path = (GetModuleDirectory() / kHelperName).string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], 0);
@@ -140,28 +140,13 @@ struct Response {
     bool overlong = false;  // the header block passed kHttpHeaderLimit
     size_t received = 0;    // body bytes taken
     std::string headers;    // the latest response's header block
-    std::wstring wideHeaders;
-    bool wideCurrent = false;  // wideHeaders holds headers
-    std::string pending;       // body bytes not yet handed to the sink
+    std::string pending;    // body bytes not yet handed to the sink
 
     bool Done() const { return stopped || full || overlong; }
 
     void Deliver(const char* data, size_t length) {
         if (stopped || !*sink) return;
-        if (!(*sink)(WideHeaders(), data, length)) stopped = true;
-    }
-
-    // Converted when the sink needs them, not per line: a collector may send
-    // thousands of lines.
-    const std::wstring& WideHeaders() {
-        if (wideCurrent) return wideHeaders;
-        try {
-            wideHeaders = Utf8ToWide(headers);
-        } catch (const std::range_error&) {
-            wideHeaders.assign(headers.begin(), headers.end());  // bytes as Latin-1
-        }
-        wideCurrent = true;
-        return wideHeaders;
+        if (!(*sink)(headers, data, length)) stopped = true;
     }
 
     void OnHeaderLine(const std::string& line) {
@@ -170,7 +155,6 @@ struct Response {
             began = true;
             headers.clear();
         }
-        wideCurrent = false;
         if (headers.size() + line.size() > kHttpHeaderLimit) {
             overlong = true;  // no answer the plug-in reads needs more; the rest is not read
             return;
@@ -226,19 +210,14 @@ void ReadResponse(const Helper& helper, Response& response, const HttpPostLimits
 
 }  // namespace
 
-bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
-                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
-                 const HttpPostLimits& limits) {
+bool HttpPostRaw(const std::string& url, const char* userAgent, const std::string& headers, const void* body,
+                 size_t bodyLength, const HttpResponseSink& sink, const HttpPostLimits& limits) {
     Clock::time_point started = Clock::now();
     if (HttpPostEnd(limits, started) <= started || !IsHttpUrl(url)) return false;
     PostRequest request;
-    try {
-        request.url = WideToUtf8(url);
-        request.agent = userAgent ? WideToUtf8(userAgent) : kDefaultUserAgent;
-        request.headers = headers ? WideToUtf8(std::wstring(headers, headersLength)) : "";
-    } catch (const std::range_error&) {
-        return false;
-    }
+    request.url = url;
+    request.agent = userAgent ? userAgent : kDefaultUserAgent;
+    request.headers = headers;
     request.body.assign(static_cast<const char*>(body), bodyLength);
     HttpWaitForStart(HttpPostEnd(limits, started));
     auto remaining =

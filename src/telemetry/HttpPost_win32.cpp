@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "diagnostics/WideText_win32.h"
 #include "telemetry/HttpPost.h"
 
 // Each post runs on a thread of its own that owns the post's WinINet
@@ -237,7 +238,7 @@ bool Abandon(Exchange& x) {
 
 // Hands the body to the sink in chunks of 32768 bytes; a complete body ends
 // with a shorter chunk, possibly empty.
-void Deliver(const std::wstring& headers, const std::string& body, bool complete,
+void Deliver(const std::string& headers, const std::string& body, bool complete,
              const HttpResponseSink& sink) {
     size_t offset = 0;
     for (; body.size() - offset >= kReadSize; offset += kReadSize) {
@@ -252,20 +253,34 @@ DWORD OperationTimeout(Clock::time_point end) {
     return static_cast<DWORD>(std::clamp<long long>(left, 1, kTimeoutMilliseconds));
 }
 
+// The response headers as UTF-8; a character that has none (an unpaired
+// surrogate) leaves only their ASCII characters, enough for the status line.
+std::string Utf8Headers(const std::wstring& headers) {
+    try {
+        return WideToUtf8(headers);
+    } catch (const std::range_error&) {
+        std::string text;
+        for (wchar_t c : headers) text += (c > 0 && c < 0x80) ? static_cast<char>(c) : '?';
+        return text;
+    }
+}
+
 }  // namespace
 
-bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_t* headers,
-                 size_t headersLength, const void* body, size_t bodyLength, const HttpResponseSink& sink,
-                 const HttpPostLimits& limits) {
+bool HttpPostRaw(const std::string& url, const char* userAgent, const std::string& headers, const void* body,
+                 size_t bodyLength, const HttpResponseSink& sink, const HttpPostLimits& limits) {
     Clock::time_point started = Clock::now();
-    UrlParts parts;
-    if (!IsHttpUrl(url) || !parts.Crack(url)) return false;
-    if (started >= HttpPostEnd(limits, started)) return false;
-
+    if (!IsHttpUrl(url) || started >= HttpPostEnd(limits, started)) return false;
     auto x = std::make_shared<Exchange>();
-    x->url = url;
-    x->agent = userAgent ? userAgent : kDefaultUserAgent;
-    if (headers) x->headers.assign(headers, headersLength);
+    try {
+        x->url = Utf8ToWide(url);
+        x->agent = userAgent ? Utf8ToWide(userAgent) : kDefaultUserAgent;
+        x->headers = Utf8ToWide(headers);
+    } catch (const std::range_error&) {
+        return false;  // not UTF-8: nothing that could be sent
+    }
+    UrlParts parts;
+    if (!parts.Crack(x->url)) return false;
     if (body && bodyLength) x->payload.assign(static_cast<const char*>(body), bodyLength);
     x->timeout = OperationTimeout(HttpPostEnd(limits, started));
     std::thread thread([x] {
@@ -283,7 +298,7 @@ bool HttpPostRaw(const std::wstring& url, const wchar_t* userAgent, const wchar_
 
     std::unique_lock<std::mutex> lock(x->mutex);
     if (!x->sent) return false;
-    std::wstring responseHeaders = x->responseHeaders;
+    std::string responseHeaders = Utf8Headers(x->responseHeaders);
     std::string responseBody = x->body;
     bool complete = x->complete;
     lock.unlock();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "diagnostics/Platform.h"
+#include "diagnostics/WideText_win32.h"
 
 namespace {
 

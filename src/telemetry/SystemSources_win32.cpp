@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "diagnostics/Platform.h"
+#include "diagnostics/WideText_win32.h"
 
 uint64_t ClockNanoseconds() {
     LARGE_INTEGER counter{}, frequency{};

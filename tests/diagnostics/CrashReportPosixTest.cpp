@@ -143,12 +143,12 @@ TEST_F(CrashReportPosixTest, ReportRootWithoutHomeComesFromTheUserDatabase) {
     EnvironmentChange noHome("HOME", nullptr);
     passwd* user = getpwuid(geteuid());
     ASSERT_NE(user, nullptr);
-    fs::path root = MiniDmpSender::ReportRoot(L"Kestrel");
+    fs::path root = MiniDmpSender::ReportRoot("Kestrel");
     EXPECT_EQ(root, fs::path(user->pw_dir) / ".local/state/Vantora/Kestrel/CrashReports");
     EXPECT_NE(root.string().rfind(fs::temp_directory_path().string(), 0), 0u) << root;
 
     EnvironmentChange home("HOME", (m_directory / "home").c_str());
-    EXPECT_EQ(MiniDmpSender::ReportRoot(L"Kestrel"),
+    EXPECT_EQ(MiniDmpSender::ReportRoot("Kestrel"),
               m_directory / "home/.local/state/Vantora/Kestrel/CrashReports");
 }
 

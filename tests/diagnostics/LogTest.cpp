@@ -133,6 +133,24 @@ TEST(LogTextTest, DocumentsNestedPastTheBoundAreWrittenWithoutRecursingIntoThem)
     EXPECT_EQ(text, expected);
 }
 
+// A POSIX file name may be any bytes; the log shows it and stays UTF-8.
+TEST(LogTextTest, BytesOutsideWellFormedUtf8AreEscapedAndCharactersAreNeverCut) {
+    auto escape = [](const std::string& text, size_t limit = LogText::kMaxRecordLength) {
+        return LogText::EscapeControls(text.data(), text.size(), limit);
+    };
+    EXPECT_EQ(escape("/opt/kestrel-\xff\xfe/state_offline.png"), "/opt/kestrel-\\xff\\xfe/state_offline.png");
+    // Two, three and four byte characters stay as they are.
+    EXPECT_EQ(escape("J\xc3\xbcrgen \xe6\xa1\x9c \xf0\x9f\x90\xa6"),
+              "J\xc3\xbcrgen \xe6\xa1\x9c \xf0\x9f\x90\xa6");
+    // An overlong slash, a surrogate, a code point past U+10FFFF, a stray
+    // continuation byte and a character cut short are bytes, not text.
+    EXPECT_EQ(escape("\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\x80|\xe2\x82"),
+              "\\xc0\\xaf|\\xed\\xa0\\x80|\\xf4\\x90\\x80\\x80|\\x80|\\xe2\\x82");
+    EXPECT_TRUE(IsUtf8(escape("\xe2\x82\xac\xe2\x82")));
+    // The limit falls inside a character: the character is left out whole.
+    EXPECT_EQ(escape("ab\xc3\xa9", 3), "ab");
+}
+
 TEST_F(LogTest, SecondRunAppendsToTheSameFile) {
     ASSERT_NE(StartLogging(), nullptr);
     LogTrace("first run");

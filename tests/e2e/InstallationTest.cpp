@@ -60,14 +60,10 @@ std::optional<json> OpenSettingsPage(PluginHarness& plugin) {
         [](const json& command) { return command.value("event", "") == "sendToPropertyInspector"; });
 }
 
-TEST(InstallationTest, RunsFromAFolderWhoseNameIsNotAscii) {
-    // A home folder named after its user, in three scripts, and a space.
-    TemporaryDirectory root("kestrel-install");
-    const fs::path folder =
-        root.Path() / fs::u8path(u8"J\u00fcrgen/\u0414\u043c\u0438\u0442\u0440\u0438\u0439/\u685c/a b") /
-        "com.vantora.kestrel.sdPlugin";
+// Installs the plug-in in |folder| and runs it: a key shows its image, the
+// host sees the plug-in's usual output and the log in the folder is written.
+void ExpectKeyImagesAndLogWhenInstalledIn(const fs::path& folder) {
     const std::string program = InstallPlugin(folder);
-
     PluginHarness plugin(program, {});
     plugin.Appear(kEmberfall, "ctx-emberfall");
     EXPECT_TRUE(
@@ -77,6 +73,23 @@ TEST(InstallationTest, RunsFromAFolderWhoseNameIsNotAscii) {
 
     const fs::path log = folder / "logs" / "rotating.txt";
     EXPECT_NE(ReadFile(log).find("StreamDeck Kestrel plug-in started"), std::string::npos);
+}
+
+TEST(InstallationTest, RunsFromAFolderWhoseNameIsNotAscii) {
+    // A home folder named after its user, in three scripts, and a space.
+    TemporaryDirectory root("kestrel-install");
+    const fs::path folder =
+        root.Path() / fs::u8path(u8"J\u00fcrgen/\u0414\u043c\u0438\u0442\u0440\u0438\u0439/\u685c/a b") /
+        "com.vantora.kestrel.sdPlugin";
+    ExpectKeyImagesAndLogWhenInstalledIn(folder);
+}
+
+// A Linux folder name is bytes, which need not be UTF-8 (a folder copied
+// from an old Latin-1 system, say): the keys still get their images.
+TEST(InstallationTest, RunsFromAFolderWhoseNameIsNotUtf8) {
+    if (KESTREL_WIN32) GTEST_SKIP() << "Windows names are UTF-16 text";
+    TemporaryDirectory root("kestrel-install");
+    ExpectKeyImagesAndLogWhenInstalledIn(root.Path() / "kestrel-\xff\xfe" / "com.vantora.kestrel.sdPlugin");
 }
 
 // A host installed as a Flatpak runs the plug-in inside its sandbox, where

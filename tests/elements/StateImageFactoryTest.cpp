@@ -56,8 +56,7 @@ TEST(StateImageFactoryTest, AMissingOverlayLeavesTheKeyPlainAndLogsOneCriticalLi
     std::vector<std::string> lines;
     {
         LogCapture log;
-        StateImageFactoryImpl factory(
-            [&folder](const std::wstring& name) { return (folder.Path() / name).wstring(); });
+        StateImageFactoryImpl factory([&folder](const std::string& name) { return folder.Path() / name; });
         EXPECT_FALSE(factory.m_offlineImage->HasImage());
         for (const auto& image : Images(factory))
             EXPECT_TRUE(image == factory.m_offlineImage || image->HasImage());

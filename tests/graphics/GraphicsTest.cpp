@@ -51,11 +51,11 @@ protected:
                                    Graphics::Keep keep = Graphics::Keep::Pixels) {
         std::string path = (m_directory.Path() / name).u8string();
         EXPECT_TRUE(WritePngFile(path, image));
-        return std::make_shared<Graphics>(Utf8ToWide(path), keep);
+        return std::make_shared<Graphics>(std::filesystem::u8path(path), keep);
     }
 
     std::shared_ptr<Graphics> Missing() {
-        return std::make_shared<Graphics>((m_directory.Path() / "missing.png").wstring());
+        return std::make_shared<Graphics>(m_directory.Path() / "missing.png");
     }
 
     static RgbaImage Decode(const Graphics& graphics) {
@@ -227,8 +227,8 @@ TEST_F(GraphicsTest, AFailedLoadLogsOneCriticalLineWithThePath) {
     std::string garbagePath = (m_directory.Path() / "garbage.png").u8string();
     { std::ofstream(std::filesystem::u8path(garbagePath), std::ios::binary) << "not a PNG at all"; }
     LogCapture log;
-    Graphics missing(Utf8ToWide(missingPath));
-    Graphics garbage(Utf8ToWide(garbagePath));
+    Graphics missing(std::filesystem::u8path(missingPath));
+    Graphics garbage(std::filesystem::u8path(garbagePath));
     EXPECT_FALSE(missing.HasImage());
     EXPECT_FALSE(garbage.HasImage());
     auto lines = log.CriticalLines();
@@ -241,7 +241,7 @@ TEST_F(GraphicsTest, AFailedLoadLogsOneCriticalLineWithThePath) {
 
 TEST_F(GraphicsTest, ACombinedPathTooLongForThePlatformFailsTheLoadWithTheLogLine) {
     LogCapture log;
-    Graphics graphics(ResolveModulePath(std::wstring(5000, L'k') + L".png"));
+    Graphics graphics(ResolveModulePath(std::string(5000, 'k') + ".png"));
     EXPECT_FALSE(graphics.HasImage());
     auto lines = log.CriticalLines();
     ASSERT_EQ(lines.size(), 1u);
@@ -335,14 +335,14 @@ TEST_F(GraphicsTest, AFileThatIsNotAWholePngFailsWhenLoaded) {
 
     LogCapture log;
     for (Graphics::Keep keep : {Graphics::Keep::Pixels, Graphics::Keep::FileBytes}) {
-        Graphics cut(Utf8ToWide(cutPath), keep);
-        Graphics directory(m_directory.Path().wstring(), keep);
+        Graphics cut(std::filesystem::u8path(cutPath), keep);
+        Graphics directory(m_directory.Path(), keep);
         EXPECT_FALSE(cut.HasImage());
         EXPECT_FALSE(directory.HasImage());
         EXPECT_EQ(cut.Width(), 0u);
         // GDI+ has a decoder of its own, which may or may not look at CRCs.
         if (!KESTREL_WIN32) {
-            EXPECT_FALSE(Graphics(Utf8ToWide(alteredPath), keep).HasImage());
+            EXPECT_FALSE(Graphics(std::filesystem::u8path(alteredPath), keep).HasImage());
         }
     }
     auto lines = log.CriticalLines();
@@ -370,7 +370,7 @@ TEST_F(GraphicsTest, AKeptFileWhosePixelsDoNotDecodeIsRefusedAtItsFirstUse) {
     for (int i = 0; i < 4; ++i) bytes[type + 4 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
     const std::string path = WriteBytes(m_directory.Path(), "broken-pixels.png", bytes);
 
-    Graphics kept(Utf8ToWide(path), Graphics::Keep::FileBytes);
+    Graphics kept(std::filesystem::u8path(path), Graphics::Keep::FileBytes);
     ASSERT_TRUE(kept.HasImage());
     EXPECT_EQ(kept.Width(), 32u);
     std::string text;

@@ -15,7 +15,7 @@ TEST(KeyImageFilesTest, EveryImageLoadsAt144By144) {
     EXPECT_EQ(std::size(kPluginImageNames), 48u);
     for (const char* name : kPluginImageNames) {
         SCOPED_TRACE(name);
-        std::wstring path = ResolveModulePath(std::string(name));
+        std::filesystem::path path = ResolveModulePath(std::string(name));
         EXPECT_TRUE(std::filesystem::is_regular_file(path));
         Graphics image(path);
         ASSERT_TRUE(image.HasImage());

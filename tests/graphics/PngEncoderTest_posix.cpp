@@ -143,14 +143,14 @@ TEST(PngEncoderTest, AnImageThatDoesNotCompressComesOutWhole) {
 TEST(PngEncoderTest, KeyImagesDecodeAsCairosEncodingAndAreNoLarger) {
     // The plug-in's own images, plain and under a status overlay: the
     // "setImage" messages must not grow with the quicker encoding.
-    cairo_surface_t* overlay = cairo_image_surface_create_from_png(
-        WideToUtf8(ResolveModulePath(std::string("state_offline.png"))).c_str());
+    cairo_surface_t* overlay =
+        cairo_image_surface_create_from_png(ResolveModulePath(std::string("state_offline.png")).c_str());
     ASSERT_EQ(cairo_surface_status(overlay), CAIRO_STATUS_SUCCESS);
     size_t ourTotal = 0, cairoTotal = 0;
     for (const char* name : kPluginImageNames) {
         SCOPED_TRACE(name);
         cairo_surface_t* key =
-            cairo_image_surface_create_from_png(WideToUtf8(ResolveModulePath(std::string(name))).c_str());
+            cairo_image_surface_create_from_png(ResolveModulePath(std::string(name)).c_str());
         ASSERT_EQ(cairo_surface_status(key), CAIRO_STATUS_SUCCESS);
         for (int overlaid = 0; overlaid < 2; ++overlaid) {
             if (overlaid) {

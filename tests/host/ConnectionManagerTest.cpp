@@ -485,7 +485,9 @@ TEST(ConnectionManagerSinkTest, TextThatIsNotUtf8IsTracedAndDroppedAndTheNextMes
     auto calls = plugin.WaitForCalls(1);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].operation, "OnKeyUp");
-    EXPECT_EQ(log.LinesContaining("ESDConnectionManager::OnMessage: " + broken).size(), 1u);
+    // The log stays UTF-8: the bytes that are not are written as escapes.
+    const std::string logged = "{\"event\":\"keyDown\",\"context\":\"\\xff\\xfe\"}";
+    EXPECT_EQ(log.LinesContaining("ESDConnectionManager::OnMessage: " + logged).size(), 1u);
 }
 
 }  // namespace

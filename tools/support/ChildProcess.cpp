@@ -36,8 +36,7 @@ std::string ChildProcess::Output() const {
 }
 
 std::string BuiltProgramPath(const std::string& name) {
-    return WideToUtf8(GetModuleDirectory()) + std::string(1, static_cast<char>(kPathSeparatorW)) + name +
-           kExecutableSuffix;
+    return (GetModuleDirectory() / (name + kExecutableSuffix)).u8string();
 }
 
 std::string RegisteredPluginOutput(const std::string& program) {

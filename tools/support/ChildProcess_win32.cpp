@@ -9,6 +9,7 @@
 
 #include "diagnostics/ModuleDirectory.h"
 #include "diagnostics/Platform.h"
+#include "diagnostics/WideText_win32.h"
 #include "support/ChildProcess.h"
 
 struct ChildProcess::Handles {
