@@ -6,7 +6,6 @@
 
 #include "elements/ActionCatalogue.h"
 #include "elements/ControlElementsManager.h"
-#include "host/MyStreamDeckPlugin.h"
 
 using json = nlohmann::json;
 
@@ -113,9 +112,8 @@ FuzzPlugin& FuzzPlugin::Instance() {
 FuzzPlugin::FuzzPlugin()
     : m_transport(std::make_shared<FuzzTransport>()),
       m_connection(CheckHostCommand),
-      m_plugin(new MyStreamDeckPlugin(m_transport, "", ControllerThreads::CallersThread)),
-      m_noting(*m_plugin) {
-    m_connection.SetPlugin(&m_noting);
+      m_plugin(new KeyNotingPlugin(m_transport, "", ControllerThreads::CallersThread)) {
+    m_connection.SetPlugin(m_plugin);
     m_plugin->SetConnectionManager(&m_connection);
     // From here on the fuzzer's thread runs the ticks (Tick).
     m_plugin->ElementsManager().StopTimer();
@@ -168,7 +166,7 @@ void FuzzPlugin::RestoreControllerStateIfChanged() {
 }
 
 void FuzzPlugin::RemoveAppearedKeys() {
-    for (const auto& key : m_noting.TakeAppeared())
+    for (const auto& key : m_plugin->TakeAppeared())
         m_plugin->OnWillDisappear(key.first, key.second, json(), "");
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A fully built plug-in for the fuzz targets, made once per process: the
-// real MyStreamDeckPlugin with every element of the catalogue, answering the
+// real MyStreamDeckPlugin (as KeyNotingPlugin, which notes the keys an input
+// shows) with every element of the catalogue, answering the
 // host through a connection manager without a socket, and linked to the
 // controller server through FuzzTransport, an in-process link that is always
 // up. Received controller messages are delivered the way the pipe client
@@ -28,8 +29,6 @@
 #include "KeyNotingPlugin.h"
 #include "controller/NetworkClientBase.h"
 #include "host/ESDConnectionManager.h"
-
-class MyStreamDeckPlugin;
 
 class FuzzTransport : public NetworkClientBase {
 public:
@@ -87,8 +86,7 @@ private:
 
     std::shared_ptr<FuzzTransport> m_transport;
     ESDConnectionManager m_connection;
-    MyStreamDeckPlugin* m_plugin;  // lives to the end, as in the process
-    KeyNotingPlugin m_noting;      // between the connection manager and m_plugin
+    KeyNotingPlugin* m_plugin;  // lives to the end, as in the process
 };
 
 // Splits a fuzz input into lines; each line is one message.

@@ -1,8 +1,9 @@
 #pragma once
 // The plug-in interface through which the connection manager delivers host
-// events. Every operation runs on the WebSocket event-loop thread. The dial
-// events arrive with their members already checked: a rotation's ticks are a
-// whole number within kMaxDialTicks.
+// events: HostEventTable names the operation of each event, and any other
+// event reaches OnCustomEvent. Every operation runs on the WebSocket
+// event-loop thread. The dial events arrive with their members already
+// checked: a rotation's ticks are a whole number within kMaxDialTicks.
 
 #include <cstdint>
 #include <nlohmann/json.hpp>

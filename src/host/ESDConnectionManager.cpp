@@ -13,8 +13,7 @@
 
 #include "diagnostics/BoundedJson.h"
 #include "diagnostics/Log.h"
-#include "host/ESDBasePlugin.h"
-#include "host/JsonAccessors.h"
+#include "host/HostEventTable.h"
 
 using json = nlohmann::json;
 
@@ -31,14 +30,6 @@ constexpr std::chrono::milliseconds kBacklogRetry{20};
 std::string ImageUrl(const std::string& image) {
     if (image.empty() || image.compare(0, kImagePrefix.size(), kImagePrefix) == 0) return image;
     return kImagePrefix + image;
-}
-
-// Whether the member |key| of |object| is the boolean true (anything else,
-// absent or of another type, is false, as the host leaves out what is not so).
-bool TrueMember(const json& object, const char* key) {
-    if (!object.is_object()) return false;
-    const auto found = object.find(key);
-    return found != object.end() && found->is_boolean() && found->get<bool>();
 }
 
 // One command waiting in our queue.
@@ -155,54 +146,7 @@ void ESDConnectionManager::HandleMessageText(const std::string& text) {
 
 void ESDConnectionManager::Route(const json& message) {
     if (m_plugin == nullptr) return;
-    const std::string event = GetJsonString(message, "event");
-    const std::string context = GetJsonString(message, "context");
-    const std::string action = GetJsonString(message, "action");
-    const std::string device = GetJsonString(message, "device");
-    json payload;
-    GetJsonObject(message, "payload", payload);
-
-    if (event == "keyDown") {
-        m_plugin->OnKeyDown(action, context, payload, device);
-    } else if (event == "keyUp") {
-        m_plugin->OnKeyUp(action, context, payload, device);
-    } else if (event == "willAppear") {
-        m_plugin->OnWillAppear(action, context, payload, device);
-    } else if (event == "willDisappear") {
-        m_plugin->OnWillDisappear(action, context, payload, device);
-    } else if (event == "dialRotate") {
-        RouteDialRotate(action, context, payload, device);
-    } else if (event == "dialDown") {
-        m_plugin->OnDialDown(action, context, payload, device);
-    } else if (event == "dialUp") {
-        m_plugin->OnDialUp(action, context, payload, device);
-    } else if (event == "touchTap") {
-        m_plugin->OnTouchTap(action, context, payload, device, TrueMember(payload, "hold"));
-    } else if (event == "deviceDidConnect") {
-        json deviceInfo;
-        GetJsonObject(message, "deviceInfo", deviceInfo);
-        m_plugin->OnDeviceConnected(device, deviceInfo);
-    } else if (event == "deviceDidDisconnect") {
-        m_plugin->OnDeviceDisconnected(device);
-    } else {
-        m_plugin->OnCustomEvent(event, action, context, payload, device);
-    }
-}
-
-void ESDConnectionManager::RouteDialRotate(const std::string& action, const std::string& context,
-                                           const json& payload, const std::string& device) {
-    const auto ticks = payload.is_object() ? payload.find("ticks") : payload.end();
-    const bool whole = ticks != payload.end() && (ticks->is_number_integer() || ticks->is_number_unsigned());
-    // Compared as a signed 64-bit number: an unsigned one beyond that range reads as negative and huge.
-    if (!whole || ticks->get<int64_t>() > ESDBasePlugin::kMaxDialTicks ||
-        ticks->get<int64_t>() < -ESDBasePlugin::kMaxDialTicks ||
-        (ticks->is_number_unsigned() && ticks->get<uint64_t>() > ESDBasePlugin::kMaxDialTicks)) {
-        LogWarning("ESDConnectionManager::OnMessage: dialRotate of '%s' ignored: ticks %s", context.c_str(),
-                   ticks == payload.end() ? "missing" : "not a whole number within the dial's range");
-        return;
-    }
-    m_plugin->OnDialRotate(action, context, payload, device, static_cast<int32_t>(ticks->get<int64_t>()),
-                           TrueMember(payload, "pressed"));
+    HostEventTable::Dispatch(*m_plugin, HostEvent(message));
 }
 
 void ESDConnectionManager::SendCommand(const json& command, const std::string& imageContext) {

@@ -1,7 +1,8 @@
 #pragma once
 // The plug-in's only link to the Stream Deck application (the host): a
 // WebSocket client of ws://127.0.0.1:<port> that registers the plug-in, turns
-// each host message into a call on ESDBasePlugin, and sends the host commands.
+// each host message into a call on ESDBasePlugin (routed by HostEventTable),
+// and sends the host commands.
 //
 // Threads: Run() and therefore every ESDBasePlugin call run on the thread that
 // calls Run (the event-loop thread), one message at a time. The send
@@ -102,11 +103,8 @@ private:
     // Event-loop thread, transport's mutex held: drains again shortly.
     void ArmRetry();
     void ClearQueue();
+    // Hands |message| to the plug-in operation that HostEventTable names for it.
     void Route(const nlohmann::json& message);
-    // A "dialRotate": its ticks and pressed checked, then handed on; a bad one
-    // costs one warning line and nothing else.
-    void RouteDialRotate(const std::string& action, const std::string& context, const nlohmann::json& payload,
-                         const std::string& device);
 
     int m_port = 0;
     std::string m_pluginUUID;

@@ -108,16 +108,42 @@ void MyStreamDeckPlugin::OnCustomEvent(const std::string& event, const std::stri
         LogTrace("CUSTOM EVENT '%s': %s (%s): %s", event.c_str(), action.c_str(), context.c_str(),
                  LogText::Json(payload).c_str());
     }
-    if (event == "didReceiveSettings" || event == "titleParametersDidChange" || event == "sendToPlugin") {
-        m_elementsManager->SignalReceivedSettings(action, context, payload);
-    } else if (event == "propertyInspectorDidAppear") {
-        m_elementsManager->SignalRequestPropertyInspectorDataFromPlugin(action, context);
-    } else if (event == "propertyInspectorDidDisappear") {
-        m_elementsManager->SignalPropertyInspectorClosed(action, context);
-    } else if (event == "systemDidWakeUp") {
-        // The controller may have restarted or changed state while the
-        // computer slept: check the link now and draw every key afresh.
-        m_controllerClient->ReconnectNow();
-        m_elementsManager->RedrawAll();
-    }
+    const auto handler = CustomEventHandlers().find(event);
+    if (handler != CustomEventHandlers().end()) (this->*handler->second)(action, context, payload);
+}
+
+const std::map<std::string, MyStreamDeckPlugin::CustomEventHandler, std::less<>>&
+MyStreamDeckPlugin::CustomEventHandlers() {
+    // The three settings events take the same path and are not told apart further on.
+    static const std::map<std::string, CustomEventHandler, std::less<>> handlers = {
+        {"didReceiveSettings", &MyStreamDeckPlugin::OnReceivedSettings},
+        {"titleParametersDidChange", &MyStreamDeckPlugin::OnReceivedSettings},
+        {"sendToPlugin", &MyStreamDeckPlugin::OnReceivedSettings},
+        {"propertyInspectorDidAppear", &MyStreamDeckPlugin::OnPropertyInspectorDidAppear},
+        {"propertyInspectorDidDisappear", &MyStreamDeckPlugin::OnPropertyInspectorDidDisappear},
+        {"systemDidWakeUp", &MyStreamDeckPlugin::OnSystemDidWakeUp},
+    };
+    return handlers;
+}
+
+void MyStreamDeckPlugin::OnReceivedSettings(const std::string& action, const std::string& context,
+                                            const nlohmann::json& payload) {
+    m_elementsManager->SignalReceivedSettings(action, context, payload);
+}
+
+void MyStreamDeckPlugin::OnPropertyInspectorDidAppear(const std::string& action, const std::string& context,
+                                                      const nlohmann::json&) {
+    m_elementsManager->SignalRequestPropertyInspectorDataFromPlugin(action, context);
+}
+
+void MyStreamDeckPlugin::OnPropertyInspectorDidDisappear(const std::string& action,
+                                                         const std::string& context, const nlohmann::json&) {
+    m_elementsManager->SignalPropertyInspectorClosed(action, context);
+}
+
+void MyStreamDeckPlugin::OnSystemDidWakeUp(const std::string&, const std::string&, const nlohmann::json&) {
+    // The controller may have restarted or changed state while the computer
+    // slept: check the link now and draw every key afresh.
+    m_controllerClient->ReconnectNow();
+    m_elementsManager->RedrawAll();
 }

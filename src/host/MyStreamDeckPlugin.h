@@ -11,7 +11,10 @@
 // themselves around the element lookup and the context change. StopThreads
 // runs on the entry routine's thread after the event loop has ended.
 
+#include <functional>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "controller/ControllerThreads.h"
 #include "host/ESDBasePlugin.h"
@@ -68,6 +71,23 @@ public:
     ControlElementsManager& ElementsManager() { return *m_elementsManager; }
 
 private:
+    // A host event that reaches OnCustomEvent, by its name.
+    using CustomEventHandler = void (MyStreamDeckPlugin::*)(const std::string& action,
+                                                            const std::string& context,
+                                                            const nlohmann::json& payload);
+
+    // The events the plug-in handles among those that reach OnCustomEvent,
+    // each with its handler; any other name is traced and has no effect.
+    static const std::map<std::string, CustomEventHandler, std::less<>>& CustomEventHandlers();
+
+    void OnReceivedSettings(const std::string& action, const std::string& context,
+                            const nlohmann::json& payload);
+    void OnPropertyInspectorDidAppear(const std::string& action, const std::string& context,
+                                      const nlohmann::json& payload);
+    void OnPropertyInspectorDidDisappear(const std::string& action, const std::string& context,
+                                         const nlohmann::json& payload);
+    void OnSystemDidWakeUp(const std::string& action, const std::string& context,
+                           const nlohmann::json& payload);
     void OnControllerEvent(const EventMessage& event);
 
     std::shared_ptr<ControlElementsManager> m_elementsManager;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "host/ESDConnectionManager.h"
+#include "host/HostEventTable.h"
 #include "host/RecordingPlugin.h"
 #include "support/HostStandIn.h"
 #include "support/LogCapture.h"
@@ -488,6 +489,49 @@ TEST(ConnectionManagerSinkTest, TextThatIsNotUtf8IsTracedAndDroppedAndTheNextMes
     // The log stays UTF-8: the bytes that are not are written as escapes.
     const std::string logged = "{\"event\":\"keyDown\",\"context\":\"\\xff\\xfe\"}";
     EXPECT_EQ(log.LinesContaining("ESDConnectionManager::OnMessage: " + logged).size(), 1u);
+}
+
+// The rows of HostEventTable, whatever they are: each event of a row reaches
+// an operation of its own with the message's members, and every other name,
+// also one that differs only in case or space or is empty, reaches
+// OnCustomEvent under that name.
+TEST(ConnectionManagerSinkTest, EveryRowOfTheEventTableReachesItsOwnOperationAndOtherNamesTheCustomOne) {
+    ESDConnectionManager manager([](const std::string&) {});
+    RecordingPlugin plugin;
+    manager.SetPlugin(&plugin);
+    const std::vector<std::string> rows = HostEventTable::Names();
+    const std::vector<std::string> others = {
+        "", "KeyDown", "keydown", "keyDown ", "didReceiveSettings", "systemDidWakeUp", "noSuchEvent"};
+    ASSERT_FALSE(rows.empty());
+    for (const auto* names : {&rows, &others}) {
+        for (const std::string& name : *names) {
+            manager.HandleMessageText(json{
+                {"event", name},
+                {"action", "A"},
+                {"context", "C"},
+                {"device", "D"},
+                {"payload",
+                 {{"ticks", 1}}}}.dump());
+        }
+    }
+    const auto calls = plugin.WaitForCalls(rows.size() + others.size());
+    ASSERT_EQ(calls.size(), rows.size() + others.size());
+    std::map<std::string, std::string> eventOfOperation;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_NE(calls[i].operation, "OnCustomEvent") << rows[i];
+        EXPECT_EQ(calls[i].device, "D") << rows[i];
+        const auto taken = eventOfOperation.emplace(calls[i].operation, rows[i]);
+        EXPECT_TRUE(taken.second) << rows[i] << " and " << taken.first->second << " reach "
+                                  << calls[i].operation;
+    }
+    for (size_t i = 0; i < others.size(); ++i) {
+        const RecordedCall& call = calls[rows.size() + i];
+        EXPECT_EQ(call.operation, "OnCustomEvent") << others[i];
+        EXPECT_EQ(call.event, others[i]);
+        EXPECT_EQ(call.action, "A");
+        EXPECT_EQ(call.context, "C");
+        EXPECT_EQ(call.payload, json({{"ticks", 1}}));
+    }
 }
 
 }  // namespace
