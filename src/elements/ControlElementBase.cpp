@@ -1,7 +1,5 @@
 #include "elements/ControlElementBase.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <exception>
 #include <optional>
 
@@ -15,7 +13,6 @@
 #include "elements/KeyTexts.h"
 #include "elements/StateImageFactory.h"
 #include "graphics/Graphics.h"
-#include "graphics/ResolveModulePath.h"
 #include "host/ESDConnectionManager.h"
 
 using json = nlohmann::json;
@@ -293,22 +290,11 @@ void ControlElementBase::UpdateGraphics(const std::string& context) {
 }
 
 void ControlElementBase::SendEncoded(const std::string& context, const Graphics& image) {
-    std::string text;
     const auto now = HoldToConfirm::Clock::now();
-    const std::optional<double> progress = m_hold.Progress(context, now);
+    const std::unique_ptr<Graphics> marked = m_hold.Marked(context, image, now);
     if (IsShown(context)) m_hold.Drew(context, m_hold.Mark(context, now));
-    if (!progress && !m_hold.ShowsHint(context)) {
-        if (image.ToBase64Png(text)) SetImageBase64(context, text);
-        return;
-    }
-    // Drawn over the key's current image, on a copy of its own.
-    Graphics marked(image);
-    if (progress) {
-        HoldToConfirm::DrawProgress(marked, *progress);
-    } else {
-        HoldToConfirm::DrawHint(marked);
-    }
-    if (marked.ToBase64Png(text)) SetImageBase64(context, text);
+    std::string text;
+    if ((marked ? *marked : image).ToBase64Png(text)) SetImageBase64(context, text);
 }
 
 void ControlElementBase::RenderContext(const std::string& context, const ImageFactory& factory) {

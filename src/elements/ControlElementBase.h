@@ -36,16 +36,12 @@
 //   from HandleTimerTick on the timer thread. Both with the manager's lock;
 //   the DialControl's completions come through MakeCompletion.
 
-#include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "controller/WriteCompletion.h"
 #include "elements/CommandBuilder.h"
