@@ -197,8 +197,8 @@ protected:
     bool SetContextImage(const std::string& context, std::shared_ptr<Graphics> image);
 
 private:
-    // The keys' settings pages: the one of |context| is sent its settings and
-    // the element's state, or the host is asked for the settings first.
+    // Sends the settings page of |context| the key's settings and the
+    // element's state, or first asks the host for the settings.
     void SendPropertyInspectorData(const std::string& context);
     // Hold to confirm: acts on the holds whose time has come, ends hints,
     // and draws the fill of the keys still held.
