@@ -1,7 +1,5 @@
 #include "elements/ControlElementBase.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <exception>
 #include <optional>
 
@@ -15,23 +13,12 @@
 #include "elements/KeyTexts.h"
 #include "elements/StateImageFactory.h"
 #include "graphics/Graphics.h"
-#include "graphics/ResolveModulePath.h"
 #include "host/ESDConnectionManager.h"
 
 using json = nlohmann::json;
 
 namespace {
 
-constexpr int32_t kSupportedBit = 4;
-constexpr int32_t kSignedInBit = 2;
-constexpr int32_t kConnectedBit = 1;
-constexpr int32_t kWorkingBits = kSupportedBit | kSignedInBit | kConnectedBit;
-constexpr double kTransientSeconds = 1.5;
-// How long a value set by a dial may still come back in a settings page's
-// save that crossed it (a round trip through the host takes milliseconds),
-// and how many such values are kept per page.
-constexpr int32_t kDialValuesKeptMs = 1000;
-constexpr size_t kDialValuesKept = 32;
 // Keys held to confirm that one tick draws at most: enough for the few keys a
 // hand holds to fill smoothly, few enough that a press waits for a few redraws.
 constexpr size_t kHoldRedrawsPerTick = 4;
@@ -40,19 +27,20 @@ constexpr size_t kHoldRedrawsPerTick = 4;
 
 ControlElementBase::ControlElementBase(const std::string& name, const json& defaultSettings)
     : m_name(name),
-      m_transientSince(std::chrono::steady_clock::now()),
-      m_stateImageFactory(AcquireStateImageFactory()),
-      m_defaultSettings(defaultSettings),
+      m_sdContexts(defaultSettings),
+      m_status(name),
+      m_painter(AcquireStateImageFactory()),
+      m_pages(name),
       m_managerLock(std::make_shared<std::recursive_mutex>()) {}
 
 ControlElementBase::~ControlElementBase() = default;
 
 bool ControlElementBase::IsActive() {
-    return m_signedIn && m_supported;
+    return m_status.Active();
 }
 
 bool ControlElementBase::IsSupported() {
-    return m_supported;
+    return m_status.Supported();
 }
 
 void ControlElementBase::HandleKeyDown(const std::string&, const json&) {}
@@ -98,9 +86,8 @@ void ControlElementBase::KeyUp(const std::string& context, const json& payload) 
         return;
     }
     if (!m_hold.ShowsHint(context)) return;  // the key up after a completed hold
-    for (const SdContextEntry& entry : m_sdContexts)
-        if (entry.context == context)
-            entry.connection->SetTitle(KeyTexts::Get(KeyTexts::Text::HoldHint), context);
+    if (const SdContextEntry* entry = m_sdContexts.Find(context))
+        entry->connection->SetTitle(KeyTexts::Get(KeyTexts::Text::HoldHint), context);
     UpdateGraphics(context);
     WakeTimer();  // the hint ends at a tick
 }
@@ -150,8 +137,7 @@ void ControlElementBase::CancelHold(const std::string& context) {
 }
 
 void ControlElementBase::RestoreTitle(const std::string& context) {
-    for (const SdContextEntry& entry : m_sdContexts)
-        if (entry.context == context) SendTitle(entry);
+    if (const SdContextEntry* entry = m_sdContexts.Find(context)) SendTitle(*entry);
 }
 
 void ControlElementBase::SendTitle(const SdContextEntry& entry) const {
@@ -169,10 +155,10 @@ bool ControlElementBase::WantsQuickTicks() const {
 }
 
 void ControlElementBase::RedrawAll() {
-    for (const SdContextEntry& entry : m_sdContexts)
+    for (const SdContextEntry& entry : m_sdContexts.Entries())
         if (!m_title.empty()) entry.connection->SetTitle(m_title, entry.context);
     m_hostKeys.ForgetImagesLeft();      // own icons are handed back again too
-    m_lastStateBits = -1;               // the next tick draws every key with its status
+    m_status.ForgetDrawn();             // the next tick draws every key with its status
     if (m_dial) m_dial->ForgetShown();  // and sends every strip again
     WakeTimer();
 }
@@ -191,15 +177,6 @@ void ControlElementBase::ShareManagerLock(const std::shared_ptr<std::recursive_m
     m_managerLock = managerLock;
 }
 
-void ControlElementBase::MergeSettings(json& target, const json& payload) {
-    if (!payload.contains("settings")) return;
-    const json& settings = payload["settings"];
-    // Shallow and exact: each member replaces the old value whole. A
-    // "settings" that is neither an object nor null raises the JSON library's
-    // invalid-iterator error from key().
-    for (auto it = settings.begin(); it != settings.end(); ++it) target[it.key()] = it.value();
-}
-
 void ControlElementBase::AddSdContext(ESDConnectionManager* connection, const std::string& context,
                                       const json& payload) {
     if (LogIsOpen()) {
@@ -209,24 +186,17 @@ void ControlElementBase::AddSdContext(ESDConnectionManager* connection, const st
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     // One record per context: a context that appears again (without having
     // disappeared) takes the new connection and starts again from its settings.
-    auto entry = FindEntry(context);
-    if (entry == m_sdContexts.end()) {
-        m_sdContexts.push_back(SdContextEntry{context, connection});
-    } else {
-        entry->connection = connection;
-    }
+    m_sdContexts.Add(connection, context);
     if (!m_title.empty()) connection->SetTitle(m_title, context);
-    json& settings = m_settings[context];
-    settings = m_defaultSettings;
-    MergeSettings(settings, payload);
-    m_contextImages[context] = nullptr;
+    m_sdContexts.StartSettings(context, payload);
+    m_painter.AppearKey(context);
     m_hostKeys.Appear(context, payload);
     WarnIfOwnIconsUnreadable(context);
     if (m_dial) {
         const auto controller = payload.is_object() ? payload.find("controller") : payload.end();
         m_dial->Appear(*connection, context, controller != payload.end() && *controller == "Encoder");
     }
-    TellHostState(*FindEntry(context));
+    TellHostState(*m_sdContexts.Find(context));
     connection->GetSettings(context);
     UpdateGraphics(context);
     WakeTimer();  // the first tick draws the status overlay
@@ -235,28 +205,16 @@ void ControlElementBase::AddSdContext(ESDConnectionManager* connection, const st
 void ControlElementBase::RemoveSdContext(ESDConnectionManager* connection, const std::string& context) {
     LogTrace("ControlElementBase::RemoveSdContext: '%s' ('%s')", context.c_str(), m_name.c_str());
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_sdContexts.erase(std::remove_if(m_sdContexts.begin(), m_sdContexts.end(),
-                                      [&](const SdContextEntry& entry) {
-                                          return entry.context == context && entry.connection == connection;
-                                      }),
-                       m_sdContexts.end());
-    m_settings.erase(context);
-    m_contextImages.erase(context);
-    m_shownInspectors.erase(context);
-    m_dialValuesTold.erase(context);
+    m_sdContexts.Remove(connection, context);
+    m_painter.ForgetKey(context);
+    m_pages.Close(context);
     m_hold.Cancel(context);
     m_hostKeys.Forget(context);
     if (m_dial) m_dial->Disappear(context);
 }
 
-std::vector<SdContextEntry>::iterator ControlElementBase::FindEntry(const std::string& context) {
-    return std::find_if(m_sdContexts.begin(), m_sdContexts.end(),
-                        [&](const SdContextEntry& entry) { return entry.context == context; });
-}
-
 bool ControlElementBase::IsShown(const std::string& context) const {
-    return std::any_of(m_sdContexts.begin(), m_sdContexts.end(),
-                       [&](const SdContextEntry& entry) { return entry.context == context; });
+    return m_sdContexts.IsShown(context);
 }
 
 bool ControlElementBase::IsDial(const std::string& context) const {
@@ -266,108 +224,46 @@ bool ControlElementBase::IsDial(const std::string& context) const {
 size_t ControlElementBase::RecordCount() const {
     // m_hostKeys has a record exactly for each listed context: Appear and
     // Forget are its only ways in and out.
-    return m_sdContexts.size() + m_settings.size() + m_contextImages.size() +
-           (m_dial ? m_dial->RecordCount() : 0);
-}
-
-json* ControlElementBase::SettingsEntry(const std::string& context) {
-    auto found = m_settings.find(context);
-    if (found != m_settings.end()) return &found->second;
-    if (!IsShown(context)) return nullptr;
-    return &m_settings.emplace(context, m_defaultSettings).first->second;
+    return m_sdContexts.RecordCount() + m_painter.RecordCount() + (m_dial ? m_dial->RecordCount() : 0);
 }
 
 json ControlElementBase::GetContextSettings(const std::string& context, const json& payload) {
-    json* stored = SettingsEntry(context);
-    if (stored == nullptr) {
-        // Not on screen: the defaults with the payload's settings, kept nowhere.
-        json settings = m_defaultSettings;
-        MergeSettings(settings, payload);
-        return settings;
-    }
-    MergeSettings(*stored, payload);
-    return *stored;
+    return m_sdContexts.Merged(context, payload);
 }
 
 bool ControlElementBase::SetContextImage(const std::string& context, std::shared_ptr<Graphics> image) {
     if (!IsShown(context)) return false;
-    m_contextImages[context] = std::move(image);
+    m_painter.SetKeyImage(context, std::move(image));
     return true;
 }
 
 void ControlElementBase::SetImageFromFile(const std::string& fileName) {
     LogTrace("ControlElementBase::SetImageFromFile: '%s' ('%s')", fileName.c_str(), m_name.c_str());
-    // Kept compressed (every redraw copies it anyway), and kept per file: a
-    // multi-state key or the pump switches between its few files again and
-    // again. A file that did not load is tried again next time.
-    std::shared_ptr<Graphics>& kept = m_fileImages[fileName];
-    if (!kept || !kept->HasImage())
-        kept = std::make_shared<Graphics>(ResolveModulePath(fileName), Graphics::Keep::FileBytes);
-    m_base_image = kept;
+    m_painter.SetBaseImageFromFile(fileName);
     UpdateGraphics("");
 }
 
 void ControlElementBase::SetTitleForAllContexts(const std::string& title) {
     m_title = title;
-    for (const SdContextEntry& entry : m_sdContexts) SendTitle(entry);
+    for (const SdContextEntry& entry : m_sdContexts.Entries()) SendTitle(entry);
 }
 
 void ControlElementBase::SetTransientOverlay(const std::shared_ptr<Graphics>& image) {
-    m_transientOverlays.clear();
-    m_transientOverlays.push_back(image);
-    m_transientSince = std::chrono::steady_clock::now();
+    m_painter.SetTransientOverlay(image, KeyPainter::Clock::now());
     UpdateGraphics("");
     WakeTimer();  // ticks until the overlay expires
 }
 
 void ControlElementBase::ShowAlertOverlay() {
-    for (const SdContextEntry& entry : m_sdContexts)
+    for (const SdContextEntry& entry : m_sdContexts.Entries())
         if (m_hostKeys.ImageLeft(entry.context)) entry.connection->ShowAlert(entry.context);
-    SetTransientOverlay(m_stateImageFactory->m_alertImage);
+    SetTransientOverlay(m_painter.Overlays().m_alertImage);
 }
 
 void ControlElementBase::ShowSuccessOverlay() {
-    for (const SdContextEntry& entry : m_sdContexts)
+    for (const SdContextEntry& entry : m_sdContexts.Entries())
         if (m_hostKeys.ImageLeft(entry.context)) entry.connection->ShowOk(entry.context);
-    SetTransientOverlay(m_stateImageFactory->m_successImage);
-}
-
-void ControlElementBase::ComposeOverlays(Graphics& image) const {
-    for (const auto& overlay : m_stateOverlays)
-        if (overlay) image.Compose(*overlay);
-    for (const auto& overlay : m_transientOverlays)
-        if (overlay) image.Compose(*overlay);
-}
-
-bool ControlElementBase::HasOverlays() const {
-    auto set = [](const std::shared_ptr<Graphics>& overlay) { return overlay != nullptr; };
-    return std::any_of(m_stateOverlays.begin(), m_stateOverlays.end(), set) ||
-           std::any_of(m_transientOverlays.begin(), m_transientOverlays.end(), set);
-}
-
-std::shared_ptr<Graphics> ControlElementBase::ComposeBaseImage() {
-    // Only a status overlay alone is kept: a transient mark shows for 1.5 s
-    // after a press and is seldom drawn the same way again.
-    const bool keep = m_transientOverlays.empty() && m_stateOverlays.size() == 1 && m_stateOverlays.front();
-    const std::shared_ptr<Graphics> overlay = keep ? m_stateOverlays.front() : nullptr;
-    auto kept = std::find_if(m_keptComposites.begin(), m_keptComposites.end(),
-                             [&](const KeptComposite& entry) { return entry.overlay == overlay; });
-    if (keep && kept != m_keptComposites.end() && kept->base == m_base_image) return kept->image;
-
-    // Nothing to draw: the base image goes as it is, without a copy, and
-    // keeps its encoding for the next plain redraw.
-    if (!HasOverlays()) return m_base_image;
-    auto image = std::make_shared<Graphics>(*m_base_image);
-    ComposeOverlays(*image);
-    // Held as its encoding, the composite costs its PNG bytes, not its pixels;
-    // a back-end that cannot hold it so keeps nothing.
-    if (!keep || !image->HoldEncoded()) return image;
-    if (kept != m_keptComposites.end()) {
-        *kept = KeptComposite{m_base_image, overlay, image};  // the base image changed
-    } else {
-        m_keptComposites.push_back(KeptComposite{m_base_image, overlay, image});
-    }
-    return image;
+    SetTransientOverlay(m_painter.Overlays().m_successImage);
 }
 
 void ControlElementBase::UpdateGraphics(const std::string& context) {
@@ -375,13 +271,13 @@ void ControlElementBase::UpdateGraphics(const std::string& context) {
     std::shared_ptr<Graphics> cache;
     ImageFactory defaultImageFactory = [this, &cache]() -> std::shared_ptr<Graphics> {
         if (!cache) {
-            if (!m_base_image) {
+            if (!m_painter.HasBaseImage()) {
                 LogWarning(
                     "ControlElementBase::UpdateGraphics()::defaultImageFactory() called when m_base_image == "
                     "nullptr");
                 return nullptr;
             }
-            cache = ComposeBaseImage();
+            cache = m_painter.ComposeBaseImage();
         }
         return cache;
     };
@@ -389,26 +285,16 @@ void ControlElementBase::UpdateGraphics(const std::string& context) {
         RenderContext(context, defaultImageFactory);
         return;
     }
-    for (const SdContextEntry& entry : m_sdContexts) RenderContext(entry.context, defaultImageFactory);
+    for (const SdContextEntry& entry : m_sdContexts.Entries())
+        RenderContext(entry.context, defaultImageFactory);
 }
 
 void ControlElementBase::SendEncoded(const std::string& context, const Graphics& image) {
-    std::string text;
     const auto now = HoldToConfirm::Clock::now();
-    const std::optional<double> progress = m_hold.Progress(context, now);
+    const std::unique_ptr<Graphics> marked = m_hold.Marked(context, image, now);
     if (IsShown(context)) m_hold.Drew(context, m_hold.Mark(context, now));
-    if (!progress && !m_hold.ShowsHint(context)) {
-        if (image.ToBase64Png(text)) SetImageBase64(context, text);
-        return;
-    }
-    // Drawn over the key's current image, on a copy of its own.
-    Graphics marked(image);
-    if (progress) {
-        HoldToConfirm::DrawProgress(marked, *progress);
-    } else {
-        HoldToConfirm::DrawHint(marked);
-    }
-    if (marked.ToBase64Png(text)) SetImageBase64(context, text);
+    std::string text;
+    if ((marked ? *marked : image).ToBase64Png(text)) SetImageBase64(context, text);
 }
 
 void ControlElementBase::RenderContext(const std::string& context, const ImageFactory& factory) {
@@ -417,15 +303,8 @@ void ControlElementBase::RenderContext(const std::string& context, const ImageFa
         return;
     }
     if (LeavesImageToHost(context)) return;
-    auto own = m_contextImages.find(context);
-    if (own != m_contextImages.end() && own->second && !HasOverlays()) {
-        SendEncoded(context, *own->second);
-        return;
-    }
-    if (own != m_contextImages.end() && own->second) {
-        Graphics copy(*own->second);
-        ComposeOverlays(copy);
-        SendEncoded(context, copy);
+    if (std::shared_ptr<Graphics> own = m_painter.ComposeKeyImage(context)) {
+        SendEncoded(context, *own);
         return;
     }
     if (!factory) return;
@@ -434,10 +313,10 @@ void ControlElementBase::RenderContext(const std::string& context, const ImageFa
 }
 
 bool ControlElementBase::LeavesImageToHost(const std::string& context) {
-    auto entry = FindEntry(context);
-    if (entry == m_sdContexts.end()) return false;
+    const SdContextEntry* entry = m_sdContexts.Find(context);
+    if (entry == nullptr) return false;
     // A key that cannot work draws its own image with the reason on it.
-    if (!m_drawnWorking || !OwnIcons(context)) {
+    if (!m_status.DrawnWorking() || !OwnIcons(context)) {
         m_hostKeys.SetImageLeft(context, false);
         return false;
     }
@@ -449,20 +328,20 @@ bool ControlElementBase::LeavesImageToHost(const std::string& context) {
 }
 
 bool ControlElementBase::OwnIcons(const std::string& context) const {
-    auto found = m_settings.find(context);
-    return found != m_settings.end() && HostKeyState::OwnIcons(found->second).value_or(false);
+    const json* settings = m_sdContexts.Stored(context);
+    return settings != nullptr && HostKeyState::OwnIcons(*settings).value_or(false);
 }
 
 void ControlElementBase::WarnIfOwnIconsUnreadable(const std::string& context) const {
-    auto found = m_settings.find(context);
-    if (found == m_settings.end() || HostKeyState::OwnIcons(found->second)) return;
+    const json* settings = m_sdContexts.Stored(context);
+    if (settings == nullptr || HostKeyState::OwnIcons(*settings)) return;
     LogWarning("ControlElementBase: '%s' ('%s'): own_icons is not a boolean; the plug-in's images show",
                context.c_str(), m_name.c_str());
 }
 
 void ControlElementBase::SetHostState(int32_t state) {
     m_hostState = state;
-    for (const SdContextEntry& entry : m_sdContexts) TellHostState(entry);
+    for (const SdContextEntry& entry : m_sdContexts.Entries()) TellHostState(entry);
 }
 
 void ControlElementBase::TellHostState(const SdContextEntry& entry) {
@@ -471,103 +350,57 @@ void ControlElementBase::TellHostState(const SdContextEntry& entry) {
 }
 
 void ControlElementBase::FollowHostState(const std::string& context, const json& payload) {
-    auto entry = FindEntry(context);
-    if (entry == m_sdContexts.end()) return;
+    const SdContextEntry* entry = m_sdContexts.Find(context);
+    if (entry == nullptr) return;
     m_hostKeys.Heard(context, payload);
     TellHostState(*entry);
 }
 
 bool ControlElementBase::SetImageBase64(const std::string& context, const std::string& image) {
-    for (const SdContextEntry& entry : m_sdContexts) {
-        if (entry.context != context) continue;
+    if (const SdContextEntry* entry = m_sdContexts.Find(context)) {
         LogTrace("SetImageBase64: %s", context.c_str());
-        entry.connection->SetImage(image, context);
+        entry->connection->SetImage(image, context);
         return true;
     }
     LogWarning("SetImageBase64: requested sdContext '%s' does not exist in m_sdContexts", context.c_str());
     return false;
 }
 
-int32_t ControlElementBase::StatusBits() const {
-    return (m_supported ? kSupportedBit : 0) | (m_signedIn ? kSignedInBit : 0) |
-           (m_connected ? kConnectedBit : 0);
-}
-
-std::shared_ptr<Graphics> ControlElementBase::ChooseStatusOverlay() const {
-    if (!m_connected) return m_stateImageFactory->m_offlineImage;
-    if (!m_signedIn) return m_stateImageFactory->m_loggedOutImage;
-    if (!m_supported) return m_stateImageFactory->m_notSupportedImage;
-    return nullptr;
-}
-
 void ControlElementBase::HandleTimerTick() {
     if (m_dial) m_dial->SendDueTurns();
     TickHolds();
-    const int32_t bits = StatusBits();
-    if (bits != m_lastStateBits) {
-        m_drawnWorking = bits == kWorkingBits;
-        m_stateOverlays.clear();
-        if (auto overlay = ChooseStatusOverlay()) m_stateOverlays.push_back(overlay);
+    if (m_status.Undrawn()) {
+        m_painter.SetStatusOverlay(m_status.StartDrawing(m_painter.Overlays()));
         UpdateGraphics("");
-        m_lastStateBits = bits;
+        m_status.Drawn();
     }
-    if (m_transientOverlays.empty()) return;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_transientSince).count();
-    if (elapsed > kTransientSeconds) {
-        LogTrace("Transient overlays reset after %f seconds", elapsed);
-        m_transientOverlays.clear();
-        UpdateGraphics("");
-    }
+    if (m_painter.ExpireTransientOverlay(KeyPainter::Clock::now())) UpdateGraphics("");
 }
 
 bool ControlElementBase::HasTimerWork() const {
-    return StatusBits() != m_lastStateBits || !m_transientOverlays.empty() || m_hold.Busy();
+    return m_status.Undrawn() || m_painter.HasTransientOverlay() || m_hold.Busy();
 }
 
 void ControlElementBase::HandleEventMessage(const EventMessage& event) {
     WakeTimer();  // a reported status is drawn at the next tick
-    const ControllerEvent& meaning = event.Meaning();
-    switch (meaning.kind) {
-        case ControllerEvent::Kind::LinkUp:
-            m_connected = true;
-            break;
-        case ControllerEvent::Kind::LinkDown:
-            m_connected = m_signedIn = m_supported = false;
-            break;
-        case ControllerEvent::Kind::SignInState:
-            m_signedIn = meaning.signedIn;
-            if (!meaning.signedIn) m_supported = false;
-            break;
-        case ControllerEvent::Kind::Support: {
-            auto found = meaning.support.find(m_name);
-            if (found != meaning.support.end()) m_supported = found->second;
-            break;
-        }
-        default:
-            break;
-    }
+    m_status.Follow(event.Meaning());
     if (m_dial) m_dial->FollowMuteState(event);
     // A key that can no longer act lets go of its holds, as it would refuse a
     // press, and a dial's held-back turns are dropped, not sent later.
     if (!IsActive()) {
-        for (const SdContextEntry& entry : m_sdContexts) CancelHold(entry.context);
+        for (const SdContextEntry& entry : m_sdContexts.Entries()) CancelHold(entry.context);
         if (m_dial) m_dial->DropHeldBackTurns();
     }
     // A shown property inspector follows every change; closed ones hear nothing.
-    for (const std::string& context : m_shownInspectors) SendPropertyInspectorData(context);
+    for (const std::string& context : m_pages.OpenPages()) SendPropertyInspectorData(context);
 }
 
 void ControlElementBase::SetSandboxGrantCommand(const std::string& grantCommand) {
-    m_sandboxGrantCommand = grantCommand;
+    m_status.SetSandboxGrantCommand(grantCommand);
 }
 
 std::string ControlElementBase::GetStateName() {
-    // In a sandbox the link may be down only because the socket is hidden.
-    if (!m_connected) return m_sandboxGrantCommand.empty() ? "offline" : "sandboxed";
-    if (!m_signedIn) return "login";
-    if (!m_supported) return "unsupported";
-    return "online";
+    return m_status.StateName();
 }
 
 void ControlElementBase::HandlePropertyInspectorRequest(const std::string& context) {
@@ -577,27 +410,24 @@ void ControlElementBase::HandlePropertyInspectorRequest(const std::string& conte
             context.c_str(), m_name.c_str());
         return;
     }
-    m_shownInspectors.insert(context);  // bounded: only contexts on screen, erased when they go
+    m_pages.Open(context);  // bounded: only contexts on screen, closed when they go
     SendPropertyInspectorData(context);
 }
 
 void ControlElementBase::HandlePropertyInspectorClosed(const std::string& context) {
-    m_shownInspectors.erase(context);
-    m_dialValuesTold.erase(context);
+    m_pages.Close(context);
 }
 
 void ControlElementBase::SendPropertyInspectorData(const std::string& context) {
-    auto entry = FindEntry(context);
-    if (entry == m_sdContexts.end()) return;
-    auto found = m_settings.find(context);
-    if (found == m_settings.end()) {
+    const SdContextEntry* entry = m_sdContexts.Find(context);
+    if (entry == nullptr) return;
+    const json* settings = m_sdContexts.Stored(context);
+    if (settings == nullptr) {
         // The answer comes back as "didReceiveSettings" and is shown then.
         entry->connection->GetSettings(context);
         return;
     }
-    json state = {{"id", GetStateName()}};
-    if (state["id"] == "sandboxed") state["command"] = m_sandboxGrantCommand;
-    const json data = {{"settings", found->second}, {"state", state}};
+    const json data = SettingsPages::Data(*settings, GetStateName(), m_status.SandboxGrantCommand());
     entry->connection->SendToPropertyInspector(data, context);
 }
 
@@ -605,7 +435,7 @@ void ControlElementBase::HandleReceivedSettings(const std::string& context, cons
     if (!payload.is_object() || !payload.contains("settings")) return;
     // Settings are kept only for keys on screen (the host sends them again
     // with the next willAppear), so a flood for unknown keys costs nothing.
-    json* settings = SettingsEntry(context);
+    json* settings = m_sdContexts.Settings(context);
     if (settings == nullptr) {
         LogWarning("ControlElementBase::HandleReceivedSettings: '%s' ('%s') is not on screen; ignored",
                    context.c_str(), m_name.c_str());
@@ -614,38 +444,18 @@ void ControlElementBase::HandleReceivedSettings(const std::string& context, cons
     // A key whose settings were dropped starts again from the element's
     // defaults, as a key that appeared does: no setting a press reads goes missing.
     const json before = *settings;
-    MergeSettings(*settings, ChangesOfPage(context, payload, before));
+    ContextRecords::Merge(*settings,
+                          m_pages.ChangesOf(context, payload, before, SettingsPages::Clock::now()));
     // Changed settings (not the same ones sent again) end a hold in progress.
     if (*settings != before) CancelHold(context);
     if (HostKeyState::OwnIcons(*settings) != HostKeyState::OwnIcons(before)) {
         WarnIfOwnIconsUnreadable(context);
         UpdateGraphics(context);  // to the user's icons, or back to the plug-in's
     }
-    auto entry = FindEntry(context);
-    if (entry != m_sdContexts.end()) entry->connection->SetSettings(*settings, context);
+    if (const SdContextEntry* entry = m_sdContexts.Find(context))
+        entry->connection->SetSettings(*settings, context);
     if (IsDial(context)) m_dial->Show(context);  // the strip follows a level or step set on the page
-    if (m_shownInspectors.count(context) != 0) SendPropertyInspectorData(context);
-}
-
-json ControlElementBase::ChangesOfPage(const std::string& context, const json& payload,
-                                       const json& stored) const {
-    auto told = m_dialValuesTold.find(context);
-    const auto incoming = payload.find("settings");
-    if (told == m_dialValuesTold.end() || incoming == payload.end() || !incoming->is_object()) return payload;
-    const auto since = std::chrono::steady_clock::now() - std::chrono::milliseconds(kDialValuesKeptMs);
-    json changes = payload;
-    for (const DialValue& dial : told->second) {
-        const auto member = incoming->find(dial.key);
-        const json now = SettingOf(stored, dial.key.c_str());
-        if (dial.when < since || member == incoming->end() || *member != dial.value || now == dial.value)
-            continue;
-        LogTrace(
-            "ControlElementBase::HandleReceivedSettings: '%s' ('%s'): '%s' stays %s; the page saved an older "
-            "copy",
-            context.c_str(), m_name.c_str(), dial.key.c_str(), LogText::Json(now).c_str());
-        changes["settings"].erase(dial.key);
-    }
-    return changes;
+    if (m_pages.IsOpen(context)) SendPropertyInspectorData(context);
 }
 
 std::shared_ptr<MessageBase> ControlElementBase::BuildCommand(const std::string& context,
@@ -720,7 +530,7 @@ void ControlElementBase::TouchTap(const std::string& context, const json&, bool 
         return;
     }
     // A tap cannot be held for a time; with hold to confirm on, only a long touch counts.
-    if (!hold && HoldToConfirm::Read(*SettingsEntry(context), m_name, context).enabled) {
+    if (!hold && HoldToConfirm::Read(*m_sdContexts.Settings(context), m_name, context).enabled) {
         LogTrace("ControlElementBase::TouchTap: '%s' ('%s') holds to confirm; a short tap does nothing",
                  context.c_str(), m_name.c_str());
         return;
@@ -729,24 +539,19 @@ void ControlElementBase::TouchTap(const std::string& context, const json&, bool 
 }
 
 json* ControlElementBase::DialSettings(const std::string& context) {
-    return SettingsEntry(context);
+    return m_sdContexts.Settings(context);
 }
 
 ESDConnectionManager* ControlElementBase::DialConnection(const std::string& context) {
-    auto entry = FindEntry(context);
-    return entry == m_sdContexts.end() ? nullptr : entry->connection;
+    const SdContextEntry* entry = m_sdContexts.Find(context);
+    return entry == nullptr ? nullptr : entry->connection;
 }
 
 void ControlElementBase::DialSettingChanged(const std::string& context, const char* key) {
-    if (m_shownInspectors.count(context) == 0) return;
+    if (!m_pages.IsOpen(context)) return;
     SendPropertyInspectorData(context);
-    std::vector<DialValue>& told = m_dialValuesTold[context];
-    const auto now = std::chrono::steady_clock::now();
-    const auto since = now - std::chrono::milliseconds(kDialValuesKeptMs);
-    told.erase(told.begin(), std::find_if(told.begin(), told.end(),
-                                          [&](const DialValue& kept) { return kept.when >= since; }));
-    if (told.size() >= kDialValuesKept) told.erase(told.begin());
-    told.push_back(DialValue{now, key, SettingOf(*SettingsEntry(context), key)});
+    m_pages.ToldDialValue(context, key, SettingOf(*m_sdContexts.Settings(context), key),
+                          SettingsPages::Clock::now());
 }
 
 bool ControlElementBase::DialActive() {

@@ -1,23 +1,23 @@
 #pragma once
-// The common part of every control element (one Stream Deck action): the
-// key instances (contexts) of the action that are on screen, each context's
-// settings, the controller link status reported by the controller server,
-// and the pipeline that draws the element's base image with its status and
-// transient overlays into each context's "setImage". Settings, images and
+// The common part of every control element (one Stream Deck action). It
+// owns one part per job and ties them together for each host event, report
+// and tick: the keys (contexts) on screen with their settings
+// (ContextRecords), the controller link status (LinkStatus), the key images
+// with their status and transient overlays (KeyPainter), the open settings
+// pages (SettingsPages), hold to confirm (HoldToConfirm), what the host
+// shows on each key (HostKeyState: its state for actions with two host
+// states, and the user's own icons) and, for an element given a DialSetup,
+// the dial with its touch strip (DialControl). Settings, images and
 // property-inspector data are kept only for contexts on screen, one record
-// each, so what the host sends for other contexts cannot make it grow. An
-// element given a DialSetup also works on dials: a context that appears as a
-// dial gets its touch strip ("setFeedback") instead of key images, and its
-// DialControl does what turns and pushes ask for. An element with two host
-// states tells the host each key's state ("setState"); a key whose settings
-// ask for the user's own icons leaves its image to the host while it works.
+// each, so what the host sends for other contexts cannot make it grow.
 //
 // Threads and locks:
 // - Every operation except the completions is called with the control
 //   elements manager's recursive lock held: by the manager for key events,
 //   settings, property-inspector requests, controller events and timer ticks
 //   (host thread, controller threads, timer thread), and around AddSdContext /
-//   RemoveSdContext. That lock guards every field.
+//   RemoveSdContext. That lock guards every field and every part; the parts
+//   have no threads or locks of their own.
 // - m_mutex (recursive) is the element's own lock, taken only by AddSdContext
 //   and RemoveSdContext, always after the manager's lock.
 // - Command completions run on the controller client's write thread. Each
@@ -36,34 +36,27 @@
 //   from HandleTimerTick on the timer thread. Both with the manager's lock;
 //   the DialControl's completions come through MakeCompletion.
 
-#include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "controller/WriteCompletion.h"
 #include "elements/CommandBuilder.h"
+#include "elements/ContextRecords.h"
 #include "elements/DialControl.h"
 #include "elements/HoldToConfirm.h"
 #include "elements/HostKeyState.h"
+#include "elements/KeyPainter.h"
+#include "elements/LinkStatus.h"
+#include "elements/SettingsPages.h"
 
 class ControllerClient;
 class ESDConnectionManager;
 class EventMessage;
 class Graphics;
-class StateImageFactory;
-
-// One visible key instance of an action.
-struct SdContextEntry {
-    std::string context;
-    ESDConnectionManager* connection;  // not owned
-};
 
 class ControlElementBase : public std::enable_shared_from_this<ControlElementBase>,
                            private DialControl::Element {
@@ -204,25 +197,9 @@ protected:
     bool SetContextImage(const std::string& context, std::shared_ptr<Graphics> image);
 
 private:
-    std::vector<SdContextEntry>::iterator FindEntry(const std::string& context);
-    // The context's stored settings, created from the defaults when a context
-    // on screen has none; null for a context that is not on screen.
-    nlohmann::json* SettingsEntry(const std::string& context);
-    static void MergeSettings(nlohmann::json& target, const nlohmann::json& payload);
-    int32_t StatusBits() const;
-    std::shared_ptr<Graphics> ChooseStatusOverlay() const;
-    void ComposeOverlays(Graphics& image) const;
-    bool HasOverlays() const;
-    // The element's base image with its overlays, composed for one redraw,
-    // or kept from an earlier redraw under the same status overlay.
-    std::shared_ptr<Graphics> ComposeBaseImage();
-    void SendEncoded(const std::string& context, const Graphics& image);
+    // Sends the settings page of |context| the key's settings and the
+    // element's state, or first asks the host for the settings.
     void SendPropertyInspectorData(const std::string& context);
-    // |payload| without the members of its "settings" that hold a value a
-    // dial set a moment ago while the stored value has moved on since: a
-    // page saved its whole copy before the later values reached it.
-    nlohmann::json ChangesOfPage(const std::string& context, const nlohmann::json& payload,
-                                 const nlohmann::json& stored) const;
     // Hold to confirm: acts on the holds whose time has come, ends hints,
     // and draws the fill of the keys still held.
     void TickHolds();
@@ -232,6 +209,8 @@ private:
     // The key's own title again after the hint.
     void RestoreTitle(const std::string& context);
     void SendTitle(const SdContextEntry& entry) const;
+    // Sends |image| to the key, with the mark of a hold or hint over it.
+    void SendEncoded(const std::string& context, const Graphics& image);
     // Sends the key the element's host state when the host shows another one.
     void TellHostState(const SdContextEntry& entry);
     // The host's state in a key event's payload, corrected when it is not the element's.
@@ -255,45 +234,11 @@ private:
 
     std::string m_name;
     std::recursive_mutex m_mutex;
-    std::vector<SdContextEntry> m_sdContexts;  // one entry per context
-    bool m_supported = false;
-    bool m_connected = false;
-    bool m_signedIn = false;
-    int32_t m_lastStateBits = -1;
-    // Whether the last status drawn was connected, signed in and supported.
-    bool m_drawnWorking = false;
-    std::string m_title;
-    std::shared_ptr<Graphics> m_base_image;
-    std::map<std::string, std::shared_ptr<Graphics>> m_fileImages;  // file name -> its kept image
-    std::vector<std::shared_ptr<Graphics>> m_stateOverlays;
-    std::vector<std::shared_ptr<Graphics>> m_transientOverlays;
-    // The base image under each status overlay it was last drawn with (at
-    // most one entry per status overlay), held as its encoding: a link or a
-    // sign-in that comes and goes redraws every key with the same few
-    // composites, which then cost no image work.
-    struct KeptComposite {
-        std::shared_ptr<Graphics> base;
-        std::shared_ptr<Graphics> overlay;
-        std::shared_ptr<Graphics> image;
-    };
-    std::vector<KeptComposite> m_keptComposites;
-    std::chrono::steady_clock::time_point m_transientSince;
-    std::shared_ptr<StateImageFactory> m_stateImageFactory;
-    std::map<std::string, nlohmann::json> m_settings;
-    std::map<std::string, std::shared_ptr<Graphics>> m_contextImages;
-    nlohmann::json m_defaultSettings;
-    // Contexts on screen whose property inspector is shown now.
-    std::set<std::string> m_shownInspectors;
-    // Per shown page: the values that a dial set and the page was told of in
-    // the last second (a bounded number). A page saves its
-    // whole copy, so such a value in a save is not the page's own change.
-    struct DialValue {
-        std::chrono::steady_clock::time_point when;
-        std::string key;
-        nlohmann::json value;
-    };
-    std::map<std::string, std::vector<DialValue>> m_dialValuesTold;
-    std::string m_sandboxGrantCommand;  // empty outside a sandbox
+    ContextRecords m_sdContexts;  // the keys on screen and their settings
+    LinkStatus m_status;
+    KeyPainter m_painter;
+    SettingsPages m_pages;
+    std::string m_title;  // the plug-in's title for every key; empty: the user's own
     // The manager's lock once registered; until then a lock of the element's own.
     std::shared_ptr<std::recursive_mutex> m_managerLock;
     std::function<void()> m_wakeTimer;  // empty until registered

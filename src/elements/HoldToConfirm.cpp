@@ -150,6 +150,19 @@ std::vector<std::string> HoldToConfirm::HoldingKeys() const {
     return holding;
 }
 
+std::unique_ptr<Graphics> HoldToConfirm::Marked(const std::string& context, const Graphics& image,
+                                                Clock::time_point now) const {
+    const std::optional<double> progress = Progress(context, now);
+    if (!progress && !ShowsHint(context)) return nullptr;
+    auto marked = std::make_unique<Graphics>(image);
+    if (progress) {
+        DrawProgress(*marked, *progress);
+    } else {
+        DrawHint(*marked);
+    }
+    return marked;
+}
+
 void HoldToConfirm::DrawProgress(Graphics& image, double progress) {
     progress = std::clamp(progress, 0.0, 1.0);
     image.FillRect(0, 1 - progress, 1, progress, kVeilColour);

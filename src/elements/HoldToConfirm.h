@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -85,6 +86,10 @@ public:
     // tick, and every key gets its turn.
     std::vector<std::string> StaleMarks(Clock::time_point now, size_t limit) const;
 
+    // A copy of |image| with the key's mark drawn over it (its fill while it
+    // is held, or the hint), or null when the key shows neither.
+    std::unique_ptr<Graphics> Marked(const std::string& context, const Graphics& image,
+                                     Clock::time_point now) const;
     // The time filling up: a light veil rising from the bottom and a bar
     // along the bottom edge, both at |progress| (0 to 1).
     static void DrawProgress(Graphics& image, double progress);
