@@ -37,6 +37,12 @@ else()
   find_package(CURL REQUIRED)
 endif()
 
+# Compile options for the tests' own code (test programs and GoogleTest), put
+# after the build type's: the libraries under test stay built as they ship.
+# The win32 preset gives -O1, which MinGW compiles in two thirds of the time
+# of -O2; most of that build is test code.
+set(KESTREL_TEST_CODE_OPTIONS "" CACHE STRING "Compile options of the test programs' own sources")
+
 if(KESTREL_BUILD_TESTS)
   if(KESTREL_PLATFORM STREQUAL "win32")
     # GoogleTest from its Debian source package, built with the cross compiler.
@@ -44,6 +50,9 @@ if(KESTREL_BUILD_TESTS)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
     # The googletest project defines the GTest:: aliases itself.
+    foreach(_gtest_target gtest gtest_main gmock gmock_main)
+      target_compile_options(${_gtest_target} PRIVATE ${KESTREL_TEST_CODE_OPTIONS})
+    endforeach()
   else()
     find_package(GTest REQUIRED)
   endif()
