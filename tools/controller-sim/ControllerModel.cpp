@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "catalogue/ActionCatalogue.h"
 #include "controller/Messages.h"
-#include "elements/ActionCatalogue.h"
 
 using nlohmann::json;
 

@@ -20,7 +20,7 @@
 #include "StaticFiles.h"
 #include "Version.h"
 #include "VirtualDeck.h"
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 #include "support/ChildProcess.h"
 #include "support/HostStandIn.h"
 
