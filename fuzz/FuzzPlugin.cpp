@@ -6,7 +6,7 @@
 
 #include "catalogue/ActionCatalogue.h"
 #include "elements/ControlElementsManager.h"
-#include "host/MyStreamDeckPlugin.h"
+#include "plugin/MyStreamDeckPlugin.h"
 
 using json = nlohmann::json;
 
