@@ -9,9 +9,9 @@
 
 #include "diagnostics/Log.h"
 #include "diagnostics/Platform.h"
-#include "diagnostics/ProcessLifetime.h"
 #include "elements/KeyTexts.h"
 #include "host/ESDConnectionManager.h"
+#include "lifetime/ProcessLifetime.h"
 #include "plugin/CommandLine.h"
 #include "plugin/MyStreamDeckPlugin.h"
 #include "plugin/ProcessArguments.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "diagnostics/UniqueTempFile.h"
+#include "lifetime/UniqueTempFile.h"
 
 std::optional<std::filesystem::path> CreateUniqueTempFile(const wchar_t* prefix) {
     std::vector<wchar_t> directory(2048, L'\0');

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "diagnostics/Platform.h"
-#include "diagnostics/UniqueTempFile.h"
+#include "lifetime/UniqueTempFile.h"
 
 std::optional<std::filesystem::path> CreateUniqueTempFile(const wchar_t* prefix) {
     std::error_code error;
