@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "ControllerModel.h"
 #include "PipeTestSupport.h"
+#include "controller-sim/ControllerModel.h"
 #include "controller/Messages.h"
 #include "controller/NamedPipesClient.h"
 #include "support/ChildProcess.h"

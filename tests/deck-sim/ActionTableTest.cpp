@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ActionTable.h"
+#include "deck-sim/ActionTable.h"
 
 TEST(ActionTableTest, BuiltInTableListsTheCatalogueInOrderWithoutInspectors) {
     ActionTable table;

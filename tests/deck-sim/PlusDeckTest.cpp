@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "VirtualDeck.h"
+#include "deck-sim/VirtualDeck.h"
 
 using nlohmann::json;
 

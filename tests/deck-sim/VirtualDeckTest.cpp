@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "VirtualDeck.h"
+#include "deck-sim/VirtualDeck.h"
 
 using nlohmann::json;
 

@@ -1,4 +1,4 @@
-#include "ControllerModel.h"
+#include "controller-sim/ControllerModel.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,4 @@
-#include "ActionTable.h"
+#include "deck-sim/ActionTable.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>
