@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "Samples.h"
+#include "catalogue/ActionCatalogue.h"
 #include "controller/ControllerClient.h"
 #include "controller/ElementAddress.h"
 #include "controller/Messages.h"
 #include "controller/NetworkClientBase.h"
-#include "elements/ActionCatalogue.h"
 #include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 #include "graphics/GraphicsSession.h"

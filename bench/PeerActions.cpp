@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 
 using nlohmann::json;
 

@@ -33,15 +33,13 @@
 #include <string>
 #include <thread>
 
-#include "ActionTable.h"
-#include "ControllerModel.h"
 #include "HandOffChain.h"
 #include "KeyImageWork.h"
 #include "PeerActions.h"
-#include "PipeServer.h"
 #include "Samples.h"
-#include "VirtualDeck.h"
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
+#include "controller-sim/PipeServer.h"
+#include "deck-sim/VirtualDeck.h"
 #include "support/ChildProcess.h"
 #include "support/HostStandIn.h"
 

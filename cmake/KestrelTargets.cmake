@@ -14,15 +14,49 @@ function(kestrel_target_defaults target)
   if(KESTREL_WARNINGS_AS_ERRORS)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_BINARY_DIR}/generated)
+  target_include_directories(${target} PUBLIC ${PROJECT_BINARY_DIR}/generated)
   target_link_libraries(${target} PUBLIC kestrel_deps)
 endfunction()
 
-# kestrel_add_library(<name> SOURCES ... [LIBS ...]): one static library per subsystem.
+# Headers are included with their folder's name ("host/ESDConnectionManager.h"),
+# but there is no include directory above all folders: each folder gets an
+# include root of its own in the build tree that holds only a link to the
+# folder. kestrel_folder_headers(<target> PUBLIC|PRIVATE) adds the current
+# folder's root, so a target sees its own headers and those of the libraries
+# it links, and an include from a library it does not link (a layer above)
+# fails to compile.
+function(kestrel_folder_headers target scope)
+  kestrel_folder_include_root(root ${CMAKE_CURRENT_SOURCE_DIR})
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
+# kestrel_folder_include_root(<variable> <folder>): the include root of <folder>,
+# made on first use.
+function(kestrel_folder_include_root variable folder)
+  file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${folder})
+  string(REPLACE "/" "-" root_name ${relative})
+  get_filename_component(name ${folder} NAME)
+  set(root ${PROJECT_BINARY_DIR}/include/${root_name})
+  set(link ${root}/${name})
+  set(current "")
+  if(IS_SYMLINK ${link})
+    file(READ_SYMLINK ${link} current)
+  endif()
+  if(NOT "${current}" STREQUAL "${folder}")
+    file(REMOVE ${link})
+    file(MAKE_DIRECTORY ${root})
+    file(CREATE_LINK ${folder} ${link} SYMBOLIC)
+  endif()
+  set(${variable} ${root} PARENT_SCOPE)
+endfunction()
+
+# kestrel_add_library(<name> SOURCES ... [LIBS ...]): one static library per
+# folder, whose headers its users include as "<folder>/<Header>.h".
 function(kestrel_add_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   kestrel_target_defaults(${name})
+  kestrel_folder_headers(${name} PUBLIC)
   if(ARG_LIBS)
     target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   endif()
@@ -31,12 +65,13 @@ endfunction()
 # kestrel_add_test(<name> SOURCES ... [LIBS ...] [NO_MAIN] [TIMEOUT s]): one GoogleTest
 # executable registered as one CTest test. Under the win32 preset CTest runs it
 # through the Wine emulator. Tests run in the output folder beside the images.
+# A test sees the headers of its own folder and of the libraries it links.
 function(kestrel_add_test name)
   cmake_parse_arguments(ARG "NO_MAIN" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   kestrel_target_defaults(${name})
   target_compile_options(${name} PRIVATE ${KESTREL_TEST_CODE_OPTIONS})
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  kestrel_folder_headers(${name} PRIVATE)
   if(ARG_NO_MAIN)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
   else()

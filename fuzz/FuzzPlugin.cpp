@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 #include "elements/ControlElementsManager.h"
 
 using json = nlohmann::json;

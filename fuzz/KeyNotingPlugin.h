@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "host/MyStreamDeckPlugin.h"
+#include "plugin/MyStreamDeckPlugin.h"
 
 class KeyNotingPlugin : public MyStreamDeckPlugin {
 public:

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <limits>
 
+#include "catalogue/ActionCatalogue.h"
 #include "controller/Messages.h"
 #include "diagnostics/TextParsing.h"
-#include "elements/ActionCatalogue.h"
 #include "elements/ControlElementsManager.h"
 #include "elements/SimpleDynamicImageButton.h"
 #include "elements/SimpleMultipleStateButton.h"

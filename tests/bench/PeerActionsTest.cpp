@@ -11,7 +11,7 @@
 #include <string>
 
 #include "PeerActions.h"
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 
 using nlohmann::json;
 

@@ -9,11 +9,11 @@
 #include <map>
 #include <thread>
 
-#include "ControllerModel.h"
 #include "LogRecords.h"
-#include "PipeServer.h"
 #include "PipeTestSupport.h"
 #include "ScriptedTransport.h"
+#include "controller-sim/ControllerModel.h"
+#include "controller-sim/PipeServer.h"
 #include "controller/ControllerClient.h"
 #include "controller/NamedPipesClient.h"
 

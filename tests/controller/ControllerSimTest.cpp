@@ -7,11 +7,11 @@
 #include <set>
 #include <thread>
 
-#include "ControllerModel.h"
 #include "PipeTestSupport.h"
+#include "controller-sim/ControllerModel.h"
 #include "controller/Messages.h"
 #include "controller/NamedPipesClient.h"
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 #include "support/ChildProcess.h"
 
 using nlohmann::json;

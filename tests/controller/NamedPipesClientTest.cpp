@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "LogRecords.h"
-#include "PipeServer.h"
 #include "PipeTestSupport.h"
+#include "controller-sim/PipeServer.h"
 #include "controller/NamedPipesClient.h"
 #include "diagnostics/Platform.h"
 

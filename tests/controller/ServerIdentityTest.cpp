@@ -9,8 +9,8 @@
 #include <chrono>
 
 #include "LogRecords.h"
-#include "PipeServer.h"
 #include "PipeTestSupport.h"
+#include "controller-sim/PipeServer.h"
 #include "controller/NamedPipesClient.h"
 
 using namespace std::chrono_literals;

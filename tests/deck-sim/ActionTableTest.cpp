@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "ActionTable.h"
 #include "DeckTestSupport.h"
+#include "deck-sim/ActionTable.h"
 
 TEST(ActionTableTest, BuiltInTableListsTheCatalogueInOrderWithoutInspectors) {
     ActionTable table;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 
 // The context of the key that holds the catalogue's |index|-th action.
 inline std::string KeyContext(size_t index) {

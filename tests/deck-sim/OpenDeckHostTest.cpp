@@ -4,9 +4,9 @@
 
 #include <fstream>
 
-#include "DeckSimOptions.h"
-#include "PluginManifest.h"
-#include "VirtualDeck.h"
+#include "deck-sim/DeckSimOptions.h"
+#include "deck-sim/PluginManifest.h"
+#include "deck-sim/VirtualDeck.h"
 #include "support/TemporaryDirectory.h"
 
 using nlohmann::json;

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "DeckTestSupport.h"
-#include "VirtualDeck.h"
+#include "deck-sim/VirtualDeck.h"
 
 using nlohmann::json;
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "StaticFiles.h"
+#include "deck-sim/StaticFiles.h"
 
 namespace fs = std::filesystem;
 

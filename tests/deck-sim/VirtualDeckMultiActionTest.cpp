@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "DeckTestSupport.h"
-#include "VirtualDeck.h"
+#include "deck-sim/VirtualDeck.h"
 
 using nlohmann::json;
 

@@ -8,8 +8,8 @@
 #include <set>
 #include <thread>
 
+#include "catalogue/ActionCatalogue.h"
 #include "e2e/PluginHarness.h"
-#include "elements/ActionCatalogue.h"
 
 using json = nlohmann::json;
 using namespace std::chrono_literals;

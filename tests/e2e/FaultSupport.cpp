@@ -5,7 +5,7 @@
 #include <set>
 #include <thread>
 
-#include "ControllerModel.h"
+#include "controller-sim/ControllerModel.h"
 #include "support/PngDecoder.h"
 
 using json = nlohmann::json;

@@ -10,7 +10,7 @@
 #include <limits>
 #include <set>
 
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 #include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 #include "elements/ElementTestRig.h"

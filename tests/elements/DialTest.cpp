@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 #include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
 #include "elements/DialPacer.h"

@@ -16,7 +16,7 @@
 
 #include "PluginImageNames.h"
 #include "Version.h"
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 #include "support/PngDecoder.h"
 
 namespace {

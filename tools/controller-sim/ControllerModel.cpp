@@ -1,9 +1,9 @@
-#include "ControllerModel.h"
+#include "controller-sim/ControllerModel.h"
 
 #include <nlohmann/json.hpp>
 
+#include "catalogue/ActionCatalogue.h"
 #include "controller/Messages.h"
-#include "elements/ActionCatalogue.h"
 
 using nlohmann::json;
 

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "PipeServer.h"
+#include "controller-sim/PipeServer.h"
 #include "controller/PipeSystem.h"
 
 namespace {

@@ -28,8 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "ControllerModel.h"
-#include "PipeServer.h"
+#include "controller-sim/ControllerModel.h"
+#include "controller-sim/PipeServer.h"
 #include "controller/PipeSystem.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include "ActionTable.h"
+#include "deck-sim/ActionTable.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 
 using nlohmann::json;
 

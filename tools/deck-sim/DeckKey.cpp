@@ -1,4 +1,4 @@
-#include "DeckKey.h"
+#include "deck-sim/DeckKey.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ActionTable.h"
+#include "deck-sim/ActionTable.h"
 
 struct DeckKey {
     ActionEntry action;

@@ -1,4 +1,4 @@
-#include "DeckSimOptions.h"
+#include "deck-sim/DeckSimOptions.h"
 
 #include <filesystem>
 

@@ -21,7 +21,7 @@
 #include <optional>
 #include <string>
 
-#include "DeviceModel.h"
+#include "deck-sim/DeviceModel.h"
 #include "support/HostFlavour.h"
 
 struct DeckSimOptions {

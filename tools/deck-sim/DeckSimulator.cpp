@@ -1,4 +1,4 @@
-#include "DeckSimulator.h"
+#include "deck-sim/DeckSimulator.h"
 
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
@@ -15,12 +15,12 @@
 #include <random>
 #include <set>
 
-#include "ActionTable.h"
-#include "PluginManifest.h"
-#include "StaticFiles.h"
 #include "Version.h"
-#include "VirtualDeck.h"
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
+#include "deck-sim/ActionTable.h"
+#include "deck-sim/PluginManifest.h"
+#include "deck-sim/StaticFiles.h"
+#include "deck-sim/VirtualDeck.h"
 #include "support/ChildProcess.h"
 #include "support/HostStandIn.h"
 

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "DeckSimOptions.h"
+#include "deck-sim/DeckSimOptions.h"
 
 class DeckSimulator {
 public:

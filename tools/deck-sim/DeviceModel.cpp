@@ -1,4 +1,4 @@
-#include "DeviceModel.h"
+#include "deck-sim/DeviceModel.h"
 
 std::optional<DeviceModel> DeviceModel::Named(const std::string& name) {
     if (name == "xl") return XL();

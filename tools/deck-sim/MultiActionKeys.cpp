@@ -1,9 +1,9 @@
-#include "MultiActionKeys.h"
+#include "deck-sim/MultiActionKeys.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "VirtualDeck.h"
+#include "deck-sim/VirtualDeck.h"
 
 using nlohmann::json;
 

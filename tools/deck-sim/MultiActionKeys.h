@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "ActionTable.h"
-#include "DeckKey.h"
-#include "Outbox.h"
+#include "deck-sim/ActionTable.h"
+#include "deck-sim/DeckKey.h"
+#include "deck-sim/Outbox.h"
 #include "support/HostFlavour.h"
 
 // A key of the host's own whose steps are instances of the plug-in's actions:

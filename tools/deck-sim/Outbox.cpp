@@ -1,4 +1,4 @@
-#include "Outbox.h"
+#include "deck-sim/Outbox.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "PluginManifest.h"
+#include "deck-sim/PluginManifest.h"
 
 #include <fstream>
 #include <sstream>

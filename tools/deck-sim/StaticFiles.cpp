@@ -1,4 +1,4 @@
-#include "StaticFiles.h"
+#include "deck-sim/StaticFiles.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "VirtualDeck.h"
+#include "deck-sim/VirtualDeck.h"
 
 #include <algorithm>
 #include <utility>

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "ActionTable.h"
-#include "DeckKey.h"
-#include "DeviceModel.h"
-#include "MultiActionKeys.h"
-#include "Outbox.h"
+#include "deck-sim/ActionTable.h"
+#include "deck-sim/DeckKey.h"
+#include "deck-sim/DeviceModel.h"
+#include "deck-sim/MultiActionKeys.h"
+#include "deck-sim/Outbox.h"
 #include "support/HostFlavour.h"
 
 // A dial with its 200×100 part of the touch strip, and the action on it.

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "DeckSimOptions.h"
-#include "DeckSimulator.h"
+#include "deck-sim/DeckSimOptions.h"
+#include "deck-sim/DeckSimulator.h"
 
 int main(int argc, char* argv[]) {
     // A child that has gone away must not end deck-sim when it writes to it.

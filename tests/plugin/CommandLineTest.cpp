@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/CommandLine.h"
+#include "plugin/CommandLine.h"
 
 namespace {
 

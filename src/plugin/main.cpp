@@ -9,12 +9,12 @@
 
 #include "diagnostics/Log.h"
 #include "diagnostics/Platform.h"
-#include "diagnostics/ProcessLifetime.h"
 #include "elements/KeyTexts.h"
-#include "host/CommandLine.h"
 #include "host/ESDConnectionManager.h"
-#include "host/MyStreamDeckPlugin.h"
-#include "host/ProcessArguments.h"
+#include "lifetime/ProcessLifetime.h"
+#include "plugin/CommandLine.h"
+#include "plugin/MyStreamDeckPlugin.h"
+#include "plugin/ProcessArguments.h"
 #include "telemetry/HttpPost.h"
 
 // Process-lifetime objects, held by globals with external linkage so that

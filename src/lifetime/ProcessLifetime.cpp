@@ -1,9 +1,9 @@
-#include "diagnostics/ProcessLifetime.h"
+#include "lifetime/ProcessLifetime.h"
 
-#include "diagnostics/CrashReporter.h"
 #include "diagnostics/HeapArenas.h"
-#include "diagnostics/PluginLifetime.h"
 #include "graphics/GraphicsSession.h"
+#include "lifetime/CrashReporter.h"
+#include "lifetime/PluginLifetime.h"
 #include "telemetry/HttpPost.h"
 
 ProcessLifetime::ProcessLifetime() {

@@ -1,4 +1,4 @@
-#include "diagnostics/CrashReporter.h"
+#include "lifetime/CrashReporter.h"
 
 #include <atomic>
 #include <cstdio>
@@ -9,12 +9,13 @@
 #include <thread>
 
 #include "Version.h"
-#include "diagnostics/CrashReportArchive.h"
 #include "diagnostics/CrashReportThread.h"
-#include "diagnostics/CrashReportUploader.h"
 #include "diagnostics/Log.h"
-#include "diagnostics/MiniDmpSender.h"
+#include "diagnostics/Platform.h"
 #include "diagnostics/TextParsing.h"
+#include "lifetime/CrashReportArchive.h"
+#include "lifetime/CrashReportUploader.h"
+#include "lifetime/MiniDmpSender.h"
 #include "telemetry/MachineId.h"
 #include "telemetry/TelemetryService.h"
 #include "telemetry/TelemetrySettings.h"

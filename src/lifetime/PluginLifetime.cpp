@@ -1,4 +1,4 @@
-#include "diagnostics/PluginLifetime.h"
+#include "lifetime/PluginLifetime.h"
 
 #include <filesystem>
 #include <nlohmann/json.hpp>

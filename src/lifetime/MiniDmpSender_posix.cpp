@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "diagnostics/CrashReportThread.h"
-#include "diagnostics/MiniDmpSender.h"
 #include "diagnostics/Platform.h"
+#include "lifetime/MiniDmpSender.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "host/CommandLine.h"
+#include "plugin/CommandLine.h"
 
 #include "diagnostics/TextParsing.h"
 

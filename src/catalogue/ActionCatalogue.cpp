@@ -1,4 +1,4 @@
-#include "elements/ActionCatalogue.h"
+#include "catalogue/ActionCatalogue.h"
 
 using json = nlohmann::json;
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "diagnostics/CrashReportThread.h"
-#include "diagnostics/MiniDmpSender.h"
+#include "lifetime/MiniDmpSender.h"
 
 namespace fs = std::filesystem;
 

@@ -12,11 +12,11 @@
 #include <sstream>
 
 #include "Version.h"
-#include "diagnostics/CrashReportUploader.h"
-#include "diagnostics/CrashReporter.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/Platform.h"
-#include "diagnostics/ZipReader.h"
+#include "lifetime/CrashReportUploader.h"
+#include "lifetime/CrashReporter.h"
+#include "lifetime/ZipReader.h"
 #include "support/ChildProcess.h"
 #include "support/TestHttpServer.h"
 #include "telemetry/MachineIdStore.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics/UniqueTempFile.h"
+#include "lifetime/UniqueTempFile.h"
 
 std::optional<std::filesystem::path> CreateUniqueTempFile(const char* prefix) {
     std::vector<wchar_t> directory(2048, L'\0');

@@ -1,11 +1,11 @@
-#include "diagnostics/CrashReportArchive.h"
+#include "lifetime/CrashReportArchive.h"
 
 #include <cstdio>
 #include <map>
 
 #include "diagnostics/Platform.h"
-#include "diagnostics/UniqueTempFile.h"
-#include "diagnostics/ZipWriter.h"
+#include "lifetime/UniqueTempFile.h"
+#include "lifetime/ZipWriter.h"
 
 namespace fs = std::filesystem;
 

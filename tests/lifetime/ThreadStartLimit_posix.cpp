@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "diagnostics/ThreadStartLimit.h"
+#include "lifetime/ThreadStartLimit.h"
 
 bool ForbidNewThreads() {
     // A default stack larger than the address space: every pthread_create

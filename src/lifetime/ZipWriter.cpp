@@ -1,4 +1,4 @@
-#include "diagnostics/ZipWriter.h"
+#include "lifetime/ZipWriter.h"
 
 #include <zlib.h>
 

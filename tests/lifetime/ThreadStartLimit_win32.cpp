@@ -1,4 +1,4 @@
-#include "diagnostics/ThreadStartLimit.h"
+#include "lifetime/ThreadStartLimit.h"
 
 bool ForbidNewThreads() {
     return false;

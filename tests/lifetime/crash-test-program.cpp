@@ -18,9 +18,9 @@
 #include <spdlog/spdlog.h>
 
 #include "diagnostics/CrashReportThread.h"
-#include "diagnostics/CrashReporter.h"
 #include "diagnostics/Log.h"
-#include "diagnostics/ThreadStartLimit.h"
+#include "lifetime/CrashReporter.h"
+#include "lifetime/ThreadStartLimit.h"
 #include "telemetry/TelemetryService.h"
 
 namespace {

@@ -15,10 +15,10 @@
 #include <optional>
 #include <random>
 
-#include "diagnostics/CrashReportArchive.h"
-#include "diagnostics/MiniDmpSender.h"
-#include "diagnostics/ZipReader.h"
-#include "diagnostics/ZipWriter.h"
+#include "lifetime/CrashReportArchive.h"
+#include "lifetime/MiniDmpSender.h"
+#include "lifetime/ZipReader.h"
+#include "lifetime/ZipWriter.h"
 #include "support/TemporaryDirectory.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "diagnostics/ZipReader.h"
+#include "lifetime/ZipReader.h"
 
 #include <zlib.h>
 

@@ -1,7 +1,7 @@
 // Writes a crash-report archive of the log folder given as the first argument
 // to the path given as the second, so that standard tools can check it.
 
-#include "diagnostics/CrashReportArchive.h"
+#include "lifetime/CrashReportArchive.h"
 
 int main(int argc, char* argv[]) {
     if (argc != 3) return 2;

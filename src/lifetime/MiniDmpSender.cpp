@@ -1,7 +1,7 @@
 // The report folder and the setters, shared by both platforms. The OS hooks
 // (handler, helper thread, dump, folder location) are in the _win32/_posix files.
 
-#include "diagnostics/MiniDmpSender.h"
+#include "lifetime/MiniDmpSender.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "host/MyStreamDeckPlugin.h"
+#include "plugin/MyStreamDeckPlugin.h"
 
 #include "controller/ControllerClient.h"
 #include "controller/FlatpakSandbox.h"

@@ -1,4 +1,4 @@
-#include "diagnostics/CrashReportUploader.h"
+#include "lifetime/CrashReportUploader.h"
 
 #include <algorithm>
 #include <chrono>

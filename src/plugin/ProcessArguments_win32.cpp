@@ -1,4 +1,4 @@
-#include "host/ProcessArguments.h"
+#include "plugin/ProcessArguments.h"
 
 #include <windows.h>
 // After windows.h: it uses its types.

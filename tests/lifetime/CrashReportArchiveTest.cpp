@@ -12,10 +12,10 @@
 #include <iterator>
 #include <random>
 
-#include "diagnostics/CrashReportArchive.h"
 #include "diagnostics/Platform.h"
-#include "diagnostics/ZipReader.h"
-#include "diagnostics/ZipWriter.h"
+#include "lifetime/CrashReportArchive.h"
+#include "lifetime/ZipReader.h"
+#include "lifetime/ZipWriter.h"
 #include "support/TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
