@@ -274,7 +274,9 @@ TEST_F(ConnectionManagerTest, HostThatStopsReadingGetsTheNewestImageOfEachKeyAnd
            lastImage["K1"] != std::to_string(rounds - 1) || lastImage["K2"] != std::to_string(rounds - 1)) {
         auto text = m_server.NextMessage(30s);
         ASSERT_TRUE(text.has_value())
-            << "settings so far: " << nextSettings["SK1"] << ", " << nextSettings["SK2"];
+            << "settings so far: " << nextSettings["SK1"] << ", " << nextSettings["SK2"]
+            << "; images " << images << "; host connected: " << m_server.Connected()
+            << "; queued in the plug-in: " << m_manager->QueuedBytes() << " bytes";
         json command = json::parse(*text);
         const std::string context = command["context"];
         if (command["event"] == "setSettings") {

@@ -35,6 +35,13 @@ struct HostStandIn::State {
     // Holds the connection while reading is paused: no read then holds it,
     // and the server itself keeps only weak handles.
     Server::connection_ptr paused;
+    // The library's own pause is posted to the loop and its resume starts a
+    // read without asking whether one still waits: two reads at once share
+    // one buffer and garble the stream. So the pause is taken inside the
+    // message handler, where the read that delivered the message decides
+    // whether to read on, and a resume only follows a pause that held.
+    bool pauseWanted = false;  // PauseReading was called; the next message holds it
+    bool pauseHeld = false;    // no read waits now, and none starts until the resume
 
     bool IsLatest(const Handle& handle) const {
         return !latest.owner_before(handle) && !handle.owner_before(latest);
@@ -87,6 +94,10 @@ void HostStandIn::State::OnMessage(Handle handle, Server::message_ptr message) {
         std::lock_guard<std::mutex> lock(mutex);
         auto found = ids.find(handle);
         if (found != ids.end()) id = found->second;
+        if (pauseWanted && !pauseHeld && IsLatest(handle)) {
+            paused->handle_pause_reading();  // on the loop, within the read's handler
+            pauseHeld = true;
+        }
         if (!handlers.received) {
             pending.push_back(Received{at, message->get_payload()});
             all.push_back(message->get_payload());
@@ -286,12 +297,13 @@ void HostStandIn::PauseReading() {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     websocketpp::lib::error_code ignored;
     m_state->paused = m_state->server.get_con_from_hdl(m_state->latest, ignored);
-    if (m_state->paused) m_state->paused->pause_reading();
+    m_state->pauseWanted = m_state->paused != nullptr;
 }
 
 void HostStandIn::ResumeReading() {
     std::lock_guard<std::mutex> lock(m_state->mutex);
-    if (m_state->paused) m_state->paused->resume_reading();
+    if (m_state->pauseHeld) m_state->paused->resume_reading();
+    m_state->pauseWanted = m_state->pauseHeld = false;
     m_state->paused.reset();
 }
 

@@ -92,8 +92,9 @@ public:
 
     // Stops reading from the plug-in (its messages pile up in the socket and
     // then in the plug-in), as a host that hangs would; ResumeReading reads on.
-    // Call ResumeReading only after the plug-in has sent something since
-    // PauseReading: a read still waiting for data must finish first.
+    // The pause holds from the first message the plug-in sends after
+    // PauseReading (reading stops right after it); a resume before that
+    // only cancels the pause.
     void PauseReading();
     void ResumeReading();
     // Closes the latest connection with a normal close frame.
