@@ -428,8 +428,8 @@ def emberfall_key():
 
 def cup_empty_key():
     # the cup tipped over, its last drops falling from the rim
-    out = group(cup(CUP), 72, 50, 0.92, 112)
-    out += drop(CUP, 94, 90, 0.75) + drop(CUP, 104, 103, 0.6)
+    out = group(cup(CUP), 68, 46, 0.88, 112)
+    out += drop(CUP, 90, 84, 0.7) + drop(CUP, 102, 94, 0.55)
     return key_raw(out, words("Empty"))
 
 
@@ -461,7 +461,7 @@ def status_overlay(fill, inner, opacity=0.5):
 
 def flash_overlay(color, inner, badge_fill=None):
     # The frame runs along the edge, below the label box's bottom.
-    frame = f'<rect x="3.5" y="3.5" width="137" height="137" rx="16" fill="none" stroke="{color}" stroke-width="7"/>'
+    frame = f'<rect x="3.5" y="3.5" width="137" height="137" rx="11" fill="none" stroke="{color}" stroke-width="6"/>'
     return svg(frame + badge(38, 38, 26, badge_fill or color, group(inner, 38, 38)), background=False)
 
 
