@@ -8,22 +8,14 @@
 
 namespace {
 
-// The languages, and the words of the key faces, come from the table that the
-// artwork draws the faces from.
+// The languages come from the table of the key faces' words, which the
+// artwork draws a set of faces from for each of them.
 #define KEY_FACE_LANGUAGES(...) constexpr const char* kLanguages[] = {__VA_ARGS__};
 #define KEY_FACE_TEXT(name, ...)
 #include "elements/KeyFaceTexts.inc"
 #undef KEY_FACE_LANGUAGES
 #undef KEY_FACE_TEXT
 constexpr size_t kLanguageCount = sizeof kLanguages / sizeof kLanguages[0];
-
-#define KEY_FACE_LANGUAGES(...)
-#define KEY_FACE_TEXT(name, ...) {__VA_ARGS__},
-constexpr const char* kFaceTable[][kLanguageCount] = {
-#include "elements/KeyFaceTexts.inc"
-};
-#undef KEY_FACE_LANGUAGES
-#undef KEY_FACE_TEXT
 
 // One row per text, one column per language in the order of kLanguages.
 constexpr const char* kTable[][kLanguageCount] = {
@@ -70,10 +62,6 @@ std::string KeyTexts::Language() {
 
 const char* KeyTexts::Get(Text text) {
     return kTable[static_cast<size_t>(text)][g_language.load()];
-}
-
-const char* KeyTexts::Get(FaceText text) {
-    return kFaceTable[static_cast<size_t>(text)][g_language.load()];
 }
 
 std::string KeyTexts::LanguageOfInfo(const std::string& info) {

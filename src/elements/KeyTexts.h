@@ -3,7 +3,8 @@
 // host draws in its own font), in the host application's language: one table
 // of every such text in the eight languages the host speaks, English when the
 // language is another one. The words drawn on the key faces are in
-// KeyFaceTexts.inc, which the artwork draws the faces of each language from.
+// KeyFaceTexts.inc, which the artwork draws the faces of each language from
+// (and which holds the list of languages).
 //
 // Threads: the language is set once at start-up, before the plug-in's threads
 // begin; any thread may read it (it is atomic).
@@ -24,22 +25,12 @@ public:
         DialMute,
     };
 
-    // The words on the key faces (KeyFaceTexts.inc), as drawn in the faces.
-    enum class FaceText {
-#define KEY_FACE_LANGUAGES(...)
-#define KEY_FACE_TEXT(name, ...) name,
-#include "elements/KeyFaceTexts.inc"
-#undef KEY_FACE_LANGUAGES
-#undef KEY_FACE_TEXT
-    };
-
     // "de", "en", "es", "fr", "ja", "ko", "zh_CN" or "zh_TW"; anything else
     // (regional forms such as "de_AT" are taken by their language) is English.
     static void SetLanguage(const std::string& language);
     // The code in use, from the list above.
     static std::string Language();
     static const char* Get(Text text);
-    static const char* Get(FaceText text);
 
     // The application's language from the host's "-info" text, or "en" when
     // the text holds none (with one log line when it is not JSON).
