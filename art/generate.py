@@ -86,11 +86,15 @@ def text_width(text, size):
         if ord(ch) >= 0x2E80:
             em += 1.0  # CJK ideographs, kana, hangul: square
         elif ch == " ":
-            em += 0.36
+            em += 0.32
         elif ch in "MWÀ":
-            em += 1.0
+            em += 0.92
+        elif ch in "IJ'":
+            em += 0.4
+        elif ch in "RNHUDCOGQÑÓÉ":
+            em += 0.8
         else:
-            em += 0.78
+            em += 0.72
     return em * size
 
 
@@ -127,7 +131,7 @@ def stroke_attrs(color, width=STROKE):
 
 def label(text, color=WHITE, pill=None):
     """The label in its box; shrinks long words so that every label fits."""
-    room = LABEL_RIGHT - LABEL_LEFT - (28 if pill else 8)
+    room = LABEL_RIGHT - LABEL_LEFT - (26 if pill else 6)
     size = min(LABEL_SIZE, int(room / max(text_width(text, 1), 0.01)))
     out = ""
     if pill:
