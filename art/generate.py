@@ -7,17 +7,22 @@ drawn by hand. The host's icons (plug-in, category, action list) reuse the same
 glyphs. art/render turns the SVGs into the PNGs of the plug-in folder.
 
 Picture rules (what a streamer sees on the key):
-- A toggle key shows the state the feature is in now: bright family colour when
-  the feature runs, grey with a slash when it is off, muted or hidden. The label
-  names that state ("LIVE", "OFFLINE", "MUTED").
+- A toggle key shows the state the feature is in now, always in its family's
+  colour: the on face bright and filled, the off face outlined or emptied and
+  saying what it is ("NOT LIVE", "MUTED", "HIDDEN"). Off is never greyed nor
+  crossed out: only a key that cannot act is dimmed, by a status overlay.
 - Play and pause follow media players: the key shows the glyph of the press
   (a play triangle while paused, pause bars while playing), because the play
   key and the pause key use the same two images.
 - Single-press keys show the thing the press does ("SKIP", "RELOAD").
-- Overlays are transparent: status overlays (offline, logged out, not
-  supported) dim the key and put a badge in the top-right corner; flashes after
-  a command (alert, success, error) draw a coloured frame and a badge in the
-  top-left corner, so both kinds can be seen together.
+- Every label lies in one box at the bottom (images_list.LABEL_BOX), in the
+  host's language (one set of faces per language, from the key face texts);
+  nothing else is drawn there.
+- Overlays are transparent and keep clear of the label box: status overlays
+  (offline, logged out, not supported) dim the whole key evenly and put a badge in
+  the top-right corner; flashes after a command (alert, success, error) draw a
+  thin frame along the edge and a badge in the top-left corner, so both kinds
+  can be seen together.
 """
 
 import math
@@ -36,8 +41,6 @@ CORNER = 18  # rounded key corners, transparent outside like the device key caps
 BG_TOP = "#262a33"
 BG_BOTTOM = "#15171c"
 WHITE = "#f4f5f7"
-GREY = "#6b7280"          # glyphs of features that are off
-GREY_LABEL = "#9ca3af"
 DARK = "#3a3f4b"          # unlit meter segments
 ALERTS = "#facc15"        # alerts: gold
 EMBER = "#fb7a1e"         # emberfall: orange
@@ -53,8 +56,46 @@ LOGIN_BLUE = "#3b82f6"
 OFFLINE_SLATE = "#64748b"
 
 FONT = "DejaVu Sans, Verdana, Arial, sans-serif"
+# The CJK faces use the Noto CJK font of their own script (Debian fonts-noto-cjk).
+CJK_FONTS = {"ja": "Noto Sans CJK JP", "ko": "Noto Sans CJK KR",
+             "zh_CN": "Noto Sans CJK SC", "zh_TW": "Noto Sans CJK TC"}
 
-GLYPH_CY = 58  # centre of the glyph area; the label sits below it
+GLYPH_CY = 54  # centre of the glyph area; the label sits below it
+LABEL_LEFT, LABEL_TOP, LABEL_RIGHT, LABEL_BOTTOM = images_list.LABEL_BOX
+GLYPH_BOX_BOTTOM = images_list.GLYPH_BOX[3]
+LABEL_SIZE = 22  # px at 144 px, 11 px on the device; long words get smaller
+LABEL_BASELINE = 127
+
+LANGUAGES, TEXTS = images_list.face_texts()
+language = "en"  # the language of the faces being drawn (see images())
+
+
+def words(name):
+    return TEXTS[name][language]
+
+
+def font():
+    return f"{CJK_FONTS[language]}, {FONT}" if language in CJK_FONTS else FONT
+
+
+def text_width(text, size):
+    """A generous estimate of the width of bold text: art/check measures the
+    rendered faces and fails any label that does not fit."""
+    em = 0.0
+    for ch in text:
+        if ord(ch) >= 0x2E80:
+            em += 1.0  # CJK ideographs, kana, hangul: square
+        elif ch == " ":
+            em += 0.32
+        elif ch in "MWÀ":
+            em += 0.92
+        elif ch in "IJ'":
+            em += 0.4
+        elif ch in "RNHUDCOGQÑÓÉ":
+            em += 0.8
+        else:
+            em += 0.72
+    return em * size
 
 
 # ---------------------------------------------------------------- primitives
@@ -89,32 +130,22 @@ def stroke_attrs(color, width=STROKE):
 
 
 def label(text, color=WHITE, pill=None):
-    """Bottom label; shrinks long words so that every label fits the key."""
-    size = min(24, int(132 / (0.72 * max(len(text), 1))))
+    """The label in its box; shrinks long words so that every label fits."""
+    room = LABEL_RIGHT - LABEL_LEFT - (26 if pill else 6)
+    size = min(LABEL_SIZE, int(room / max(text_width(text, 1), 0.01)))
     out = ""
     if pill:
-        width = min(132, int(len(text) * size * 0.8) + 24)
+        width = min(LABEL_RIGHT - LABEL_LEFT, text_width(text, size) + 24)
         out += (
-            f'<rect x="{(SIZE - width) / 2}" y="110" width="{width}" height="30" '
-            f'rx="15" fill="{pill}"/>'
+            f'<rect x="{(SIZE - width) / 2:.1f}" y="{LABEL_TOP + 1}" width="{width:.1f}" '
+            f'height="{LABEL_BOTTOM - LABEL_TOP - 2}" rx="14" fill="{pill}"/>'
         )
     out += (
-        f'<text x="72" y="{134 - (24 - size) // 2}" font-family="{FONT}" '
+        f'<text x="72" y="{LABEL_BASELINE - (LABEL_SIZE - size) // 2}" font-family="{font()}" '
         f'font-weight="bold" font-size="{size}" fill="{color}" '
         f'text-anchor="middle">{text}</text>'
     )
     return out
-
-
-def slash(color=GREY_LABEL, cx=0, cy=0, r=46):
-    """The 'off' slash: a knocked-out gap in background colour, then the line."""
-    d = r * 0.72
-    line = f'x1="{cx - d}" y1="{cy - d}" x2="{cx + d}" y2="{cy + d}"'
-    return (
-        f'<line {line} stroke="{BG_BOTTOM}" stroke-width="{STROKE + 10}" '
-        'stroke-linecap="round"/>'
-        f'<line {line} stroke="{color}" stroke-width="{STROKE}" stroke-linecap="round"/>'
-    )
 
 
 def badge(cx, cy, r, fill, inner, ring=BG_BOTTOM):
@@ -236,6 +267,14 @@ def drop(color, x, y, s=1.0):
     return f'<path d="M {x} {y - 9 * s} C {x + 7 * s} {y} {x + 7 * s} {y + 8 * s} {x} {y + 8 * s} C {x - 7 * s} {y + 8 * s} {x - 7 * s} {y} {x} {y - 9 * s} Z" fill="{color}"/>'
 
 
+def mast(color):
+    """The broadcast mast, hollow and without its waves: off air."""
+    return (
+        f'<circle cx="0" cy="-16" r="13" {stroke_attrs(color, 7)}/>'
+        f'<path d="M 0 -3 V 38 M -18 38 H 18 M -14 38 L 0 8 L 14 38" {stroke_attrs(color, 7)}/>'
+    )
+
+
 def broadcast(color):
     out = f'<circle cx="0" cy="0" r="12" fill="{color}"/>'
     for r in (26, 42):
@@ -259,15 +298,30 @@ def music_note(color, s=1.0):
     )
 
 
+BUBBLE = (
+    "M -34 -34 H 34 C 40 -34 42 -32 42 -26 V 18 C 42 24 40 26 34 26 "
+    "H -6 L -22 40 V 26 H -34 C -40 26 -42 24 -42 18 V -26 C -42 -32 -40 -34 -34 -34 Z"
+)
+
+
 def request_bubble(color):
     """A chat bubble holding a note: a song requested by the audience."""
-    bubble = (
-        "M -34 -34 H 34 C 40 -34 42 -32 42 -26 V 18 C 42 24 40 26 34 26 "
-        "H -6 L -22 40 V 26 H -34 C -40 26 -42 24 -42 18 V -26 C -42 -32 -40 -34 -34 -34 Z"
-    )
     return (
-        f'<path d="{bubble}" {stroke_attrs(color, 8)}/>'
+        f'<path d="{BUBBLE}" {stroke_attrs(color, 8)}/>'
         + group(music_note(color, 0.72), 0, -4)
+    )
+
+
+def request_bubble_empty(color):
+    """The bubble alone: no songs are taken."""
+    return f'<path d="{BUBBLE}" {stroke_attrs(color, 8)}/>'
+
+
+def camera_outline(color):
+    """The camera drawn hollow: no video is shown."""
+    return (
+        f'<rect x="-40" y="-22" width="54" height="44" rx="9" {stroke_attrs(color, 7)}/>'
+        f'<path d="M 18 -4 L 40 -18 V 18 L 18 4 Z" {stroke_attrs(color, 7)}/>'
     )
 
 
@@ -344,7 +398,7 @@ def key(glyph, text, text_color=WHITE, pill=None, extra=""):
 
 def bell_with_badge(bell_color, badge_fill, inner):
     g = bell(bell_color)
-    extra = badge(104, 80, 19, badge_fill, group(inner, 104, 80))
+    extra = badge(104, 76, 18, badge_fill, group(inner, 104, 76))
     return group(g, 62, GLYPH_CY - 2, 0.95) + extra
 
 
@@ -356,60 +410,46 @@ def pump_key(level):
     """Idle (level 0) or one of the four levels: the flame grows and heats up,
     and the meter below it fills one segment per level."""
     heat = [EMBER, "#ffb347", EMBER, "#ff6a1a", "#ff3d1f"][level]
-    scale = [0.78, 0.62, 0.72, 0.84, 0.96][level]
-    out = group(flame(heat), 72, 52, scale)
+    scale = [0.74, 0.58, 0.68, 0.78, 0.88][level]
+    out = group(flame(heat), 72, 46, scale)
     seg_colors = ["#ffd23f", "#ffa62b", "#ff6a1a", "#ff2d2d"]
     for i in range(4):
         x = 18 + i * 28
         color = seg_colors[i] if i < level else DARK
-        out += f'<rect x="{x}" y="100" width="24" height="12" rx="3" fill="{color}"/>'
-    if level:
-        out += (
-            f'<text x="72" y="140" font-family="{FONT}" font-weight="bold" font-size="24" '
-            f'fill="{WHITE}" text-anchor="middle">×{level}</text>'
-        )
-        if level >= 3:  # sparks leave the bigger flames
-            for (x, y, r) in [(30, 30, 4), (112, 24, 4), (118, 52, 3), (24, 60, 3)][: level - 1]:
-                out += f'<circle cx="{x}" cy="{y}" r="{r}" fill="{EMBER_HOT}"/>'
-    else:
-        out += (
-            f'<text x="72" y="140" font-family="{FONT}" font-weight="bold" font-size="22" '
-            f'fill="{WHITE}" text-anchor="middle">PUMP</text>'
-        )
-    return svg(out)
+        out += f'<rect x="{x}" y="{GLYPH_BOX_BOTTOM - 12}" width="24" height="11" rx="3" fill="{color}"/>'
+    if level >= 3:  # sparks leave the bigger flames
+        for (x, y, r) in [(30, 30, 4), (112, 24, 4), (118, 52, 3), (24, 60, 3)][: level - 1]:
+            out += f'<circle cx="{x}" cy="{y}" r="{r}" fill="{EMBER_HOT}"/>'
+    return key_raw(out, f"×{level}" if level else words("Pump"))
 
 
 def emberfall_key():
     out = group(flame(EMBER), 72, 50, 0.9)
     for (x, y, r) in [(30, 38, 5), (114, 30, 5), (120, 72, 4), (22, 76, 4), (40, 98, 3.5), (104, 98, 3.5)]:
         out += f'<path d="M {x} {y - r * 1.6} L {x + r} {y} L {x} {y + r * 1.6} L {x - r} {y} Z" fill="{EMBER_HOT}"/>'
-    return key_raw(out, "EMBERS")
+    return key_raw(out, words("Embers"))
 
 
 def cup_empty_key():
     # the cup tipped over, its last drops falling from the rim
-    out = group(cup(CUP), 72, 50, 0.92, 112)
-    out += drop(CUP, 94, 90, 0.75) + drop(CUP, 104, 103, 0.6)
-    return key_raw(out, "EMPTY")
+    out = group(cup(CUP), 68, 46, 0.88, 112)
+    out += drop(CUP, 90, 84, 0.7) + drop(CUP, 102, 94, 0.55)
+    return key_raw(out, words("Empty"))
 
 
 def reload_key():
-    return key(reload_arrows(RELOAD) + layers(WHITE), "RELOAD")
+    return key(reload_arrows(RELOAD) + layers(WHITE), words("Reload"))
 
 
 def volume_level_key(level):
-    out = group(speaker(MEDIA), 38, 30, 0.5) + volume_ramp(level)
-    out += (
-        f'<text x="72" y="120" font-family="{FONT}" font-weight="bold" font-size="34" '
-        f'fill="{WHITE}" text-anchor="middle">{level}%</text>'
-    )
-    return svg(out)
+    out = group(speaker(MEDIA), 38, 34, 0.5) + group(volume_ramp(level), 0, 14)
+    return key_raw(out, f"{level}%")
 
 
 def nudge_key(up):
     sign = '<path d="M 22 0 H 46 M 34 -12 V 12"' if up else '<path d="M 22 0 H 46"'
     g = speaker(MEDIA) + f'{sign} {stroke_attrs(WHITE)}/>'
-    return key(group(g, -6, 0), "VOL +" if up else "VOL −")
+    return key(group(g, -6, 0), words("VolumeUp" if up else "VolumeDown"))
 
 
 # ---------------------------------------------------------------- overlays
@@ -424,7 +464,8 @@ def status_overlay(fill, inner, opacity=0.5):
 
 
 def flash_overlay(color, inner, badge_fill=None):
-    frame = f'<rect x="4" y="4" width="136" height="136" rx="15" fill="none" stroke="{color}" stroke-width="8"/>'
+    # The frame runs along the edge, below the label box's bottom.
+    frame = f'<rect x="3.5" y="3.5" width="137" height="137" rx="11" fill="none" stroke="{color}" stroke-width="6"/>'
     return svg(frame + badge(38, 38, 26, badge_fill or color, group(inner, 38, 38)), background=False)
 
 
@@ -564,56 +605,85 @@ def icons():
 
 # ---------------------------------------------------------------- the set
 
-def images():
+def faces():
+    """The key faces in the current language."""
     media_circle = lambda inner: f'<circle r="40" {stroke_attrs(MEDIA, 8)}/>' + inner
+    # An off face: the family colour, outlined or emptied, never crossed out.
+    cross = lambda color: f'<path d="M 16 -14 L 40 10 M 40 -14 L 16 10" {stroke_attrs(color)}/>'
     out = {
         "overlays_reload.png": reload_key(),
         "emberfall.png": emberfall_key(),
         "cup_empty.png": cup_empty_key(),
-        "alerts_skip.png": key_raw(bell_with_badge(ALERTS, WHITE, skip_glyph(BG_BOTTOM, 0.62)), "SKIP"),
+        "alerts_skip.png": key_raw(bell_with_badge(ALERTS, WHITE, skip_glyph(BG_BOTTOM, 0.62)), words("Skip")),
         # alerts-mute: shown while alerts sound / while they are muted
-        "alerts_mute_on.png": key(bell(ALERTS) + sound_waves(ALERTS, 0, 1.55), "SOUND"),
-        "alerts_mute_off.png": key(bell(GREY) + slash(), "MUTED", GREY_LABEL),
-        # streaming-state: off air / live
-        "streaming_state_off.png": key(broadcast(GREY) + slash(), "OFFLINE", GREY_LABEL),
-        "streaming_state_on.png": key(broadcast(LIVE), "LIVE", WHITE, LIVE),
+        "alerts_mute_on.png": key(bell(ALERTS) + sound_waves(ALERTS, 0, 1.55), words("Sound")),
+        "alerts_mute_off.png": key(group(bell(ALERTS), -12, 0, 0.9) + cross(ALERTS), words("Muted"), ALERTS),
+        # streaming-state: off air (the mast without its waves) / live
+        "streaming_state_off.png": key(mast(LIVE), words("NotLive")),
+        "streaming_state_on.png": key(broadcast(LIVE), words("Live"), WHITE, LIVE),
         # alerts-pause: shown while alerts run / while they are paused
-        "alerts_pause_on.png": key_raw(bell_with_badge(ALERTS, OK_GREEN, play_triangle(WHITE, 0.62)), "ACTIVE"),
-        "alerts_pause_off.png": key_raw(bell_with_badge(GREY, GREY_LABEL, pause_bars(BG_BOTTOM, 0.62)), "PAUSED", GREY_LABEL),
-        "alerts_pause_on_now.png": key_raw(bell_with_badge(ALERTS, WHITE, pause_bars(BG_BOTTOM, 0.62)), "PAUSE"),
-        "alerts_pause_off_now.png": key_raw(bell_with_badge(ALERTS, OK_GREEN, play_triangle(WHITE, 0.62)), "RESUME"),
-        # media requests on / off
-        "media_request_on.png": key(request_bubble(MEDIA), "ON"),
-        "media_request_off.png": key(request_bubble(GREY) + slash(), "OFF", GREY_LABEL),
+        "alerts_pause_on.png": key_raw(bell_with_badge(ALERTS, OK_GREEN, play_triangle(WHITE, 0.62)), words("Active")),
+        "alerts_pause_off.png": key_raw(bell_with_badge(ALERTS, ALERTS, pause_bars(BG_BOTTOM, 0.62)),
+                                        words("Paused"), ALERTS),
+        "alerts_pause_on_now.png": key_raw(bell_with_badge(ALERTS, WHITE, pause_bars(BG_BOTTOM, 0.62)), words("Pause")),
+        "alerts_pause_off_now.png": key_raw(bell_with_badge(ALERTS, OK_GREEN, play_triangle(WHITE, 0.62)),
+                                            words("Resume")),
+        # media requests on / off (the bubble empty: no song is taken)
+        "media_request_on.png": key(request_bubble(MEDIA), words("RequestsOn")),
+        "media_request_off.png": key(request_bubble_empty(MEDIA), words("RequestsOff"), MEDIA),
         # media-request-video: its first state is video off, its second video on
-        "media_request_video_on.png": key(camera(GREY) + slash(), "NO VIDEO", GREY_LABEL),
-        "media_request_video_off.png": key(camera(MEDIA), "VIDEO"),
+        "media_request_video_on.png": key(camera_outline(MEDIA), words("NoVideo"), MEDIA),
+        "media_request_video_off.png": key(camera(MEDIA), words("Video")),
         "media_request_hide_this_video.png": key_raw(
-            group(camera(MEDIA), 64, GLYPH_CY - 4) + badge(104, 82, 19, WHITE, group(eye_slash(BG_BOTTOM, WHITE), 104, 82)),
-            "HIDE"),
+            group(camera(MEDIA), 64, GLYPH_CY - 6) + badge(104, 76, 18, WHITE, group(eye_slash(BG_BOTTOM, WHITE), 104, 76)),
+            words("Hide")),
         # play / pause: the glyph of the press, as media players show it
-        "media_request_pause_on.png": key(media_circle(group(play_triangle(MEDIA, 1.15), 4, 0)), "PLAY"),
-        "media_request_pause_off.png": key(media_circle(pause_bars(MEDIA, 1.15)), "PAUSE"),
-        "media_request_next_item.png": key(media_circle(skip_glyph(MEDIA, 1.0, True)), "NEXT"),
-        "media_request_prev_item.png": key(media_circle(skip_glyph(MEDIA, 1.0, False)), "PREV"),
+        "media_request_pause_on.png": key(media_circle(group(play_triangle(MEDIA, 1.15), 4, 0)), words("Play")),
+        "media_request_pause_off.png": key(media_circle(pause_bars(MEDIA, 1.15)), words("Pause")),
+        "media_request_next_item.png": key(media_circle(skip_glyph(MEDIA, 1.0, True)), words("Next")),
+        "media_request_prev_item.png": key(media_circle(skip_glyph(MEDIA, 1.0, False)), words("Previous")),
         "media_request_nudge_volume_up.png": nudge_key(True),
         "media_request_nudge_volume_down.png": nudge_key(False),
         # media-request-mute: shown while the media sounds / while it is muted
-        "media_request_mute_off.png": key(group(speaker(MEDIA) + sound_waves(MEDIA, 2, 1.1, False), 0, 0), "SOUND"),
-        "media_request_mute_on.png": key(
-            speaker(GREY) + f'<path d="M 16 -14 L 40 10 M 40 -14 L 16 10" {stroke_attrs(GREY_LABEL)}/>',
-            "MUTED", GREY_LABEL),
-        # show-on-stream: widget hidden / shown
-        "media_request_widget_off.png": key(monitor(GREY) + slash(), "HIDDEN", GREY_LABEL),
-        "media_request_widget_on.png": key(monitor(MEDIA), "ON STREAM"),
+        "media_request_mute_off.png": key(group(speaker(MEDIA) + sound_waves(MEDIA, 2, 1.1, False), 0, 0), words("Sound")),
+        "media_request_mute_on.png": key(speaker(MEDIA) + cross(MEDIA), words("Muted"), MEDIA),
+        # show-on-stream: widget hidden (an empty screen) / shown
+        "media_request_widget_off.png": key(monitor(MEDIA, widget=False), words("Hidden"), MEDIA),
+        "media_request_widget_on.png": key(monitor(MEDIA), words("OnStream")),
         "emberfall_pump.png": pump_key(0),
     }
     for level in range(1, 5):
         out[f"emberfall_pump{level}.png"] = pump_key(level)
     for level in range(10, 101, 10):
         out[f"media_request_set_volume_level_percent_{level}.png"] = volume_level_key(level)
+    return out
+
+
+def images():
+    """Every key face in English and the overlays."""
+    global language
+    language = "en"
+    out = faces()
     out.update(overlays())
     return out
+
+
+def localized_faces():
+    """{language: {name: svg}}: the faces whose label differs from the English
+    one, for every other language."""
+    global language
+    language = "en"
+    english = {name: label_of(text) for name, text in faces().items()}
+    out = {}
+    for language in LANGUAGES[1:]:
+        out[language] = {name: text for name, text in faces().items() if label_of(text) != english[name]}
+    language = "en"
+    return out
+
+
+def label_of(source):
+    """The words of a face's label (the last text of its source)."""
+    return source[source.rindex("<text"):].split(">", 1)[1].split("<", 1)[0]
 
 
 def write_sources(target, made):
@@ -641,7 +711,17 @@ def main():
     for folder in sorted({os.path.dirname(p) for p in drawn}):
         write_sources(os.path.join(target, folder),
                       {os.path.basename(p): t for p, t in drawn.items() if os.path.dirname(p) == folder})
-    print(f"generate: {len(made)} key sources and {len(drawn)} icon sources in {target}")
+    localized = localized_faces()
+    faces_folder = os.path.join(target, images_list.FACES)
+    if os.path.isdir(faces_folder):  # a language no longer drawn leaves no folder behind
+        for stale in set(os.listdir(faces_folder)) - set(localized):
+            write_sources(os.path.join(faces_folder, stale), {})
+            os.rmdir(os.path.join(faces_folder, stale))
+    for lang, sources in localized.items():
+        write_sources(os.path.join(faces_folder, lang), {name[:-4]: text for name, text in sources.items()})
+    count = sum(len(sources) for sources in localized.values())
+    print(f"generate: {len(made)} key sources, {len(drawn)} icon sources and {count} faces in "
+          f"{len(localized)} more languages in {target}")
 
 
 if __name__ == "__main__":

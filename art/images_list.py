@@ -5,6 +5,9 @@ host reads through the manifest.
 generate.py, render, check and scripts/contact-sheet all read these lists.
 """
 
+import os
+import re
+
 # Keys of one image, the images of the toggle keys, the pump, the volume keys.
 KEYS = [
     "overlays_reload.png",
@@ -139,6 +142,47 @@ ICONS.update({f"images/actions/{short}": 20 for short, _ in ACTIONS})
 ICONS.update({f"images/keys/{key[:-4]}": 72 for key in sorted({k for _, k in ACTIONS} | set(SECOND_STATES.values()))})
 # A dial's icon in the host's list and on its touch strip (the manifest's Encoder "Icon").
 ICONS.update({f"images/encoders/{short}": 72 for short in DIAL_ICONS})
+
+
+# The off face of each toggle key, and the face of the same key when on: an
+# off face keeps its family's colour and is never crossed out (art/check).
+OFF_FACES = {
+    "alerts_mute_off.png": "alerts_mute_on.png",
+    "streaming_state_off.png": "streaming_state_on.png",
+    "alerts_pause_off.png": "alerts_pause_on.png",
+    "media_request_off.png": "media_request_on.png",
+    "media_request_video_on.png": "media_request_video_off.png",
+    "media_request_mute_on.png": "media_request_mute_off.png",
+    "media_request_widget_off.png": "media_request_widget_on.png",
+}
+
+# Where a face's label sits, in px of the 144 px image (left, top, right,
+# bottom): the glyph stays above it, and no overlay or mark draws inside it.
+LABEL_BOX = (8, 104, 136, 134)
+GLYPH_BOX = (8, 8, 136, 100)
+
+# Faces in other languages than English lie in FACES/<language>/ of the plug-in
+# folder, each only where its label differs from the English one.
+FACES = "faces"
+
+_TEXTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                      "src", "elements", "KeyFaceTexts.inc")
+
+
+def face_texts(path=_TEXTS):
+    """(languages, {name: {language: label}}) from the table the plug-in
+    compiles in as well."""
+    with open(path, encoding="utf-8") as f:
+        source = f.read()
+    strings = lambda args: re.findall(r'"([^"\\]*)"', args)
+    languages = strings(re.search(r"^KEY_FACE_LANGUAGES\((.*)\)\s*$", source, re.M).group(1))
+    texts = {}
+    for name, args in re.findall(r"^KEY_FACE_TEXT\((\w+),(.*)\)\s*$", source, re.M):
+        words = strings(args)
+        if len(words) != len(languages):
+            raise ValueError(f"{path}: {name} has {len(words)} labels for {len(languages)} languages")
+        texts[name] = dict(zip(languages, words))
+    return languages, texts
 
 
 def key_names():

@@ -10,7 +10,16 @@ using json = nlohmann::json;
 
 namespace {
 
-constexpr double kBarTop = 0.88;  // the bar covers the bottom eighth
+// The face's label lies in rows 104 to 134 of 144 (art/images_list.py
+// LABEL_BOX): the fill keeps out of it, its veil above it, its bar below it.
+// The hint's title ("Hold") takes the label's place instead: the host draws it
+// where the streamer's titles go, so the label makes way under an even band
+// (inside the key's rounded corners) rather than show through it.
+constexpr double kLabelTop = 104.0 / 144;
+constexpr double kLabelBottom = 134.0 / 144;
+constexpr double kBandLeft = 2.0 / 144;
+constexpr double kBarTop = 136.0 / 144;
+constexpr uint32_t kBandColour = 0xFF0D0E12;  // the key's background, dimmed as the hint dims it
 constexpr uint32_t kVeilColour = 0x55FFFFFF;
 constexpr uint32_t kTrackColour = 0xB0000000;
 constexpr uint32_t kFillColour = 0xFFFFB020;
@@ -165,12 +174,13 @@ std::unique_ptr<Graphics> HoldToConfirm::Marked(const std::string& context, cons
 
 void HoldToConfirm::DrawProgress(Graphics& image, double progress) {
     progress = std::clamp(progress, 0.0, 1.0);
-    image.FillRect(0, 1 - progress, 1, progress, kVeilColour);
+    image.FillRect(0, kLabelTop * (1 - progress), 1, kLabelTop * progress, kVeilColour);
     image.FillRect(0, kBarTop, 1, 1 - kBarTop, kTrackColour);
     image.FillRect(0, kBarTop, progress, 1 - kBarTop, kFillColour);
 }
 
 void HoldToConfirm::DrawHint(Graphics& image) {
-    image.FillRect(0, 0, 1, 1, kDimColour);
+    image.FillRect(0, 0, 1, kLabelTop, kDimColour);
+    image.FillRect(kBandLeft, kLabelTop, 1 - 2 * kBandLeft, kLabelBottom - kLabelTop, kBandColour);
     image.FillRect(0, kBarTop, 1, 1 - kBarTop, kTrackColour);
 }

@@ -90,10 +90,12 @@ public:
     // is held, or the hint), or null when the key shows neither.
     std::unique_ptr<Graphics> Marked(const std::string& context, const Graphics& image,
                                      Clock::time_point now) const;
-    // The time filling up: a light veil rising from the bottom and a bar
-    // along the bottom edge, both at |progress| (0 to 1).
+    // The time filling up: a light veil rising over the glyph from the
+    // label up and a bar along the bottom edge below the label, both at
+    // |progress| (0 to 1). Neither covers the face's label.
     static void DrawProgress(Graphics& image, double progress);
-    // Released too early: the key dimmed, with the empty bar.
+    // Released too early: the glyph dimmed, the empty bar, and the label
+    // cleared for the hint's title, so that the two words never overlap.
     static void DrawHint(Graphics& image);
 
 private:

@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "diagnostics/Log.h"
+#include "elements/FaceImagePath.h"
 #include "elements/StateImageFactory.h"
 #include "graphics/Graphics.h"
-#include "graphics/ResolveModulePath.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ void KeyPainter::SetBaseImageFromFile(const std::string& fileName) {
     // Kept compressed: every redraw copies it anyway.
     std::shared_ptr<Graphics>& kept = m_fileImages[fileName];
     if (!kept || !kept->HasImage())
-        kept = std::make_shared<Graphics>(ResolveModulePath(fileName), Graphics::Keep::FileBytes);
+        kept = std::make_shared<Graphics>(FaceImagePath::Resolve(fileName), Graphics::Keep::FileBytes);
     m_baseImage = kept;
 }
 

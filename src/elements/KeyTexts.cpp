@@ -8,7 +8,13 @@
 
 namespace {
 
-constexpr const char* kLanguages[] = {"en", "de", "es", "fr", "ja", "ko", "zh_CN", "zh_TW"};
+// The languages come from the table of the key faces' words, which the
+// artwork draws a set of faces from for each of them.
+#define KEY_FACE_LANGUAGES(...) constexpr const char* kLanguages[] = {__VA_ARGS__};
+#define KEY_FACE_TEXT(name, ...)
+#include "elements/KeyFaceTexts.inc"
+#undef KEY_FACE_LANGUAGES
+#undef KEY_FACE_TEXT
 constexpr size_t kLanguageCount = sizeof kLanguages / sizeof kLanguages[0];
 
 // One row per text, one column per language in the order of kLanguages.

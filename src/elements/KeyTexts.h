@@ -2,8 +2,9 @@
 // The words that the plug-in puts on keys while it runs (as titles, which the
 // host draws in its own font), in the host application's language: one table
 // of every such text in the eight languages the host speaks, English when the
-// language is another one. Words drawn into the pre-made key images are not
-// here; they stay as drawn.
+// language is another one. The words drawn on the key faces are in
+// KeyFaceTexts.inc, which the artwork draws the faces of each language from
+// (and which holds the list of languages).
 //
 // Threads: the language is set once at start-up, before the plug-in's threads
 // begin; any thread may read it (it is atomic).

@@ -1,8 +1,8 @@
 #include "elements/SimpleDynamicImageButton.h"
 
 #include "diagnostics/Log.h"
+#include "elements/FaceImagePath.h"
 #include "graphics/Graphics.h"
-#include "graphics/ResolveModulePath.h"
 
 SimpleDynamicImageButton::SimpleDynamicImageButton(const std::string& name,
                                                    std::shared_ptr<ControllerClient> controllerClient,
@@ -30,6 +30,7 @@ void SimpleDynamicImageButton::HandleReceivedSettings(const std::string& context
     if (!IsShown(context)) return;  // ignored (and logged) by the base
     const std::string file = m_imageChooser(GetContextSettings(context, payload));
     LogTrace("ControlElementBase::SetImageFromFile: '%s' ('%s')", file.c_str(), GetName().c_str());
-    SetContextImage(context, std::make_shared<Graphics>(ResolveModulePath(file), Graphics::Keep::FileBytes));
+    SetContextImage(context,
+                    std::make_shared<Graphics>(FaceImagePath::Resolve(file), Graphics::Keep::FileBytes));
     UpdateGraphics(context);
 }

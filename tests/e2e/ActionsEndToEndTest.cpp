@@ -394,11 +394,13 @@ struct LanguageCase {
 
 class LocalisedPluginTest : public ::testing::TestWithParam<LanguageCase> {};
 
-TEST_P(LocalisedPluginTest, TheHoldHintIsInTheHostsLanguage) {
+TEST_P(LocalisedPluginTest, TheFaceAndTheHoldHintAreInTheHostsLanguage) {
     PluginHarness plugin(GetParam().language);
     plugin.Appear(kStreaming, "ctx-live", kHoldSettings);
     plugin.StartController(true);
-    ASSERT_TRUE(plugin.WaitForImage("ctx-live", ExpectedKeyImage("streaming_state_off.png")));
+    // The face drawn with its label in that language.
+    const std::string face = "faces/" + GetParam().language + "/streaming_state_off.png";
+    ASSERT_TRUE(plugin.WaitForImage("ctx-live", ExpectedKeyImage(face)));
     plugin.KeyDown(kStreaming, "ctx-live");
     const std::string hint = GetParam().hint;
     EXPECT_TRUE(plugin.WaitForHostCommand([&](const json& command) { return IsTitle(command, hint); }));

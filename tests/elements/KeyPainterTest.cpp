@@ -4,8 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "PluginImageNames.h"
+#include "diagnostics/ModuleDirectory.h"
 #include "elements/ElementTestRig.h"
+#include "elements/FaceImagePath.h"
+#include "elements/HoldToConfirm.h"
 #include "elements/KeyPainter.h"
+#include "elements/KeyTexts.h"
 #include "elements/SettingsPages.h"
 #include "elements/StateImageFactory.h"
 
@@ -93,6 +103,95 @@ TEST_F(KeyPainterTest, AKeysOwnImageTakesTheOverlaysOnACopyUntilTheMarkHasShownO
     m_painter.ForgetKey("K1");
     EXPECT_EQ(m_painter.ComposeKeyImage("K1"), nullptr);
     EXPECT_EQ(m_painter.RecordCount(), 0u);
+}
+
+// The pixels of the label box of |image|, row by row.
+std::vector<uint8_t> LabelBox(const RgbaImage& image) {
+    const auto [left, top, right, bottom] = kArtLabelBox;
+    std::vector<uint8_t> box;
+    for (unsigned y = top; y < bottom; ++y)
+        for (unsigned x = left; x < right; ++x) {
+            const RgbaImage::Pixel pixel = image.At(x, y);
+            box.insert(box.end(), pixel.begin(), pixel.end());
+        }
+    return box;
+}
+
+TEST_F(KeyPainterTest, NoMarkNorHoldFillCoversTheLabelOfAnyFaceAndTheHintClearsItForItsTitle) {
+    size_t faces = 0;
+    for (const char* name : kPluginImageNames) {
+        if (std::strncmp(name, "state_", 6) == 0) continue;  // the overlays themselves
+        ++faces;
+        SCOPED_TRACE(name);
+        m_painter.SetBaseImageFromFile(name);
+        const std::optional<RgbaImage> plain = Pixels(m_painter.ComposeBaseImage());
+        ASSERT_TRUE(plain);
+        for (const auto& mark :
+             {m_overlays->m_successImage, m_overlays->m_alertImage, m_overlays->m_errorImage}) {
+            m_painter.SetTransientOverlay(mark, KeyPainter::Clock::now());
+            const std::optional<RgbaImage> marked = Pixels(m_painter.ComposeBaseImage());
+            ASSERT_TRUE(marked);
+            EXPECT_EQ(LabelBox(*marked), LabelBox(*plain));
+            EXPECT_NE(marked->pixels, plain->pixels);  // the mark is drawn, beside the label
+        }
+        m_painter.ExpireTransientOverlay(KeyPainter::Clock::now() + std::chrono::seconds(2));
+        Graphics filling(*m_painter.ComposeBaseImage());
+        HoldToConfirm::DrawProgress(filling, 0.6);
+        const std::optional<RgbaImage> filled = Pixels(std::make_shared<Graphics>(filling));
+        ASSERT_TRUE(filled);
+        EXPECT_EQ(LabelBox(*filled), LabelBox(*plain));
+        EXPECT_NE(filled->pixels, plain->pixels);
+        // The hint's title takes the label's place: the label makes way for it
+        // under one even colour, so the two words never lie over each other.
+        Graphics hinted(*m_painter.ComposeBaseImage());
+        HoldToConfirm::DrawHint(hinted);
+        const std::optional<RgbaImage> hint = Pixels(std::make_shared<Graphics>(hinted));
+        ASSERT_TRUE(hint);
+        const std::vector<uint8_t> band = LabelBox(*hint);
+        for (size_t i = 4; i < band.size(); i += 4)
+            ASSERT_TRUE(std::equal(band.begin(), band.begin() + 4, band.begin() + i)) << "pixel " << i / 4;
+    }
+    EXPECT_GT(faces, 40u);
+}
+
+// Puts the language back to English when the test ends.
+class FaceLanguageTest : public ::testing::Test {
+protected:
+    ~FaceLanguageTest() override { KeyTexts::SetLanguage("en"); }
+};
+
+TEST_F(FaceLanguageTest, AFaceIsTakenInTheHostsLanguageWhereOneIsDrawnElseInEnglish) {
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::temp_directory_path() /
+        ("kestrel-faces-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    fs::create_directories(folder / "faces" / "de");
+    std::ofstream(folder / "key.png") << "en";
+    std::ofstream(folder / "faces" / "de" / "key.png") << "de";
+    fs::create_directories(folder / "faces" / "fr" / "key.png");  // a folder, not a face
+    EXPECT_EQ(FaceImagePath::ResolveIn(folder, "de", "key.png"), folder / "faces" / "de" / "key.png");
+    EXPECT_EQ(FaceImagePath::ResolveIn(folder, "fr", "key.png"), folder / "key.png");
+    EXPECT_EQ(FaceImagePath::ResolveIn(folder, "ja", "key.png"), folder / "key.png");
+    EXPECT_EQ(FaceImagePath::ResolveIn(folder, "en", "key.png"), folder / "key.png");
+    EXPECT_EQ(FaceImagePath::ResolveIn(folder, "de", "other.png"), folder / "other.png");
+    fs::remove_all(folder);
+}
+
+TEST_F(FaceLanguageTest, TheKeysPainterDrawsTheFaceOfTheLanguageSetAtStartUp) {
+    KeyPainter painter(AcquireStateImageFactory());
+    painter.SetBaseImageFromFile("streaming_state_off.png");
+    const std::optional<RgbaImage> english = Pixels(painter.ComposeBaseImage());
+    KeyTexts::SetLanguage("ja");
+    const std::filesystem::path japanese = GetModuleDirectory() / "faces" / "ja" / "streaming_state_off.png";
+    EXPECT_EQ(FaceImagePath::Resolve("streaming_state_off.png"), japanese);
+    // A face without words is drawn once, in English, for every language.
+    EXPECT_EQ(FaceImagePath::Resolve("emberfall_pump2.png"), GetModuleDirectory() / "emberfall_pump2.png");
+    KeyPainter localized(AcquireStateImageFactory());
+    localized.SetBaseImageFromFile("streaming_state_off.png");
+    const std::optional<RgbaImage> drawn = Pixels(localized.ComposeBaseImage());
+    ASSERT_TRUE(english && drawn);
+    EXPECT_EQ(drawn->pixels, Pixels(std::make_shared<Graphics>(japanese))->pixels);
+    EXPECT_NE(drawn->pixels, english->pixels);
 }
 
 TEST(SettingsPagesTest, ADialValueOverridesASaveForOneSecondAndOnlyTheLatestAreKept) {
