@@ -65,6 +65,30 @@ std::string Field(const nlohmann::json& event, const std::string& name) {
     return "<missing>";
 }
 
+TEST_F(TelemetryServiceTest, EventsWaitForTheStreamersChoiceOnlyAsLongAsTheyAreTold) {
+    TelemetrySettings settings = ReadTelemetrySettings();
+    settings.choiceWait = std::chrono::milliseconds(800);
+    auto service = TelemetryService::Create(settings);
+    const auto sent = Clock::now();
+    service->SendEvent("streamdeck_kestrel_connected", false, nlohmann::json::object());
+    ASSERT_TRUE(m_server.WaitForRequests(1, kWait)) << "no answer from the host: the default, on, applies";
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(700));
+
+    // Switched off, queued events are dropped; no answer later brings them back.
+    auto held = TelemetryService::Create([&] {
+        settings.choiceWait = std::chrono::seconds(60);
+        return settings;
+    }());
+    held->SendEvent("streamdeck_kestrel_disconnected", false, nlohmann::json::object());
+    held->SetUserChoice(false);
+    held->SetUserChoice(true);
+    held->SendEvent("streamdeck_kestrel_connected", false, nlohmann::json::object());
+    ASSERT_TRUE(m_server.WaitForRequests(2, kWait));
+    held.reset();  // drains what is left
+    ASSERT_EQ(m_server.Requests().size(), 2u);
+    EXPECT_EQ(Event(m_server.Requests().at(1))["name"], "streamdeck_kestrel_connected");
+}
+
 TEST_F(TelemetryServiceTest, PostsOneObjectArrayWithItsMembersInByteOrder) {
     auto service = CreateFromEnvironment();
     service->SendEvent(nullptr, true, nlohmann::json::object());
@@ -180,7 +204,9 @@ TEST_F(TelemetryServiceTest, TheOptOutSendsNothing) {
         ScopedEnvironment optOut(name, value);
         TelemetrySettings settings = ReadTelemetrySettings();
         EXPECT_FALSE(settings.enabled) << name << "=" << value;
+        EXPECT_EQ(settings.offBy, name) << "the settings pages name it";
         auto service = TelemetryService::Create(settings);
+        service->SetUserChoice(true);  // the streamer's switch cannot turn on what the environment keeps off
         service->SendEvent("queued", false, nlohmann::json::object());
         service->SendEvent("synchronous", true, nlohmann::json::object());
     }
@@ -189,6 +215,7 @@ TEST_F(TelemetryServiceTest, TheOptOutSendsNothing) {
 
     ScopedEnvironment keepTracking("DO_NOT_TRACK", "0");
     EXPECT_TRUE(ReadTelemetrySettings().enabled);
+    EXPECT_EQ(ReadTelemetrySettings().offBy, "");
     EXPECT_EQ(ReadTelemetrySettings().collectorUrl, m_server.Url(kPath));
 }
 
