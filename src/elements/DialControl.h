@@ -14,6 +14,8 @@
 // timer thread for held-back turns, controller threads for reports). Command
 // completions run on the controller client's write thread, wrapped by the
 // element so that they take the same lock and do nothing once it is gone.
+// The shared KnownVolume calls its watcher (Show of every dial) from another
+// volume element's call, under that same lock.
 
 #include <cstddef>
 #include <cstdint>
