@@ -79,7 +79,8 @@ ElementPtr Pump(const ClientPtr& client, const ActionDescription& action) {
 
 // The volume actions on a dial: a level action's turns set the level, the
 // nudge actions' turns nudge up or down by their direction; a push toggles mute.
-DialSetup DialOf(const ClientPtr& client, const ActionDescription& action) {
+DialSetup DialOf(const ClientPtr& client, const ActionDescription& action,
+                 const std::shared_ptr<KnownVolume>& volume) {
     DialSetup dial;
     dial.setsLevel = action.data == CommandData::kVolumeLevel;
     dial.levelCommand = CommandOf(action, action.states.front(), 0);
@@ -96,12 +97,15 @@ DialSetup DialOf(const ClientPtr& client, const ActionDescription& action) {
         dial.muteCommands.push_back(CommandOf(mute, state, 0));
     }
     dial.client = client;
+    dial.nudgeSign = &action == &down ? -1 : 1;
+    dial.volume = volume;
     return dial;
 }
 
-ElementPtr MakeElement(const ClientPtr& client, const ActionDescription& action) {
+ElementPtr MakeElement(const ClientPtr& client, const ActionDescription& action,
+                       const std::shared_ptr<KnownVolume>& volume) {
     ElementPtr element = MakeKeyElement(client, action);
-    if (WorksOnDial(action)) element->EnableDial(DialOf(client, action));
+    if (WorksOnDial(action)) element->EnableDial(DialOf(client, action, volume));
     return element;
 }
 
@@ -233,8 +237,9 @@ CommandBuilder MakePumpLevelCommand(const char* name, uint32_t level) {
 std::vector<std::shared_ptr<ControlElementBase>> BuildActionCatalogue(ControlElementsManager& manager,
                                                                       const ClientPtr& client) {
     std::vector<ElementPtr> elements;
+    auto volume = std::make_shared<KnownVolume>();  // what the volume actions learn, they share
     for (const ActionDescription& action : ActionCatalogue()) {
-        ElementPtr element = MakeElement(client, action);
+        ElementPtr element = MakeElement(client, action, volume);
         manager.AddControlElement(element);
         elements.push_back(std::move(element));
     }

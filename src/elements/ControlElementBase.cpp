@@ -384,7 +384,7 @@ bool ControlElementBase::HasTimerWork() const {
 void ControlElementBase::HandleEventMessage(const EventMessage& event) {
     WakeTimer();  // a reported status is drawn at the next tick
     m_status.Follow(event.Meaning());
-    if (m_dial) m_dial->FollowMuteState(event);
+    if (m_dial) m_dial->FollowReport(event);
     // A key that can no longer act lets go of its holds, as it would refuse a
     // press, and a dial's held-back turns are dropped, not sent later.
     if (!IsActive()) {
@@ -490,6 +490,10 @@ ControlElementBase::WriteCompletion ControlElementBase::MakeCompletion(
 void ControlElementBase::EnableDial(DialSetup setup) {
     DialControl::Element& element = *this;  // the base is private: converted here, where it is reachable
     m_dial = std::make_unique<DialControl>(std::move(setup), element, m_name);
+}
+
+void ControlElementBase::VolumeCommandTaken(const json& settings) {
+    if (m_dial) m_dial->KeyCommandTaken(settings);
 }
 
 std::optional<int32_t> ControlElementBase::DialWaitMs() const {

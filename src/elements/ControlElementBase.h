@@ -189,6 +189,9 @@ protected:
     // Exceptions of |work| are logged and dropped, never raised into the
     // controller client's write thread.
     WriteCompletion MakeCompletion(std::function<void(bool accepted)> work);
+    // The controller took the command of a key press made from |settings|:
+    // a volume action's dial learns the volume it set or nudged.
+    void VolumeCommandTaken(const nlohmann::json& settings);
     // Tells the manager's timer that a tick has work again.
     void WakeTimer() const;
 

@@ -45,7 +45,17 @@ int32_t DialLevel(const json& settings, const std::string& owner) {
 }  // namespace
 
 DialControl::DialControl(DialSetup setup, Element& element, std::string name)
-    : m_setup(std::move(setup)), m_element(element), m_name(std::move(name)) {}
+    : m_setup(std::move(setup)), m_element(element), m_name(std::move(name)) {
+    if (!m_setup.volume) m_setup.volume = std::make_shared<KnownVolume>();
+    // A level learnt through another action shows on this one's strips too.
+    m_volumeWatch = m_setup.volume->Watch([this] {
+        for (const std::string& context : m_dials) Show(context);
+    });
+}
+
+DialControl::~DialControl() {
+    m_setup.volume->Unwatch(m_volumeWatch);
+}
 
 void DialControl::Appear(ESDConnectionManager& connection, const std::string& context, bool asDial) {
     Disappear(context);  // an appearance starts afresh, as a key or as a dial
@@ -118,6 +128,7 @@ std::function<void(bool)> DialControl::LevelOutcome(const std::string& context, 
     return [this, context, level, refused](bool accepted) {
         if (accepted) {
             if (IsDial(context)) m_levelTaken[context] = level;
+            m_setup.volume->Set(DialLevel(json{{"volume_value", level}}, m_name));
             return;
         }
         refused(false);
@@ -158,9 +169,22 @@ void DialControl::SendTurn(const std::string& context, int32_t ticks) {
     // One nudge for the turns of one pace, as far as they would have gone one by one.
     const int64_t step =
         static_cast<int64_t>(DialStep(settings, false, m_name)) * std::abs(static_cast<int64_t>(ticks));
-    settings["volume_step"] = std::min<int64_t>(step, kLargestStep);
+    const int64_t nudge = std::min<int64_t>(step, kLargestStep);
+    settings["volume_step"] = nudge;
+    std::function<void(bool)> refused = Outcome("DialControl::SendTurn", context);
     m_element.SendDialCommand(*m_setup.client, context, ticks > 0 ? m_setup.nudgeUp : m_setup.nudgeDown,
-                              settings, Outcome("DialControl::SendTurn", context));
+                              settings, [this, refused, moved = ticks > 0 ? nudge : -nudge](bool accepted) {
+                                  if (accepted) m_setup.volume->Nudge(moved);
+                                  refused(accepted);
+                              });
+}
+
+void DialControl::KeyCommandTaken(const json& settings) {
+    if (m_setup.setsLevel) {
+        m_setup.volume->Set(DialLevel(settings, m_name));
+    } else {
+        m_setup.volume->Nudge(static_cast<int64_t>(m_setup.nudgeSign) * DialStep(settings, false, m_name));
+    }
 }
 
 void DialControl::DropHeldBackTurns() {
@@ -203,14 +227,22 @@ json DialControl::Feedback(const std::string& context) {
     } else if (m_setup.setsLevel) {
         text = std::to_string(DialLevel(settings, m_name)) + " %";
     } else {
-        text = "\u00b1" + std::to_string(DialStep(settings, false, m_name)) + " %";
+        text = NudgeText(settings);
     }
-    // A nudging dial does not know the level: its bar stays hidden.
-    const double barOpacity = !m_setup.setsLevel ? 0.0 : !active ? 0.3 : muted ? 0.5 : 1.0;
+    // A nudging dial's bar shows the volume while the plug-in knows it, and
+    // is hidden, not empty, while it does not: an empty bar would say 0 %.
+    const std::optional<int32_t> level =
+        m_setup.setsLevel ? DialLevel(settings, m_name) : m_setup.volume->Level();
+    const double barOpacity = !level ? 0.0 : !active ? 0.3 : muted ? 0.5 : 1.0;
     return {{"icon", {{"value", muted ? m_setup.mutedIcon : m_setup.icon}, {"opacity", active ? 1.0 : 0.3}}},
             {"value", text},
-            {"indicator",
-             {{"value", m_setup.setsLevel ? DialLevel(settings, m_name) : 0}, {"opacity", barOpacity}}}};
+            {"indicator", {{"value", level.value_or(0)}, {"opacity", barOpacity}}}};
+}
+
+std::string DialControl::NudgeText(const json& settings) const {
+    // U+2212, the minus sign, as wide as the plus sign beside it on the strip.
+    const char* sign = m_setup.nudgeSign < 0 ? "\u2212" : "+";
+    return sign + std::to_string(DialStep(settings, false, m_name)) + " %";
 }
 
 void DialControl::Show(const std::string& context) {
@@ -227,8 +259,9 @@ void DialControl::ForgetShown() {
     m_feedbackShown.clear();
 }
 
-void DialControl::FollowMuteState(const EventMessage& event) {
+void DialControl::FollowReport(const EventMessage& event) {
     const ControllerEvent& meaning = event.Meaning();
+    if (meaning.kind == ControllerEvent::Kind::LinkDown) m_setup.volume->Forget();
     if (meaning.kind != ControllerEvent::Kind::FunctionState || meaning.function != m_setup.muteFunction)
         return;
     for (size_t index = 0; index < m_setup.muteStates.size(); ++index) {

@@ -3,7 +3,9 @@
 // controller "Encoder"): turns set a level or nudge the volume, paced by a
 // DialPacer; a push toggles mute, following the state that the controller
 // reports; the touch strip shows the level, the mute state and the link's
-// state through the "$B1" layout. A command that the controller client does
+// state through the "$B1" layout. A nudging dial shows its step with the
+// sign of its action's direction ("+10 %", "\u221210 %") and, while the
+// plug-in knows the volume (KnownVolume), a bar filled to it. A command that the controller client does
 // not take flashes the dial's strip ("showAlert"), as a key shows its alert
 // mark. Owned by its element, which it reaches through DialControl::Element.
 //
@@ -12,6 +14,8 @@
 // timer thread for held-back turns, controller threads for reports). Command
 // completions run on the controller client's write thread, wrapped by the
 // element so that they take the same lock and do nothing once it is gone.
+// The shared KnownVolume calls its watcher (Show of every dial) from another
+// volume element's call, under that same lock.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +30,7 @@
 
 #include "elements/CommandBuilder.h"
 #include "elements/DialPacer.h"
+#include "elements/KnownVolume.h"
 
 class ControllerClient;
 class ESDConnectionManager;
@@ -41,6 +46,8 @@ struct DialSetup {
     std::vector<std::string> muteStates;       // its states as reported, in order
     std::vector<CommandBuilder> muteCommands;  // what a push sends in each of them (state 0: sounding)
     std::shared_ptr<ControllerClient> client;  // where the commands go
+    int32_t nudgeSign = 1;                     // a nudging action's own direction: +1 up, -1 down
+    std::shared_ptr<KnownVolume> volume;       // shared by the volume actions of one catalogue
 };
 
 class DialControl {
@@ -70,6 +77,9 @@ public:
     };
 
     DialControl(DialSetup setup, Element& element, std::string name);
+    ~DialControl();
+    DialControl(const DialControl&) = delete;
+    DialControl& operator=(const DialControl&) = delete;
 
     // A context of the element appeared (again): it starts afresh; one that
     // appeared as a dial gets its layout and trigger descriptions.
@@ -95,8 +105,12 @@ public:
     void Show(const std::string& context);
     // Every strip is sent again at its next Show.
     void ForgetShown();
-    // A reported state of the mute function: every strip follows it.
-    void FollowMuteState(const EventMessage& event);
+    // A controller report: every strip follows a reported state of the mute
+    // function; a link that went down makes the volume unknown.
+    void FollowReport(const EventMessage& event);
+    // The controller took the command of a key press of the element, made
+    // from |settings|: the volume it set or nudged becomes the known one.
+    void KeyCommandTaken(const nlohmann::json& settings);
 
 private:
     void SendTurn(const std::string& context, int32_t ticks);
@@ -108,6 +122,8 @@ private:
     // the dial still shows it, the dial goes back to the level last taken.
     std::function<void(bool)> LevelOutcome(const std::string& context, const nlohmann::json& level);
     void ShowAndStoreLevel(const std::string& context, const nlohmann::json& level);
+    // A nudging dial's text: its step, signed by its direction.
+    std::string NudgeText(const nlohmann::json& settings) const;
 
     DialSetup m_setup;
     Element& m_element;
@@ -120,5 +136,6 @@ private:
     std::map<std::string, nlohmann::json> m_levelSent;
     // ... and the level the controller last took (at first, the stored one).
     std::map<std::string, nlohmann::json> m_levelTaken;
-    size_t m_muteIndex = 0;  // index into m_setup.muteStates as last reported
+    size_t m_muteIndex = 0;    // index into m_setup.muteStates as last reported
+    size_t m_volumeWatch = 0;  // this dial's watcher of m_setup.volume
 };

@@ -18,9 +18,11 @@ SimpleDynamicImageButton::SimpleDynamicImageButton(const std::string& name,
 SimpleDynamicImageButton::~SimpleDynamicImageButton() = default;
 
 void SimpleDynamicImageButton::HandleKeyDown(const std::string& context, const nlohmann::json& payload) {
-    SendCommand(*m_controllerClient, context, m_command, GetContextSettings(context, payload),
-                MakeCompletion([this](bool accepted) {
+    const nlohmann::json settings = GetContextSettings(context, payload);
+    SendCommand(*m_controllerClient, context, m_command, settings,
+                MakeCompletion([this, settings](bool accepted) {
                     if (!accepted) ShowAlertOverlay();
+                    if (accepted) VolumeCommandTaken(settings);
                 }));
 }
 

@@ -13,8 +13,10 @@ SimpleSingleStateButton::SimpleSingleStateButton(const std::string& name,
 SimpleSingleStateButton::~SimpleSingleStateButton() = default;
 
 void SimpleSingleStateButton::HandleKeyDown(const std::string& context, const nlohmann::json& payload) {
-    SendCommand(*m_controllerClient, context, m_command, GetContextSettings(context, payload),
-                MakeCompletion([this](bool accepted) {
+    const nlohmann::json settings = GetContextSettings(context, payload);
+    SendCommand(*m_controllerClient, context, m_command, settings,
+                MakeCompletion([this, settings](bool accepted) {
                     if (!accepted) ShowAlertOverlay();
+                    if (accepted) VolumeCommandTaken(settings);
                 }));
 }

@@ -277,6 +277,10 @@ void ESDConnectionManager::GetSettings(const std::string& context) {
     SendCommand({{"event", "getSettings"}, {"context", context}});
 }
 
+void ESDConnectionManager::GetGlobalSettings() {
+    SendCommand({{"event", "getGlobalSettings"}, {"context", m_pluginUUID}});
+}
+
 void ESDConnectionManager::SendToPropertyInspector(const json& payload, const std::string& context) {
     SendCommand({{"event", "sendToPropertyInspector"}, {"context", context}, {"payload", payload}});
 }

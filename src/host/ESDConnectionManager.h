@@ -72,6 +72,9 @@ public:
     void SetState(int state, const std::string& context);
     void SetSettings(const nlohmann::json& settings, const std::string& context);
     void GetSettings(const std::string& context);
+    // Asks for the plug-in's global settings (one set for the whole plug-in);
+    // the host answers with "didReceiveGlobalSettings".
+    void GetGlobalSettings();
     void SendToPropertyInspector(const nlohmann::json& payload, const std::string& context);
     // The touch strip of a dial: |payload| maps the layout's item keys to
     // values (a text, or an object such as {"value": 70, "opacity": 0.5}).

@@ -122,6 +122,12 @@ bool CrashReporter::OnCrash(unsigned int code, void* record, void* context) {
 
     CrashParts parts(LogBounded(true, text));
     MiniDmpSender* sender = g_sender.load();
+    parts.Run("the machine identifier", [&] {
+        // Written at start from the environment's rule; the streamer's switch,
+        // learnt later from the host, may have turned telemetry off since.
+        if (sender && !TelemetryService::Instance()->UserAllows()) sender->setDefaultUserName("");
+        return true;
+    });
     parts.Run("the description", [&] {
         if (sender) sender->setDefaultUserDescription(text);
         return true;

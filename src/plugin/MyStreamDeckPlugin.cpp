@@ -9,8 +9,13 @@
 #include "diagnostics/LogText.h"
 #include "elements/CatalogueElements.h"
 #include "elements/ControlElementsManager.h"
+#include "host/ESDConnectionManager.h"
+#include "telemetry/TelemetryService.h"
 
 namespace {
+
+// The global setting of the telemetry switch; on unless turned off.
+constexpr char kUsageStatistics[] = "send_usage_statistics";
 
 // Empty outside a Flatpak sandbox.
 std::string SandboxGrantCommand() {
@@ -21,10 +26,13 @@ std::string SandboxGrantCommand() {
 }  // namespace
 
 MyStreamDeckPlugin::MyStreamDeckPlugin()
-    : MyStreamDeckPlugin(std::make_shared<NamedPipesClient>(), SandboxGrantCommand()) {}
+    : MyStreamDeckPlugin(std::make_shared<NamedPipesClient>(), SandboxGrantCommand(),
+                         ControllerThreads::WriteAndHousekeeping, TelemetryService::Instance()) {}
 
 MyStreamDeckPlugin::MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport,
-                                       const std::string& sandboxGrantCommand, ControllerThreads threads) {
+                                       const std::string& sandboxGrantCommand, ControllerThreads threads,
+                                       std::shared_ptr<TelemetryService> telemetry)
+    : m_telemetry(std::move(telemetry)) {
     // The manager's timer starts ticking at once, over an empty map.
     m_elementsManager = std::make_shared<ControlElementsManager>();
     m_controllerClient = std::make_shared<ControllerClient>(
@@ -122,6 +130,7 @@ MyStreamDeckPlugin::CustomEventHandlers() {
         {"propertyInspectorDidAppear", &MyStreamDeckPlugin::OnPropertyInspectorDidAppear},
         {"propertyInspectorDidDisappear", &MyStreamDeckPlugin::OnPropertyInspectorDidDisappear},
         {"systemDidWakeUp", &MyStreamDeckPlugin::OnSystemDidWakeUp},
+        {"didReceiveGlobalSettings", &MyStreamDeckPlugin::OnReceivedGlobalSettings},
     };
     return handlers;
 }
@@ -134,6 +143,47 @@ void MyStreamDeckPlugin::OnReceivedSettings(const std::string& action, const std
 void MyStreamDeckPlugin::OnPropertyInspectorDidAppear(const std::string& action, const std::string& context,
                                                       const nlohmann::json&) {
     m_elementsManager->SignalRequestPropertyInspectorDataFromPlugin(action, context);
+    SendTelemetrySwitch(context);
+}
+
+void MyStreamDeckPlugin::OnRegistered() {
+    if (m_connectionManager != nullptr) m_connectionManager->GetGlobalSettings();
+}
+
+void MyStreamDeckPlugin::OnReceivedGlobalSettings(const std::string&, const std::string&,
+                                                  const nlohmann::json& payload) {
+    // A missing switch is on, as on a fresh install; one of another type is
+    // named in the log and changes nothing. Either way the choice is known
+    // now, so events held back for it may go.
+    bool allowed = m_telemetry == nullptr || m_telemetry->UserAllows();
+    const auto settings = payload.is_object() ? payload.find("settings") : payload.end();
+    if (settings == payload.end() || !settings->is_object()) {
+        LogWarning(
+            "MyStreamDeckPlugin::OnReceivedGlobalSettings: no settings object; the telemetry switch "
+            "stays %s",
+            allowed ? "on" : "off");
+    } else if (const auto found = settings->find(kUsageStatistics); found == settings->end()) {
+        allowed = true;
+    } else if (found->is_boolean()) {
+        allowed = found->get<bool>();
+    } else {
+        LogWarning(
+            "MyStreamDeckPlugin::OnReceivedGlobalSettings: '%s' is %s, not true or false; the "
+            "telemetry switch stays %s",
+            kUsageStatistics, found->type_name(), allowed ? "on" : "off");
+    }
+    if (m_telemetry) m_telemetry->SetUserChoice(allowed);
+}
+
+void MyStreamDeckPlugin::SendTelemetrySwitch(const std::string& context) {
+    if (m_connectionManager == nullptr || m_telemetry == nullptr) return;
+    const TelemetrySettings& settings = m_telemetry->Settings();
+    const bool locked = !settings.enabled;
+    m_connectionManager->SendToPropertyInspector({{"telemetry",
+                                                   {{"on", !locked && m_telemetry->UserAllows()},
+                                                    {"locked", locked},
+                                                    {"offBy", locked ? settings.offBy : ""}}}},
+                                                 context);
 }
 
 void MyStreamDeckPlugin::OnPropertyInspectorDidDisappear(const std::string& action,

@@ -9,7 +9,9 @@
 // pipe). Both meet only inside the ControlElementsManager, whose recursive
 // lock serialises them; OnWillAppear/OnWillDisappear take that lock
 // themselves around the element lookup and the context change. StopThreads
-// runs on the entry routine's thread after the event loop has ended.
+// runs on the entry routine's thread after the event loop has ended. The
+// telemetry switch (global settings) is handled on the event-loop thread and
+// handed to the telemetry service, which is safe to call from any thread.
 
 #include <functional>
 #include <map>
@@ -23,6 +25,7 @@ class ControlElementsManager;
 class ControllerClient;
 class EventMessage;
 class NetworkClientBase;
+class TelemetryService;
 
 class MyStreamDeckPlugin : public ESDBasePlugin {
 public:
@@ -34,10 +37,12 @@ public:
     // runs in a sandbox that this command opens to the controller's socket:
     // the log and the property inspectors name it while the link is down.
     // |threads| chooses the controller client's threads (the fuzz targets
-    // write on their own thread).
+    // write on their own thread). The streamer's telemetry switch goes to
+    // |telemetry|; without one it is checked and logged, and goes nowhere.
     explicit MyStreamDeckPlugin(std::shared_ptr<NetworkClientBase> transport,
                                 const std::string& sandboxGrantCommand = "",
-                                ControllerThreads threads = ControllerThreads::WriteAndHousekeeping);
+                                ControllerThreads threads = ControllerThreads::WriteAndHousekeeping,
+                                std::shared_ptr<TelemetryService> telemetry = nullptr);
     ~MyStreamDeckPlugin() override;
 
     void OnKeyDown(const std::string& action, const std::string& context, const nlohmann::json& payload,
@@ -68,6 +73,10 @@ public:
     // Called once by the entry routine after Run; the object itself lives on.
     void StopThreads();
 
+    // The plug-in has registered with the host: it asks for the global
+    // settings, which hold the streamer's telemetry switch.
+    void OnRegistered();
+
     ControlElementsManager& ElementsManager() { return *m_elementsManager; }
 
 private:
@@ -88,8 +97,15 @@ private:
                                          const nlohmann::json& payload);
     void OnSystemDidWakeUp(const std::string& action, const std::string& context,
                            const nlohmann::json& payload);
+    // {"settings": {"send_usage_statistics": bool}}: the telemetry switch.
+    void OnReceivedGlobalSettings(const std::string& action, const std::string& context,
+                                  const nlohmann::json& payload);
+    // Tells a settings page the switch's state and whether the environment
+    // keeps telemetry off: {"telemetry": {"on", "locked", "offBy"}}.
+    void SendTelemetrySwitch(const std::string& context);
     void OnControllerEvent(const EventMessage& event);
 
     std::shared_ptr<ControlElementsManager> m_elementsManager;
     std::shared_ptr<ControllerClient> m_controllerClient;
+    std::shared_ptr<TelemetryService> m_telemetry;  // may be null
 };

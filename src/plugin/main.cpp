@@ -62,7 +62,10 @@ int main(int argc, const char* argv[]) {
     auto connectionManager = std::make_shared<ESDConnectionManager>(
         commandLine->port, commandLine->pluginUUID, commandLine->registerEvent);
     connectionManager->SetPlugin(plugin);
-    connectionManager->SetRegisteredHandler(&OnRegistered);
+    connectionManager->SetRegisteredHandler([plugin] {
+        OnRegistered();
+        plugin->OnRegistered();
+    });
     plugin->SetConnectionManager(connectionManager.get());
 
     connectionManager->Run();

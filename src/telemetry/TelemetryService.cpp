@@ -25,6 +25,10 @@ constexpr int kWorkerCount = 4;
 constexpr size_t kQueueLimit = 64;
 // What a service's destruction gives the workers for the events still queued.
 constexpr auto kDrainLimit = std::chrono::seconds(3);
+// How long the process-wide service's events wait for the streamer's choice:
+// the plug-in asks the host for it right after registering, and a host that
+// never answers must not hold the events back for good.
+constexpr auto kChoiceWait = std::chrono::seconds(5);
 // The exit sequence splits the same time: the queued events first, then the
 // last event, which is posted after the exit's last log record.
 constexpr auto kExitDrainLimit = std::chrono::seconds(2);
@@ -62,6 +66,8 @@ void Post(const std::string& url, const std::string& body, const HttpPostLimits&
 
 }  // namespace
 
+enum class Choice { Pending, On, Off };
+
 // A queued event's body; the start event is kept when others can be pushed out.
 struct Job {
     std::string body;
@@ -74,6 +80,8 @@ struct TelemetryService::State {
     std::atomic<uint64_t> previousEventTime{0};  // read and replaced as one value
     std::string sessionId;
     std::string hostMachineId;
+    std::atomic<Choice> choice{Choice::Pending};  // written under mutex
+    Clock::time_point choiceWaitEnd;              // while Pending, events wait until then
 
     std::mutex mutex;  // guards the queue, stopping, drainEnd and the two counts
     std::condition_variable wake;
@@ -93,7 +101,9 @@ std::shared_ptr<TelemetryService> TelemetryService::Instance() {
     std::lock_guard<std::mutex> lock(holder.mutex);
     if (auto service = std::atomic_load(&holder.service)) return service;
     // After the shut-down a late first caller gets a service that sends nothing.
-    auto service = Create(holder.shutDown ? TelemetrySettings{} : ReadTelemetrySettings());
+    TelemetrySettings settings = holder.shutDown ? TelemetrySettings{} : ReadTelemetrySettings();
+    settings.choiceWait = kChoiceWait;
+    auto service = Create(settings);
     std::atomic_store(&holder.service, service);
     return service;
 }
@@ -122,7 +132,9 @@ void TelemetryService::SendLastEvent(const char* name) {
         end = holder.lastEventEnd;
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-    if (!service || name == nullptr || !service->m_state->settings.enabled || left.count() <= 0) return;
+    if (!service || name == nullptr || !service->m_state->settings.enabled || !service->UserAllows() ||
+        left.count() <= 0)
+        return;
     HttpPostLimits limits;
     limits.overall = left;
     Post(service->m_state->settings.collectorUrl, service->BuildBody(name, nlohmann::json::object()), limits);
@@ -137,6 +149,7 @@ TelemetryService::TelemetryService(const TelemetrySettings& settings) : m_state(
     state.settings = settings;
     state.startTime = ClockNanoseconds();
     state.previousEventTime = state.startTime;
+    state.choiceWaitEnd = Clock::now() + settings.choiceWait;
     // With telemetry off nothing identifying is made or stored, and no thread runs.
     if (!settings.enabled) return;
     state.sessionId = NewGuidText();
@@ -178,7 +191,7 @@ void TelemetryService::Stop(std::chrono::milliseconds drain) {
 }
 
 void TelemetryService::SendEvent(const char* name, bool synchronous, const nlohmann::json& properties) {
-    if (name == nullptr || !m_state->settings.enabled) return;
+    if (name == nullptr || !m_state->settings.enabled || !UserAllows()) return;
     std::string body = BuildBody(name, properties);
     if (synchronous) {
         Post(m_state->settings.collectorUrl, body, HttpPostLimits{});
@@ -191,6 +204,7 @@ void TelemetryService::Enqueue(std::string body, bool start) {
     State& state = *m_state;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.choice == Choice::Off) return;  // switched off since SendEvent looked
         if (state.stopping) {
             ++state.droppedLate;  // no worker takes new jobs once the drain began
             return;
@@ -237,6 +251,36 @@ std::string TelemetryService::BuildBody(const char* name, const nlohmann::json& 
     return "[" + document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "]";
 }
 
+void TelemetryService::SetUserChoice(bool allowed) {
+    State& state = *m_state;
+    size_t dropped = 0;
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        const Choice choice = allowed ? Choice::On : Choice::Off;
+        changed = state.choice.exchange(choice) != choice;
+        if (!allowed) {
+            dropped = state.queue.size();
+            state.queue.clear();
+        }
+    }
+    state.wake.notify_all();
+    if (!changed) return;
+    const std::string droppedNote =
+        dropped == 0 ? "" : "; " + std::to_string(dropped) + " queued events dropped";
+    LogInfo("TelemetryService::SetUserChoice: usage statistics %s by the streamer's switch%s%s",
+            allowed ? "allowed" : "turned off",
+            m_state->settings.enabled ? "" : " (the environment keeps them off)", droppedNote.c_str());
+}
+
+bool TelemetryService::UserAllows() const {
+    return m_state->choice != Choice::Off;
+}
+
+const TelemetrySettings& TelemetryService::Settings() const {
+    return m_state->settings;
+}
+
 void TelemetryService::WorkerThreadProc() {
     PrepareThreadForCrashReports();
     State& state = *m_state;
@@ -246,7 +290,18 @@ void TelemetryService::WorkerThreadProc() {
         std::string body;
         {
             std::unique_lock<std::mutex> lock(state.mutex);
-            state.wake.wait(lock, [&state] { return state.stopping || !state.queue.empty(); });
+            // Until the streamer's choice is known (or its wait is over, or the
+            // exit drains the queue), queued events stay where they are.
+            for (;;) {
+                const bool waitsForChoice =
+                    state.choice == Choice::Pending && !state.stopping && Clock::now() < state.choiceWaitEnd;
+                if (state.stopping || (!state.queue.empty() && !waitsForChoice)) break;
+                if (state.queue.empty()) {
+                    state.wake.wait(lock);
+                } else {
+                    state.wake.wait_until(lock, state.choiceWaitEnd);
+                }
+            }
             if (state.queue.empty()) return;                               // stopping, and nothing left
             if (state.stopping && Clock::now() >= state.drainEnd) return;  // Stop counts the rest
             body = std::move(state.queue.front().body);

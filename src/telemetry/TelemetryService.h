@@ -14,6 +14,10 @@
 // what was left. SendLastEvent posts on the caller's thread (the exit
 // sequence's) after that. The previous-event time is one 64-bit atomic
 // value; the settings and identifiers are fixed after construction.
+// SetUserChoice comes from the host link's thread: it sets the choice (an
+// atomic, written under the queue mutex so that waiting workers see it),
+// empties the queue when off, and wakes the workers. Until the choice is
+// known, workers leave queued events alone for settings.choiceWait.
 
 #include <chrono>
 #include <memory>
@@ -55,6 +59,16 @@ public:
     // Synchronous posts block the caller (at most the 10 s limit of one post);
     // others are queued for the workers.
     void SendEvent(const char* name, bool synchronous, const nlohmann::json& properties);
+
+    // The streamer's switch ("Send anonymous usage statistics"), which the
+    // plug-in learns from the host's global settings shortly after start and
+    // whenever it changes. Off: queued events are dropped and none are sent
+    // (nor a machine identifier put into a crash report) until it is on again.
+    // Within what the environment allows: it cannot turn on what is off there.
+    void SetUserChoice(bool allowed);
+    // False only while the streamer's switch is off.
+    bool UserAllows() const;
+    const TelemetrySettings& Settings() const;
 
     ~TelemetryService();
     TelemetryService(const TelemetryService&) = delete;

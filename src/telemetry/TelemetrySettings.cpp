@@ -21,11 +21,13 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool OptedOut() {
+// The variable that opts out, or "".
+std::string OptedOutBy() {
     std::string telemetry = Lower(Environment("KESTREL_TELEMETRY"));
-    if (telemetry == "off" || telemetry == "0" || telemetry == "false" || telemetry == "no") return true;
+    if (telemetry == "off" || telemetry == "0" || telemetry == "false" || telemetry == "no")
+        return "KESTREL_TELEMETRY";
     std::string doNotTrack = Environment("DO_NOT_TRACK");
-    return !doNotTrack.empty() && doNotTrack != "0";
+    return !doNotTrack.empty() && doNotTrack != "0" ? "DO_NOT_TRACK" : "";
 }
 
 }  // namespace
@@ -34,6 +36,7 @@ TelemetrySettings ReadTelemetrySettings() {
     TelemetrySettings settings;
     settings.collectorUrl = Environment("KESTREL_TELEMETRY_URL");
     if (settings.collectorUrl.empty()) settings.collectorUrl = KESTREL_TELEMETRY_DEFAULT_URL;
-    settings.enabled = !settings.collectorUrl.empty() && !OptedOut();
+    settings.offBy = OptedOutBy();
+    settings.enabled = !settings.collectorUrl.empty() && settings.offBy.empty();
     return settings;
 }

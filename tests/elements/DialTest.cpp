@@ -65,6 +65,7 @@ TEST(DialPacerTest, TurnsCancellingOutAreStillDueAndForgottenDialsSendNothing) {
 
 const std::string kLevel = std::string(kActionPrefix) + "media-request-set-volume-level";
 const std::string kUp = std::string(kActionPrefix) + "media-request-nudge-volume-up";
+const std::string kDown = std::string(kActionPrefix) + "media-request-nudge-volume-down";
 const std::string kMute = std::string(kActionPrefix) + kMuteAction;
 const json kDialAppears = {{"controller", "Encoder"}, {"settings", json::object()}};
 
@@ -75,7 +76,7 @@ protected:
         m_manager->SignalEventMessage(Event(SystemMessages::kConnected));
         m_manager->SignalEventMessage(SignedIn(true));
         m_manager->SignalEventMessage(
-            Event(SystemMessages::kSupportFunctions, {{kLevel, true}, {kUp, true}}));
+            Event(SystemMessages::kSupportFunctions, {{kLevel, true}, {kUp, true}, {kDown, true}}));
     }
     void TearDown() override {
         m_rig.client->Stop();
@@ -111,6 +112,16 @@ protected:
     json LastFeedback(const std::string& context) {
         auto sent = m_host.Sent("setFeedback", context);
         return sent.empty() ? json() : sent.back()["payload"];
+    }
+    // Waits until the strip of |context| shows the bar at |level|, fully drawn.
+    bool WaitForBar(const std::string& context, int level) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const json bar = LastFeedback(context)["indicator"];
+            if (bar["value"] == level && bar["opacity"] == 1.0) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
     }
 
     FakeHost m_host;
@@ -243,9 +254,60 @@ TEST_F(DialElementTest, NudgeDialSendsOneNudgePerPaceInTheTurnsNetDirection) {
     if (!withinPace) GTEST_SKIP() << "the machine was too slow to keep the turns within one pace";
     EXPECT_EQ(Written("media-request-nudge-volume-up"),
               std::vector<json>({{{"auto_unmute", true}, {"step", 12}}}));
-    EXPECT_EQ(LastFeedback("D2")["value"], "\u00b13 %");
+    EXPECT_EQ(LastFeedback("D2")["value"], "+3 %");
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(m_rig.transport->Written().size(), 2u) << "one nudge for the whole pace";
+}
+
+TEST_F(DialElementTest, NudgeDialsShowTheirSignedStepAndTheVolumeOnlyOnceItIsKnown) {
+    m_manager->AddSdContext(kUp, &m_host.connection, "UP", kDialAppears);
+    m_manager->AddSdContext(kDown, &m_host.connection, "DOWN", kDialAppears);
+    m_manager->AddSdContext(kLevel, &m_host.connection, "LEVEL", json::object());
+    m_manager->AddSdContext(kDown, &m_host.connection, "DOWNKEY", json::object());
+    for (const std::string dial : {"UP", "DOWN"}) {
+        const json strip = LastFeedback(dial);
+        EXPECT_EQ(strip["indicator"]["opacity"], 0.0) << dial << ": no volume known yet, so no bar at 0 %";
+    }
+    EXPECT_EQ(LastFeedback("UP")["value"], "+10 %");
+    EXPECT_EQ(LastFeedback("DOWN")["value"], "\u221210 %") << "a minus sign, not a hyphen";
+    EXPECT_EQ(LastFeedback("UP")["icon"]["value"], DialIcon("media-request-nudge-volume-up") + ".png");
+    EXPECT_EQ(LastFeedback("DOWN")["icon"]["value"], DialIcon("media-request-nudge-volume-down") + ".png");
+
+    // A refused level teaches nothing; the level key's press, once taken, does.
+    m_rig.transport->RefuseWrites(true);
+    const size_t keyImages = m_host.Sent("setImage", "LEVEL").size();
+    m_manager->SignalKeyDown(kLevel, "LEVEL", {{"settings", {{"volume_value", 20}}}});
+    m_manager->SignalKeyUp(kLevel, "LEVEL", {{"settings", {{"volume_value", 20}}}});
+    const auto refusedBy = std::chrono::steady_clock::now() + 10s;
+    while (m_host.Sent("setImage", "LEVEL").size() == keyImages &&
+           std::chrono::steady_clock::now() < refusedBy)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_GT(m_host.Sent("setImage", "LEVEL").size(), keyImages) << "the key shows its alert mark";
+    EXPECT_EQ(LastFeedback("UP")["indicator"]["opacity"], 0.0);
+    m_rig.transport->RefuseWrites(false);
+    m_manager->SignalKeyDown(kLevel, "LEVEL", {{"settings", {{"volume_value", 40}}}});
+    m_manager->SignalKeyUp(kLevel, "LEVEL", {{"settings", {{"volume_value", 40}}}});
+    EXPECT_TRUE(WaitForBar("UP", 40));
+    EXPECT_TRUE(WaitForBar("DOWN", 40));
+    EXPECT_EQ(LastFeedback("DOWN")["value"], "\u221210 %") << "the text keeps the step";
+
+    // Taken nudges move it: the up dial's turn by 2 ticks of 10, then a press
+    // of the down key with its own step of 15.
+    m_manager->SignalDialRotate(kUp, "UP", json::object(), 2);
+    EXPECT_TRUE(WaitForBar("DOWN", 60));
+    m_manager->SignalKeyDown(kDown, "DOWNKEY", {{"settings", {{"volume_step", 15}}}});
+    m_manager->SignalKeyUp(kDown, "DOWNKEY", {{"settings", {{"volume_step", 15}}}});
+    EXPECT_TRUE(WaitForBar("UP", 45));
+
+    // With the link gone the streaming software may come back at another volume.
+    m_manager->SignalEventMessage(Event(SystemMessages::kDisconnected));
+    m_manager->SignalEventMessage(Event(SystemMessages::kConnected));
+    m_manager->SignalEventMessage(SignedIn(true));
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (LastFeedback("UP")["value"] != "+10 %" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(LastFeedback("UP")["value"], "+10 %");
+    EXPECT_EQ(LastFeedback("UP")["indicator"]["opacity"], 0.0) << "the volume is unknown again";
 }
 
 TEST_F(DialElementTest, OfflineTheStripSaysSoAndHeldBackTurnsAreDropped) {

@@ -243,6 +243,20 @@ TEST_F(CrashReportingTest, WithTelemetryOffTheReportCarriesNoMachineIdentifierAn
     }
 }
 
+// The streamer's switch, learnt after the reporter was set up, is honoured
+// at the crash: a report as usual, without the identifier and the event.
+TEST_F(CrashReportingTest, WithTheStreamersSwitchOffTheReportCarriesNoMachineIdentifierAndNoEventIsSent) {
+    if (kThreadSanitizer)
+        GTEST_SKIP() << "ThreadSanitizer takes over the fatal signals; the other builds cover this";
+    TestHttpServer server;
+    RunCrashProgram("null-write-switched-off", server);
+    fs::path folder = ReportFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(ReadFile(folder / "description.txt"), "Unhandled exception: c0000005");
+    EXPECT_EQ(ReadFile(folder / "user.txt"), "name=\nemail=crash-reports@kestrel.invalid\n");
+    EXPECT_TRUE(server.ConnectionBytes().empty());
+}
+
 TEST_F(CrashReportingTest, StackOverflowOnAnotherThreadLeavesAFullReport) {
     if (kThreadSanitizer)
         GTEST_SKIP() << "ThreadSanitizer takes over the fatal signals; the other builds cover this";

@@ -5,8 +5,9 @@
 // "null-write-in-log" (a null write while the thread holds the log file's
 // lock, inside the writing of a record), "null-write-without-threads" (no
 // thread can start any more, so the crash callback cannot start one either)
-// or "stack-overflow-on-thread" (endless recursion on a second thread, started
-// the way the plug-in starts its threads).
+// "stack-overflow-on-thread" (endless recursion on a second thread, started
+// the way the plug-in starts its threads) or "null-write-switched-off" (after
+// the streamer's telemetry switch was turned off).
 
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +79,9 @@ int main(int argc, char* argv[]) {
     } else if (std::strcmp(argv[2], "null-write-without-threads") == 0) {
         TelemetryService::Instance();  // the plug-in has made it long before a crash
         if (!ForbidNewThreads()) return 4;
+        WriteThroughNull();
+    } else if (std::strcmp(argv[2], "null-write-switched-off") == 0) {
+        TelemetryService::Instance()->SetUserChoice(false);  // as the host's global settings say
         WriteThroughNull();
     } else if (std::strcmp(argv[2], "stack-overflow-on-thread") == 0) {
         std::thread([] {

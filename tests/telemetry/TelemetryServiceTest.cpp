@@ -65,6 +65,16 @@ std::string Field(const nlohmann::json& event, const std::string& name) {
     return "<missing>";
 }
 
+TEST_F(TelemetryServiceTest, EventsWaitForTheStreamersChoiceOnlyAsLongAsTheyAreTold) {
+    TelemetrySettings settings = ReadTelemetrySettings();
+    settings.choiceWait = std::chrono::milliseconds(800);
+    auto service = TelemetryService::Create(settings);
+    const auto sent = Clock::now();
+    service->SendEvent("streamdeck_kestrel_connected", false, nlohmann::json::object());
+    ASSERT_TRUE(m_server.WaitForRequests(1, kWait)) << "no answer from the host: the default, on, applies";
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(700));
+}
+
 TEST_F(TelemetryServiceTest, PostsOneObjectArrayWithItsMembersInByteOrder) {
     auto service = CreateFromEnvironment();
     service->SendEvent(nullptr, true, nlohmann::json::object());
@@ -180,7 +190,9 @@ TEST_F(TelemetryServiceTest, TheOptOutSendsNothing) {
         ScopedEnvironment optOut(name, value);
         TelemetrySettings settings = ReadTelemetrySettings();
         EXPECT_FALSE(settings.enabled) << name << "=" << value;
+        EXPECT_EQ(settings.offBy, name) << "the settings pages name it";
         auto service = TelemetryService::Create(settings);
+        service->SetUserChoice(true);  // the streamer's switch cannot turn on what the environment keeps off
         service->SendEvent("queued", false, nlohmann::json::object());
         service->SendEvent("synchronous", true, nlohmann::json::object());
     }
@@ -189,6 +201,7 @@ TEST_F(TelemetryServiceTest, TheOptOutSendsNothing) {
 
     ScopedEnvironment keepTracking("DO_NOT_TRACK", "0");
     EXPECT_TRUE(ReadTelemetrySettings().enabled);
+    EXPECT_EQ(ReadTelemetrySettings().offBy, "");
     EXPECT_EQ(ReadTelemetrySettings().collectorUrl, m_server.Url(kPath));
 }
 

@@ -17,6 +17,14 @@
  * booleans), data-format="decimal" as JSON numbers. Values the plug-in would
  * reject or misread (empty, malformed, out of range) are marked and not sent.
  *
+ * The telemetry switch ("Send anonymous usage statistics") is one for the
+ * whole plug-in, kept in the host's global settings: a click sends
+ * "setGlobalSettings", which the host hands on to the plug-in. The plug-in
+ * tells each page the switch's state with {"telemetry": {"on", "locked",
+ * "offBy"}}; until then the switch waits, disabled. When the environment keeps
+ * telemetry off ("locked"), the switch stays off and disabled and one line
+ * says which variable does it.
+ *
  * Texts come from texts.js in the language the host names in its info
  * (application.language), English where a language lacks one.
  */
@@ -74,6 +82,21 @@
       "</div>" +
       "</div>" +
       '<p class="hint" data-shown-with="own_icons" data-text="ownIconsHint" hidden></p>' +
+      "</div>",
+    // The plug-in's one telemetry switch: not a key setting, so no
+    // data-setting. A Multi Action step's page keeps to the step.
+    telemetry:
+      "<div data-not-in-multi-action>" +
+      "<hr>" +
+      '<div class="row">' +
+      '<span class="label" data-text="privacy"></span>' +
+      '<div class="value">' +
+      '<input id="send_usage_statistics" type="checkbox" disabled>' +
+      '<label for="send_usage_statistics" data-text="usageStatistics"></label>' +
+      "</div>" +
+      "</div>" +
+      '<p id="usage-statistics-lock" class="hint" role="status" hidden></p>' +
+      '<p class="hint" data-text="usageStatisticsScope"></p>' +
       "</div>",
   };
 
@@ -174,6 +197,7 @@
     this.settings = {};
     this.stateId = null;
     this.texts = new Texts("en");
+    this.telemetryOffBy = null; // null: not locked; otherwise the variable's name ("" for none)
     this.lastSentAt = 0;
     this.sendTimer = null;
     this.fields = {}; // setting key -> list of inputs showing it
@@ -195,6 +219,7 @@
     this.usePlace(payload.controller === "Encoder", payload.isInMultiAction === true);
     this.applySettings(payload.settings);
     this.bindInputs();
+    this.bindTelemetry();
 
     var self = this;
     this.socket = new WebSocket("ws://127.0.0.1:" + port);
@@ -219,6 +244,7 @@
       element.setAttribute("aria-label", self.texts.get(element.getAttribute("data-text-label")));
     });
     this.showState(this.stateId, this.stateCommand);
+    this.showTelemetryLock();
   };
 
   Inspector.prototype.send = function (document) {
@@ -255,7 +281,40 @@
     } else if (message.event === "sendToPropertyInspector") {
       this.applySettings(payload.settings);
       if (payload.state && typeof payload.state === "object") this.showState(payload.state.id, payload.state.command);
+      if (payload.telemetry && typeof payload.telemetry === "object") this.showTelemetry(payload.telemetry);
     }
+  };
+
+  Inspector.prototype.bindTelemetry = function () {
+    var box = this.doc.getElementById("send_usage_statistics");
+    if (!box) return;
+    var self = this;
+    box.addEventListener("change", function () {
+      // The switch is the plug-in's only global setting: the whole object.
+      self.send({ event: "setGlobalSettings", context: self.context, payload: { send_usage_statistics: box.checked } });
+    });
+  };
+
+  // {"on", "locked", "offBy"} from the plug-in: anything else leaves the switch as it is.
+  Inspector.prototype.showTelemetry = function (telemetry) {
+    var box = this.doc.getElementById("send_usage_statistics");
+    if (!box || typeof telemetry.on !== "boolean" || typeof telemetry.locked !== "boolean") return;
+    box.checked = telemetry.on && !telemetry.locked;
+    box.disabled = telemetry.locked;
+    this.telemetryOffBy = telemetry.locked ? (typeof telemetry.offBy === "string" ? telemetry.offBy : "") : null;
+    this.showTelemetryLock();
+  };
+
+  // Why the environment holds the switch off, as text (never markup).
+  Inspector.prototype.showTelemetryLock = function () {
+    var line = this.doc.getElementById("usage-statistics-lock");
+    if (!line) return;
+    var offBy = this.telemetryOffBy;
+    line.hidden = offBy === null;
+    if (offBy === null) return (line.textContent = "");
+    line.textContent = offBy
+      ? this.texts.get("usageStatisticsOffBy", { name: offBy })
+      : this.texts.get("usageStatisticsNoCollector");
   };
 
   // Takes the settings the host or the plug-in holds now. Pages start from

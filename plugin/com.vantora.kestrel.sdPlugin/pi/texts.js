@@ -1,7 +1,8 @@
 /*
  * Every text of the settings pages, one table per language of the host.
  * Pages name texts by key (data-text="key"); a key that a language lacks is
- * shown in English. {min} and {max} stand for the limits of the input.
+ * shown in English. {min} and {max} stand for the limits of the input, {name}
+ * for the environment variable that keeps usage statistics off.
  */
 (function () {
   "use strict";
@@ -42,6 +43,12 @@
       ownIcons: "Use my own icons",
       ownIconsHint: "The key shows the icons you set for its states in Stream Deck. When it cannot work, it still shows why.",
       keyLogicHint: "Held keys and Key Logic do not mix: inside Key Logic the key never acts while this is on.",
+      // The one telemetry switch of the plug-in, and why the environment may hold it off.
+      privacy: "Privacy",
+      usageStatistics: "Send anonymous usage statistics",
+      usageStatisticsScope: "One switch for every Kestrel key.",
+      usageStatisticsOffBy: "Off on this computer because {name} is set.",
+      usageStatisticsNoCollector: "Off: this build of the plug-in sends no usage statistics.",
     },
     de: {
       "state.offline": "Kestrel ist offline",
@@ -75,6 +82,11 @@
       ownIcons: "Eigene Symbole verwenden",
       ownIconsHint: "Die Taste zeigt die Symbole, die du in Stream Deck für ihre Zustände festlegst. Kann sie nicht arbeiten, zeigt sie weiter, warum.",
       keyLogicHint: "Gedrückt halten und Key Logic passen nicht zusammen: In Key Logic löst die Taste nie aus, solange dies an ist.",
+      privacy: "Datenschutz",
+      usageStatistics: "Anonyme Nutzungsstatistiken senden",
+      usageStatisticsScope: "Ein Schalter für alle Kestrel-Tasten.",
+      usageStatisticsOffBy: "Auf diesem Computer aus, weil {name} gesetzt ist.",
+      usageStatisticsNoCollector: "Aus: Dieser Build des Plug-ins sendet keine Nutzungsstatistiken.",
     },
     es: {
       "state.offline": "Kestrel está desconectado",
@@ -108,6 +120,11 @@
       ownIcons: "Usar mis propios iconos",
       ownIconsHint: "La tecla muestra los iconos que elijas para sus estados en Stream Deck. Si no puede funcionar, sigue mostrando por qué.",
       keyLogicHint: "Mantener pulsado y Key Logic no combinan: dentro de Key Logic la tecla nunca actúa mientras esto esté activado.",
+      privacy: "Privacidad",
+      usageStatistics: "Enviar estadísticas de uso anónimas",
+      usageStatisticsScope: "Un solo interruptor para todas las teclas de Kestrel.",
+      usageStatisticsOffBy: "Desactivado en este equipo porque {name} está definido.",
+      usageStatisticsNoCollector: "Desactivado: esta compilación del plug-in no envía estadísticas de uso.",
     },
     fr: {
       "state.offline": "Kestrel est hors ligne",
@@ -141,6 +158,11 @@
       ownIcons: "Utiliser mes propres icônes",
       ownIconsHint: "La touche affiche les icônes que vous choisissez pour ses états dans Stream Deck. Si elle ne peut pas fonctionner, elle montre toujours pourquoi.",
       keyLogicHint: "Maintenir la touche et Key Logic ne vont pas ensemble : dans Key Logic, la touche n’agit jamais tant que ceci est activé.",
+      privacy: "Confidentialité",
+      usageStatistics: "Envoyer des statistiques d’utilisation anonymes",
+      usageStatisticsScope: "Un seul réglage pour toutes les touches Kestrel.",
+      usageStatisticsOffBy: "Désactivé sur cet ordinateur car {name} est défini.",
+      usageStatisticsNoCollector: "Désactivé : cette version du plug-in n’envoie aucune statistique d’utilisation.",
     },
     ja: {
       "state.offline": "Kestrel はオフラインです",
@@ -174,6 +196,11 @@
       ownIcons: "自分のアイコンを使う",
       ownIconsHint: "キーには Stream Deck で各状態に設定したアイコンが表示されます。動作できないときは、その理由を引き続き表示します。",
       keyLogicHint: "長押しと Key Logic は併用できません。これがオンの間、Key Logic 内のキーは動作しません。",
+      privacy: "プライバシー",
+      usageStatistics: "匿名の使用統計を送信する",
+      usageStatisticsScope: "すべての Kestrel キーに共通の設定です。",
+      usageStatisticsOffBy: "{name} が設定されているため、このコンピューターではオフです。",
+      usageStatisticsNoCollector: "オフ: このビルドのプラグインは使用統計を送信しません。",
     },
     ko: {
       "state.offline": "Kestrel 오프라인",
@@ -207,6 +234,11 @@
       ownIcons: "내 아이콘 사용",
       ownIconsHint: "키에 Stream Deck에서 각 상태에 지정한 아이콘이 표시됩니다. 작동할 수 없을 때는 그 이유를 계속 표시합니다.",
       keyLogicHint: "길게 누르기와 Key Logic은 함께 쓸 수 없습니다. 이 옵션이 켜져 있으면 Key Logic 안의 키는 작동하지 않습니다.",
+      privacy: "개인정보",
+      usageStatistics: "익명 사용 통계 보내기",
+      usageStatisticsScope: "모든 Kestrel 키에 공통으로 적용됩니다.",
+      usageStatisticsOffBy: "{name}이(가) 설정되어 있어 이 컴퓨터에서는 꺼져 있습니다.",
+      usageStatisticsNoCollector: "꺼짐: 이 빌드의 플러그인은 사용 통계를 보내지 않습니다.",
     },
     zh_CN: {
       "state.offline": "Kestrel 未运行",
@@ -240,6 +272,11 @@
       ownIcons: "使用我自己的图标",
       ownIconsHint: "按键显示你在 Stream Deck 中为各状态设置的图标。无法工作时，仍会显示原因。",
       keyLogicHint: "按住确认与 Key Logic 无法同时使用：开启此项时，Key Logic 中的按键不会执行。",
+      privacy: "隐私",
+      usageStatistics: "发送匿名使用统计信息",
+      usageStatisticsScope: "对所有 Kestrel 按键统一生效。",
+      usageStatisticsOffBy: "由于设置了 {name}，此电脑上已关闭。",
+      usageStatisticsNoCollector: "已关闭：此版本的插件不发送使用统计信息。",
     },
     zh_TW: {
       "state.offline": "Kestrel 未執行",
@@ -273,6 +310,11 @@
       ownIcons: "使用我自己的圖示",
       ownIconsHint: "按鍵顯示你在 Stream Deck 中為各狀態設定的圖示。無法運作時，仍會顯示原因。",
       keyLogicHint: "按住確認與 Key Logic 無法同時使用：開啟此項時，Key Logic 中的按鍵不會執行。",
+      privacy: "隱私",
+      usageStatistics: "傳送匿名使用統計資料",
+      usageStatisticsScope: "對所有 Kestrel 按鍵統一生效。",
+      usageStatisticsOffBy: "因為已設定 {name}，這部電腦上已關閉。",
+      usageStatisticsNoCollector: "已關閉：此版本的外掛程式不傳送使用統計資料。",
     },
   };
 })();
