@@ -485,7 +485,9 @@ struct Cells {
 // own figure: exe - floor - native. Near 0 where Wine alone explains the gap.
 std::string Beyond(double windows, double floor, double native, const char* format) {
     if (windows < 0 || floor < 0 || native < 0) return "-";
-    return Quantity(windows - floor - native, format);
+    char text[64];
+    std::snprintf(text, sizeof text, format, windows - floor - native);
+    return (windows - floor - native >= 0 ? "+" : "") + std::string(text);
 }
 
 std::string Beyond(const Samples& windows, const Samples& floor, const Samples& native, const char* unit) {
