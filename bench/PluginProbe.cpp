@@ -10,36 +10,45 @@
 // plug-in written on the official Node SDK (bench/peer), and the table shows
 // both and their ratio.
 //
+// Built for Windows and run under Wine (scripts/bench --windows), it measures
+// the Windows build the same way from inside Wine (the controller's named
+// pipe is Wine's), and with --empty PROGRAM Wine's own floor beside it
+// (EmptyProgramFloor); --save FILE keeps both for the native probe, whose
+// --windows FILE adds them to its table.
+//
 // Usage: plugin_probe [--plugin PATH] [--idle-seconds N] [--starts N]
 //                     [--presses N] [--turns N] [--reports N] [--overlays N] [--encodes N]
 //                     [--launcher "PROGRAM ARGS..."] [--peer SCRIPT] [--node PROGRAM]
-//                     [--rounds N]
+//                     [--rounds N] [--empty PROGRAM] [--save FILE] [--windows FILE]
+//                     [--windows-wakeups "EXE FLOOR"] [--markdown]
 // --launcher runs the plug-in through another program, e.g. the win32 build
 // under Wine: --launcher "cmake/wine-run /tmp/prefix" --plugin .../kestrel-sdplugin.exe
 // (then the controller pipe of this probe is out of the plug-in's reach, and
 // only the start, idle and memory rows are measured; Wine's server process is
 // not counted).
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 
-#include "HandOffChain.h"
+#include "EmptyProgramFloor.h"
 #include "KeyImageWork.h"
 #include "PeerActions.h"
+#include "ProbePlatform.h"
+#include "ProbeResults.h"
+#include "ProbeTable.h"
 #include "Samples.h"
 #include "catalogue/ActionCatalogue.h"
+#include "controller-sim/ControllerModel.h"
 #include "controller-sim/PipeServer.h"
 #include "deck-sim/VirtualDeck.h"
+#include "diagnostics/ModuleDirectory.h"
 #include "support/ChildProcess.h"
 #include "support/HostStandIn.h"
 
@@ -76,34 +85,21 @@ struct Options {
     int reports = 200;
     int overlays = 60;
     int encodes = 500;
+    std::string empty;           // empty_program: Wine's floor, measured beside the plug-in
+    std::string save;            // where to keep the results as JSON
+    std::string windows;         // the results the probe saved under Wine, for more columns
+    std::string windowsWakeups;  // scripts/wine-idle's rates: the Windows build's and the floor's
+    bool markdown = false;
 };
 
-struct Results {
-    Samples start, press, turn, multiState, overlay, setImageBytes;
-    double idleCpuSeconds = 0, idleSwitches = 0, idleSeconds = 0;
-    int idleThreads = 0;
-    size_t idleHostMessages = 0;
-    std::optional<ChildProcess::Usage> memory;  // at the end of the last idle run
-    std::string failure;
-};
+using Results = ProbeResults;
 
 double Millis(Clock::duration span) {
     return std::chrono::duration<double, std::milli>(span).count();
 }
 
 std::string ExecutableDirectory() {
-    char path[4096];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return ".";
-    std::string text(path, static_cast<size_t>(length));
-    return text.substr(0, text.rfind('/'));
-}
-
-std::string LoadAverage() {
-    std::ifstream file("/proc/loadavg");
-    std::string one, five, fifteen;
-    file >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
+    return GetModuleDirectory().generic_string();
 }
 
 std::vector<std::string> SplitWords(const std::string& text) {
@@ -114,7 +110,7 @@ std::vector<std::string> SplitWords(const std::string& text) {
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
-    options.plugin = ExecutableDirectory() + "/kestrel-sdplugin";
+    options.plugin = BuiltProgramPath("kestrel-sdplugin");
     std::map<std::string, int*> counts = {
         {"--idle-seconds", &options.idleSeconds}, {"--starts", &options.starts},
         {"--presses", &options.presses},          {"--turns", &options.turns},
@@ -122,6 +118,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         {"--encodes", &options.encodes},          {"--rounds", &options.rounds}};
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
+        if (name == "--markdown") {
+            options.markdown = true;
+            continue;
+        }
         if (i + 1 >= argc) return false;
         std::string value = argv[++i];
         if (auto count = counts.find(name); count != counts.end())
@@ -134,6 +134,14 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.peer = value;
         else if (name == "--node")
             options.node = value;
+        else if (name == "--empty")
+            options.empty = value;
+        else if (name == "--save")
+            options.save = value;
+        else if (name == "--windows")
+            options.windows = value;
+        else if (name == "--windows-wakeups")
+            options.windowsWakeups = value;
         else
             return false;
     }
@@ -342,17 +350,7 @@ void MeasureIdle(Bench& bench, ChildProcess& process, int seconds, Results& resu
     // Let the transient marks of the last commands expire first.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     bench.host.Clear();
-    auto before = process.Sample();
-    auto startedAt = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    auto after = process.Sample();
-    double measured = std::chrono::duration<double>(Clock::now() - startedAt).count();
-    if (!before || !after) return;
-    results.idleSeconds += measured;
-    results.idleCpuSeconds += after->cpuSeconds - before->cpuSeconds;
-    results.idleSwitches += static_cast<double>(after->contextSwitches - before->contextSwitches);
-    results.idleThreads = static_cast<int>(after->threads);
-    results.memory = after;
+    results.MeasureIdle(process, seconds);
     while (
         bench.host.WaitFor([](const HostStandIn::Received&) { return true; }, std::chrono::milliseconds(0))) {
         ++results.idleHostMessages;
@@ -438,17 +436,6 @@ std::string Ratio(double ours, double peer) {
     return text;
 }
 
-void Line(const std::string& what, const std::string& ours, const std::string& peer, const std::string& ratio,
-          const std::string& goal) {
-    std::printf("| %-44s | %-26s | %-26s | %-7s | %-22s |\n", what.c_str(), ours.c_str(), peer.c_str(),
-                ratio.c_str(), goal.c_str());
-}
-
-void LatencyRow(const std::string& what, const Samples& ours, const Samples& peer, const char* goal) {
-    Line(what + " (" + std::to_string(ours.Count()) + ")", Figure(ours, "ms"), Figure(peer, "ms"),
-         Ratio(ours.Median(), peer.Median()), goal);
-}
-
 std::string Quantity(double value, const char* format) {
     if (value < 0) return "-";
     char text[64];
@@ -459,71 +446,205 @@ std::string Quantity(double value, const char* format) {
 // The idle and memory rows of one plug-in: -1 where it was not measured.
 struct Footprint {
     double cpuPercent = -1, wakeups = -1, privateMiB = -1, proportionalMiB = -1, residentMiB = -1;
-    int threads = 0;
+    double threads = -1;
 };
 
 Footprint FootprintOf(const Results& results) {
     Footprint footprint;
     if (results.idleSeconds > 0) {
         footprint.cpuPercent = 100.0 * results.idleCpuSeconds / results.idleSeconds;
-        footprint.wakeups = results.idleSwitches / results.idleSeconds;
+        if (results.idleSwitches >= 0) footprint.wakeups = results.idleSwitches / results.idleSeconds;
         footprint.threads = results.idleThreads;
     }
     if (results.memory) {
         constexpr double kMiB = 1024.0 * 1024.0;
         footprint.privateMiB = static_cast<double>(results.memory->privateBytes) / kMiB;
-        footprint.proportionalMiB = static_cast<double>(results.memory->proportionalBytes) / kMiB;
+        if (results.memory->proportionalBytes > 0)
+            footprint.proportionalMiB = static_cast<double>(results.memory->proportionalBytes) / kMiB;
         footprint.residentMiB = static_cast<double>(results.memory->residentBytes) / kMiB;
     }
     return footprint;
 }
 
-void PrintTable(const Options& options, const std::vector<Results>& results, const Samples& floor,
-                const Samples& encode, const std::string& loadBefore) {
-    static const Results none;
-    const Results& ours = results.front();
-    const Results& peer = results.size() > 1 ? results[1] : none;
-    std::printf("plug-in: %s\n", options.plugin.c_str());
-    if (!options.peer.empty()) std::printf("peer: %s %s\n", options.node.c_str(), options.peer.c_str());
-    std::printf("machine: %ld cores; load average before %s, after %s; %d round(s) each, alternating\n",
-                sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), LoadAverage().c_str(), options.rounds);
-    Line("measure (samples), median / p99", "Kestrel", "Node SDK peer", "peer/us", "goal");
-    std::printf("|%s|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(28, '-').c_str(),
-                std::string(28, '-').c_str(), std::string(9, '-').c_str(), std::string(24, '-').c_str());
-    LatencyRow("start -> registration received", ours.start, peer.start, "median < 25 ms");
-    LatencyRow("keyDown written -> command on the pipe", ours.press, peer.press, "p99 <= floor p99 + 0.2");
-    LatencyRow("dialRotate written -> command on the pipe", ours.turn, peer.turn,
-               "median < 2 ms, ahead of peer");
-    Line("  floor: " + std::to_string(kHandOffHops) + " hand-offs, same run (" +
-             std::to_string(floor.Count()) + ")",
-         Figure(floor, "ms"), "", "", "");
-    LatencyRow("state report -> setImage (multi-state key)", ours.multiState, peer.multiState,
-               "ahead of peer");
-    LatencyRow("sign-in report -> setImage (status overlay)", ours.overlay, peer.overlay, "ahead of peer");
-    Line("setImage message size (" + std::to_string(ours.setImageBytes.Count()) + ")",
-         Figure(ours.setImageBytes, "B"), Figure(peer.setImageBytes, "B"), "", "");
-    Line("compose-and-encode of one key (in process)", Figure(encode, "ms"), "-", "", "");
-    Footprint us = FootprintOf(ours), them = FootprintOf(peer);
-    std::string seconds = Quantity(ours.idleSeconds, "%.0f s");
-    const std::string keys = std::to_string(ActionCatalogue().size()) + " keys";
-    Line("idle " + seconds + ", " + keys + ", controller up: CPU",
-         Quantity(us.cpuPercent, "%.3f %% of a core"), Quantity(them.cpuPercent, "%.3f %% of a core"),
-         Ratio(us.cpuPercent, them.cpuPercent), "none");
-    Line("idle: wake-ups (context switches)",
-         Quantity(us.wakeups, "%.2f /s") + " (" + std::to_string(us.threads) + " threads)",
-         Quantity(them.wakeups, "%.2f /s") + " (" + std::to_string(them.threads) + " threads)",
-         Ratio(us.wakeups, them.wakeups), "0 /s");
-    Line("idle: messages to the host", std::to_string(ours.idleHostMessages),
-         options.peer.empty() ? "-" : std::to_string(peer.idleHostMessages), "", "0");
-    Line("private memory (USS), " + keys, Quantity(us.privateMiB, "%.2f MiB"),
-         Quantity(them.privateMiB, "%.2f MiB"), Ratio(us.privateMiB, them.privateMiB), "< 4 MiB");
-    Line("proportional memory (Pss)", Quantity(us.proportionalMiB, "%.2f MiB"),
-         Quantity(them.proportionalMiB, "%.2f MiB"), Ratio(us.proportionalMiB, them.proportionalMiB), "");
-    Line("resident memory (VmRSS)", Quantity(us.residentMiB, "%.2f MiB"),
-         Quantity(them.residentMiB, "%.2f MiB"), Ratio(us.residentMiB, them.residentMiB), "");
-    for (const Results& each : results) {
-        if (!each.failure.empty()) std::printf("FAILED: %s\n", each.failure.c_str());
+// The plug-ins of the table: the native one, and where measured the peer, and
+// the Windows build under Wine with Wine's floor (an empty program).
+struct Columns {
+    const Results& ours;
+    const Results* peer = nullptr;
+    const Results* windows = nullptr;
+    const Results* wineFloor = nullptr;
+};
+
+// One row's cells after the measure's name, before the goal.
+struct Cells {
+    explicit Cells(std::string native) : ours(std::move(native)) {}
+    std::string ours, peer, ratio, windows, wineFloor, beyond;
+};
+
+// What the Windows code path adds beyond Wine's floor and the native build's
+// own figure: exe - floor - native. Near 0 where Wine alone explains the gap.
+std::string Beyond(double windows, double floor, double native, const char* format) {
+    if (windows < 0 || floor < 0 || native < 0) return "-";
+    char text[64];
+    std::snprintf(text, sizeof text, format, windows - floor - native);
+    return (windows - floor - native >= 0 ? "+" : "") + std::string(text);
+}
+
+std::string Beyond(const Samples& windows, const Samples& floor, const Samples& native, const char* unit) {
+    if (windows.Count() == 0 || floor.Count() == 0 || native.Count() == 0) return "-";
+    char text[64];
+    std::snprintf(text, sizeof text, "%+.3f / %+.3f %s", windows.Median() - floor.Median() - native.Median(),
+                  windows.Percentile(99) - floor.Percentile(99) - native.Percentile(99), unit);
+    return text;
+}
+
+std::vector<std::string> Header(const Columns& columns) {
+    std::vector<std::string> header = {"measure (samples), median / p99", "Kestrel"};
+    if (columns.peer) header.insert(header.end(), {"Node SDK peer", "peer/us"});
+    if (columns.windows)
+        header.insert(header.end(), {"kestrel-sdplugin.exe under Wine", "Wine's floor: an empty program",
+                                     "exe - floor - native"});
+    header.push_back("goal");
+    return header;
+}
+
+void Row(ProbeTable& table, const Columns& columns, const std::string& what, const Cells& cells,
+         const std::string& goal) {
+    std::vector<std::string> row = {what, cells.ours};
+    if (columns.peer) row.insert(row.end(), {cells.peer, cells.ratio});
+    if (columns.windows) row.insert(row.end(), {cells.windows, cells.wineFloor, cells.beyond});
+    row.push_back(goal);
+    table.Add(row);
+}
+
+// A row of one series; |floor|: Wine's floor for it (the empty program's), if any.
+void SeriesRow(ProbeTable& table, const Columns& columns, const std::string& what, Samples Results::*series,
+               Samples Results::*floor, const char* unit, const std::string& goal) {
+    const Samples& ours = columns.ours.*series;
+    Cells cells{Figure(ours, unit)};
+    if (columns.peer) {
+        cells.peer = Figure(columns.peer->*series, unit);
+        if (std::strcmp(unit, "ms") == 0)
+            cells.ratio = Ratio(ours.Median(), (columns.peer->*series).Median());
     }
+    if (columns.windows) {
+        cells.windows = Figure(columns.windows->*series, unit);
+        if (floor) {
+            cells.wineFloor = Figure(columns.wineFloor->*floor, unit);
+            cells.beyond = Beyond(columns.windows->*series, columns.wineFloor->*floor, ours, unit);
+        }
+    }
+    Row(table, columns, what + " (" + std::to_string(ours.Count()) + ")", cells, goal);
+}
+
+// A row of one footprint figure; |windowsFloor| is Wine's own.
+void FootprintRow(ProbeTable& table, const Columns& columns, const std::string& what,
+                  double Footprint::*figure, const char* format, const std::string& goal,
+                  bool beyond = true) {
+    double ours = FootprintOf(columns.ours).*figure;
+    Cells cells{Quantity(ours, format)};
+    if (columns.peer) {
+        double peer = FootprintOf(*columns.peer).*figure;
+        cells.peer = Quantity(peer, format);
+        cells.ratio = Ratio(ours, peer);
+    }
+    if (columns.windows) {
+        double windows = FootprintOf(*columns.windows).*figure,
+               floor = FootprintOf(*columns.wineFloor).*figure;
+        cells.windows = Quantity(windows, format);
+        cells.wineFloor = Quantity(floor, format);
+        if (beyond) cells.beyond = Beyond(windows, floor, ours, format);
+    }
+    Row(table, columns, what, cells, goal);
+}
+
+// scripts/wine-idle's two rates ("EXE FLOOR", per second), or nothing.
+void WakeupsRow(ProbeTable& table, const Columns& columns, const std::string& windowsWakeups) {
+    Cells cells{Quantity(FootprintOf(columns.ours).wakeups, "%.2f /s")};
+    if (columns.peer) cells.peer = Quantity(FootprintOf(*columns.peer).wakeups, "%.2f /s");
+    std::istringstream rates(windowsWakeups);
+    double exe = -1, floor = -1;
+    if (columns.windows && rates >> exe >> floor) {
+        cells.windows = Quantity(exe, "%.2f /s (wine-idle)");
+        cells.wineFloor = Quantity(floor, "%.2f /s (wine-idle)");
+    }
+    Row(table, columns, "idle: wake-ups (context switches)", cells, "0 /s");
+}
+
+void PrintTable(const Options& options, const Columns& columns, const Samples& floor,
+                const std::string& loadBefore) {
+    const char* item = options.markdown ? "- " : "";
+    std::printf("%splug-in: %s\n", item, options.plugin.c_str());
+    if (columns.peer) std::printf("%speer: %s %s\n", item, options.node.c_str(), options.peer.c_str());
+    if (columns.windows) std::printf("%sWindows build under Wine: %s\n", item, options.windows.c_str());
+    std::printf("%smachine: %u cores; load average before %s, after %s; %d round(s) each, alternating\n\n",
+                item, std::thread::hardware_concurrency(), loadBefore.c_str(),
+                ProbePlatform::LoadAverage().c_str(), options.rounds);
+    ProbeTable table(Header(columns));
+    SeriesRow(table, columns, "start -> registration received", &Results::start, &Results::start, "ms",
+              "median < 25 ms");
+    SeriesRow(table, columns, "keyDown written -> command on the pipe", &Results::press, &Results::press,
+              "ms", "p99 <= floor p99 + 0.2");
+    SeriesRow(table, columns, "dialRotate written -> command on the pipe", &Results::turn, &Results::press,
+              "ms", "median < 2 ms, ahead of peer");
+    Row(table, columns,
+        "  floor: " + std::to_string(kHandOffHops) + " hand-offs, same run (" +
+            std::to_string(floor.Count()) + ")",
+        Cells{Figure(floor, "ms")}, "");
+    SeriesRow(table, columns, "state report -> setImage (multi-state key)", &Results::multiState,
+              &Results::press, "ms", "ahead of peer");
+    SeriesRow(table, columns, "sign-in report -> setImage (status overlay)", &Results::overlay,
+              &Results::press, "ms", "ahead of peer");
+    SeriesRow(table, columns, "setImage message size", &Results::setImageBytes, nullptr, "B", "");
+    SeriesRow(table, columns, "compose-and-encode of one key (in process)", &Results::encode, nullptr, "ms",
+              "");
+    const std::string keys = std::to_string(ActionCatalogue().size()) + " keys";
+    FootprintRow(
+        table, columns,
+        "idle " + Quantity(columns.ours.idleSeconds, "%.0f s") + ", " + keys + ", controller up: CPU",
+        &Footprint::cpuPercent, "%.3f %% of a core", "none", false);
+    WakeupsRow(table, columns, options.windowsWakeups);
+    FootprintRow(table, columns, "threads", &Footprint::threads, "%.0f", "");
+    Cells messages{std::to_string(columns.ours.idleHostMessages)};
+    if (columns.peer) messages.peer = std::to_string(columns.peer->idleHostMessages);
+    if (columns.windows) messages.windows = std::to_string(columns.windows->idleHostMessages);
+    Row(table, columns, "idle: messages to the host", messages, "0");
+    FootprintRow(table, columns, "private memory (USS; Windows: commit), " + keys, &Footprint::privateMiB,
+                 "%.2f MiB", "< 4 MiB");
+    FootprintRow(table, columns, "proportional memory (Pss)", &Footprint::proportionalMiB, "%.2f MiB", "",
+                 false);
+    FootprintRow(table, columns, "resident memory (VmRSS; Windows: working set)", &Footprint::residentMiB,
+                 "%.2f MiB", "");
+    std::printf("%s", table.Markdown().c_str());
+}
+
+// The results the probe saved under Wine: the Windows build's and the floor's.
+bool LoadWindowsResults(const std::string& path, Results& windows, Results& floor) {
+    std::ifstream file(path);
+    json saved = json::parse(file, nullptr, false);
+    if (!saved.is_object()) {
+        std::fprintf(stderr, "cannot read the Windows build's results from %s\n", path.c_str());
+        return false;
+    }
+    windows = Results::FromJson(saved.value("exe", json()));
+    floor = Results::FromJson(saved.value("floor", json()));
+    return true;
+}
+
+bool SaveResults(const std::string& path, const Results& exe, const Results& floor) {
+    std::ofstream file(path);
+    file << json{{"exe", exe.ToJson()}, {"floor", floor.ToJson()}}.dump() << "\n";
+    return static_cast<bool>(file);
+}
+
+std::string PrivateFolder() {
+    std::random_device random;
+    auto folder = std::filesystem::temp_directory_path() / ("kestrel-bench-" + std::to_string(random()));
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    // Forward slashes: on Windows the folder also names the controller's pipe,
+    // whose name may hold no backslash.
+    return error ? "" : folder.generic_string();
 }
 
 }  // namespace
@@ -535,12 +656,13 @@ int main(int argc, char** argv) {
             stderr,
             "usage: plugin_probe [--plugin PATH] [--idle-seconds N] [--starts N] [--presses N] [--turns N] "
             "[--reports N] [--overlays N] [--encodes N] [--launcher \"PROGRAM ARGS\"] "
-            "[--peer SCRIPT] [--node PROGRAM] [--rounds N]\n");
+            "[--peer SCRIPT] [--node PROGRAM] [--rounds N] [--empty PROGRAM] [--save FILE] "
+            "[--windows FILE] [--windows-wakeups \"EXE FLOOR\"] [--markdown]\n");
         return 2;
     }
-    std::string loadBefore = LoadAverage();
-    char folderTemplate[] = "/tmp/kestrel-bench-XXXXXX";
-    if (!mkdtemp(folderTemplate)) return 1;
+    std::string loadBefore = ProbePlatform::LoadAverage();
+    std::string folder = PrivateFolder();
+    if (folder.empty()) return 1;
 
     std::vector<Subject> subjects = {{"Kestrel", options.launcher, options.plugin}};
     if (!options.peer.empty()) subjects.push_back({"the Node SDK peer", {options.node}, options.peer});
@@ -550,7 +672,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> contexts;
     for (size_t i = 0; i < table.Entries().size(); ++i) contexts.push_back("CTX" + std::to_string(1000 + i));
     Bench bench(options, table.Entries(), contexts);
-    bench.folder = folderTemplate;
+    bench.folder = folder;
     bench.environment = {{"XDG_CONFIG_HOME", bench.folder + "/config"},
                          {"XDG_RUNTIME_DIR", bench.folder},
                          // Telemetry stays on (its workers are part of the cost) but goes nowhere.
@@ -564,10 +686,14 @@ int main(int argc, char** argv) {
     bench.port = bench.host.Listen();
     if (bench.port == 0) return 1;
 
-    // Alternating, so that both plug-ins meet the same load of the machine.
+    // Alternating, so that both plug-ins (and Wine's floor) meet the same load of the machine.
     std::vector<Results> results(subjects.size());
-    auto failed = [&results] {
-        return std::any_of(results.begin(), results.end(),
+    Results wineFloor;
+    std::optional<EmptyProgramFloor> empty;
+    if (!options.empty.empty()) empty.emplace(options.empty, bench.folder + "/empty");
+    auto failed = [&results, &wineFloor] {
+        return !wineFloor.failure.empty() ||
+               std::any_of(results.begin(), results.end(),
                            [](const Results& each) { return !each.failure.empty(); });
     };
     for (int run = 0; run < options.starts && !failed(); ++run) {
@@ -575,6 +701,7 @@ int main(int argc, char** argv) {
             bench.subject = &subjects[i];
             MeasureStart(bench, results[i]);
         }
+        if (empty) empty->MeasureStart(wineFloor);
     }
     Samples floor;
     for (int round = 0; round < options.rounds && !failed(); ++round) {
@@ -582,13 +709,31 @@ int main(int argc, char** argv) {
             bench.subject = &subjects[i];
             MeasureSession(bench, round, results[i]);
         }
-        floor.Append(MeasureHandOffs(kHandOffHops, Share(options.presses, round, options.rounds)));
+        int presses = Share(options.presses, round, options.rounds);
+        floor.Append(ProbePlatform::HandOffFloor(kHandOffHops, presses));
+        // The empty program's idle is short: it only has to show its memory and threads.
+        if (empty) empty->MeasureSession(presses, std::min(5, options.idleSeconds), wineFloor);
     }
-    Samples encode;
-    MeasureEncoding(options, encode);
-    PrintTable(options, results, floor, encode, loadBefore);
-    std::string cleanup = "rm -rf '" + bench.folder + "'";
-    if (std::system(cleanup.c_str()) != 0)
+    MeasureEncoding(options, results.front().encode);
+
+    Columns columns{results.front()};
+    if (results.size() > 1) columns.peer = &results[1];
+    Results windows, windowsFloor;
+    if (!options.windows.empty() && LoadWindowsResults(options.windows, windows, windowsFloor)) {
+        columns.windows = &windows;
+        columns.wineFloor = &windowsFloor;
+    }
+    PrintTable(options, columns, floor, loadBefore);
+    const Results* all[] = {&results.front(), columns.peer, &wineFloor, columns.windows, columns.wineFloor};
+    for (const Results* each : all) {
+        if (each && !each->failure.empty()) std::printf("FAILED: %s\n", each->failure.c_str());
+    }
+    if (!options.save.empty() && !SaveResults(options.save, results.front(), wineFloor)) {
+        std::fprintf(stderr, "cannot write %s\n", options.save.c_str());
+        return 1;
+    }
+    std::error_code error;
+    if (std::filesystem::remove_all(bench.folder, error) == static_cast<std::uintmax_t>(-1))
         std::fprintf(stderr, "could not remove %s\n", bench.folder.c_str());
     return failed() ? 1 : 0;
 }

@@ -12,6 +12,7 @@ public:
         m_values.insert(m_values.end(), other.m_values.begin(), other.m_values.end());
     }
     size_t Count() const { return m_values.size(); }
+    const std::vector<double>& Values() const { return m_values; }
     // The nearest-rank |percent| percentile; 0 for an empty series.
     double Percentile(double percent) const;
     double Median() const { return Percentile(50); }

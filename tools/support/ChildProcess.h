@@ -39,10 +39,10 @@ class ChildProcess {
 public:
     // What a running process holds, for leak and growth checks and the benchmarks.
     struct Usage {
-        size_t residentBytes = 0;   // resident set (working set on Windows)
-        size_t anonymousBytes = 0;  // of it the process's own pages (POSIX only)
-        size_t fileBytes = 0;       // of it pages of the executable and libraries (POSIX only)
-        size_t privateBytes = 0;       // USS: Private_Clean + Private_Dirty (POSIX only)
+        size_t residentBytes = 0;      // resident set (working set on Windows)
+        size_t anonymousBytes = 0;     // of it the process's own pages (POSIX only)
+        size_t fileBytes = 0;          // of it pages of the executable and libraries (POSIX only)
+        size_t privateBytes = 0;       // USS: Private_Clean + Private_Dirty; Windows: private commit
         size_t proportionalBytes = 0;  // Pss: private pages plus a share of the shared ones (POSIX only)
         size_t threads = 0;
         size_t handles = 0;            // open file descriptors (handles on Windows)

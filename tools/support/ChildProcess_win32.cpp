@@ -3,6 +3,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -197,10 +198,14 @@ std::optional<ChildProcess::Usage> ChildProcess::Sample() const {
     HANDLE process = m_handles->process.hProcess;
     if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return std::nullopt;
     Usage usage;
-    PROCESS_MEMORY_COUNTERS memory{};
+    PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
-    if (!GetProcessMemoryInfo(process, &memory, sizeof memory)) return std::nullopt;
+    if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory))
+        return std::nullopt;
     usage.residentBytes = memory.WorkingSetSize;
+    // Task Manager's commit size. Windows fills both fields with it; Wine
+    // fills only PagefileUsage for another process.
+    usage.privateBytes = std::max<size_t>(memory.PrivateUsage, memory.PagefileUsage);
     DWORD handles = 0;
     if (GetProcessHandleCount(process, &handles)) usage.handles = handles;
     FILETIME created, ended, kernel, user;
