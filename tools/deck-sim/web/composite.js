@@ -53,7 +53,9 @@ var DeckComposites = (function () {
     var label = document.createElement("div");
     label.className = "key-name";
     keys[view.index] = keyFace(view);
-    element.append(keys[view.index], label);
+    var tools = document.createElement("div");
+    tools.className = "key-tools"; // the row where a plug-in key has its controls
+    element.append(keys[view.index], tools, label);
     return element;
   }
 
