@@ -82,16 +82,28 @@ std::string CommandName(const json& message) {
     return at->is_string() ? at->get<std::string>() : "";
 }
 
-// The controller simulator's controls that the page may use, as stdin lines.
-std::vector<std::string> ControllerLines(const std::string& command, const std::vector<DeckKey>& keys) {
-    if (command == "signin" || command == "signout" || command == "drop") return {command};
-    if (command == "support-on" || command == "support-off") {
-        std::vector<std::string> lines;
-        for (const DeckKey& key : keys) {
-            lines.push_back("support " + key.action.uuid + (command == "support-on" ? " on" : " off"));
-        }
+// The support of every action on the deck, as controller-sim's stdin lines.
+std::vector<std::string> SupportLines(const std::vector<DeckKey>& keys, bool supported) {
+    std::vector<std::string> lines;
+    for (const DeckKey& key : keys)
+        lines.push_back("support " + key.action.uuid + (supported ? " on" : " off"));
+    return lines;
+}
+
+// The controller simulator's controls that the page may use, as stdin lines;
+// |supported|: whether the simulated Kestrel offers the actions now.
+std::vector<std::string> ControllerLines(const std::string& command, const std::vector<DeckKey>& keys,
+                                         bool supported) {
+    if (command == "signout" || command == "drop") return {command};
+    if (command == "signin") {
+        // The plug-in forgets what Kestrel offers when the streamer signs out;
+        // signed in again, Kestrel tells it anew.
+        std::vector<std::string> lines = {command};
+        for (std::string& line : SupportLines(keys, supported)) lines.push_back(std::move(line));
         return lines;
     }
+    if (command == "support-on" || command == "support-off")
+        return SupportLines(keys, command == "support-on");
     return {};
 }
 
@@ -511,9 +523,12 @@ void DeckSimulator::State::WaitForVerdicts() {
     verdictTimer.async_wait([this](const asio::error_code& error) {
         if (error || shuttingDown) return;
         for (const PressOutcomes::NotSent& press : presses.TakeDue(std::chrono::steady_clock::now())) {
-            const std::string& name = deck->Keys()[press.key].action.name;
-            Tell(name + ": not sent because " + PressOutcomes::Words(press.reason),
-                 {{"id", "notSent"}, {"name", name}, {"reason", PressOutcomes::Name(press.reason)}});
+            const ActionEntry& action = deck->Keys()[press.key].action;
+            Tell(action.name + ": not sent because " + PressOutcomes::Words(press.reason),
+                 {{"id", "notSent"},
+                  {"name", action.name},
+                  {"action", action.uuid},
+                  {"reason", PressOutcomes::Name(press.reason)}});
         }
         WaitForVerdicts();
     });
@@ -793,7 +808,8 @@ void DeckSimulator::State::ControllerCommand(const std::string& command) {
         return;
     }
     if (!controllerRunning) return;
-    for (const std::string& line : ControllerLines(command, deck->Keys()))
+    for (const std::string& line :
+         ControllerLines(command, deck->Keys(), controller["supported"].get<bool>()))
         controllerProcess.WriteInput(line + "\n");
     if (command == "signin" || command == "signout") SetController("signedIn", command == "signin");
     if (command == "support-on" || command == "support-off")

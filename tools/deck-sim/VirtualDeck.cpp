@@ -424,8 +424,10 @@ Outbox VirtualDeck::KeyDown(size_t index) {
     Outbox out;
     if (index >= m_keys.size()) return out;
     out.toPlugin.push_back(KeyEvent("keyDown", m_keys[index]));
-    const std::string& name = m_keys[index].action.name;
-    out.toPage.push_back(Outbox::PageLog("host", "pressed " + name, {{"id", "pressed"}, {"name", name}}));
+    const ActionEntry& action = m_keys[index].action;
+    out.toPage.push_back(
+        Outbox::PageLog("host", "pressed " + action.name,
+                        {{"id", "pressed"}, {"name", action.name}, {"action", action.uuid}}));
     return out;
 }
 

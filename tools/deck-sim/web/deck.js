@@ -426,7 +426,7 @@
       else flash(message.index, message.kind);
     },
     log: function (message) {
-      log(message.kind, DeckTexts.logLine(message));
+      log(message.kind, DeckTexts.logLine(message, actionNames));
     },
     bye: function () {
       ended = true;

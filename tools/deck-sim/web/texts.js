@@ -4,7 +4,8 @@
  * Texts built while the page runs (link states, notes) have their English
  * here too. A log line the simulator sends with "say" is told from the
  * "log." texts; without a text in the language shown it keeps the English
- * line the simulator sent. {name}-style marks take the line's values.
+ * line the simulator sent. {name}-style marks take the line's values; an
+ * action's name is the one the host shows in the language.
  */
 var DeckTexts = (function () {
   "use strict";
@@ -624,11 +625,13 @@ var DeckTexts = (function () {
     return code;
   }
 
-  // A log line the simulator sent: told in the language shown when the page knows it.
-  function logLine(message) {
+  // A log line the simulator sent: told in the language shown when the page
+  // knows it; |names| gives an action's name in that language by its UUID.
+  function logLine(message, names) {
     var say = message.say;
     if (!say || typeof say.id !== "string" || !table[current]["log." + say.id]) return message.text;
     var values = Object.assign({}, say);
+    if (say.action && names[say.action]) values.name = names[say.action];
     if (say.reason) values.reason = get("reason." + say.reason, null, say.reason);
     if (say.language) values.language = nameOf(say.language);
     return get("log." + say.id, values, message.text);
