@@ -206,6 +206,17 @@ describe("the deck-sim page tells the whole story", { skip }, () => {
     await eventually("the restart for the language is listed", logShows(/^Sprache: Deutsch; das Plug-in liest sie beim Start/));
     await page.waitForSelector("#link-plugin[data-ok=true]", { timeout: 10000 });
     assert.equal(await page.locator(`${slotSelector("alerts-skip")} .key-name`).textContent(), german[prefix + "alerts-skip"].Name);
+    // The settings page open since the last test opens again in the language.
+    await eventually("the open settings page speaks German", async () => {
+      const frame = page.frames().find((candidate) => candidate.url().includes("/plugin/pi/"));
+      if (!frame) return "no settings page";
+      return frame
+        .evaluate(() => {
+          const label = document.querySelector('[data-text="holdToConfirm"]');
+          return (label && label.textContent === window.KestrelTexts.de.holdToConfirm) || (label && label.textContent);
+        })
+        .catch((error) => error.message);
+    });
 
     // The hint a key set to hold to confirm shows when let go early is the plug-in's, in German.
     await page.click('[data-controller="signin"]');

@@ -116,7 +116,8 @@ Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
     }
     out.toPage.push_back({{"type", "plugin"}, {"connected", true}});
     out.toPage.push_back(
-        Outbox::PageLog("host", "plug-in registered; " + std::to_string(m_keys.size()) + " keys appear"));
+        Outbox::PageLog("host", "plug-in registered; " + std::to_string(m_keys.size()) + " keys appear",
+                        {{"id", "registered"}, {"keys", m_keys.size()}}));
     return out;
 }
 

@@ -18,6 +18,7 @@
   var controller = {};
   var pluginConnected = false;
   var inspectorToken = 0;
+  var inspected = null; // the "inspect" request of the settings page shown, to open it again
   var ended = false;
   var hostName = "Stream Deck";
   var actionNames = {}; // action UUID -> its name in the host's language, from the plug-in's texts
@@ -287,6 +288,10 @@
     });
     DeckStrip.select(onDial ? message.dial : null);
     DeckComposites.select(inComposite ? message.composite : null, inComposite ? message.step : null);
+    inspected = !open ? null
+      : onDial ? { type: "inspect", dial: message.dial }
+      : inComposite ? { type: "inspect", composite: message.composite, step: message.step }
+      : { type: "inspect", index: message.index };
     var where = onDial ? " on dial " + (message.dial + 1) : inComposite ? " (step " + (message.step + 1) + ")" : "";
     var name = !open ? "" : "· " + message.name + where;
     document.getElementById("inspector-name").textContent = name;
@@ -330,6 +335,7 @@
     document.getElementById("language").value = code;
     DeckTexts.use(code, { host: hostName });
     showLinks();
+    DeckComposites.retell();
     var token = ++namesToken;
     // The host names the actions in its language from the plug-in's own texts.
     fetch("/plugin/" + code + ".json")
@@ -367,9 +373,9 @@
   function describeControllerMessage(message) {
     var command = message && message.payload && message.payload.command;
     if (!command) return "Kestrel received " + JSON.stringify(message);
-    if (command.name === "SYS$QUERY:STATE") return "Kestrel was asked for its state";
+    if (command.name === "SYS$QUERY:STATE") return DeckTexts.get("log.askedState");
     var data = command.data === null || command.data === undefined ? "" : " " + JSON.stringify(command.data);
-    return "Kestrel received " + command.name + data;
+    return DeckTexts.get("log.received", { command: command.name + data });
   }
 
   // ---- messages from the simulator
@@ -396,6 +402,8 @@
     },
     language: function (message) {
       showLanguage(message.language);
+      // A settings page reads the language when it opens: it opens again.
+      if (inspected) send(inspected);
     },
     key: function (message) {
       updateKey(message.key);
