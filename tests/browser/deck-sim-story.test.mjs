@@ -182,8 +182,11 @@ describe("the deck-sim page tells the whole story", { skip }, () => {
   });
 
   test("a restart reads in plain words, without the exit status", async () => {
+    const before = (await logLines()).filter((line) => line === "Stream Deck started the plug-in (language en)").length;
     await page.click("#restart-plugin");
     await eventually("the restart is listed", logShows(/^the plug-in was ended for its restart$/));
+    await eventually("the new start is listed", async () =>
+      (await logLines()).filter((line) => line === "Stream Deck started the plug-in (language en)").length === before + 1);
     await page.waitForSelector("#link-plugin[data-ok=true]", { timeout: 10000 });
     assert.ok(!(await logLines()).some((line) => /status 137/.test(line)));
   });
@@ -204,6 +207,7 @@ describe("the deck-sim page tells the whole story", { skip }, () => {
     await page.selectOption("#language", "de");
     await eventually("the page speaks German", async () => (await page.locator("#log-panel h2").textContent()) === "Was geschah");
     await eventually("the restart for the language is listed", logShows(/^Sprache: Deutsch; das Plug-in liest sie beim Start/));
+    await eventually("the plug-in's new start is listed", logShows(/^Stream Deck hat das Plug-in gestartet \(Sprache: Deutsch\)$/));
     await page.waitForSelector("#link-plugin[data-ok=true]", { timeout: 10000 });
     assert.equal(await page.locator(`${slotSelector("alerts-skip")} .key-name`).textContent(), german[prefix + "alerts-skip"].Name);
     // The settings page open since the last test opens again in the language.

@@ -353,8 +353,14 @@ bool DeckSimulator::State::StartPlugin() {
     launch.inheritOutput = true;
     launch.detached = true;
     pluginStarted = pluginRunning = pluginProcess.Start(options.pluginPath, arguments, environment, launch);
-    if (!pluginRunning) std::cerr << "deck-sim: cannot start the plug-in " << options.pluginPath << "\n";
-    return pluginRunning;
+    if (!pluginRunning) {
+        std::cerr << "deck-sim: cannot start the plug-in " << options.pluginPath << "\n";
+        return false;
+    }
+    const std::string product = options.host.ProductName();
+    Tell(product + " started the plug-in (language " + deck->Language() + ")",
+         {{"id", "pluginStarted"}, {"host", product}, {"language", deck->Language()}});
+    return true;
 }
 
 void DeckSimulator::State::WatchChildren() {

@@ -140,6 +140,7 @@ var DeckTexts = (function () {
       "log.askedState": "Kestrel wurde nach seinem Zustand gefragt",
       "log.received": "Kestrel hat {command} erhalten",
       "log.registered": "Plug-in registriert; {keys} Tasten erscheinen",
+      "log.pluginStarted": "{host} hat das Plug-in gestartet (Sprache: {language})",
     },
     es: {
       simulator: "Simulador de {host}",
@@ -231,6 +232,7 @@ var DeckTexts = (function () {
       "log.askedState": "se pidió a Kestrel su estado",
       "log.received": "Kestrel recibió {command}",
       "log.registered": "plug-in registrado; aparecen {keys} teclas",
+      "log.pluginStarted": "{host} inició el plug-in (idioma: {language})",
     },
     fr: {
       simulator: "Simulateur {host}",
@@ -322,6 +324,7 @@ var DeckTexts = (function () {
       "log.askedState": "Kestrel a été interrogé sur son état",
       "log.received": "Kestrel a reçu {command}",
       "log.registered": "plug-in enregistré ; {keys} touches apparaissent",
+      "log.pluginStarted": "{host} a lancé le plug-in (langue : {language})",
     },
     ja: {
       simulator: "{host} シミュレーター",
@@ -413,6 +416,7 @@ var DeckTexts = (function () {
       "log.askedState": "Kestrel に状態を問い合わせました",
       "log.received": "Kestrel が {command} を受け取りました",
       "log.registered": "プラグインが登録されました。{keys} 個のキーが表示されます",
+      "log.pluginStarted": "{host} がプラグインを起動しました (言語: {language})",
     },
     ko: {
       simulator: "{host} 시뮬레이터",
@@ -504,6 +508,7 @@ var DeckTexts = (function () {
       "log.askedState": "Kestrel에 상태를 물었습니다",
       "log.received": "Kestrel이 {command}을(를) 받았습니다",
       "log.registered": "플러그인 등록됨. 키 {keys}개가 나타납니다",
+      "log.pluginStarted": "{host}이(가) 플러그인을 시작했습니다(언어: {language})",
     },
     zh_CN: {
       simulator: "{host} 模拟器",
@@ -595,6 +600,7 @@ var DeckTexts = (function () {
       "log.askedState": "已向 Kestrel 询问其状态",
       "log.received": "Kestrel 收到了 {command}",
       "log.registered": "插件已注册；出现 {keys} 个按键",
+      "log.pluginStarted": "{host} 已启动插件（语言：{language}）",
     },
     zh_TW: {
       simulator: "{host} 模擬器",
@@ -686,6 +692,7 @@ var DeckTexts = (function () {
       "log.askedState": "已向 Kestrel 詢問其狀態",
       "log.received": "Kestrel 收到了 {command}",
       "log.registered": "外掛已註冊；出現 {keys} 個按鍵",
+      "log.pluginStarted": "{host} 已啟動外掛（語言：{language}）",
     },
   };
 
