@@ -87,7 +87,7 @@ describe("Multi Actions and own icons on the deck-sim page", { skip: !built && "
 
     // The streamer's icons for both states, and "Use my own icons" on the key.
     await page.hover(keySelector);
-    await page.click(`${keySelector} [data-icons]`);
+    await page.click(`.slot:has(${keySelector}) [data-icons]`);
     for (const state of [0, 1]) {
       await page.locator(`#icons-states input[data-state="${state}"]`).setInputFiles(pictures[state]);
       await page.locator(`#icons-states li[data-state="${state}"] img[src^="data:"]`).waitFor();

@@ -192,3 +192,18 @@ TEST_F(VirtualDeckTest, KeysWithoutAPageOpenNoInspector) {
         m_deck.RegisterInspector({{"event", "registerPropertyInspector"}, {"uuid", KeyContext(reload)}}));
     EXPECT_TRUE(m_deck.InspectorAppeared().toPlugin.empty());
 }
+
+TEST_F(VirtualDeckTest, TheLanguagePickedGoesToThePluginAndItsPagesAndOnlyAnOfferedOne) {
+    EXPECT_EQ(m_deck.InfoDocument()["application"]["language"], "en");
+    ASSERT_TRUE(m_deck.SetLanguage("zh_TW"));
+    EXPECT_EQ(m_deck.InfoDocument()["application"]["language"], "zh_TW");
+    for (const char* refused : {"", "xx", "zh", "de_DE", "en\n"}) {
+        EXPECT_FALSE(m_deck.SetLanguage(refused)) << refused;
+        EXPECT_EQ(m_deck.Language(), "zh_TW");
+    }
+    EXPECT_EQ(m_deck.Snapshot(false)["language"], "zh_TW");
+    // A settings page opened now is given the same language.
+    Outbox out = m_deck.SelectInspector(kVolume);
+    ASSERT_EQ(out.toPage.size(), 1u);
+    EXPECT_EQ(json::parse(out.toPage[0]["info"].get<std::string>())["application"]["language"], "zh_TW");
+}

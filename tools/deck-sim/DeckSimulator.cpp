@@ -19,6 +19,7 @@
 #include "catalogue/ActionCatalogue.h"
 #include "deck-sim/ActionTable.h"
 #include "deck-sim/PluginManifest.h"
+#include "deck-sim/PressOutcomes.h"
 #include "deck-sim/StaticFiles.h"
 #include "deck-sim/VirtualDeck.h"
 #include "support/ChildProcess.h"
@@ -35,7 +36,7 @@ namespace {
 constexpr auto kPluginGrace = std::chrono::seconds(5);
 constexpr auto kControllerGrace = std::chrono::seconds(2);
 constexpr auto kReadyAtLatest = std::chrono::seconds(10);
-constexpr size_t kHistoryLines = 60;
+constexpr size_t kHistoryLines = 300;
 constexpr auto kExitPoll = std::chrono::milliseconds(100);
 // Ports OpenDeck tries from its first one on.
 constexpr unsigned short kHostPortsTried = 100;
@@ -54,16 +55,55 @@ void Say(const std::string& line) {
     std::cout << line << std::endl;  // flushed: scripts and tests read it as it comes
 }
 
-// The controller simulator's controls that the page may use, as stdin lines.
-std::vector<std::string> ControllerLines(const std::string& command, const std::vector<DeckKey>& keys) {
-    if (command == "signin" || command == "signout" || command == "drop") return {command};
-    if (command == "support-on" || command == "support-off") {
-        std::vector<std::string> lines;
-        for (const DeckKey& key : keys) {
-            lines.push_back("support " + key.action.uuid + (command == "support-on" ? " on" : " off"));
-        }
+// What the page's controls of the controller simulator did, as the log tells it.
+struct PanelAction {
+    const char* command;
+    const char* id;  // of the page's text
+    const char* words;
+};
+
+constexpr PanelAction kPanelActions[] = {
+    {"signin", "signedIn", "you signed in to Kestrel"},
+    {"signout", "signedOut", "you signed out of Kestrel"},
+    {"support-on", "supportOn", "Kestrel now offers every action"},
+    {"support-off", "supportOff", "Kestrel now offers no action"},
+    {"drop", "dropped", "you dropped the connection between the plug-in and Kestrel"},
+    {"stop", "kestrelClosing", "you closed Kestrel"},
+    {"start", "kestrelStarting", "you started Kestrel"},
+};
+
+// The name of the command a controller message carries; empty for anything else.
+std::string CommandName(const json& message) {
+    const json* at = &message;
+    for (const char* key : {"payload", "command", "name"}) {
+        if (!at->is_object() || !at->contains(key)) return "";
+        at = &(*at)[key];
+    }
+    return at->is_string() ? at->get<std::string>() : "";
+}
+
+// The support of every action on the deck, as controller-sim's stdin lines.
+std::vector<std::string> SupportLines(const std::vector<DeckKey>& keys, bool supported) {
+    std::vector<std::string> lines;
+    for (const DeckKey& key : keys)
+        lines.push_back("support " + key.action.uuid + (supported ? " on" : " off"));
+    return lines;
+}
+
+// The controller simulator's controls that the page may use, as stdin lines;
+// |supported|: whether the simulated Kestrel offers the actions now.
+std::vector<std::string> ControllerLines(const std::string& command, const std::vector<DeckKey>& keys,
+                                         bool supported) {
+    if (command == "signout" || command == "drop") return {command};
+    if (command == "signin") {
+        // The plug-in forgets what Kestrel offers when the streamer signs out;
+        // signed in again, Kestrel tells it anew.
+        std::vector<std::string> lines = {command};
+        for (std::string& line : SupportLines(keys, supported)) lines.push_back(std::move(line));
         return lines;
     }
+    if (command == "support-on" || command == "support-off")
+        return SupportLines(keys, command == "support-on");
     return {};
 }
 
@@ -78,7 +118,9 @@ struct DeckSimulator::State {
           wakeSignals(io, SIGCONT),
           graceTimer(io),
           readyTimer(io),
-          exitTimer(io) {}
+          exitTimer(io),
+          restartTimer(io),
+          verdictTimer(io) {}
 
     DeckSimOptions options;
     asio::io_context io;
@@ -101,6 +143,10 @@ struct DeckSimulator::State {
     asio::steady_timer graceTimer;
     asio::steady_timer readyTimer;
     asio::steady_timer exitTimer;
+    asio::steady_timer restartTimer;  // ends a plug-in that does not leave for its restart
+    bool restartWanted = false;       // start the plug-in again once it has ended
+    PressOutcomes presses;            // key presses waiting to be seen at the controller
+    asio::steady_timer verdictTimer;  // the next press whose time is up
     bool announced = false;
     bool shuttingDown = false;
     int exitCode = 1;
@@ -133,9 +179,11 @@ struct DeckSimulator::State {
     bool StartController();
     bool StartPlugin();
     void RestartPlugin();
+    void RestartPluginGently();
+    void ChangeLanguage(const std::string& language);
     void WatchChildren();
     void WaitForWake();
-    void OnPluginExit(int status);
+    void OnPluginExit(int status, bool ended = false);
     void OnControllerExit(int status);
     void Announce(const std::string& note);
 
@@ -144,6 +192,9 @@ struct DeckSimulator::State {
     void SendToPlugin(const json& message);
     void Send(Server& server, Handle handle, const json& message);
     void BroadcastPages(const json& message);
+    void Tell(const std::string& words, const json& say = nullptr);
+    void FollowPress(size_t index, bool down);
+    void WaitForVerdicts();
     void OnHostMessage(ConnectionId connection, const std::string& text);
     void OnHostRegistration(ConnectionId connection, const json& message);
     void OnHostClose(ConnectionId connection);
@@ -302,8 +353,14 @@ bool DeckSimulator::State::StartPlugin() {
     launch.inheritOutput = true;
     launch.detached = true;
     pluginStarted = pluginRunning = pluginProcess.Start(options.pluginPath, arguments, environment, launch);
-    if (!pluginRunning) std::cerr << "deck-sim: cannot start the plug-in " << options.pluginPath << "\n";
-    return pluginRunning;
+    if (!pluginRunning) {
+        std::cerr << "deck-sim: cannot start the plug-in " << options.pluginPath << "\n";
+        return false;
+    }
+    const std::string product = options.host.ProductName();
+    Tell(product + " started the plug-in (language " + deck->Language() + ")",
+         {{"id", "pluginStarted"}, {"host", product}, {"language", deck->Language()}});
+    return true;
 }
 
 void DeckSimulator::State::WatchChildren() {
@@ -331,13 +388,49 @@ void DeckSimulator::State::RestartPlugin() {
         pluginConnected = false;
         BroadcastPages({{"type", "plugin"}, {"connected", false}});
     }
+    restartWanted = false;  // a gentle restart under way gives way to this one
+    restartTimer.cancel();
     if (pluginRunning) {
         pluginProcess.Kill();
         pluginRunning = false;
-        OnPluginExit(pluginProcess.Wait(std::chrono::milliseconds(0)).value_or(1));
+        OnPluginExit(pluginProcess.Wait(std::chrono::milliseconds(0)).value_or(1), true);
     }
-    if (!StartPlugin())
-        BroadcastPages({{"type", "log"}, {"kind", "host"}, {"text", "the plug-in could not be started"}});
+    if (!StartPlugin()) Tell("the plug-in could not be started", {{"id", "pluginNotStarted"}});
+}
+
+// Closes the plug-in's connection, as the host does when it quits, and
+// starts the plug-in again once it has left (ending it if it lingers).
+void DeckSimulator::State::RestartPluginGently() {
+    if (!pluginStarted) return;  // it starts later with what it needs
+    if (!pluginRunning) {
+        if (!StartPlugin()) Tell("the plug-in could not be started", {{"id", "pluginNotStarted"}});
+        return;
+    }
+    restartWanted = true;
+    if (pluginConnected) {
+        host->Close(plugin);
+        pluginConnected = false;
+        BroadcastPages({{"type", "plugin"}, {"connected", false}});
+    }
+    restartTimer.expires_after(kPluginGrace);
+    restartTimer.async_wait([this](const asio::error_code& error) {
+        if (error || !restartWanted || !pluginRunning) return;
+        Tell("the plug-in did not end by itself; ending it", {{"id", "pluginLingered"}});
+        pluginProcess.Kill();
+    });
+}
+
+// The plug-in reads the host's language only from its -info, when it starts.
+void DeckSimulator::State::ChangeLanguage(const std::string& language) {
+    if (language == deck->Language()) return;
+    if (!deck->SetLanguage(language)) {
+        Tell("ignored a language the host does not offer: " + json(language.substr(0, 32)).dump());
+        return;
+    }
+    BroadcastPages({{"type", "language"}, {"language", language}});
+    Tell("language set to " + language + "; the plug-in reads it when it starts, so it starts again",
+         {{"id", "languageSet"}, {"language", language}});
+    RestartPluginGently();
 }
 
 void DeckSimulator::State::WaitForWake() {
@@ -348,11 +441,24 @@ void DeckSimulator::State::WaitForWake() {
     });
 }
 
-void DeckSimulator::State::OnPluginExit(int status) {
+// |ended|: the simulator ended it itself, to start it again.
+void DeckSimulator::State::OnPluginExit(int status, bool ended) {
     exitCode = status == 0 ? 0 : 1;
     Say("deck-sim: the plug-in exited with status " + std::to_string(status));
     BroadcastPages({{"type", "plugin"}, {"connected", false}, {"exitStatus", status}});
-    if (shuttingDown) StopController();
+    if (ended) {
+        Tell("the plug-in was ended for its restart", {{"id", "pluginEnded"}});
+    } else if (status == 0) {
+        Tell("the plug-in closed normally", {{"id", "pluginClosed"}});
+    } else {
+        Tell("the plug-in stopped unexpectedly (exit status " + std::to_string(status) + ")",
+             {{"id", "pluginFailed"}, {"status", status}});
+    }
+    if (shuttingDown) return StopController();
+    if (!restartWanted) return;
+    restartWanted = false;
+    restartTimer.cancel();
+    if (!StartPlugin()) Tell("the plug-in could not be started", {{"id", "pluginNotStarted"}});
 }
 
 void DeckSimulator::State::OnControllerExit(int status) {
@@ -360,6 +466,12 @@ void DeckSimulator::State::OnControllerExit(int status) {
     SetController("linked", false);
     if (shuttingDown) return Finish();
     Say("deck-sim: controller-sim ended with status " + std::to_string(status));
+    if (status == 0) {
+        Tell("Kestrel has closed", {{"id", "kestrelClosed"}});
+    } else {
+        Tell("Kestrel stopped unexpectedly (exit status " + std::to_string(status) + ")",
+             {{"id", "kestrelFailed"}, {"status", status}});
+    }
 }
 
 void DeckSimulator::State::Announce(const std::string& note) {
@@ -384,6 +496,48 @@ void DeckSimulator::State::BroadcastPages(const json& message) {
         if (history.size() > kHistoryLines) history.pop_front();
     }
     for (const Handle& page : pages) Send(web, page, message);
+}
+
+void DeckSimulator::State::Tell(const std::string& words, const json& say) {
+    BroadcastPages(Outbox::PageLog("host", words, say));
+}
+
+// Follows a press of a plug-in key to the controller simulator, whose
+// traffic shows whether its command went out.
+void DeckSimulator::State::FollowPress(size_t index, bool down) {
+    if (!controller["available"].get<bool>() || index >= deck->Keys().size()) return;
+    if (!down) {
+        presses.Released(index, std::chrono::steady_clock::now());
+        return WaitForVerdicts();
+    }
+    const DeckKey& key = deck->Keys()[index];
+    PressSituation situation;
+    situation.pluginConnected = pluginConnected;
+    situation.controllerRunning = controller["running"].get<bool>();
+    situation.controllerLinked = controller["linked"].get<bool>();
+    situation.signedIn = controller["signedIn"].get<bool>();
+    situation.supported = controller["supported"].get<bool>();
+    situation.holdToConfirm =
+        key.settings.is_object() && key.settings.value("hold_to_confirm", json()) == true;
+    presses.Pressed(index, key.action.uuid, situation);
+}
+
+void DeckSimulator::State::WaitForVerdicts() {
+    std::optional<std::chrono::steady_clock::time_point> due = presses.NextDue();
+    if (!due) return;
+    verdictTimer.expires_at(*due);
+    verdictTimer.async_wait([this](const asio::error_code& error) {
+        if (error || shuttingDown) return;
+        for (const PressOutcomes::NotSent& press : presses.TakeDue(std::chrono::steady_clock::now())) {
+            const ActionEntry& action = deck->Keys()[press.key].action;
+            Tell(action.name + ": not sent because " + PressOutcomes::Words(press.reason),
+                 {{"id", "notSent"},
+                  {"name", action.name},
+                  {"action", action.uuid},
+                  {"reason", PressOutcomes::Name(press.reason)}});
+        }
+        WaitForVerdicts();
+    });
 }
 
 void DeckSimulator::State::SendToPlugin(const json& message) {
@@ -482,7 +636,9 @@ void DeckSimulator::State::OnPageMessage(const std::string& text) {
     std::string type = message.value("type", "");
     const json& index = message.contains("index") ? message["index"] : json();
     if ((type == "keyDown" || type == "keyUp") && index.is_number_unsigned()) {
-        Deliver(type == "keyDown" ? deck->KeyDown(index.get<size_t>()) : deck->KeyUp(index.get<size_t>()));
+        const size_t key = index.get<size_t>();
+        Deliver(type == "keyDown" ? deck->KeyDown(key) : deck->KeyUp(key));
+        FollowPress(key, type == "keyDown");
     } else if (type == "inspect") {
         SelectInspector(message);
     } else if (message.contains("composite") && message["composite"].is_number_unsigned()) {
@@ -499,7 +655,11 @@ void DeckSimulator::State::OnPageMessage(const std::string& text) {
     } else if (type == "wake") {
         Deliver(deck->SystemWokeUp());
     } else if (type == "restart") {
+        Tell("you restarted the plug-in: it is ended at once, as in a crash, and started again",
+             {{"id", "restartAsked"}});
         RestartPlugin();
+    } else if (type == "language" && message.value("language", json()).is_string()) {
+        ChangeLanguage(message["language"].get<std::string>());
     } else if (type == "controller" && message.contains("command") && message["command"].is_string()) {
         ControllerCommand(message["command"].get<std::string>());
     } else if (type == "quit") {
@@ -616,15 +776,23 @@ void DeckSimulator::State::OnControllerLine(const std::string& line) {
     if (line.rfind('{', 0) == 0) {
         json message = json::parse(line, nullptr, false);
         BroadcastPages({{"type", "controllerMessage"}, {"message", message}});
+        std::string command = CommandName(message);
+        if (!command.empty()) presses.CommandReceived(command);
         return;
     }
     if (line.rfind("listening ", 0) == 0) {
         SetController("running", true);
+        Tell("Kestrel is running", {{"id", "kestrelRunning"}});
         if (!pluginStarted && !StartPlugin()) {
             Announce("the plug-in could not be started");
         }
     } else if (line == "connected" || line == "disconnected") {
         SetController("linked", line == "connected");
+        if (line == "connected") {
+            Tell("the plug-in connected to Kestrel", {{"id", "linked"}});
+        } else {
+            Tell("the plug-in lost its connection to Kestrel", {{"id", "unlinked"}});
+        }
     } else {
         BroadcastPages({{"type", "log"}, {"kind", "controller"}, {"text", "controller-sim: " + line}});
     }
@@ -632,6 +800,11 @@ void DeckSimulator::State::OnControllerLine(const std::string& line) {
 
 void DeckSimulator::State::ControllerCommand(const std::string& command) {
     if (!controller["available"].get<bool>()) return;
+    // Each control the page offers while it can act is listed as the user's doing.
+    if (controllerRunning != (command == "start")) {
+        for (const PanelAction& action : kPanelActions)
+            if (command == action.command) Tell(action.words, {{"id", action.id}});
+    }
     if (command == "start") {
         if (!controllerRunning) StartController();
         return;
@@ -641,7 +814,8 @@ void DeckSimulator::State::ControllerCommand(const std::string& command) {
         return;
     }
     if (!controllerRunning) return;
-    for (const std::string& line : ControllerLines(command, deck->Keys()))
+    for (const std::string& line :
+         ControllerLines(command, deck->Keys(), controller["supported"].get<bool>()))
         controllerProcess.WriteInput(line + "\n");
     if (command == "signin" || command == "signout") SetController("signedIn", command == "signin");
     if (command == "support-on" || command == "support-off")
@@ -664,6 +838,7 @@ void DeckSimulator::State::BeginShutdown() {
         io.stop();
         return;
     }
+    Tell("the simulator is quitting", {{"id", "quitting"}});
     shuttingDown = true;
     Say("deck-sim: quitting");
     BroadcastPages({{"type", "bye"}});
@@ -693,6 +868,8 @@ void DeckSimulator::State::Finish() {
     graceTimer.cancel();
     readyTimer.cancel();
     exitTimer.cancel();
+    restartTimer.cancel();
+    verdictTimer.cancel();
     signals.cancel();
     wakeSignals.cancel();
     host->StopListening();
@@ -716,7 +893,7 @@ int DeckSimulator::Run() {
     state.SetUpHost();
     state.SetUpWeb();
     if (!state.ListenHost() || !state.Listen(state.web, state.options.httpPort, state.httpPort)) return 2;
-    Say(std::string("deck-sim: ") + (state.options.host.IsOpenDeck() ? "OpenDeck" : "Stream Deck") +
+    Say(std::string("deck-sim: ") + state.options.host.ProductName() +
         " host on ws://127.0.0.1:" + std::to_string(state.hostPort) + " with a " + state.options.device.name);
     state.signals.async_wait([&state](const asio::error_code& error, int) {
         if (error) return;

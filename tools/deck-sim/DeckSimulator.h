@@ -7,7 +7,8 @@
 // moves messages between it and the connections.
 //
 // Threads: everything (both endpoints, signals, timers such as a Multi
-// Action's step presses, child exits) runs on the one thread that calls Run;
+// Action's step presses, a press's verdict or a restart's grace, child
+// exits) runs on the one thread that calls Run;
 // no locks. The controller simulator's launcher
 // reads its lines on its own thread and only posts them to that loop.
 

@@ -9,6 +9,8 @@ void Outbox::Append(Outbox other) {
     for (auto& press : other.later) later.push_back(std::move(press));
 }
 
-nlohmann::json Outbox::PageLog(const std::string& kind, const std::string& text) {
-    return {{"type", "log"}, {"kind", kind}, {"text", text}};
+nlohmann::json Outbox::PageLog(const std::string& kind, const std::string& text, const nlohmann::json& say) {
+    nlohmann::json line = {{"type", "log"}, {"kind", kind}, {"text", text}};
+    if (!say.is_null()) line["say"] = say;
+    return line;
 }

@@ -25,5 +25,8 @@ struct Outbox {
 
     void Append(Outbox other);
     // A line of the page's log; |kind| says who did it ("host", "plugin", …).
-    static nlohmann::json PageLog(const std::string& kind, const std::string& text);
+    // |say| ({"id": …, and the values the line names}) lets the page tell the
+    // line in the language it shows; |text| is the English line.
+    static nlohmann::json PageLog(const std::string& kind, const std::string& text,
+                                  const nlohmann::json& say = nullptr);
 };

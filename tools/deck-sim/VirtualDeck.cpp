@@ -82,7 +82,13 @@ json VirtualDeck::DeviceInfo() const {
 json VirtualDeck::InfoDocument() const {
     json device = DeviceInfo();
     device["id"] = kDeviceId;
-    return m_host.InfoDocument(m_pluginVersion, json::array({device}));
+    return m_host.InfoDocument(m_pluginVersion, json::array({device}), m_language);
+}
+
+bool VirtualDeck::SetLanguage(const std::string& language) {
+    if (!HostFlavour::OffersLanguage(language)) return false;
+    m_language = language;
+    return true;
 }
 
 Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
@@ -110,7 +116,8 @@ Outbox VirtualDeck::RegisterPlugin(const json& message, bool& accepted) {
     }
     out.toPage.push_back({{"type", "plugin"}, {"connected", true}});
     out.toPage.push_back(
-        Outbox::PageLog("host", "plug-in registered; " + std::to_string(m_keys.size()) + " keys appear"));
+        Outbox::PageLog("host", "plug-in registered; " + std::to_string(m_keys.size()) + " keys appear",
+                        {{"id", "registered"}, {"keys", m_keys.size()}}));
     return out;
 }
 
@@ -418,7 +425,10 @@ Outbox VirtualDeck::KeyDown(size_t index) {
     Outbox out;
     if (index >= m_keys.size()) return out;
     out.toPlugin.push_back(KeyEvent("keyDown", m_keys[index]));
-    out.toPage.push_back(Outbox::PageLog("host", "pressed " + m_keys[index].action.name));
+    const ActionEntry& action = m_keys[index].action;
+    out.toPage.push_back(
+        Outbox::PageLog("host", "pressed " + action.name,
+                        {{"id", "pressed"}, {"name", action.name}, {"action", action.uuid}}));
     return out;
 }
 
@@ -444,7 +454,7 @@ void VirtualDeck::ReleasedByHost(DeckKey& key, bool openDeckMulti) {
 Outbox VirtualDeck::SystemWokeUp() {
     Outbox out;
     out.toPlugin.push_back({{"event", "systemDidWakeUp"}});
-    out.toPage.push_back(Outbox::PageLog("host", "the computer woke up"));
+    out.toPage.push_back(Outbox::PageLog("host", "the computer woke up", {{"id", "wokeUp"}}));
     return out;
 }
 
@@ -617,6 +627,8 @@ json VirtualDeck::Snapshot(bool pluginConnected) const {
     json composites = json::array();
     for (size_t i = 0; i < Composites().size(); ++i) composites.push_back(m_multiActions.View(i));
     return {{"type", "snapshot"},
+            {"host", m_host.ProductName()},
+            {"language", m_language},
             {"device",
              {{"id", kDeviceId},
               {"name", m_device.name},

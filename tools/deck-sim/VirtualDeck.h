@@ -49,6 +49,10 @@ public:
 
     // The "-info" document given to the plug-in and to every inspector.
     nlohmann::json InfoDocument() const;
+    // The host's user interface language, which goes into InfoDocument; false
+    // (and nothing changes) for a language the host does not offer.
+    bool SetLanguage(const std::string& language);
+    const std::string& Language() const { return m_language; }
     const std::string& PluginUUID() const { return m_pluginUUID; }
     const std::vector<DeckKey>& Keys() const { return m_keys; }
     const std::vector<DeckDial>& Dials() const { return m_dials; }
@@ -166,6 +170,7 @@ private:
     std::string m_pluginUUID;
     std::string m_pluginVersion;
     HostFlavour m_host;
+    std::string m_language = "en";
     MultiActionKeys m_multiActions;
     nlohmann::json m_globalSettings = nlohmann::json::object();
     std::optional<InspectorTarget> m_inspector;  // whose inspector the page shows

@@ -5,6 +5,7 @@ using nlohmann::json;
 namespace {
 constexpr char kPluginFolderName[] = "com.vantora.kestrel.sdPlugin";
 constexpr unsigned short kOpenDeckFirstPort = 57116;
+constexpr const char* kLanguages[] = {"en", "de", "es", "fr", "ja", "ko", "zh_CN", "zh_TW"};
 }  // namespace
 
 std::optional<HostFlavour> HostFlavour::Named(const std::string& name) {
@@ -15,6 +16,16 @@ std::optional<HostFlavour> HostFlavour::Named(const std::string& name) {
 
 const char* HostFlavour::Name() const {
     return IsOpenDeck() ? "opendeck" : "streamdeck";
+}
+
+const char* HostFlavour::ProductName() const {
+    return IsOpenDeck() ? "OpenDeck" : "Stream Deck";
+}
+
+bool HostFlavour::OffersLanguage(const std::string& language) {
+    for (const char* offered : kLanguages)
+        if (language == offered) return true;
+    return false;
 }
 
 std::string HostFlavour::PluginUUID(const std::string& randomHex) const {
@@ -32,11 +43,12 @@ unsigned short HostFlavour::FirstPort() const {
     return IsOpenDeck() ? kOpenDeckFirstPort : 0;
 }
 
-json HostFlavour::InfoDocument(const std::string& pluginVersion, const json& devices) const {
+json HostFlavour::InfoDocument(const std::string& pluginVersion, const json& devices,
+                               const std::string& language) const {
     if (IsOpenDeck()) {
         return {{"application",
                  {{"font", "Rubik"},
-                  {"language", "en"},
+                  {"language", language},
                   {"platform", "linux"},
                   {"platformVersion", "6.1"},
                   {"version", "6.9.1"}}},
@@ -53,7 +65,7 @@ json HostFlavour::InfoDocument(const std::string& pluginVersion, const json& dev
     }
     return {{"application",
              {{"font", "DejaVu Sans"},
-              {"language", "en"},
+              {"language", language},
               {"platform", "linux"},
               {"platformVersion", "6.1"},
               {"version", "6.5.0"}}},

@@ -18,6 +18,11 @@ public:
     Kind Which() const { return m_kind; }
     bool IsOpenDeck() const { return m_kind == Kind::OpenDeck; }
     const char* Name() const;
+    // The application's own name, as its users know it: "Stream Deck" or "OpenDeck".
+    const char* ProductName() const;
+    // Whether |language| is one of the user interface languages the host
+    // offers (en de es fr ja ko zh_CN zh_TW), each of which it hands to plug-ins.
+    static bool OffersLanguage(const std::string& language);
 
     // The plug-in's -pluginUUID: a random identifier (|randomHex|), or for
     // OpenDeck the name of the plug-in's install folder.
@@ -30,8 +35,10 @@ public:
                            const std::string& controller = "Keypad", size_t index = 0) const;
     // The first port the host tries: any free one, or OpenDeck's 57116 and up.
     unsigned short FirstPort() const;
-    // The -info document given to the plug-in and its inspectors.
-    nlohmann::json InfoDocument(const std::string& pluginVersion, const nlohmann::json& devices) const;
+    // The -info document given to the plug-in and its inspectors; |language|
+    // is the host's user interface language ("en", "de", "zh_CN", …).
+    nlohmann::json InfoDocument(const std::string& pluginVersion, const nlohmann::json& devices,
+                                const std::string& language = "en") const;
 
     // OpenDeck follows every willAppear with titleParametersDidChange ...
     bool AnnouncesTitleParameters() const { return IsOpenDeck(); }

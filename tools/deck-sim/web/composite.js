@@ -53,7 +53,9 @@ var DeckComposites = (function () {
     var label = document.createElement("div");
     label.className = "key-name";
     keys[view.index] = keyFace(view);
-    element.append(keys[view.index], label);
+    var tools = document.createElement("div");
+    tools.className = "key-tools"; // the row where a plug-in key has its controls
+    element.append(keys[view.index], tools, label);
     return element;
   }
 
@@ -85,7 +87,7 @@ var DeckComposites = (function () {
     if (step.states.length > 1) {
       var now = document.createElement("span");
       now.className = "step-now";
-      now.textContent = "now: " + step.states[step.state];
+      now.textContent = DeckTexts.get("multi.now", { state: step.states[step.state] });
       row.appendChild(now);
     }
     if (view.kind === "toggle" && view.next === index) row.classList.add("next");
@@ -127,7 +129,6 @@ var DeckComposites = (function () {
     });
     var add = document.createElement("button");
     add.className = "step-add";
-    add.textContent = view.kind === "toggle" ? "Add a child" : "Add a step";
     add.addEventListener("click", function () {
       send({ type: "compositeAdd", composite: view.index, action: choice.value });
     });
@@ -137,9 +138,9 @@ var DeckComposites = (function () {
   }
 
   function kindName(view) {
-    if (view.kind === "toggle") return "toggle action: one child per press, in turn";
-    if (!view.picksStates) return "multi action: every step, in order; no state to pick, a step acts as a press";
-    return "Multi Action: every step, in order";
+    if (view.kind === "toggle") return DeckTexts.get("multi.toggleKind");
+    if (!view.picksStates) return DeckTexts.get("multi.pressKind");
+    return DeckTexts.get("multi.statesKind");
   }
 
   function update(view) {
@@ -147,7 +148,7 @@ var DeckComposites = (function () {
     var button = keys[view.index];
     if (button) {
       // A toggle action's face names the child the next press runs.
-      var next = view.kind === "toggle" && view.steps.length ? "next: " + view.steps[view.next].name : "";
+      var next = view.kind === "toggle" && view.steps.length ? DeckTexts.get("multi.next", { name: view.steps[view.next].name }) : "";
       button.querySelector(".title").textContent = view.kind === "toggle" ? next : view.name;
       button.setAttribute("aria-label", view.name);
       button.closest(".slot").querySelector(".key-name").textContent = view.name;
@@ -155,6 +156,7 @@ var DeckComposites = (function () {
     var box = panel && panel.querySelector('.composite[data-composite="' + view.index + '"]');
     if (!box) return;
     box.querySelector("h3").textContent = view.name + " · " + kindName(view);
+    box.querySelector(".step-add").textContent = DeckTexts.get(view.kind === "toggle" ? "multi.addChild" : "multi.addStep");
     var list = box.querySelector(".steps");
     list.textContent = "";
     view.steps.forEach(function (step, index) {
@@ -163,7 +165,7 @@ var DeckComposites = (function () {
     if (!view.steps.length) {
       var empty = document.createElement("li");
       empty.className = "step-empty";
-      empty.textContent = "No steps yet: add one below.";
+      empty.textContent = DeckTexts.get("multi.empty");
       list.appendChild(empty);
     }
   }
@@ -185,6 +187,12 @@ var DeckComposites = (function () {
     },
     slot: slot,
     update: update,
+    // Draws every composite again, in the language the page now shows.
+    retell: function () {
+      views.forEach(function (view) {
+        if (view) update(view);
+      });
+    },
     // The step whose settings page is open is marked; null for none.
     select: function (composite, step) {
       if (!panel) return;

@@ -18,7 +18,11 @@
   var controller = {};
   var pluginConnected = false;
   var inspectorToken = 0;
+  var inspected = null; // the "inspect" request of the settings page shown, to open it again
   var ended = false;
+  var hostName = "Stream Deck";
+  var actionNames = {}; // action UUID -> its name in the host's language, from the plug-in's texts
+  var namesToken = 0;
 
   function send(message) {
     if (socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify(message));
@@ -52,8 +56,15 @@
     face.className = "empty-key";
     var name = document.createElement("div");
     name.className = "key-name";
-    slot.append(face, name);
+    slot.append(face, emptyTools(), name);
     return slot;
+  }
+
+  // The row under a key where its own controls sit, empty where it has none.
+  function emptyTools() {
+    var tools = document.createElement("div");
+    tools.className = "key-tools";
+    return tools;
   }
 
   function buildKey(key) {
@@ -75,45 +86,42 @@
     button.append(image, title);
     bindPresses(button, key.index);
 
-    var gear = document.createElement("span");
-    gear.className = "gear";
-    gear.setAttribute("role", "button");
-    gear.tabIndex = 0;
-    gear.dataset.inspect = key.index;
-    gear.textContent = "⚙";
-    gear.hidden = !key.hasInspector;
-    gear.addEventListener("pointerdown", function (event) {
-      event.stopPropagation();
-    });
-    gear.addEventListener("click", function (event) {
-      event.stopPropagation();
-      send({ type: "inspect", index: key.index });
-    });
-    button.appendChild(gear);
-
-    // The user's own icons per state, as the host's icon picker sets them.
-    var icons = document.createElement("span");
-    icons.className = "icon-pick";
-    icons.setAttribute("role", "button");
-    icons.tabIndex = 0;
-    icons.dataset.icons = key.index;
-    icons.title = "Set my own icon";
-    icons.textContent = "✎";
-    icons.addEventListener("pointerdown", function (event) {
-      event.stopPropagation();
-    });
-    icons.addEventListener("click", function (event) {
-      event.stopPropagation();
+    // The key's own controls sit under it, so that they never cover what the
+    // plug-in draws (a status badge sits in a corner of the picture).
+    var tools = emptyTools();
+    var icons = toolButton("✎", "Set my own icon", function () {
       showIcons(key.index);
     });
-    button.appendChild(icons);
+    icons.dataset.icons = key.index;
+    icons.className = "icon-pick";
+    var gear = toolButton("⚙", "Settings", function () {
+      send({ type: "inspect", index: key.index });
+    });
+    gear.dataset.inspect = key.index;
+    gear.className = "gear";
+    gear.hidden = !key.hasInspector;
+    tools.append(icons, gear);
 
     var name = document.createElement("div");
     name.className = "key-name";
-    slot.append(button, name);
+    slot.append(button, tools, name);
     slots[key.index] = slot;
     updateKey(key);
     return slot;
+  }
+
+  function toolButton(glyph, label, onClick) {
+    var tool = document.createElement("button");
+    tool.type = "button";
+    tool.textContent = glyph;
+    tool.title = label;
+    tool.setAttribute("aria-label", label);
+    tool.addEventListener("click", onClick);
+    return tool;
+  }
+
+  function keyName(key) {
+    return actionNames[key.action] || key.name;
   }
 
   function updateKey(key) {
@@ -133,8 +141,8 @@
     slot.querySelector(".key").dataset.state = key.state;
     if (iconsFor === key.index) showIcons(key.index);
     slot.querySelector(".title").textContent = key.title || "";
-    slot.querySelector(".key-name").textContent = key.name;
-    slot.querySelector(".key").setAttribute("aria-label", key.name);
+    slot.querySelector(".key-name").textContent = keyName(key);
+    slot.querySelector(".key").setAttribute("aria-label", keyName(key));
   }
 
   function bindPresses(button, index) {
@@ -237,15 +245,16 @@
   }
 
   function showLinks() {
-    setLink("link-plugin", pluginConnected, pluginConnected ? "Plug-in: running" : "Plug-in: not connected");
+    var t = DeckTexts.get;
+    setLink("link-plugin", pluginConnected, t(pluginConnected ? "link.pluginRunning" : "link.pluginDown"));
     if (!controller.available) {
-      setLink("link-controller", false, "Kestrel: not simulated");
+      setLink("link-controller", false, t("link.kestrelNotSimulated"));
     } else if (!controller.running) {
-      setLink("link-controller", false, "Kestrel: closed");
+      setLink("link-controller", false, t("link.kestrelClosed"));
     } else {
-      setLink("link-controller", controller.linked, controller.linked ? "Kestrel: connected" : "Kestrel: waiting for the plug-in");
+      setLink("link-controller", controller.linked, t(controller.linked ? "link.kestrelConnected" : "link.kestrelWaiting"));
     }
-    setLink("link-user", controller.signedIn, controller.signedIn ? "Signed in" : "Signed out");
+    setLink("link-user", controller.signedIn, t(controller.signedIn ? "link.signedIn" : "link.signedOut"));
     showControllerButtons();
   }
 
@@ -258,18 +267,12 @@
       else if (command === "drop") button.disabled = !running || !controller.linked;
       else button.disabled = !running;
     });
-    var note = document.getElementById("controller-note");
-    if (!controller.available) {
-      note.textContent = "No controller simulator was started (deck-sim --controller-sim PATH).";
-    } else if (!controller.running) {
-      note.textContent = "Kestrel is closed: every key shows the offline badge until you start it.";
-    } else if (!controller.linked) {
-      note.textContent = "Kestrel is running; the plug-in has not connected to it yet.";
-    } else if (!controller.signedIn) {
-      note.textContent = "Kestrel is running but nobody is signed in: the keys wait for you to sign in.";
-    } else {
-      note.textContent = "Kestrel is running and you are signed in: the keys work.";
-    }
+    var note = !controller.available ? "note.notSimulated"
+      : !controller.running ? "note.closed"
+      : !controller.linked ? "note.waiting"
+      : !controller.signedIn ? "note.signedOut"
+      : "note.ready";
+    document.getElementById("controller-note").textContent = DeckTexts.get(note);
   }
 
   // ---- the property inspector
@@ -285,6 +288,10 @@
     });
     DeckStrip.select(onDial ? message.dial : null);
     DeckComposites.select(inComposite ? message.composite : null, inComposite ? message.step : null);
+    inspected = !open ? null
+      : onDial ? { type: "inspect", dial: message.dial }
+      : inComposite ? { type: "inspect", composite: message.composite, step: message.step }
+      : { type: "inspect", index: message.index };
     var where = onDial ? " on dial " + (message.dial + 1) : inComposite ? " (step " + (message.step + 1) + ")" : "";
     var name = !open ? "" : "· " + message.name + where;
     document.getElementById("inspector-name").textContent = name;
@@ -310,28 +317,74 @@
 
   // ---- the activity list
 
+  // The list follows the newest line unless the reader has scrolled up to an older one.
   function log(kind, text) {
     var list = document.getElementById("log");
+    var following = list.scrollHeight - list.scrollTop - list.clientHeight < 24;
     var item = document.createElement("li");
     item.dataset.kind = kind;
     item.textContent = text;
     list.appendChild(item);
-    while (list.children.length > 80) list.removeChild(list.firstChild);
-    list.scrollTop = list.scrollHeight;
+    while (list.children.length > 300) list.removeChild(list.firstChild);
+    if (following) list.scrollTop = list.scrollHeight;
+  }
+
+  // ---- the language
+
+  function showLanguage(code) {
+    document.getElementById("language").value = code;
+    DeckTexts.use(code, { host: hostName });
+    showLinks();
+    DeckComposites.retell();
+    var token = ++namesToken;
+    // The host names the actions in its language from the plug-in's own texts.
+    fetch("/plugin/" + code + ".json")
+      .then(function (response) {
+        return response.ok ? response.json() : {};
+      })
+      .catch(function () {
+        return {};
+      })
+      .then(function (texts) {
+        if (token !== namesToken) return;
+        actionNames = {};
+        Object.keys(texts).forEach(function (uuid) {
+          if (texts[uuid] && typeof texts[uuid].Name === "string") actionNames[uuid] = texts[uuid].Name;
+        });
+        keyViews.forEach(function (key) {
+          if (key) updateKey(key);
+        });
+      });
+  }
+
+  function buildLanguagePicker() {
+    var picker = document.getElementById("language");
+    DeckTexts.languages.forEach(function (entry) {
+      var option = document.createElement("option");
+      option.value = entry.code;
+      option.textContent = entry.name;
+      picker.appendChild(option);
+    });
+    picker.addEventListener("change", function () {
+      send({ type: "language", language: picker.value });
+    });
   }
 
   function describeControllerMessage(message) {
     var command = message && message.payload && message.payload.command;
     if (!command) return "Kestrel received " + JSON.stringify(message);
-    if (command.name === "SYS$QUERY:STATE") return "Kestrel was asked for its state";
+    if (command.name === "SYS$QUERY:STATE") return DeckTexts.get("log.askedState");
     var data = command.data === null || command.data === undefined ? "" : " " + JSON.stringify(command.data);
-    return "Kestrel received " + command.name + data;
+    return DeckTexts.get("log.received", { command: command.name + data });
   }
 
   // ---- messages from the simulator
 
   var handlers = {
     snapshot: function (message) {
+      hostName = message.host || hostName;
+      document.title = "Kestrel – " + hostName;
+      document.body.dataset.host = hostName;
       device = message.device;
       controller = message.controller || {};
       pluginConnected = message.plugin.connected;
@@ -345,7 +398,12 @@
       document.getElementById("dial-hint").hidden = !(message.dials || []).length;
       DeckStrip.build(document.getElementById("strip"), document.getElementById("dials"),
         message.dials || [], message.dialActions || [], send, log);
-      showLinks();
+      showLanguage(message.language || "en");
+    },
+    language: function (message) {
+      showLanguage(message.language);
+      // A settings page reads the language when it opens: it opens again.
+      if (inspected) send(inspected);
     },
     key: function (message) {
       updateKey(message.key);
@@ -358,7 +416,6 @@
     },
     plugin: function (message) {
       pluginConnected = message.connected;
-      if ("exitStatus" in message) log("host", "the plug-in ended with status " + message.exitStatus);
       showLinks();
     },
     controller: function (message) {
@@ -377,7 +434,7 @@
       else flash(message.index, message.kind);
     },
     log: function (message) {
-      log(message.kind, message.text);
+      log(message.kind, DeckTexts.logLine(message, actionNames));
     },
     bye: function () {
       ended = true;
@@ -397,11 +454,12 @@
   };
   socket.onclose = function () {
     document.getElementById("ended").hidden = false;
-    if (!ended) log("host", "lost the connection to the simulator");
+    if (!ended) log("host", DeckTexts.get("log.lostSimulator"));
   };
 
   // ---- controls
 
+  buildLanguagePicker();
   document.querySelectorAll("[data-controller]").forEach(function (button) {
     button.addEventListener("click", function () {
       send({ type: "controller", command: button.dataset.controller });
