@@ -38,6 +38,7 @@
 #include "PeerActions.h"
 #include "Samples.h"
 #include "catalogue/ActionCatalogue.h"
+#include "controller-sim/ControllerModel.h"
 #include "controller-sim/PipeServer.h"
 #include "deck-sim/VirtualDeck.h"
 #include "support/ChildProcess.h"
