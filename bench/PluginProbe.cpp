@@ -3,8 +3,9 @@
 // start -> registration, key press and dial turn -> command on the controller pipe,
 // controller report -> "setImage" (multi-state key, status overlay), idle CPU
 // and wake-ups with every key shown and the controller connected, private,
-// proportional and resident memory, the machine's own hand-off floor measured
-// in the same run, and compose-and-encode of one key with the size of a "setImage".
+// proportional and resident memory, the floor under a key press (PressFloor)
+// measured in the same run, every key redrawn after a sign-in or sign-out
+// (SignInBursts), and compose-and-encode of one key with the size of a "setImage".
 //
 // With --peer SCRIPT the same rows are measured, alternating in one run, for a
 // plug-in written on the official Node SDK (bench/peer), and the table shows
@@ -33,10 +34,11 @@
 #include <string>
 #include <thread>
 
-#include "HandOffChain.h"
 #include "KeyImageWork.h"
 #include "PeerActions.h"
+#include "PressFloor.h"
 #include "Samples.h"
+#include "SignInBursts.h"
 #include "catalogue/ActionCatalogue.h"
 #include "controller-sim/ControllerModel.h"
 #include "controller-sim/PipeServer.h"
@@ -53,7 +55,6 @@ constexpr char kPluginUUID[] = "BENCHPLUGIN0000000000000000000000";
 constexpr auto kLong = std::chrono::milliseconds(20000);
 // How long a plug-in may take to leave after the host closed its connection.
 constexpr auto kLeaveGrace = std::chrono::milliseconds(2000);
-constexpr int kHandOffHops = 4;
 // The plug-in writes to the probe's own stdout and stderr.
 const ChildProcess::Options kSharedOutput{nullptr, true, false};
 
@@ -75,12 +76,14 @@ struct Options {
     int presses = 300;
     int turns = 100;
     int reports = 200;
-    int overlays = 60;
+    int overlays = 400;  // sign-in and sign-out reports: 200 of each
     int encodes = 500;
 };
 
 struct Results {
     Samples start, press, turn, multiState, overlay, setImageBytes;
+    Samples burst, burstPerKey;  // sign-in and sign-out: every key redrawn, and each key
+    int incompleteBursts = 0;
     double idleCpuSeconds = 0, idleSwitches = 0, idleSeconds = 0;
     int idleThreads = 0;
     size_t idleHostMessages = 0;
@@ -321,22 +324,17 @@ void MeasureMultiState(Bench& bench, PipeServer& pipe, ControllerModel& model, s
     }
 }
 
-// Signs out and back in: each report is timed to the first new image of |key|.
+// Signs out and back in; the first new image of |key| is the status overlay row.
 void MeasureOverlays(Bench& bench, PipeServer& pipe, ControllerModel& model, size_t key, int count,
                      Results& results) {
-    const std::string& context = bench.deck.Keys()[key].context;
-    std::mt19937 random(13);
-    for (int change = 0; change < count; ++change) {
-        bool signIn = change % 2 == 1;
-        model.SetSignedIn(signIn);
-        bench.host.Clear();
-        auto sentAt = Clock::now();
-        pipe.Send(model.SignInReport());
-        if (signIn) pipe.Send(model.SupportReport());
-        auto image = bench.WaitForImage(context, std::chrono::milliseconds(2000));
-        if (image) results.overlay.Add(Millis(image->at - sentAt));
-        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 250));
-    }
+    std::vector<std::string> contexts;
+    for (const auto& each : bench.deck.Keys()) contexts.push_back(each.context);
+    SignInBursts bursts(bench.host, contexts, bench.deck.Keys()[key].context);
+    bursts.Measure(pipe, model, count);
+    results.overlay.Append(bursts.MeasuredKey());
+    results.burst.Append(bursts.Burst());
+    results.burstPerKey.Append(bursts.PerKey());
+    results.incompleteBursts += bursts.Incomplete();
 }
 
 void MeasureIdle(Bench& bench, ChildProcess& process, int seconds, Results& results) {
@@ -412,6 +410,25 @@ void MeasureSession(Bench& bench, int round, Results& results) {
     }
     MeasureIdle(bench, process, idleSeconds, results);
     StopPlugin(bench, process);
+}
+
+// The floor under a press, after a round's sessions: the press loop of the
+// sessions, against PressFloor in place of a plug-in.
+void MeasurePressFloor(Bench& bench, int count, Results& floor) {
+    std::string pipeName = bench.folder + "/floor";
+    PipeServer pipe(pipeName);
+    PressFloor path;
+    bench.host.Clear();
+    if (!pipe.Listen() || !path.Start(static_cast<unsigned short>(bench.port), pipeName) ||
+        !pipe.WaitForClient(kLong) || !bench.host.WaitForConnection(kLong)) {
+        floor.failure = "the press floor could not be set up";
+        return;
+    }
+    std::vector<ActionEntry> entries;
+    for (const auto& key : bench.deck.Keys()) entries.push_back(key.action);
+    MeasurePresses(bench, pipe, IndexOf(entries, "alerts-skip"), count, floor);
+    bench.host.CloseConnection();
+    path.Stop();
 }
 
 void MeasureEncoding(const Options& options, Samples& encode) {
@@ -495,12 +512,14 @@ void PrintTable(const Options& options, const std::vector<Results>& results, con
     LatencyRow("keyDown written -> command on the pipe", ours.press, peer.press, "p99 <= floor p99 + 0.2");
     LatencyRow("dialRotate written -> command on the pipe", ours.turn, peer.turn,
                "median < 2 ms, ahead of peer");
-    Line("  floor: " + std::to_string(kHandOffHops) + " hand-offs, same run (" +
-             std::to_string(floor.Count()) + ")",
+    Line("  floor: reader -> queue -> writer, same run (" + std::to_string(floor.Count()) + ")",
          Figure(floor, "ms"), "", "", "");
     LatencyRow("state report -> setImage (multi-state key)", ours.multiState, peer.multiState,
                "ahead of peer");
-    LatencyRow("sign-in report -> setImage (status overlay)", ours.overlay, peer.overlay, "ahead of peer");
+    LatencyRow("sign-in report -> setImage (status overlay)", ours.overlay, peer.overlay, "");
+    LatencyRow("sign-in/out report -> all keys redrawn", ours.burst, peer.burst, "p99 < 16.7 ms");
+    LatencyRow("  per key: report -> its last setImage", ours.burstPerKey, peer.burstPerKey,
+               "median ahead of peer");
     Line("setImage message size (" + std::to_string(ours.setImageBytes.Count()) + ")",
          Figure(ours.setImageBytes, "B"), Figure(peer.setImageBytes, "B"), "", "");
     Line("compose-and-encode of one key (in process)", Figure(encode, "ms"), "-", "", "");
@@ -523,6 +542,9 @@ void PrintTable(const Options& options, const std::vector<Results>& results, con
     Line("resident memory (VmRSS)", Quantity(us.residentMiB, "%.2f MiB"),
          Quantity(them.residentMiB, "%.2f MiB"), Ratio(us.residentMiB, them.residentMiB), "");
     for (const Results& each : results) {
+        if (each.incompleteBursts > 0)
+            std::printf("INCOMPLETE: %d sign-in/out bursts left a key undrawn for %lld ms\n",
+                        each.incompleteBursts, static_cast<long long>(SignInBursts::kLimit.count()));
         if (!each.failure.empty()) std::printf("FAILED: %s\n", each.failure.c_str());
     }
 }
@@ -577,17 +599,18 @@ int main(int argc, char** argv) {
             MeasureStart(bench, results[i]);
         }
     }
-    Samples floor;
-    for (int round = 0; round < options.rounds && !failed(); ++round) {
+    Results floor;
+    for (int round = 0; round < options.rounds && !failed() && floor.failure.empty(); ++round) {
         for (size_t i = 0; i < subjects.size(); ++i) {
             bench.subject = &subjects[i];
             MeasureSession(bench, round, results[i]);
         }
-        floor.Append(MeasureHandOffs(kHandOffHops, Share(options.presses, round, options.rounds)));
+        MeasurePressFloor(bench, Share(options.presses, round, options.rounds), floor);
     }
+    if (results.front().failure.empty()) results.front().failure = floor.failure;
     Samples encode;
     MeasureEncoding(options, encode);
-    PrintTable(options, results, floor, encode, loadBefore);
+    PrintTable(options, results, floor.press, encode, loadBefore);
     std::string cleanup = "rm -rf '" + bench.folder + "'";
     if (std::system(cleanup.c_str()) != 0)
         std::fprintf(stderr, "could not remove %s\n", bench.folder.c_str());

@@ -1,0 +1,81 @@
+#include "SignInBursts.h"
+
+#include <algorithm>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <random>
+#include <thread>
+#include <utility>
+
+#include "controller-sim/ControllerModel.h"
+#include "controller-sim/PipeServer.h"
+#include "support/HostStandIn.h"
+
+namespace {
+
+double Millis(std::chrono::steady_clock::duration span) {
+    return std::chrono::duration<double, std::milli>(span).count();
+}
+
+// The context of a "setImage" text; empty for any other message.
+std::string ImageContext(const std::string& text) {
+    if (text.find("setImage") == std::string::npos) return {};
+    nlohmann::json message = nlohmann::json::parse(text, nullptr, false);
+    if (!message.is_object() || message.value("event", "") != "setImage") return {};
+    return message.value("context", "");
+}
+
+}  // namespace
+
+SignInBursts::SignInBursts(HostStandIn& host, std::vector<std::string> contexts, std::string measuredContext)
+    : m_host(host), m_contexts(std::move(contexts)), m_measuredContext(std::move(measuredContext)) {}
+
+void SignInBursts::Measure(PipeServer& pipe, ControllerModel& model, int reports) {
+    std::mt19937 random(13);
+    for (int report = 0; report < reports; ++report) {
+        const bool signIn = report % 2 == 1;
+        model.SetSignedIn(signIn);
+        m_host.Clear();
+        const auto sentAt = Clock::now();
+        pipe.Send(model.SignInReport());
+        if (signIn) pipe.Send(model.SupportReport());
+        TakeBurst(sentAt);
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 100));
+    }
+}
+
+void SignInBursts::TakeBurst(Clock::time_point sentAt) {
+    std::map<std::string, Clock::time_point> first, last;
+    const auto limit = sentAt + kLimit;
+    // Cheap under the stand-in's lock; the text is parsed after it is taken.
+    auto isImage = [](const HostStandIn::Received& received) {
+        return received.text.find("\"setImage\"") != std::string::npos;
+    };
+    while (true) {
+        const bool allDrawn = last.size() == m_contexts.size();
+        const auto now = Clock::now();
+        if (!allDrawn && now >= limit) break;
+        const auto wait = allDrawn ? kQuiet
+                                   : std::chrono::duration_cast<std::chrono::milliseconds>(limit - now) +
+                                         std::chrono::milliseconds(1);
+        std::optional<HostStandIn::Received> image = m_host.WaitFor(isImage, wait);
+        if (!image) break;
+        const std::string context = ImageContext(image->text);
+        if (std::find(m_contexts.begin(), m_contexts.end(), context) == m_contexts.end()) continue;
+        first.emplace(context, image->at);
+        last[context] = image->at;
+    }
+    const bool complete = last.size() == m_contexts.size();
+    if (!complete) ++m_incomplete;
+    const double missed = Millis(kLimit);
+    Clock::time_point end = sentAt;
+    for (const std::string& context : m_contexts) {
+        auto drawn = last.find(context);
+        m_perKey.Add(drawn == last.end() ? missed : Millis(drawn->second - sentAt));
+        if (drawn != last.end() && drawn->second > end) end = drawn->second;
+    }
+    m_burst.Add(complete ? Millis(end - sentAt) : missed);
+    auto measured = first.find(m_measuredContext);
+    m_measuredKey.Add(measured == first.end() ? missed : Millis(measured->second - sentAt));
+}
