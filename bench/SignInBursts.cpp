@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -40,20 +41,21 @@ void SignInBursts::Measure(PipeServer& pipe, ControllerModel& model, int reports
         const auto sentAt = Clock::now();
         pipe.Send(model.SignInReport());
         if (signIn) pipe.Send(model.SupportReport());
-        TakeBurst(sentAt);
+        Record(sentAt, TakeBurst(sentAt));
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 100));
     }
 }
 
-void SignInBursts::TakeBurst(Clock::time_point sentAt) {
-    std::map<std::string, Clock::time_point> first, last;
+std::vector<SignInBursts::Image> SignInBursts::TakeBurst(Clock::time_point sentAt) {
+    std::vector<Image> images;
+    std::set<std::string> drawn;
     const auto limit = sentAt + kLimit;
     // Cheap under the stand-in's lock; the text is parsed after it is taken.
     auto isImage = [](const HostStandIn::Received& received) {
         return received.text.find("\"setImage\"") != std::string::npos;
     };
     while (true) {
-        const bool allDrawn = last.size() == m_contexts.size();
+        const bool allDrawn = drawn.size() == m_contexts.size();
         const auto now = Clock::now();
         if (!allDrawn && now >= limit) break;
         const auto wait = allDrawn ? kQuiet
@@ -63,18 +65,28 @@ void SignInBursts::TakeBurst(Clock::time_point sentAt) {
         if (!image) break;
         const std::string context = ImageContext(image->text);
         if (std::find(m_contexts.begin(), m_contexts.end(), context) == m_contexts.end()) continue;
-        first.emplace(context, image->at);
-        last[context] = image->at;
+        drawn.insert(context);
+        images.emplace_back(context, image->at);
     }
-    const bool complete = last.size() == m_contexts.size();
-    if (!complete) ++m_incomplete;
+    return images;
+}
+
+void SignInBursts::Record(Clock::time_point sentAt, const std::vector<Image>& images) {
+    std::map<std::string, Clock::time_point> first, last;
+    for (const auto& [context, at] : images) {
+        first.emplace(context, at);
+        last[context] = at;
+    }
     const double missed = Millis(kLimit);
+    bool complete = true;
     Clock::time_point end = sentAt;
     for (const std::string& context : m_contexts) {
         auto drawn = last.find(context);
+        complete = complete && drawn != last.end();
         m_perKey.Add(drawn == last.end() ? missed : Millis(drawn->second - sentAt));
         if (drawn != last.end() && drawn->second > end) end = drawn->second;
     }
+    if (!complete) ++m_incomplete;
     m_burst.Add(complete ? Millis(end - sentAt) : missed);
     auto measured = first.find(m_measuredContext);
     m_measuredKey.Add(measured == first.end() ? missed : Millis(measured->second - sentAt));

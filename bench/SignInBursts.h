@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Samples.h"
@@ -39,6 +40,11 @@ public:
     // each after the previous burst has ended and a short random pause.
     void Measure(PipeServer& pipe, ControllerModel& model, int reports);
 
+    // One "setImage" of a burst: the key's context and its arrival.
+    using Image = std::pair<std::string, std::chrono::steady_clock::time_point>;
+    // Records the figures of the burst |images| that followed a report written at |sentAt|.
+    void Record(std::chrono::steady_clock::time_point sentAt, const std::vector<Image>& images);
+
     const Samples& Burst() const { return m_burst; }
     const Samples& PerKey() const { return m_perKey; }
     const Samples& MeasuredKey() const { return m_measuredKey; }
@@ -47,8 +53,8 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    // Takes the burst that follows a report written at |sentAt|.
-    void TakeBurst(Clock::time_point sentAt);
+    // The "setImage"s of the keys that follow a report written at |sentAt|.
+    std::vector<Image> TakeBurst(Clock::time_point sentAt);
 
     HostStandIn& m_host;
     const std::vector<std::string> m_contexts;
