@@ -3,8 +3,9 @@
 // start -> registration, key press and dial turn -> command on the controller pipe,
 // controller report -> "setImage" (multi-state key, status overlay), idle CPU
 // and wake-ups with every key shown and the controller connected, private,
-// proportional and resident memory, the machine's own hand-off floor measured
-// in the same run, and compose-and-encode of one key with the size of a "setImage".
+// proportional and resident memory, the floor under a key press (PressFloor)
+// measured in the same run, every key redrawn after a sign-in or sign-out
+// (SignInBursts), and compose-and-encode of one key with the size of a "setImage".
 //
 // With --peer SCRIPT the same rows are measured, alternating in one run, for a
 // plug-in written on the official Node SDK (bench/peer), and the table shows
@@ -44,6 +45,7 @@
 #include "ProbeResults.h"
 #include "ProbeTable.h"
 #include "Samples.h"
+#include "SignInBursts.h"
 #include "catalogue/ActionCatalogue.h"
 #include "controller-sim/ControllerModel.h"
 #include "controller-sim/PipeServer.h"
@@ -61,7 +63,6 @@ constexpr char kPluginUUID[] = "BENCHPLUGIN0000000000000000000000";
 constexpr auto kLong = std::chrono::milliseconds(20000);
 // How long a plug-in may take to leave after the host closed its connection.
 constexpr auto kLeaveGrace = std::chrono::milliseconds(2000);
-constexpr int kHandOffHops = 4;
 // The plug-in writes to the probe's own stdout and stderr.
 const ChildProcess::Options kSharedOutput{nullptr, true, false};
 
@@ -83,7 +84,7 @@ struct Options {
     int presses = 300;
     int turns = 100;
     int reports = 200;
-    int overlays = 60;
+    int overlays = 400;  // sign-in and sign-out reports: 200 of each
     int encodes = 500;
     std::string empty;           // empty_program: Wine's floor, measured beside the plug-in
     std::string save;            // where to keep the results as JSON
@@ -328,22 +329,17 @@ void MeasureMultiState(Bench& bench, PipeServer& pipe, ControllerModel& model, s
     }
 }
 
-// Signs out and back in: each report is timed to the first new image of |key|.
+// Signs out and back in; the first new image of |key| is the status overlay row.
 void MeasureOverlays(Bench& bench, PipeServer& pipe, ControllerModel& model, size_t key, int count,
                      Results& results) {
-    const std::string& context = bench.deck.Keys()[key].context;
-    std::mt19937 random(13);
-    for (int change = 0; change < count; ++change) {
-        bool signIn = change % 2 == 1;
-        model.SetSignedIn(signIn);
-        bench.host.Clear();
-        auto sentAt = Clock::now();
-        pipe.Send(model.SignInReport());
-        if (signIn) pipe.Send(model.SupportReport());
-        auto image = bench.WaitForImage(context, std::chrono::milliseconds(2000));
-        if (image) results.overlay.Add(Millis(image->at - sentAt));
-        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 250));
-    }
+    std::vector<std::string> contexts;
+    for (const auto& each : bench.deck.Keys()) contexts.push_back(each.context);
+    SignInBursts bursts(bench.host, contexts, bench.deck.Keys()[key].context);
+    bursts.Measure(pipe, model, count);
+    results.overlay.Append(bursts.MeasuredKey());
+    results.burst.Append(bursts.Burst());
+    results.burstPerKey.Append(bursts.PerKey());
+    results.incompleteBursts += bursts.Incomplete();
 }
 
 void MeasureIdle(Bench& bench, ChildProcess& process, int seconds, Results& results) {
@@ -409,6 +405,28 @@ void MeasureSession(Bench& bench, int round, Results& results) {
     }
     MeasureIdle(bench, process, idleSeconds, results);
     StopPlugin(bench, process);
+}
+
+// The floor under a press, after a round's sessions: the press loop of the
+// sessions, against PressFloor in place of a plug-in (native only: under Wine
+// the empty program's pipe round trip is the floor).
+void MeasurePressFloor(Bench& bench, int count, Results& floor) {
+    std::string pipeName = bench.folder + "/floor";
+    PipeServer pipe(pipeName);
+    bench.host.Clear();
+    std::function<void()> stop;
+    if (!pipe.Listen() ||
+        !(stop = ProbePlatform::StartPressFloor(static_cast<unsigned short>(bench.port), pipeName)) ||
+        !pipe.WaitForClient(kLong) || !bench.host.WaitForConnection(kLong)) {
+        floor.failure = "the press floor could not be set up";
+        if (stop) stop();
+        return;
+    }
+    std::vector<ActionEntry> entries;
+    for (const auto& key : bench.deck.Keys()) entries.push_back(key.action);
+    MeasurePresses(bench, pipe, IndexOf(entries, "alerts-skip"), count, floor);
+    bench.host.CloseConnection();
+    stop();
 }
 
 void MeasureEncoding(const Options& options, Samples& encode) {
@@ -587,14 +605,16 @@ void PrintTable(const Options& options, const Columns& columns, const Samples& f
               "ms", "p99 <= floor p99 + 0.2");
     SeriesRow(table, columns, "dialRotate written -> command on the pipe", &Results::turn, &Results::press,
               "ms", "median < 2 ms, ahead of peer");
-    Row(table, columns,
-        "  floor: " + std::to_string(kHandOffHops) + " hand-offs, same run (" +
-            std::to_string(floor.Count()) + ")",
+    Row(table, columns, "  floor: reader -> queue -> writer, same run (" + std::to_string(floor.Count()) + ")",
         Cells{Figure(floor, "ms")}, "");
     SeriesRow(table, columns, "state report -> setImage (multi-state key)", &Results::multiState,
               &Results::press, "ms", "ahead of peer");
     SeriesRow(table, columns, "sign-in report -> setImage (status overlay)", &Results::overlay,
-              &Results::press, "ms", "ahead of peer");
+              &Results::press, "ms", "");
+    SeriesRow(table, columns, "sign-in/out report -> all keys redrawn", &Results::burst, &Results::press, "ms",
+              "p99 < 16.7 ms");
+    SeriesRow(table, columns, "  per key: report -> its last setImage", &Results::burstPerKey, &Results::press,
+              "ms", "median ahead of peer");
     SeriesRow(table, columns, "setImage message size", &Results::setImageBytes, nullptr, "B", "");
     SeriesRow(table, columns, "compose-and-encode of one key (in process)", &Results::encode, nullptr, "ms",
               "");
@@ -703,14 +723,14 @@ int main(int argc, char** argv) {
         }
         if (empty) empty->MeasureStart(wineFloor);
     }
-    Samples floor;
-    for (int round = 0; round < options.rounds && !failed(); ++round) {
+    Results floor;
+    for (int round = 0; round < options.rounds && !failed() && floor.failure.empty(); ++round) {
         for (size_t i = 0; i < subjects.size(); ++i) {
             bench.subject = &subjects[i];
             MeasureSession(bench, round, results[i]);
         }
         int presses = Share(options.presses, round, options.rounds);
-        floor.Append(ProbePlatform::HandOffFloor(kHandOffHops, presses));
+        if (ProbePlatform::HasPressFloor()) MeasurePressFloor(bench, presses, floor);
         // The empty program's idle is short: it only has to show its memory and threads.
         if (empty) empty->MeasureSession(presses, std::min(5, options.idleSeconds), wineFloor);
     }
@@ -723,9 +743,13 @@ int main(int argc, char** argv) {
         columns.windows = &windows;
         columns.wineFloor = &windowsFloor;
     }
-    PrintTable(options, columns, floor, loadBefore);
+    if (results.front().failure.empty()) results.front().failure = floor.failure;
+    PrintTable(options, columns, floor.press, loadBefore);
     const Results* all[] = {&results.front(), columns.peer, &wineFloor, columns.windows, columns.wineFloor};
     for (const Results* each : all) {
+        if (each && each->incompleteBursts > 0)
+            std::printf("INCOMPLETE: %d sign-in/out bursts left a key undrawn for %lld ms\n",
+                        each->incompleteBursts, static_cast<long long>(SignInBursts::kLimit.count()));
         if (each && !each->failure.empty()) std::printf("FAILED: %s\n", each->failure.c_str());
     }
     if (!options.save.empty() && !SaveResults(options.save, results.front(), wineFloor)) {

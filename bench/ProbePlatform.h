@@ -2,9 +2,8 @@
 // What plugin_probe reads of the machine where Linux and Windows differ.
 // Back-ends: ProbePlatform_posix.cpp, ProbePlatform_win32.cpp.
 
+#include <functional>
 #include <string>
-
-#include "Samples.h"
 
 class ProbePlatform {
 public:
@@ -12,7 +11,11 @@ public:
     static std::string LoadAverage();
     // Whether ChildProcess::Usage::contextSwitches is read (not on Windows).
     static bool CountsContextSwitches();
-    // The machine's hand-off floor of the press row (HandOffChain); nothing
-    // on Windows, where the empty program's pipe round trip is the floor.
-    static Samples HandOffFloor(int hops, int messages);
+    // Whether the floor under a key press is measured here (not on Windows,
+    // where the empty program's pipe round trip is Wine's floor).
+    static bool HasPressFloor();
+    // Starts the floor under a key press (PressFloor) between the stand-in
+    // host on 127.0.0.1:|port| and the controller socket at |pipePath|, and
+    // returns what stops it; nothing when it cannot start.
+    static std::function<void()> StartPressFloor(unsigned short port, const std::string& pipePath);
 };

@@ -1,6 +1,7 @@
 #include <fstream>
+#include <memory>
 
-#include "HandOffChain.h"
+#include "PressFloor.h"
 #include "ProbePlatform.h"
 
 std::string ProbePlatform::LoadAverage() {
@@ -14,6 +15,12 @@ bool ProbePlatform::CountsContextSwitches() {
     return true;
 }
 
-Samples ProbePlatform::HandOffFloor(int hops, int messages) {
-    return MeasureHandOffs(hops, messages);
+bool ProbePlatform::HasPressFloor() {
+    return true;
+}
+
+std::function<void()> ProbePlatform::StartPressFloor(unsigned short port, const std::string& pipePath) {
+    auto floor = std::make_shared<PressFloor>();
+    if (!floor->Start(port, pipePath)) return {};
+    return [floor] { floor->Stop(); };
 }

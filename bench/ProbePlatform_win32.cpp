@@ -10,6 +10,10 @@ bool ProbePlatform::CountsContextSwitches() {
     return false;
 }
 
-Samples ProbePlatform::HandOffFloor(int, int) {
+bool ProbePlatform::HasPressFloor() {
+    return false;
+}
+
+std::function<void()> ProbePlatform::StartPressFloor(unsigned short, const std::string&) {
     return {};
 }

@@ -14,7 +14,8 @@ const std::pair<const char*, Samples ProbeResults::*> kSeries[] = {
     {"start", &ProbeResults::start},     {"press", &ProbeResults::press},
     {"turn", &ProbeResults::turn},       {"multiState", &ProbeResults::multiState},
     {"overlay", &ProbeResults::overlay}, {"setImageBytes", &ProbeResults::setImageBytes},
-    {"encode", &ProbeResults::encode}};
+    {"encode", &ProbeResults::encode},   {"burst", &ProbeResults::burst},
+    {"burstPerKey", &ProbeResults::burstPerKey}};
 
 double Number(const json& saved, const char* name, double fallback = 0) {
     auto field = saved.find(name);

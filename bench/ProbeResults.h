@@ -13,6 +13,8 @@
 struct ProbeResults {
     Samples start, press, turn, multiState, overlay, setImageBytes;
     Samples encode;  // compose-and-encode of one key, in the probe's own process
+    Samples burst, burstPerKey;  // sign-in and sign-out: every key redrawn, and each key
+    int incompleteBursts = 0;
     double idleCpuSeconds = 0, idleSeconds = 0;
     double idleSwitches = 0;  // below 0: not counted (Windows has no reading of them)
     int idleThreads = 0;

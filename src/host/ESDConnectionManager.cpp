@@ -18,6 +18,16 @@
 using json = nlohmann::json;
 
 namespace {
+
+// A streamer's action on a key or a dial: the events whose handling may write
+// a controller command at once.
+bool IsControlAction(const json& message) {
+    const auto event = message.find("event");
+    if (event == message.end() || !event->is_string()) return false;
+    const std::string& name = event->get_ref<const std::string&>();
+    return name == "keyDown" || name == "dialRotate" || name == "dialDown" || name == "touchTap";
+}
+
 using WebSocketClient = websocketpp::client<websocketpp::config::asio_client>;
 
 const std::string kImagePrefix = "data:image/png;base64,";
@@ -126,22 +136,30 @@ void ESDConnectionManager::Run() {
 }
 
 void ESDConnectionManager::HandleMessageText(const std::string& text) {
-    LogTrace("ESDConnectionManager::OnMessage: %s", text.c_str());
     json message;
     std::string reason;
-    if (!BoundedJson::Parse(text, message, reason)) {
+    const bool parsed = BoundedJson::Parse(text, message, reason);
+    // A press or a turn writes its controller command on this thread: its
+    // record is written after the command, since a log write can wait tens of
+    // milliseconds for a busy disk. Every other message is logged first.
+    const bool logAfter = parsed && IsControlAction(message);
+    if (!logAfter) LogTrace("ESDConnectionManager::OnMessage: %s", text.c_str());
+    if (!parsed) {
         LogWarning("ESDConnectionManager::OnMessage: dropped a message of %zu bytes: %s", text.size(),
                    reason.c_str());
         return;
     }
+    std::string failure;
     try {
         Route(message);
     } catch (const std::exception& error) {
-        // The plug-in failed on this message; the next one is handled normally.
-        LogWarning("ESDConnectionManager::OnMessage: handling failed: %s", error.what());
+        failure = std::string("handling failed: ") + error.what();
     } catch (...) {
-        LogWarning("ESDConnectionManager::OnMessage: handling failed with an unknown exception");
+        failure = "handling failed with an unknown exception";
     }
+    if (logAfter) LogTrace("ESDConnectionManager::OnMessage: %s", text.c_str());
+    // The plug-in failed on this message; the next one is handled normally.
+    if (!failure.empty()) LogWarning("ESDConnectionManager::OnMessage: %s", failure.c_str());
 }
 
 void ESDConnectionManager::Route(const json& message) {

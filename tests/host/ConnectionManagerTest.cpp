@@ -8,6 +8,7 @@
 #include <map>
 #include <thread>
 
+#include "diagnostics/Log.h"
 #include "host/ESDConnectionManager.h"
 #include "host/HostEventTable.h"
 #include "host/RecordingPlugin.h"
@@ -195,6 +196,44 @@ std::string DeepMessage(const std::string& event, size_t depth) {
     if (event == "willAppear" || event == "didReceiveSettings")
         return R"({"event":")" + event + R"(","context":"C","payload":{"settings":{"x":)" + deep + "}}}";
     return R"({"event":")" + event + R"(","context":"C","payload":{"x":)" + deep + "}}";
+}
+
+// Writes a record of its own for every key event, so that the log shows
+// whether the host link's record came before or after the plug-in's work.
+class LoggingPlugin : public RecordingPlugin {
+public:
+    void OnKeyDown(const std::string& action, const std::string& context, const json& payload,
+                   const std::string& device) override {
+        LogTrace("LoggingPlugin::OnKeyDown: %s", context.c_str());
+        RecordingPlugin::OnKeyDown(action, context, payload, device);
+    }
+    void OnKeyUp(const std::string& action, const std::string& context, const json& payload,
+                 const std::string& device) override {
+        LogTrace("LoggingPlugin::OnKeyUp: %s", context.c_str());
+        RecordingPlugin::OnKeyUp(action, context, payload, device);
+    }
+};
+
+TEST_F(ConnectionManagerTest, APressIsHandledBeforeItsRecordIsWrittenAndOtherMessagesAfterTheirs) {
+    LogCapture log;
+    LoggingPlugin plugin;
+    m_manager->SetPlugin(&plugin);
+    Connect();
+    m_server.SendText(R"({"event":"keyDown","context":"pressed"})");
+    m_server.SendText(R"({"event":"keyUp","context":"released"})");
+    ASSERT_EQ(plugin.WaitForCalls(2).size(), 2u);
+    std::vector<std::string> lines = log.LinesContaining("::On");
+    ASSERT_EQ(lines.size(), 4u);
+    // A log write that waits for the disk must not hold a press's command back.
+    EXPECT_NE(lines[0].find("LoggingPlugin::OnKeyDown: pressed"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(R"(OnMessage: {"event":"keyDown","context":"pressed"})"), std::string::npos)
+        << lines[1];
+    // Everything else is on record before it is handled.
+    EXPECT_NE(lines[2].find(R"(OnMessage: {"event":"keyUp","context":"released"})"), std::string::npos)
+        << lines[2];
+    EXPECT_NE(lines[3].find("LoggingPlugin::OnKeyUp: released"), std::string::npos) << lines[3];
+    m_server.Close();  // the loop ends before |plugin| goes
+    m_loop.join();
 }
 
 TEST_F(ConnectionManagerTest, DeeplyNestedMessagesOfEveryKindAreDroppedWithOneLineEach) {
