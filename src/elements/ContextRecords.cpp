@@ -32,6 +32,19 @@ void ContextRecords::Remove(ESDConnectionManager* connection, const std::string&
     m_settings.erase(context);
 }
 
+bool ContextRecords::SetOwnTitle(const std::string& context, bool ownTitle) {
+    auto entry = std::find_if(m_entries.begin(), m_entries.end(),
+                              [&](const SdContextEntry& shown) { return shown.context == context; });
+    if (entry == m_entries.end() || entry->ownTitle == ownTitle) return false;
+    entry->ownTitle = ownTitle;
+    return true;
+}
+
+bool ContextRecords::HasOwnTitle(const std::string& context) const {
+    const SdContextEntry* entry = Find(context);
+    return entry != nullptr && entry->ownTitle;
+}
+
 const SdContextEntry* ContextRecords::Find(const std::string& context) const {
     auto found = std::find_if(m_entries.begin(), m_entries.end(),
                               [&](const SdContextEntry& entry) { return entry.context == context; });

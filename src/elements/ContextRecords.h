@@ -1,6 +1,7 @@
 #pragma once
 // The keys (contexts) of one element that are on screen, one record each with
-// the host connection it came through, and each key's stored settings: the
+// the host connection it came through and whether the streamer gave the key a
+// title of their own, and each key's stored settings: the
 // element's defaults with every "settings" the host sent merged in. Only keys
 // on screen keep settings, so what the host sends for other keys cannot make
 // the records grow.
@@ -20,6 +21,7 @@ class ESDConnectionManager;
 struct SdContextEntry {
     std::string context;
     ESDConnectionManager* connection;  // not owned
+    bool ownTitle = false;             // the host shows a title the streamer gave the key
 };
 
 class ContextRecords {
@@ -40,6 +42,10 @@ public:
     // The record of a key on screen, or null.
     const SdContextEntry* Find(const std::string& context) const;
     bool IsShown(const std::string& context) const { return Find(context) != nullptr; }
+    // Whether the key on screen shows a title of the streamer's own. Setting
+    // it for a key not on screen keeps nothing; true when the key changed.
+    bool SetOwnTitle(const std::string& context, bool ownTitle);
+    bool HasOwnTitle(const std::string& context) const;
 
     // The key's stored settings, created from the defaults for a key on screen
     // that has none; null for a key that is not on screen.

@@ -23,6 +23,32 @@ namespace {
 // hand holds to fill smoothly, few enough that a press waits for a few redraws.
 constexpr size_t kHoldRedrawsPerTick = 4;
 
+// The title a "titleParametersDidChange" payload shows on the key: its text,
+// or "" while the streamer has hidden it. Nothing for a payload without a
+// text title or with a "showTitle" that is not a boolean (one line in the log).
+std::optional<std::string> ShownTitle(const json& payload, const std::string& context) {
+    const auto title = payload.is_object() ? payload.find("title") : payload.end();
+    if (title == payload.end() || !title->is_string()) {
+        LogWarning("ControlElementBase::HandleTitleParameters: '%s': no title text; the key stays as it is",
+                   context.c_str());
+        return std::nullopt;
+    }
+    bool shown = true;  // as the host shows a title unless told not to
+    const auto parameters = payload.find("titleParameters");
+    if (parameters != payload.end() && parameters->is_object()) {
+        const auto showTitle = parameters->find("showTitle");
+        if (showTitle != parameters->end() && !showTitle->is_boolean()) {
+            LogWarning(
+                "ControlElementBase::HandleTitleParameters: '%s': showTitle is not a boolean; the key "
+                "stays as it is",
+                context.c_str());
+            return std::nullopt;
+        }
+        if (showTitle != parameters->end()) shown = showTitle->get<bool>();
+    }
+    return shown ? title->get<std::string>() : std::string();
+}
+
 }  // namespace
 
 ControlElementBase::ControlElementBase(const std::string& name, const json& defaultSettings)
@@ -138,6 +164,23 @@ void ControlElementBase::CancelHold(const std::string& context) {
 
 void ControlElementBase::RestoreTitle(const std::string& context) {
     if (const SdContextEntry* entry = m_sdContexts.Find(context)) SendTitle(*entry);
+}
+
+bool ControlElementBase::IsPluginTitle(const std::string& title) const {
+    return (!m_title.empty() && title == m_title) || title == KeyTexts::Get(KeyTexts::Text::HoldHint);
+}
+
+void ControlElementBase::HandleTitleParameters(const std::string& context, const json& payload) {
+    if (!IsShown(context)) {
+        LogWarning("ControlElementBase::HandleTitleParameters: '%s' ('%s') is not on screen; ignored",
+                   context.c_str(), m_name.c_str());
+        return;
+    }
+    HandleReceivedSettings(context, payload);
+    const std::optional<std::string> title = ShownTitle(payload, context);
+    // The host reports the plug-in's own titles back too; they leave the label be.
+    if (!title || IsPluginTitle(*title)) return;
+    if (m_sdContexts.SetOwnTitle(context, !title->empty())) UpdateGraphics(context);
 }
 
 void ControlElementBase::SendTitle(const SdContextEntry& entry) const {
@@ -267,9 +310,11 @@ void ControlElementBase::ShowSuccessOverlay() {
 }
 
 void ControlElementBase::UpdateGraphics(const std::string& context) {
-    // One composite per redraw, shared by every context that shows the base image.
-    std::shared_ptr<Graphics> cache;
-    ImageFactory defaultImageFactory = [this, &cache]() -> std::shared_ptr<Graphics> {
+    // One composite per redraw, with and without the label, shared by every
+    // context that shows the base image.
+    std::shared_ptr<Graphics> caches[2];
+    ImageFactory defaultImageFactory = [this, &caches](bool withoutLabel) -> std::shared_ptr<Graphics> {
+        std::shared_ptr<Graphics>& cache = caches[withoutLabel ? 1 : 0];
         if (!cache) {
             if (!m_painter.HasBaseImage()) {
                 LogWarning(
@@ -277,7 +322,7 @@ void ControlElementBase::UpdateGraphics(const std::string& context) {
                     "nullptr");
                 return nullptr;
             }
-            cache = m_painter.ComposeBaseImage();
+            cache = m_painter.ComposeBaseImage(withoutLabel);
         }
         return cache;
     };
@@ -303,12 +348,13 @@ void ControlElementBase::RenderContext(const std::string& context, const ImageFa
         return;
     }
     if (LeavesImageToHost(context)) return;
-    if (std::shared_ptr<Graphics> own = m_painter.ComposeKeyImage(context)) {
+    const bool withoutLabel = m_sdContexts.HasOwnTitle(context);
+    if (std::shared_ptr<Graphics> own = m_painter.ComposeKeyImage(context, withoutLabel)) {
         SendEncoded(context, *own);
         return;
     }
     if (!factory) return;
-    std::shared_ptr<Graphics> image = factory();
+    std::shared_ptr<Graphics> image = factory(withoutLabel);
     if (image) SendEncoded(context, *image);
 }
 

@@ -62,7 +62,7 @@ class ControlElementBase : public std::enable_shared_from_this<ControlElementBas
                            private DialControl::Element {
 public:
     // Produces the composed image of one redraw; may return null.
-    using ImageFactory = std::function<std::shared_ptr<Graphics>()>;
+    using ImageFactory = std::function<std::shared_ptr<Graphics>(bool withoutLabel)>;
     using WriteCompletion = ::WriteCompletion;
 
     ControlElementBase(const std::string& name, const nlohmann::json& defaultSettings);
@@ -98,6 +98,11 @@ public:
     // Merges the payload's "settings" into the context's settings, stores the
     // result with the host and refreshes the property inspector.
     virtual void HandleReceivedSettings(const std::string& context, const nlohmann::json& payload);
+    // "titleParametersDidChange": the settings in |payload| as for
+    // HandleReceivedSettings, and the key's title. While the streamer's own
+    // title shows, the key is drawn without the face's label; a title the
+    // plug-in set itself does not count.
+    void HandleTitleParameters(const std::string& context, const nlohmann::json& payload);
     // The context's property inspector is shown: sends it {"settings": ...,
     // "state": {"id": ...}} (or asks the host for the settings when none are
     // known yet), and from now on every change, until it is closed.
@@ -212,6 +217,9 @@ private:
     // The key's own title again after the hint.
     void RestoreTitle(const std::string& context);
     void SendTitle(const SdContextEntry& entry) const;
+    // Whether |title| is one the plug-in shows on its keys (its own title or
+    // the hold hint's) rather than the streamer's.
+    bool IsPluginTitle(const std::string& title) const;
     // Sends |image| to the key, with the mark of a hold or hint over it.
     void SendEncoded(const std::string& context, const Graphics& image);
     // Sends the key the element's host state when the host shows another one.

@@ -239,6 +239,17 @@ void ControlElementsManager::SignalReceivedSettings(const std::string& action, c
     WakeTimer();
 }
 
+void ControlElementsManager::SignalTitleParameters(const std::string& action, const std::string& context,
+                                                   const json& payload) {
+    if (LogIsOpen()) {
+        LogTrace("ControlElementsManager::SignalTitleParameters: '%s' ('%s'): %s", context.c_str(),
+                 action.c_str(), LogText::Json(payload).c_str());
+    }
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    if (auto element = FindControlElement(action)) element->HandleTitleParameters(context, payload);
+    WakeTimer();
+}
+
 void ControlElementsManager::RedrawAll() {
     LogTrace("ControlElementsManager::RedrawAll");
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);

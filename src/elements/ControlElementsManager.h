@@ -98,6 +98,10 @@ public:
     virtual void SignalPropertyInspectorClosed(const std::string& action, const std::string& context);
     virtual void SignalReceivedSettings(const std::string& action, const std::string& context,
                                         const nlohmann::json& payload);
+    // "titleParametersDidChange": the key's settings, and the title the
+    // streamer gave it (drawn without the face's label while it shows).
+    void SignalTitleParameters(const std::string& action, const std::string& context,
+                               const nlohmann::json& payload);
     // Every key is drawn again from the current state (after sleep).
     void RedrawAll();
 

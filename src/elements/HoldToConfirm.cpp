@@ -4,6 +4,7 @@
 
 #include "diagnostics/Log.h"
 #include "elements/CatalogueElements.h"
+#include "elements/KeyPainter.h"
 #include "graphics/Graphics.h"
 
 using json = nlohmann::json;
@@ -15,9 +16,9 @@ namespace {
 // The hint's title ("Hold") takes the label's place instead: the host draws it
 // where the streamer's titles go, so the label makes way under an even band
 // (inside the key's rounded corners) rather than show through it.
-constexpr double kLabelTop = 104.0 / 144;
-constexpr double kLabelBottom = 134.0 / 144;
-constexpr double kBandLeft = 2.0 / 144;
+constexpr double kLabelTop = KeyPainter::kLabelTop;
+constexpr double kLabelBottom = KeyPainter::kLabelBottom;
+constexpr double kBandLeft = KeyPainter::kLabelInset;
 constexpr double kBarTop = 136.0 / 144;
 constexpr uint32_t kBandColour = 0xFF0D0E12;  // the key's background, dimmed as the hint dims it
 constexpr uint32_t kVeilColour = 0x55FFFFFF;

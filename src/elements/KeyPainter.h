@@ -5,7 +5,9 @@
 // overlay below the transient mark (alert or success, shown for about 1.5
 // seconds). Composites of the base image under a status overlay alone are
 // kept: a link or a sign-in that comes and goes redraws every key with the
-// same few composites, which then cost no image work.
+// same few composites, which then cost no image work. A key whose streamer
+// gave it a title of their own is drawn without the face's label (the title
+// takes its place); the state still reads from the glyph and its colour.
 //
 // Threads: none of its own; the owning element calls it with the control
 // elements manager's lock held.
@@ -24,6 +26,13 @@ class KeyPainter {
 public:
     using Clock = std::chrono::steady_clock;
 
+    // Where every face draws its label (art/images_list.py LABEL_BOX), as
+    // parts of the key's height, and the key's inner edge beside it, inside
+    // the rounded corners.
+    static constexpr double kLabelTop = 104.0 / 144;
+    static constexpr double kLabelBottom = 134.0 / 144;
+    static constexpr double kLabelInset = 2.0 / 144;
+
     explicit KeyPainter(std::shared_ptr<StateImageFactory> overlays);
     ~KeyPainter();
 
@@ -34,15 +43,19 @@ public:
     // not load is tried again the next time it is asked for.
     void SetBaseImageFromFile(const std::string& fileName);
     bool HasBaseImage() const { return m_baseImage != nullptr; }
-    // The base image with the overlays, or null without a base image.
-    std::shared_ptr<Graphics> ComposeBaseImage();
+    // The base image with the overlays, or null without a base image;
+    // |withoutLabel| for a key that shows the streamer's own title.
+    std::shared_ptr<Graphics> ComposeBaseImage(bool withoutLabel = false);
 
     // A key appeared: it shows the base image until it is given its own.
     void AppearKey(const std::string& context) { m_keyImages[context] = nullptr; }
     void SetKeyImage(const std::string& context, std::shared_ptr<Graphics> image);
     void ForgetKey(const std::string& context) { m_keyImages.erase(context); }
     // The key's own image with the overlays, or null when it has none.
-    std::shared_ptr<Graphics> ComposeKeyImage(const std::string& context) const;
+    std::shared_ptr<Graphics> ComposeKeyImage(const std::string& context, bool withoutLabel = false) const;
+    // Paints the label box over with the key's own background, row by row as
+    // the faces shade it, so that a title there stands alone.
+    static void ClearLabel(Graphics& image);
     // Keys with a record (a null image included).
     size_t RecordCount() const { return m_keyImages.size(); }
 
@@ -56,7 +69,9 @@ public:
 
 private:
     bool HasOverlays() const { return m_statusOverlay || m_transientOverlay; }
-    void ComposeOverlays(Graphics& image) const;
+    // The label cleared first, so that a status overlay dims the cleared
+    // box as it dims the rest of the key.
+    void ComposeOverlays(Graphics& image, bool withoutLabel) const;
 
     std::shared_ptr<StateImageFactory> m_overlays;
     std::shared_ptr<Graphics> m_baseImage;
@@ -67,10 +82,12 @@ private:
     bool m_transientShown = false;  // set even for a null mark, which expires as any other
     Clock::time_point m_transientSince;
     // The base image under each status overlay it was last drawn with (at
-    // most one entry per status overlay), held as its encoding.
+    // most one entry per status overlay, with and without the label), held
+    // as its encoding.
     struct KeptComposite {
         std::shared_ptr<Graphics> base;
         std::shared_ptr<Graphics> overlay;
+        bool withoutLabel;
         std::shared_ptr<Graphics> image;
     };
     std::vector<KeptComposite> m_keptComposites;

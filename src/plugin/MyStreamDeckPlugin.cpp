@@ -122,10 +122,11 @@ void MyStreamDeckPlugin::OnCustomEvent(const std::string& event, const std::stri
 
 const std::map<std::string, MyStreamDeckPlugin::CustomEventHandler, std::less<>>&
 MyStreamDeckPlugin::CustomEventHandlers() {
-    // The three settings events take the same path and are not told apart further on.
+    // The settings events take the same path; the title's event also carries
+    // the key's settings, and its title besides.
     static const std::map<std::string, CustomEventHandler, std::less<>> handlers = {
         {"didReceiveSettings", &MyStreamDeckPlugin::OnReceivedSettings},
-        {"titleParametersDidChange", &MyStreamDeckPlugin::OnReceivedSettings},
+        {"titleParametersDidChange", &MyStreamDeckPlugin::OnTitleParametersDidChange},
         {"sendToPlugin", &MyStreamDeckPlugin::OnReceivedSettings},
         {"propertyInspectorDidAppear", &MyStreamDeckPlugin::OnPropertyInspectorDidAppear},
         {"propertyInspectorDidDisappear", &MyStreamDeckPlugin::OnPropertyInspectorDidDisappear},
@@ -138,6 +139,11 @@ MyStreamDeckPlugin::CustomEventHandlers() {
 void MyStreamDeckPlugin::OnReceivedSettings(const std::string& action, const std::string& context,
                                             const nlohmann::json& payload) {
     m_elementsManager->SignalReceivedSettings(action, context, payload);
+}
+
+void MyStreamDeckPlugin::OnTitleParametersDidChange(const std::string& action, const std::string& context,
+                                                    const nlohmann::json& payload) {
+    m_elementsManager->SignalTitleParameters(action, context, payload);
 }
 
 void MyStreamDeckPlugin::OnPropertyInspectorDidAppear(const std::string& action, const std::string& context,

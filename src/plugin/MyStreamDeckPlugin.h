@@ -91,6 +91,8 @@ private:
 
     void OnReceivedSettings(const std::string& action, const std::string& context,
                             const nlohmann::json& payload);
+    void OnTitleParametersDidChange(const std::string& action, const std::string& context,
+                                    const nlohmann::json& payload);
     void OnPropertyInspectorDidAppear(const std::string& action, const std::string& context,
                                       const nlohmann::json& payload);
     void OnPropertyInspectorDidDisappear(const std::string& action, const std::string& context,

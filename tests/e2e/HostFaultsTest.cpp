@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -195,6 +196,49 @@ TEST_F(HostFaultsTest, SettingsForKeysNeverShownLeaveNothingBehind) {
     std::cout << "[ figures  ] " << kNeverShown << " settings for keys never shown: " << Megabytes(before)
               << " -> " << Megabytes(after) << " MB resident\n";
     ExpectBounded(before, after, 24);
+    ExpectResponsiveAndQuickExit();
+}
+
+// A title reaches the key through the real host link: one without text, or
+// with a showTitle that is not a boolean, changes nothing; the streamer's own
+// takes the place of the face's label (rows 104 to 133 turn into one colour
+// each, the rest stays), and the label comes back when the title is emptied.
+TEST_F(HostFaultsTest, BadTitlesChangeNothingAndAStreamersTitleTakesTheLabelsPlace) {
+    const std::string& action = kActions[0];
+    const std::string context = ContextOf(action);
+    const RgbaImage plain = ExpectedKeyImage("overlays_reload.png");
+    ASSERT_TRUE(m_plugin.WaitForImage(context, plain));
+    json title = KeyMessage("titleParametersDidChange", action, context);
+    title["payload"]["title"] = 7;
+    m_plugin.SendToPlugin(title);
+    title["payload"]["title"] = "Go live";
+    title["payload"]["titleParameters"] = {{"showTitle", "yes"}};
+    m_plugin.SendToPlugin(title);
+    Settle();
+    EXPECT_TRUE(SameImage(m_plugin.LatestImage(context).value_or(RgbaImage()), plain));
+
+    title["payload"]["titleParameters"] = {{"showTitle", true}, {"titleAlignment", "bottom"}};
+    m_plugin.SendToPlugin(title);
+    std::optional<RgbaImage> titled;
+    for (const auto deadline = std::chrono::steady_clock::now() + PluginHarness::kWait;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+        titled = m_plugin.LatestImage(context);
+        if (titled && !SameImage(*titled, plain)) break;
+    }
+    ASSERT_TRUE(titled && !SameImage(*titled, plain) && titled->height == 144);
+    for (unsigned y = 0; y < titled->height; ++y) {
+        for (unsigned x = 2; x + 2 < titled->width; ++x) {
+            if (y >= 104 && y < 134) {
+                ASSERT_EQ(titled->At(x, y), titled->At(2, y)) << x << "," << y;
+            } else {
+                const RgbaImage::Pixel a = titled->At(x, y), b = plain.At(x, y);
+                for (size_t c = 0; c < a.size(); ++c) ASSERT_LE(std::abs(a[c] - b[c]), 3) << x << "," << y;
+            }
+        }
+    }
+    title["payload"]["title"] = "";
+    m_plugin.SendToPlugin(title);
+    EXPECT_TRUE(m_plugin.WaitForImage(context, plain));
     ExpectResponsiveAndQuickExit();
 }
 

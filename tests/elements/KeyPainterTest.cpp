@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -152,6 +153,54 @@ TEST_F(KeyPainterTest, NoMarkNorHoldFillCoversTheLabelOfAnyFaceAndTheHintClearsI
             ASSERT_TRUE(std::equal(band.begin(), band.begin() + 4, band.begin() + i)) << "pixel " << i / 4;
     }
     EXPECT_GT(faces, 40u);
+}
+
+// Whether |a| and |b| differ by at most |tolerance| in every channel.
+bool Near(const RgbaImage::Pixel& a, const RgbaImage::Pixel& b, int tolerance) {
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::abs(int(a[i]) - int(b[i])) > tolerance) return false;
+    return true;
+}
+
+// A streamer's title takes the label's place: on every face, under a status
+// overlay too, the label box turns into the key's own shading, one colour per
+// row that runs on from the background just above and below it, and nothing
+// outside the box changes.
+TEST_F(KeyPainterTest, AStreamersTitleClearsTheLabelBoxToTheKeysShadingAndNothingElse) {
+    const auto [left, top, right, bottom] = kArtLabelBox;
+    const bool keeps = BackEndKeepsComposites();
+    for (const char* name : kPluginImageNames) {
+        if (std::strncmp(name, "state_", 6) == 0) continue;
+        SCOPED_TRACE(name);
+        m_painter.SetBaseImageFromFile(name);
+        for (const auto& status : {std::shared_ptr<Graphics>(), m_overlays->m_offlineImage}) {
+            m_painter.SetStatusOverlay(status);
+            const auto labelled = m_painter.ComposeBaseImage();
+            const auto titled = m_painter.ComposeBaseImage(true);
+            const std::optional<RgbaImage> plain = Pixels(labelled), cleared = Pixels(titled);
+            ASSERT_TRUE(plain && cleared);
+            ASSERT_EQ(cleared->height, 144u);
+            EXPECT_NE(LabelBox(*cleared), LabelBox(*plain)) << "the label is gone";
+            if (status) {
+                EXPECT_EQ(m_painter.ComposeBaseImage(true) == titled, keeps);
+            }
+            for (unsigned y = 0; y < cleared->height; ++y) {
+                const bool inBand = y >= top && y < bottom;
+                for (unsigned x = 0; x < cleared->width; ++x) {
+                    const bool inside = inBand && x >= 2 && x < cleared->width - 2;
+                    if (!inside) {
+                        ASSERT_EQ(cleared->At(x, y), plain->At(x, y)) << x << "," << y;
+                    } else {
+                        ASSERT_EQ(cleared->At(x, y), cleared->At(left, y)) << x << "," << y;
+                    }
+                }
+            }
+            // The band runs on from the background beside the label box.
+            EXPECT_TRUE(Near(cleared->At(left, top), plain->At(4, top - 1), 2));
+            EXPECT_TRUE(Near(cleared->At(left, bottom - 1), plain->At(4, bottom), 2));
+            EXPECT_EQ(cleared->At(right - 1, top).at(3), 255);
+        }
+    }
 }
 
 // Puts the language back to English when the test ends.
