@@ -303,6 +303,8 @@ TEST_F(DialElementTest, NudgeDialsShowTheirSignedStepAndTheVolumeOnlyOnceItIsKno
     m_manager->SignalEventMessage(Event(SystemMessages::kDisconnected));
     m_manager->SignalEventMessage(Event(SystemMessages::kConnected));
     m_manager->SignalEventMessage(SignedIn(true));
+    // A dropped link forgets what the controller offers; it says so again.
+    m_manager->SignalEventMessage(Event(SystemMessages::kSupportFunctions, {{kUp, true}}));
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (LastFeedback("UP")["value"] != "+10 %" && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);
