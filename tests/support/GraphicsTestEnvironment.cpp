@@ -1,6 +1,6 @@
 // Keeps the image library running for a whole test executable, as the
-// process's static initialisation does for the plug-in. List this file among
-// the SOURCES of every test that makes Graphics objects.
+// process's static initialisation does for the plug-in. Every test that makes
+// Graphics objects links kestrel_graphics_test_environment (tests/support).
 #include <gtest/gtest.h>
 
 #include <memory>
