@@ -605,16 +605,17 @@ void PrintTable(const Options& options, const Columns& columns, const Samples& f
               "ms", "p99 <= floor p99 + 0.2");
     SeriesRow(table, columns, "dialRotate written -> command on the pipe", &Results::turn, &Results::press,
               "ms", "median < 2 ms, ahead of peer");
-    Row(table, columns, "  floor: reader -> queue -> writer, same run (" + std::to_string(floor.Count()) + ")",
+    Row(table, columns,
+        "  floor: reader -> queue -> writer, same run (" + std::to_string(floor.Count()) + ")",
         Cells{Figure(floor, "ms")}, "");
     SeriesRow(table, columns, "state report -> setImage (multi-state key)", &Results::multiState,
               &Results::press, "ms", "ahead of peer");
     SeriesRow(table, columns, "sign-in report -> setImage (status overlay)", &Results::overlay,
               &Results::press, "ms", "");
-    SeriesRow(table, columns, "sign-in/out report -> all keys redrawn", &Results::burst, &Results::press, "ms",
-              "p99 < 16.7 ms");
-    SeriesRow(table, columns, "  per key: report -> its last setImage", &Results::burstPerKey, &Results::press,
-              "ms", "median ahead of peer");
+    SeriesRow(table, columns, "sign-in/out report -> all keys redrawn", &Results::burst, &Results::press,
+              "ms", "p99 < 16.7 ms");
+    SeriesRow(table, columns, "  per key: report -> its last setImage", &Results::burstPerKey,
+              &Results::press, "ms", "median ahead of peer");
     SeriesRow(table, columns, "setImage message size", &Results::setImageBytes, nullptr, "B", "");
     SeriesRow(table, columns, "compose-and-encode of one key (in process)", &Results::encode, nullptr, "ms",
               "");

@@ -4,7 +4,6 @@
 
 #include "PressFloor.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "OpenDescriptors.h"
 #include "controller-sim/PipeServer.h"
 #include "support/HostStandIn.h"
 
@@ -19,15 +19,6 @@ namespace {
 
 using nlohmann::json;
 constexpr auto kWait = std::chrono::milliseconds(10000);
-
-size_t OpenDescriptors() {
-    size_t count = 0;
-    if (DIR* folder = opendir("/proc/self/fd")) {
-        while (dirent* entry = readdir(folder)) count += entry->d_name[0] != '.';
-        closedir(folder);
-    }
-    return count;
-}
 
 // A server frame (unmasked) with the shortest length field that fits.
 std::string Frame(const std::string& payload, unsigned char opcode = 1) {

@@ -2,25 +2,16 @@
 // floor, checked on real processes and sockets: a figure read from the wrong
 // field or in the wrong unit, or a chain that leaks its sockets, shows here.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
 #include "HandOffChain.h"
+#include "OpenDescriptors.h"
 #include "support/ChildProcess.h"
 
 namespace {
-
-size_t OpenDescriptors() {
-    size_t count = 0;
-    if (DIR* folder = opendir("/proc/self/fd")) {
-        while (dirent* entry = readdir(folder)) count += entry->d_name[0] != '.';
-        closedir(folder);
-    }
-    return count;
-}
 
 TEST(ProbeChildProcessTest, ReportsPrivateProportionalAndResidentMemoryOfARealProcess) {
     ChildProcess process;

@@ -9,7 +9,7 @@ import { existsSync } from "node:fs";
 import path from "node:path";
 import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
 import { eventually } from "./eventually.mjs";
-import { keyDifference, storeSettingsAsPage, watchInspectorRegistration } from "./deck-sim-page.mjs";
+import { keyDifference, openDeckSim, storeSettingsAsPage, watchInspectorRegistration } from "./deck-sim-page.mjs";
 
 const prefix = "com.vantora.kestrel.";
 const built = ["deck-sim", "kestrel-sdplugin", "controller-sim"].every((name) => existsSync(path.join(defaultBin, name)));
@@ -30,11 +30,7 @@ describe("Multi Actions and own icons on the deck-sim page", { skip: !built && "
   const imageSource = () => page.locator(`${keySelector} img`).getAttribute("data-source");
 
   before(async () => {
-    sim = await startDeckSim({ withController: true });
-    browser = await launchChromium();
-    page = await browser.context.newPage();
-    await page.goto(sim.url);
-    await page.waitForFunction(() => window.deckSim.allKeysDrawn(), null, { timeout: 10000 });
+    ({ sim, browser, page } = await openDeckSim({ withController: true }));
     await page.click('[data-controller="signin"]');
     await page.waitForSelector("#link-user[data-ok=true]");
   });

@@ -1,6 +1,19 @@
-// What the deck-sim browser tests share: reading a key's picture and
-// acting as a key's settings page.
-//
+// What the deck-sim browser tests share: opening the page, reading a key's
+// picture and acting as a key's settings page.
+
+import { launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
+
+// Starts deck-sim with |options| and opens its page in Chromium once the
+// plug-in has drawn every key.
+export async function openDeckSim(options) {
+  const sim = await startDeckSim(options);
+  const browser = await launchChromium();
+  const page = await browser.context.newPage();
+  await page.goto(sim.url);
+  await page.waitForFunction(() => window.deckSim.allKeysDrawn(), null, { timeout: 10000 });
+  return { sim, browser, page };
+}
+
 // How far the image a deck-sim key shows is from a picture: the share of
 // pixels whose colour differs clearly (0 = the same picture). The picture
 // (a page address or a data URL) is drawn at the size of the key's image.

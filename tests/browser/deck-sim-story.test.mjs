@@ -10,7 +10,7 @@ import { existsSync, readFileSync } from "node:fs";
 import path from "node:path";
 import { defaultBin, launchChromium, startDeckSim } from "../../tools/deck-sim/session.mjs";
 import { eventually } from "./eventually.mjs";
-import { keyDifference, storeSettingsAsPage, watchInspectorRegistration } from "./deck-sim-page.mjs";
+import { keyDifference, openDeckSim, storeSettingsAsPage, watchInspectorRegistration } from "./deck-sim-page.mjs";
 
 const prefix = "com.vantora.kestrel.";
 const built = ["deck-sim", "kestrel-sdplugin", "controller-sim"].every((name) => existsSync(path.join(defaultBin, name)));
@@ -84,11 +84,7 @@ describe("the deck-sim page tells the whole story", { skip }, () => {
   const logShows = (pattern) => async () => (await logLines()).some((line) => pattern.test(line)) || (await logLines()).slice(-6);
 
   before(async () => {
-    sim = await startDeckSim({ withController: true });
-    browser = await launchChromium();
-    page = await browser.context.newPage();
-    await page.goto(sim.url);
-    await page.waitForFunction(() => window.deckSim.allKeysDrawn(), null, { timeout: 10000 });
+    ({ sim, browser, page } = await openDeckSim({ withController: true }));
   });
 
   after(async () => {
