@@ -54,6 +54,9 @@ protected:
             std::lock_guard<std::recursive_mutex> lock(m_manager->GetMutex());
             m_key->AddSdContext(&m_host.connection, "K1", {{"settings", json::object()}});
         }
+        // The timer thread draws the reported status: only a plain image drawn
+        // after the report shows that the key has settled.
+        m_host.Clear();
         Report(true);
         ASSERT_TRUE(m_host.WaitForImage("K1", m_plain));
     }
@@ -88,6 +91,7 @@ TEST_F(UserTitleTest, TheStreamersTitleTakesTheLabelsPlaceUntilItIsEmptiedOrHidd
     // A status overlay lies over the cleared label as over the rest of the key.
     Report(false);
     EXPECT_TRUE(m_host.WaitForImage("K1", WithoutLabel({"alerts_skip.png", "state_offline.png"})));
+    m_host.Clear();
     Report(true);
     EXPECT_TRUE(m_host.WaitForImage("K1", m_titled));
 
