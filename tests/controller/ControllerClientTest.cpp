@@ -615,7 +615,9 @@ TEST_F(ControllerClientTest, AServerThatStartsReadingLateGetsItsStateQueryFirstA
 // queued for the old server, and then the presses made for it.
 TEST_F(ControllerClientTest, AReplacedServerGetsItsStateQueryFirstAndNoneOfTheOldPresses) {
     constexpr int kPresses = 20000;
-    std::vector<char> afterLoss(kPresses, 0);  // pushed once the listener knew the old link was lost
+    // A press is old if the listener had not heard of the loss even once it was
+    // pushed: the client hears of a loss before it stops queuing for that link.
+    std::vector<char> afterLoss(kPresses, 0);
     std::atomic<int> pushed{0};
     std::atomic<int> finished{0};
     const std::string name = PrivatePipeName();
@@ -632,8 +634,8 @@ TEST_F(ControllerClientTest, AReplacedServerGetsItsStateQueryFirstAndNoneOfTheOl
 
     std::thread presser([&] {
         for (int i = 0; i < kPresses; ++i) {
-            afterLoss[i] = lossesSeen() >= 2;
             client->WriteMessageAsync(Press(i), [&](const MessageBase&, bool) { ++finished; });
+            afterLoss[i] = lossesSeen() >= 2;
             ++pushed;
             if (i % 10 == 0) std::this_thread::sleep_for(1ms);
         }
